@@ -1,0 +1,39 @@
+# Project-wide compiler settings and helpers shared by every folder.
+
+add_compile_options(-Wall -Wextra)
+if(QRT_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(QRT_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Adds the sub-folders of the current folder that have a CMakeLists.txt, in
+# the given order. Lets each part of the tree bring its own build file.
+function(qrt_add_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# qrt_add_gtest(NAME SOURCES files... LIBS targets... [LABELS labels...])
+# A GoogleTest program registered with CTest, one CTest entry per test case.
+function(qrt_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES LABELS "${ARG_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

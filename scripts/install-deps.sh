@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the project needs to build, test, fuzz and
+# look at the GUI. Nothing is downloaded from anywhere but the Debian archive.
+set -euo pipefail
+
+packages=(
+  # toolchain and build
+  g++ cmake ninja-build pkg-config git
+  # fuzzing and sanitizers
+  clang-14 libclang-rt-14-dev
+  # core libraries
+  nettle-dev libinih-dev libudev-dev
+  # command line
+  libcli11-dev nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev umockdev libumockdev-dev
+  # GUI
+  qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev libgl-dev
+  # GUI tests and screenshots
+  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo "$0" "$@"
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${packages[@]}"

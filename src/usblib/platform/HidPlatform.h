@@ -1,0 +1,91 @@
+#pragma once
+// The seam between the device library and the operating system. Everything
+// the library needs from the platform goes through IHidPlatform: the HID
+// collections with their report lengths, opening one, exchanging reports on
+// the control channel, the present USB devices, hot-plug events, and time.
+// Implementations: platform/linux (hidraw + libudev), the simulated chip in
+// sim/, and later platform/windows (HID.DLL + SetupAPI).
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace USB42XX_MGR {
+
+// One top-level HID collection as the platform lists it. A USB interface can
+// carry several top-level collections on one device node; each is listed on
+// its own with the same path and its own index and report lengths, as Windows
+// lists them, so that a collection can be chosen by its output report length.
+struct HID_COLLECTION_INFO {
+  std::string szPath;            // what OpenCollection() opens
+  uint32_t nCollection = 0;      // index of the top-level collection on szPath
+  uint16_t wVID = 0;
+  uint16_t wPID = 0;
+  // The largest report of that kind in bytes plus one byte for the report ID
+  // (or the 0 byte when the collection uses no report IDs); 0 when the
+  // collection has no report of that kind. Same rule as Windows' HIDP_CAPS.
+  uint32_t dwInputReportByteLength = 0;
+  uint32_t dwOutputReportByteLength = 0;
+};
+
+// An open HID collection. Reports travel on the control channel as one unit,
+// first byte the report ID (0x00 when the collection has no report IDs).
+// Closing happens in the destructor.
+class IHidDevice {
+ public:
+  virtual ~IHidDevice() = default;
+
+  // Sends nLength bytes as one output report. Returns false when the
+  // platform refuses it (stall, short transfer, device gone).
+  virtual bool SetOutputReport(const uint8_t* pReport, size_t nLength) = 0;
+
+  // Fetches one input report of nLength bytes into pReport; pReport[0] holds
+  // the wanted report ID on entry. Returns false on any failure, including a
+  // report shorter than nLength. Never writes past pReport[nLength - 1].
+  virtual bool GetInputReport(uint8_t* pReport, size_t nLength) = 0;
+};
+
+enum class EDeviceEvent { Arrival, Removal };
+
+// A hot-plug notification. szInterfaceName carries "VID_xxxx" and "PID_xxxx"
+// (hex) for ParseVidPid, like a Windows device-interface name.
+struct DEVICE_EVENT {
+  EDeviceEvent eKind = EDeviceEvent::Arrival;
+  std::string szInterfaceName;
+};
+
+class IHidPlatform {
+ public:
+  virtual ~IHidPlatform() = default;
+
+  // Lists the present HID collections in a stable enumeration order.
+  // Returns false when the enumeration itself failed (vOut is then empty).
+  virtual bool EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) = 0;
+
+  // Opens a listed collection for reading and writing. Returns null when it
+  // cannot be opened (gone, no permission, held exclusively).
+  virtual std::unique_ptr<IHidDevice> OpenCollection(const HID_COLLECTION_INFO& info) = 0;
+
+  // Names of the present USB devices, each of the form
+  // "USB#VID_xxxx&PID_xxxx#<instance>". Returns false when the enumeration
+  // failed.
+  virtual bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) = 0;
+
+  // Hot-plug. GetEventFd() returns a descriptor that becomes readable while
+  // events are pending (watched with QSocketNotifier or poll), or -1 when the
+  // platform can deliver none; the caller then relies on polling.
+  // DispatchEvents() hands every pending event to the sink on the calling
+  // thread and never blocks.
+  virtual void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) = 0;
+  virtual int GetEventFd() const = 0;
+  virtual void DispatchEvents() = 0;
+
+  // Milliseconds from an arbitrary start, wrapping at 2^32, and a sleep of
+  // the calling thread. The simulated platform runs both on a virtual clock.
+  virtual uint32_t GetTickCount() = 0;
+  virtual void Sleep(uint32_t dwMilliseconds) = 0;
+};
+
+}  // namespace USB42XX_MGR
