@@ -1,0 +1,41 @@
+#pragma once
+// The window's two-language text table: every caption, list item, title,
+// result text and message of the window, by language and id. Language 0 is
+// Chinese, 1 English; ids run from 1 to 73. Constant UTF-8 data, Qt-free.
+
+namespace qrt::app {
+
+constexpr int kLanguageChinese = 0;
+constexpr int kLanguageEnglish = 1;
+constexpr int kMessageCount = 73;
+
+// Message ids the window uses by name.
+enum EMessageId {
+  MSG_TITLE = 1,
+  MSG_INVALID_CHARACTER = 38,
+  MSG_LOAD_FILE_FAIL = 41,
+  MSG_WRITE_FAIL = 42,
+  MSG_DUPLICATE_DEVICES = 47,
+  MSG_OVERWRITE_FILE = 48,
+  MSG_REPLUG_DEVICE = 50,
+  MSG_SET_CHECK_DEVICE_ID_FAIL = 51,
+  MSG_SET_DEVICE_CHANGE_FAIL = 52,
+  MSG_SEARCH_PRESENT_DEVICE_FAIL = 53,
+  MSG_INVALID_VOLUME = 54,
+  MSG_INVALID_POWER = 55,
+  MSG_PASS = 56,
+  MSG_FAIL = 57,
+  MSG_CONFIRM_EXIT = 58,
+  MSG_STRINGS_TOO_LONG = 59,
+  MSG_NOT_QRT_IMAGE = 61,
+  MSG_RESET_ALL = 67,
+  MSG_AGC_MORE_SIZE = 71,
+  MSG_BANKS_DO_NOT_FIT = 72,
+  MSG_NO_ROOM_FOR_AGC = 73,
+};
+
+// The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
+// an id outside 1..73.
+const char* MessageText(int nLanguage, int nId);
+
+}  // namespace qrt::app
