@@ -54,7 +54,10 @@ def emit(node):
         w('</widget>')
     elif node[0] == 'layout':
         _, kind, name, items, kw = node
-        w(f'<layout class="{kind}" name="{name}">')
+        attrs = ''
+        if 'columnstretch' in kw:
+            attrs = f' columnstretch="{kw.pop("columnstretch")}"'
+        w(f'<layout class="{kind}" name="{name}"{attrs}>')
         for k, v in kw.items():
             w(prop(k, 'number', v))
         for it in items:
@@ -137,7 +140,7 @@ equipment = W('QGroupBox', 'EquipmentTypeGroupBox', 'Equipment type',
               layout=L('QGridLayout', 'EquipmentLayout',
                        unlock_row(0, 'PlaySettingCheckBox', 'PlaySettingLabel', 'PlaySettingComboBox') +
                        unlock_row(1, 'RecordSettingCheckBox', 'RecordSettingLabel', 'RecordSettingComboBox'),
-                       verticalSpacing=3, horizontalSpacing=6))
+                       verticalSpacing=3, horizontalSpacing=6, columnstretch='0,0,1'))
 
 agc = W('QGroupBox', 'AGCIRGroupBox', 'AGC / IR', layout=L('QHBoxLayout', 'AgcIrLayout', [
     W('QCheckBox', 'AGCIRBankCheckBox', ' AGC / IR Bank Exist'),

@@ -1,0 +1,510 @@
+#include "MainForm.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QPalette>
+#include <QTimer>
+
+#include "MessageTable.h"
+#include "StrToIntDef.h"
+#include "Trace.h"
+#include "VolumeTables.h"
+#include "Version.h"
+#include "ui_UMainForm.h"
+
+namespace qrt::app {
+
+namespace {
+
+// Controls whose caption is a table row, in both languages.
+struct CAPTION_ROW {
+  const char* pszControl;
+  int nId;
+};
+
+constexpr CAPTION_ROW kCaptionRows[] = {
+    {"CompanyLabel", 2},
+    {"TelephoneNumber1Label", 3},
+    {"TelephoneNumber2Label", 4},
+    {"LanguageLabel", 5},
+    {"ChinesePanel", 6},
+    {"EnglishPanel", 7},
+    {"VIDPIDLabel", 8},
+    {"LoadFileBitBtn", 9},
+    {"ReadEEPROMBitBtn", 10},
+    {"ReadEEPROMRomSizeLabel", 11},
+    {"SelectCorrectRomSizeLabel", 12},
+    {"GenericGroupBox", 13},
+    {"VIDLabel", 14},
+    {"PIDLabel", 15},
+    {"ResetBitBtn", 16},
+    {"VolumeConfigGroupBox", 17},
+    {"PlayVolumeDefaultLabel", 18},
+    {"RecordVolumeDefaultLabel", 19},
+    {"MixVolumeDefaultLabel", 20},
+    {"MaxPowerDefaultGain1Label", 21},
+    {"EnableMICBoostCheckBox", 22},
+    {"MixMuteLabel", 23},
+    {"EquipmentTypeGroupBox", 24},
+    {"PlaySettingLabel", 25},
+    {"RecordSettingLabel", 28},
+    {"EnableMICHighPassFilterRCheckBox", 31},
+    {"EnableMICHighPassFilterLLabel", 32},
+    {"SerialNumberLabel", 33},
+    {"ProductStringLabel", 34},
+    {"ManufactureStringLabel", 35},
+    {"WriteFileBitBtn", 36},
+    {"WriteEEPROMBitBtn", 37},
+    {"EnableMICBoostControlLabel", 62},
+    {"EnableMICBoostDefaultLabel", 63},
+    {"ReadFileSizeLabel", 65},
+    {"GainLabel", 66},
+    {"ChangeStringBitBtn", 68},
+    {"MaxRecVolumeLabel", 69},
+    {"MinRecVolumeLabel", 70},
+};
+
+QString TableText(int nLanguage, int nId) {
+  const char* pszText = MessageText(nLanguage, nId);
+  return pszText ? QString::fromUtf8(pszText) : QString();
+}
+
+QString Dec2(uint32_t dwValue) { return QString::asprintf("%.2u", dwValue); }
+QString Hex2(uint32_t dwValue) { return QString::asprintf("%.2x", dwValue); }
+
+uint32_t Lengthen(uint32_t dwValue, uint32_t dwTop, uint32_t dwLow, uint32_t dwHigh) {
+  if (dwValue >= dwTop) return dwHigh;
+  if (dwValue >= dwLow) return dwValue * 2;
+  return dwLow;
+}
+
+uint32_t Shorten(uint32_t dwValue, uint32_t dwAbove, uint32_t dwTo, uint32_t dwFloor,
+                 uint32_t dwMin) {
+  if (dwValue > dwAbove) return dwTo;
+  if (dwValue > dwFloor) return dwValue / 2;
+  return dwMin;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(IUiServices& uiServices, QWidget* pParent)
+    : QWidget(pParent), m_pUi(new Ui::TMainForm), m_UiServices(uiServices) {
+  m_pUi->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(797, 679);
+
+  m_pTimer1 = new QTimer(this);
+  m_pTimer1->setObjectName("Timer1");
+  m_pTimer1->setInterval(4000);
+
+  for (QLineEdit* pEdit : {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit,
+                           m_pUi->PlayVolumeDefaultEdit, m_pUi->RecordVolumeDefaultEdit,
+                           m_pUi->MaxPowerDefaultGain1Edit}) {
+    pEdit->installEventFilter(this);
+  }
+  ConnectHandlers();
+}
+
+TMainForm::~TMainForm() { delete m_pUi; }
+
+void TMainForm::ConnectHandlers() {
+  connect(m_pUi->ChinesePanel, &QPushButton::clicked, this, &TMainForm::OnPanel1Click);
+  connect(m_pUi->EnglishPanel, &QPushButton::clicked, this, &TMainForm::OnPanel2Click);
+  connect(m_pUi->LogFileCheckBox, &QCheckBox::toggled, this, &TMainForm::OnLogFileCheckBoxClick);
+  connect(m_pUi->EnableRWTimeCheckBox, &QCheckBox::toggled, this,
+          &TMainForm::OnReadWriteCheckBoxClick);
+  connect(m_pUi->EnableI2CCheckBox, &QCheckBox::toggled, this, &TMainForm::OnI2CCheckBoxClick);
+  const auto decimal = [this](QLineEdit* pEdit, uint32_t TMainForm::*pMember) {
+    connect(pEdit, &QLineEdit::textChanged, this, [this, pMember](const QString& szText) {
+      this->*pMember = static_cast<uint32_t>(editor::StrToIntDef(szText.toStdString(), 0));
+    });
+  };
+  decimal(m_pUi->ReadTimeOutEdit, &TMainForm::m_dwReadTimeOut);
+  decimal(m_pUi->ReadContinuousEdit, &TMainForm::m_dwReadSleepTime);
+  decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut);
+  decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
+  connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
+}
+
+void TMainForm::showEvent(QShowEvent* pEvent) {
+  QWidget::showEvent(pEvent);
+  if (!m_bShown) {
+    m_bShown = true;
+    FormShow();
+  }
+}
+
+void TMainForm::FormShow() {
+  m_Language = kLanguageChinese;
+  OnPanel1Click();
+  FillVolumeItems();
+  TestFillGainNew();
+  InitDiagnostics();
+}
+
+// ---------------------------------------------------------------- messages
+
+void TMainForm::ShowMessageId(int nLanguage, int nId) {
+  const char* pszText = MessageText(nLanguage, nId);
+  if (!pszText) return;
+  m_UiServices.MessageBox(this, m_szMsgCaption, QString::fromUtf8(pszText), false);
+}
+
+int TMainForm::AskMessageId(int nLanguage, int nId) {
+  const char* pszText = MessageText(nLanguage, nId);
+  if (!pszText) return 0;
+  return m_UiServices.MessageBox(this, m_szMsgCaption, QString::fromUtf8(pszText), true);
+}
+
+// --------------------------------------------------------------- languages
+
+void TMainForm::OnPanel1Click() {
+  QPalette chinese = m_pUi->ChinesePanel->palette();
+  QPalette english = m_pUi->EnglishPanel->palette();
+  chinese.setColor(QPalette::Button, palette().color(QPalette::Dark));
+  english.setColor(QPalette::Button, palette().color(QPalette::Button));
+  m_pUi->ChinesePanel->setPalette(chinese);
+  m_pUi->EnglishPanel->setPalette(english);
+  ApplyChineseTexts();
+}
+
+void TMainForm::OnPanel2Click() {
+  QPalette chinese = m_pUi->ChinesePanel->palette();
+  QPalette english = m_pUi->EnglishPanel->palette();
+  english.setColor(QPalette::Button, palette().color(QPalette::Dark));
+  chinese.setColor(QPalette::Button, palette().color(QPalette::Button));
+  m_pUi->ChinesePanel->setPalette(chinese);
+  m_pUi->EnglishPanel->setPalette(english);
+  ApplyEnglishTexts();
+}
+
+void TMainForm::ApplyChineseTexts() { ApplyTexts(kLanguageChinese); }
+void TMainForm::ApplyEnglishTexts() { ApplyTexts(kLanguageEnglish); }
+
+void TMainForm::SetCaptionText(QObject* pControl, const QString& szText) {
+  if (auto* pLabel = qobject_cast<QLabel*>(pControl)) {
+    // A label shows the text as it stands; "&&" stands for one ampersand.
+    QString szShown = szText;
+    pLabel->setText(szShown.replace("&&", "&"));
+  } else if (auto* pButton = qobject_cast<QAbstractButton*>(pControl)) {
+    pButton->setText(szText);  // buttons show "&&" as "&" themselves
+  } else if (auto* pGroup = qobject_cast<QGroupBox*>(pControl)) {
+    pGroup->setTitle(szText);
+  }
+}
+
+void TMainForm::ApplyTexts(int nLanguage) {
+  m_Language = nLanguage;
+  for (const CAPTION_ROW& row : kCaptionRows) {
+    if (QObject* pControl = findChild<QObject*>(row.pszControl)) {
+      SetCaptionText(pControl, TableText(nLanguage, row.nId));
+    }
+  }
+  RefillDeviceTypeLists(nLanguage);
+
+  // The long check-box caption wraps; English keeps it at the top.
+  m_pUi->EnableMICBoostControlLabel->setAlignment(
+      nLanguage == kLanguageEnglish ? (Qt::AlignLeft | Qt::AlignTop)
+                                    : m_pUi->EnableMICBoostControlLabel->alignment());
+
+  QString szTitle, szPrefix, szVersion;
+  BuildCaption(szTitle, szPrefix, szVersion);
+  m_szCaption = szTitle;
+  m_szMsgCaption = szPrefix;
+  setWindowTitle(szTitle);
+
+  TranslateResultText(m_pUi->ReadEEPROMPercentEdit, nLanguage);
+  TranslateResultText(m_pUi->WriteEEPROMPercentEdit, nLanguage);
+}
+
+void TMainForm::RefillDeviceTypeLists(int nLanguage) {
+  // Program-set selections run no handler: the lists report user choices
+  // through activated() only, so the record is not touched here.
+  QComboBox* pPlay = m_pUi->PlaySettingComboBox;
+  pPlay->clear();
+  pPlay->addItems({TableText(nLanguage, 27), TableText(nLanguage, 26), TableText(nLanguage, 64)});
+  pPlay->setCurrentIndex(PlayItemOfRecord());
+  QComboBox* pRecord = m_pUi->RecordSettingComboBox;
+  pRecord->clear();
+  pRecord->addItems({TableText(nLanguage, 29), TableText(nLanguage, 26), TableText(nLanguage, 30)});
+  pRecord->setCurrentIndex(RecordItemOfRecord());
+}
+
+int TMainForm::PlayItemOfRecord() const { return 0; }
+int TMainForm::RecordItemOfRecord() const { return 0; }
+
+void TMainForm::TranslateResultText(QLineEdit* pEdit, int nLanguage) {
+  const int nOther = nLanguage == kLanguageEnglish ? kLanguageChinese : kLanguageEnglish;
+  for (int nId : {MSG_PASS, MSG_FAIL}) {
+    if (pEdit->text() == TableText(nOther, nId)) {
+      pEdit->setText(TableText(nLanguage, nId));
+      return;
+    }
+  }
+}
+
+void TMainForm::BuildCaption(QString& szTitle, QString& szPrefix, QString& szVersion) const {
+  szPrefix = TableText(m_Language, MSG_TITLE);
+  szVersion = QString::fromLatin1(kProgramVersion);
+  szTitle = szPrefix + "V" + szVersion;
+}
+
+// ------------------------------------------------------------ volume lists
+
+void TMainForm::FillVolumeItems() {
+  QStringList play, power, record;
+  for (int i = 0; i < editor::kVolumeItemCount; ++i) {
+    play << QString::fromLatin1(editor::kPlayVolumeTexts[i]);
+    power << QString::fromLatin1(editor::kHeadphonePowerTexts[i]);
+  }
+  for (int i = 0; i < editor::kRecordVolumeItemCount; ++i) {
+    record << QString::fromStdString(editor::RecordVolumeItemText(i));
+  }
+  m_pUi->PlayVolumeDefaultComboBox->clear();
+  m_pUi->PlayVolumeDefaultComboBox->addItems(play);
+  m_pUi->RecordVolumeDefaultComboBox->clear();
+  m_pUi->RecordVolumeDefaultComboBox->addItems(record);
+  m_pUi->MaxPowerDefaultGain1ComboBox->clear();
+  m_pUi->MaxPowerDefaultGain1ComboBox->addItems(power);
+  m_pUi->MixVolumeDefaultComboBox->clear();
+  m_pUi->MixVolumeDefaultComboBox->addItems(play);
+}
+
+void TMainForm::TestFillGainNew() {
+  m_pUi->IFGainComboBox->clear();
+  for (int i = 0; i < editor::kIfGainItemCount; ++i) {
+    m_pUi->IFGainComboBox->addItem(QString::fromStdString(editor::IfGainItemText(i)));
+  }
+}
+
+void TMainForm::UpdateRecordVolumeRange() {
+  const editor::RECORD_VOLUME_RANGE range = editor::ComputeRecordVolumeRange(
+      m_pUi->IFGainComboBox->currentIndex(), m_pUi->EnableMICBoostDefaultCheckBox->isChecked());
+  m_pUi->MaxEdit->setText(QString::fromStdString(range.szMax));
+  m_pUi->MinEdit->setText(QString::fromStdString(range.szMin));
+}
+
+// ------------------------------------------------------------- key filters
+
+bool TMainForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
+  if (pEvent->type() == QEvent::KeyPress) {
+    auto* pKey = static_cast<QKeyEvent*>(pEvent);
+    bool bAccept = true;
+    if (pWatched == m_pUi->VIDEdit || pWatched == m_pUi->PIDEdit ||
+        pWatched == m_pUi->SerialNumberEdit) {
+      bAccept = OnKeyPress(pKey->key(), pKey->text());
+    } else if (pWatched == m_pUi->PlayVolumeDefaultEdit ||
+               pWatched == m_pUi->RecordVolumeDefaultEdit) {
+      bAccept = OnNumberKeyPress(pKey->key(), pKey->text());
+    } else if (pWatched == m_pUi->MaxPowerDefaultGain1Edit) {
+      bAccept = OnMaxPowerGain1KeyPress(pKey->key(), pKey->text());
+    }
+    if (!bAccept) {
+      ShowMessageId(m_Language, MSG_INVALID_CHARACTER);
+      return true;  // the key is dropped
+    }
+  }
+  return QWidget::eventFilter(pWatched, pEvent);
+}
+
+namespace {
+
+// Keys that carry no character (cursor, function keys, shortcuts) are the
+// edit's own business; the filters judge the typed characters.
+bool IsCharacterKey(const QString& szText) { return !szText.isEmpty() && szText[0].isPrint(); }
+
+bool IsOneOf(const QString& szText, const char* pszAllowed) {
+  if (szText.size() != 1) return false;
+  const char16_t c = szText[0].unicode();
+  for (const char* p = pszAllowed; *p; ++p) {
+    if (c == static_cast<char16_t>(*p)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TMainForm::OnKeyPress(int nKey, const QString& szText) {
+  if (nKey == Qt::Key_Backspace || !IsCharacterKey(szText)) return true;
+  return IsOneOf(szText, "0123456789ABCDEFabcdef ");
+}
+
+bool TMainForm::OnNumberKeyPress(int nKey, const QString& szText) {
+  if (nKey == Qt::Key_Backspace || nKey == Qt::Key_Return || nKey == Qt::Key_Enter ||
+      !IsCharacterKey(szText)) {
+    return true;
+  }
+  return IsOneOf(szText, "0123456789 ");
+}
+
+bool TMainForm::OnMaxPowerGain1KeyPress(int nKey, const QString& szText) {
+  if (nKey == Qt::Key_Backspace || nKey == Qt::Key_Return || nKey == Qt::Key_Enter ||
+      !IsCharacterKey(szText)) {
+    return true;
+  }
+  return IsOneOf(szText, "0123456789 -");
+}
+
+// -------------------------------------------------------------------- exit
+
+void TMainForm::closeEvent(QCloseEvent* pEvent) {
+  diag::Trace("FormClose");
+  if (AskMessageId(m_Language, MSG_CONFIRM_EXIT) == kIdOk) {
+    pEvent->accept();
+  } else {
+    pEvent->ignore();
+  }
+}
+
+// ------------------------------------------------------------- diagnostics
+
+void TMainForm::InitDiagnostics() {
+  m_dwWriteTimeOut = 128;
+  m_dwReadTimeOut = 128;
+  m_dwWriteSleepTime = 5;
+  m_dwReadSleepTime = 5;
+  m_dwI2CSpeed = 0x20;
+  ShowTimingEdits();
+  m_pUi->I2CEdit->setText(Hex2(m_dwI2CSpeed));
+  ShowLogControls(false, false);
+  ShowRWTimeControls(false, false);
+  ShowI2CControls(false, false);
+}
+
+void TMainForm::ShowTimingEdits() {
+  // Copies first: each setText runs its edit's handler, which stores back.
+  const uint32_t dwValues[4] = {m_dwReadTimeOut, m_dwReadSleepTime, m_dwWriteTimeOut,
+                                m_dwWriteSleepTime};
+  m_pUi->ReadTimeOutEdit->setText(Dec2(dwValues[0]));
+  m_pUi->ReadContinuousEdit->setText(Dec2(dwValues[1]));
+  m_pUi->WriteTimeOutEdit->setText(Dec2(dwValues[2]));
+  m_pUi->WriteContinuousEdit->setText(Dec2(dwValues[3]));
+}
+
+void TMainForm::ShowLogControls(bool bVisible, bool bChecked) {
+  m_pUi->LogFileCheckBox->setVisible(bVisible);
+  m_pUi->LogFileCheckBox->setChecked(bChecked);
+  m_bLogEnabled = m_pUi->LogFileCheckBox->isChecked() ? 1 : 0;
+}
+
+void TMainForm::ShowRWTimeControls(bool bVisible, bool bChecked) {
+  m_pUi->EnableRWTimeCheckBox->setVisible(bVisible);
+  m_pUi->EnableRWTimeCheckBox->setChecked(bChecked);
+  for (QWidget* pWidget :
+       {static_cast<QWidget*>(m_pUi->ReadTimeOutEdit), static_cast<QWidget*>(m_pUi->ReadContinuousEdit),
+        static_cast<QWidget*>(m_pUi->WriteTimeOutEdit), static_cast<QWidget*>(m_pUi->WriteContinuousEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest1Label), static_cast<QWidget*>(m_pUi->ReadWriteTest2Label),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest3Label), static_cast<QWidget*>(m_pUi->ReadWriteTest4Label)}) {
+    pWidget->setVisible(bVisible);
+  }
+  OnReadWriteCheckBoxClick();
+}
+
+void TMainForm::ShowI2CControls(bool bVisible, bool bChecked) {
+  m_pUi->EnableI2CCheckBox->setChecked(bChecked);
+  m_pUi->EnableI2CCheckBox->setVisible(bVisible);
+  m_pUi->I2CEdit->setVisible(bVisible);
+  OnI2CCheckBoxClick();
+}
+
+void TMainForm::OnLogFileCheckBoxClick() {
+  m_bLogEnabled = m_pUi->LogFileCheckBox->isChecked() ? 1 : 0;
+}
+
+void TMainForm::OnReadWriteCheckBoxClick() {
+  const bool bChecked = m_pUi->EnableRWTimeCheckBox->isChecked();
+  m_bRWTimeEnabled = bChecked ? 1 : 0;
+  for (QLineEdit* pEdit : {m_pUi->ReadTimeOutEdit, m_pUi->ReadContinuousEdit,
+                           m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
+    pEdit->setReadOnly(!bChecked);
+    pEdit->setEnabled(bChecked);
+  }
+}
+
+void TMainForm::OnI2CCheckBoxClick() {
+  const bool bChecked = m_pUi->EnableI2CCheckBox->isChecked();
+  m_bI2CEnabled = bChecked ? 1 : 0;
+  m_pUi->I2CEdit->setReadOnly(!bChecked);
+  m_pUi->I2CEdit->setEnabled(bChecked);
+}
+
+void TMainForm::OnI2CChange() {
+  const QString szText = m_pUi->I2CEdit->text();
+  if (szText.isEmpty()) {
+    m_dwI2CSpeed = 0;
+  } else {
+    uint32_t dwValue = 0;
+    if (!editor::ParseHexUInt32(szText.toStdString(), dwValue)) {
+      // Not a hexadecimal number: say so and keep the speed.
+      ShowMessageId(m_Language, MSG_INVALID_CHARACTER);
+      return;
+    }
+    m_dwI2CSpeed = dwValue;
+  }
+  diag::TraceFormat("m_dwI2CSpeed = %d", static_cast<int>(m_dwI2CSpeed));
+}
+
+void TMainForm::OnHotKey(uint32_t dwVirtualKey) {
+  switch (dwVirtualKey) {
+    case VK_DOWN_KEY:
+      m_pUi->ReportIdCheckBox->setVisible(m_pUi->ReportIdCheckBox->isHidden());
+      return;
+    case VK_RETURN_KEY: {
+      diag::Trace("[WndProc]==  VK_RETURN  ==");
+      const bool bShow = m_pUi->LogFileCheckBox->isHidden();
+      ShowLogControls(bShow, m_pUi->LogFileCheckBox->isChecked());
+      ShowRWTimeControls(bShow, m_pUi->EnableRWTimeCheckBox->isChecked());
+      ShowI2CControls(bShow, m_pUi->EnableI2CCheckBox->isChecked());
+      return;
+    }
+    case 'A':
+    case VK_LEFT_KEY:
+    case VK_ADD_KEY:
+      if (m_bRWTimeEnabled != 1) return;
+      m_dwReadTimeOut = Lengthen(m_dwReadTimeOut, 512, 64, 1024);
+      m_dwWriteTimeOut = Lengthen(m_dwWriteTimeOut, 512, 64, 1024);
+      m_dwReadSleepTime = Lengthen(m_dwReadSleepTime, 40, 5, 80);
+      m_dwWriteSleepTime = Lengthen(m_dwWriteSleepTime, 40, 5, 80);
+      ShowTimingEdits();
+      return;
+    case 'S':
+    case VK_RIGHT_KEY:
+    case VK_SUBTRACT_KEY:
+      if (m_bRWTimeEnabled != 1) return;
+      m_dwReadTimeOut = Shorten(m_dwReadTimeOut, 2048, 1024, 128, 64);
+      m_dwWriteTimeOut = Shorten(m_dwWriteTimeOut, 2048, 1024, 128, 64);
+      m_dwReadSleepTime = Shorten(m_dwReadSleepTime, 160, 80, 5, 2);
+      m_dwWriteSleepTime = Shorten(m_dwWriteSleepTime, 160, 80, 5, 2);
+      ShowTimingEdits();
+      return;
+    case 'L':
+      ShowLogControls(!m_pUi->LogFileCheckBox->isHidden(), !m_pUi->LogFileCheckBox->isChecked());
+      return;
+    case 'M':
+      ShowRWTimeControls(!m_pUi->EnableRWTimeCheckBox->isHidden(),
+                         !m_pUi->EnableRWTimeCheckBox->isChecked());
+      return;
+    case 'I':
+    case 'C':
+    case 'T':
+      if (m_pUi->EnableRWTimeCheckBox->isChecked()) {
+        m_dwI2CSpeed = dwVirtualKey == 'I' ? 0x10 : (dwVirtualKey == 'C' ? 0x20 : 0x40);
+      }
+      m_pUi->I2CEdit->setText(Hex2(m_dwI2CSpeed));
+      return;
+    default:
+      break;
+  }
+  if (dwVirtualKey >= '1' && dwVirtualKey <= '8') {
+    if (m_bI2CEnabled == 1) {
+      m_dwI2CSpeed = 1u << (dwVirtualKey - '1');
+      m_pUi->I2CEdit->setText(Hex2(m_dwI2CSpeed));
+    }
+    diag::TraceFormat("m_dwI2CSpeed = 0x%02X", m_dwI2CSpeed);
+  }
+}
+
+}  // namespace qrt::app
