@@ -9,8 +9,8 @@
 #include "MessageTable.h"
 #include "StrToIntDef.h"
 #include "Trace.h"
-#include "VolumeTables.h"
 #include "Version.h"
+#include "VolumeTables.h"
 #include "ui_UMainForm.h"
 
 namespace qrt::app {
@@ -70,8 +70,12 @@ QString TableText(int nLanguage, int nId) {
   return pszText ? QString::fromUtf8(pszText) : QString();
 }
 
-QString Dec2(uint32_t dwValue) { return QString::asprintf("%.2u", dwValue); }
-QString Hex2(uint32_t dwValue) { return QString::asprintf("%.2x", dwValue); }
+QString Dec2(uint32_t dwValue) {
+  return QString::asprintf("%.2u", dwValue);
+}
+QString Hex2(uint32_t dwValue) {
+  return QString::asprintf("%.2x", dwValue);
+}
 
 uint32_t Lengthen(uint32_t dwValue, uint32_t dwTop, uint32_t dwLow, uint32_t dwHigh) {
   if (dwValue >= dwTop) return dwHigh;
@@ -100,15 +104,17 @@ TMainForm::TMainForm(IUiServices& uiServices, QWidget* pParent)
   m_pTimer1->setObjectName("Timer1");
   m_pTimer1->setInterval(4000);
 
-  for (QLineEdit* pEdit : {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit,
-                           m_pUi->PlayVolumeDefaultEdit, m_pUi->RecordVolumeDefaultEdit,
-                           m_pUi->MaxPowerDefaultGain1Edit}) {
+  for (QLineEdit* pEdit :
+       {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit, m_pUi->PlayVolumeDefaultEdit,
+        m_pUi->RecordVolumeDefaultEdit, m_pUi->MaxPowerDefaultGain1Edit}) {
     pEdit->installEventFilter(this);
   }
   ConnectHandlers();
 }
 
-TMainForm::~TMainForm() { delete m_pUi; }
+TMainForm::~TMainForm() {
+  delete m_pUi;
+}
 
 void TMainForm::ConnectHandlers() {
   connect(m_pUi->ChinesePanel, &QPushButton::clicked, this, &TMainForm::OnPanel1Click);
@@ -181,8 +187,12 @@ void TMainForm::OnPanel2Click() {
   ApplyEnglishTexts();
 }
 
-void TMainForm::ApplyChineseTexts() { ApplyTexts(kLanguageChinese); }
-void TMainForm::ApplyEnglishTexts() { ApplyTexts(kLanguageEnglish); }
+void TMainForm::ApplyChineseTexts() {
+  ApplyTexts(kLanguageChinese);
+}
+void TMainForm::ApplyEnglishTexts() {
+  ApplyTexts(kLanguageEnglish);
+}
 
 void TMainForm::SetCaptionText(QObject* pControl, const QString& szText) {
   if (auto* pLabel = qobject_cast<QLabel*>(pControl)) {
@@ -233,8 +243,12 @@ void TMainForm::RefillDeviceTypeLists(int nLanguage) {
   pRecord->setCurrentIndex(RecordItemOfRecord());
 }
 
-int TMainForm::PlayItemOfRecord() const { return 0; }
-int TMainForm::RecordItemOfRecord() const { return 0; }
+int TMainForm::PlayItemOfRecord() const {
+  return 0;
+}
+int TMainForm::RecordItemOfRecord() const {
+  return 0;
+}
 
 void TMainForm::TranslateResultText(QLineEdit* pEdit, int nLanguage) {
   const int nOther = nLanguage == kLanguageEnglish ? kLanguageChinese : kLanguageEnglish;
@@ -314,7 +328,9 @@ namespace {
 
 // Keys that carry no character (cursor, function keys, shortcuts) are the
 // edit's own business; the filters judge the typed characters.
-bool IsCharacterKey(const QString& szText) { return !szText.isEmpty() && szText[0].isPrint(); }
+bool IsCharacterKey(const QString& szText) {
+  return !szText.isEmpty() && szText[0].isPrint();
+}
 
 bool IsOneOf(const QString& szText, const char* pszAllowed) {
   if (szText.size() != 1) return false;
@@ -393,11 +409,14 @@ void TMainForm::ShowLogControls(bool bVisible, bool bChecked) {
 void TMainForm::ShowRWTimeControls(bool bVisible, bool bChecked) {
   m_pUi->EnableRWTimeCheckBox->setVisible(bVisible);
   m_pUi->EnableRWTimeCheckBox->setChecked(bChecked);
-  for (QWidget* pWidget :
-       {static_cast<QWidget*>(m_pUi->ReadTimeOutEdit), static_cast<QWidget*>(m_pUi->ReadContinuousEdit),
-        static_cast<QWidget*>(m_pUi->WriteTimeOutEdit), static_cast<QWidget*>(m_pUi->WriteContinuousEdit),
-        static_cast<QWidget*>(m_pUi->ReadWriteTest1Label), static_cast<QWidget*>(m_pUi->ReadWriteTest2Label),
-        static_cast<QWidget*>(m_pUi->ReadWriteTest3Label), static_cast<QWidget*>(m_pUi->ReadWriteTest4Label)}) {
+  for (QWidget* pWidget : {static_cast<QWidget*>(m_pUi->ReadTimeOutEdit),
+                           static_cast<QWidget*>(m_pUi->ReadContinuousEdit),
+                           static_cast<QWidget*>(m_pUi->WriteTimeOutEdit),
+                           static_cast<QWidget*>(m_pUi->WriteContinuousEdit),
+                           static_cast<QWidget*>(m_pUi->ReadWriteTest1Label),
+                           static_cast<QWidget*>(m_pUi->ReadWriteTest2Label),
+                           static_cast<QWidget*>(m_pUi->ReadWriteTest3Label),
+                           static_cast<QWidget*>(m_pUi->ReadWriteTest4Label)}) {
     pWidget->setVisible(bVisible);
   }
   OnReadWriteCheckBoxClick();

@@ -57,6 +57,8 @@ FILE_DIALOG_RESULT CQtUiServices::SaveFileDialog(QWidget* pParent, const QString
   return RunFileDialog(dialog, szFilter);
 }
 
-int CQtUiServices::ShowModal(QDialog* pDialog) { return pDialog->exec(); }
+int CQtUiServices::ShowModal(QDialog* pDialog) {
+  return pDialog->exec();
+}
 
 }  // namespace qrt::app
