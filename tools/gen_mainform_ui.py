@@ -230,8 +230,8 @@ central = L('QVBoxLayout', 'MainLayout', [
     header,
     device,
     L('QHBoxLayout', 'SettingsLayout', [
-        L('QVBoxLayout', 'LeftColumnLayout', [generic, equipment, agc, Sp('Vertical')], spacing=6),
-        L('QVBoxLayout', 'RightColumnLayout', [volume, Sp('Vertical')], spacing=6),
+        L('QVBoxLayout', 'LeftColumnLayout', [generic, equipment, Sp('Vertical')], spacing=6),
+        L('QVBoxLayout', 'RightColumnLayout', [volume, agc, Sp('Vertical')], spacing=6),
     ], spacing=8),
     transfer,
 ], spacing=6, leftMargin=10, topMargin=8, rightMargin=10, bottomMargin=8)

@@ -1,12 +1,18 @@
 #include "MainForm.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cstring>
 
+#include "ImageFiles.h"
 #include "MessageTable.h"
+#include "SettingsRules.h"
 #include "StrToIntDef.h"
 #include "Trace.h"
 #include "Version.h"
@@ -92,8 +98,16 @@ uint32_t Shorten(uint32_t dwValue, uint32_t dwAbove, uint32_t dwTo, uint32_t dwF
 
 }  // namespace
 
-TMainForm::TMainForm(IUiServices& uiServices, QWidget* pParent)
-    : QWidget(pParent), m_pUi(new Ui::TMainForm), m_UiServices(uiServices) {
+TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platform,
+                     USB42XX_MGR::IDeviceIdStore& store, const std::string& szLockDir,
+                     QWidget* pParent)
+    : QWidget(pParent),
+      m_RecInternalOpt(m_Session.m_RecInternalOpt),
+      m_RecOriginalOpt(m_Session.m_RecOriginalOpt),
+      m_pUi(new Ui::TMainForm),
+      m_UiServices(uiServices),
+      m_Platform(platform) {
+  std::memset(m_btLoadBuffer, 0xFF, sizeof(m_btLoadBuffer));
   m_pUi->setupUi(this);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -110,6 +124,16 @@ TMainForm::TMainForm(IUiServices& uiServices, QWidget* pParent)
     pEdit->installEventFilter(this);
   }
   ConnectHandlers();
+  ConnectSettingsHandlers();
+  ConnectDeviceHandlers();
+
+  // The facade comes last among the owned objects; it selects its first
+  // device. The window then switches the device-id check off and lists the
+  // present devices.
+  m_pUsbMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir);
+  if (m_pUsbMgr->SetCheckDeviceId(0) != 0) ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
+  RefreshDeviceList();
+  m_bImageFromFile = 1;
 }
 
 TMainForm::~TMainForm() {
@@ -133,6 +157,14 @@ void TMainForm::ConnectHandlers() {
   decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut);
   decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
   connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
+  connect(m_pUi->LoadFileBitBtn, &QPushButton::clicked, this, &TMainForm::LoadFileBitBtnClick);
+  connect(m_pUi->WriteFileBitBtn, &QPushButton::clicked, this,
+          &TMainForm::OnWriteFileBitBtnClick);
+  connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this,
+          &TMainForm::AGCIRBankCheckBoxClick);
+  connect(m_pUi->IREnableCheckBox, &QCheckBox::toggled, this, &TMainForm::IREnableCheckBoxClick);
+  connect(m_pUi->NECIRGPONUMEdit, &QLineEdit::textChanged, this,
+          &TMainForm::OnNECIRGPONUMChange);
 }
 
 void TMainForm::showEvent(QShowEvent* pEvent) {
@@ -144,10 +176,46 @@ void TMainForm::showEvent(QShowEvent* pEvent) {
 }
 
 void TMainForm::FormShow() {
+  m_pUi->ChangeStringBitBtn->setEnabled(false);
+  m_bFilling = 1;
   m_Language = kLanguageChinese;
-  OnPanel1Click();
+  OnPanel1Click();  // texts, caption
+  ShowFileRomSize(256);
+  ShowEepromRomSize(256);
+  m_Session.SetRomSize(256);
+  m_szProductString.clear();
+  m_szManufacturerString.clear();
   FillVolumeItems();
+  // The session holds the built-in default image and both records already.
+  m_szProductString = m_pUi->ProductStringEdit->text();
+  m_szManufacturerString = m_pUi->ManufactureStringEdit->text();
+  m_pUi->ReadEEPROMRomSizeComboBox->setEnabled(false);
+  EnableSettingControls(false);
+
+  const int nResult = m_pUsbMgr->SetDeviceChange(
+      [this](uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd, uint32_t uMessage,
+             uintptr_t wParam, intptr_t lParam) {
+        return OnDeviceChangeEx(wVID, wPID, hWnd, uMessage, wParam, lParam);
+      });
+  if (nResult != 0) {
+    ShowMessageId(m_Language, MSG_SET_DEVICE_CHANGE_FAIL);
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    return;
+  }
+  const int nFd = m_pUsbMgr->GetDeviceEventFd();
+  if (nFd >= 0) {
+    m_pDeviceNotifier = new QSocketNotifier(nFd, QSocketNotifier::Read, this);
+    connect(m_pDeviceNotifier, &QSocketNotifier::activated, this,
+            [this] { m_pUsbMgr->DispatchDeviceEvents(); });
+  }
+
+  m_bFilling = 0;
   TestFillGainNew();
+  ShowSettings(m_RecInternalOpt);
+  diag::TraceFormat("[TMainForm::FormShow] m_DeviceId.Number = %d", m_DeviceId.Number);
+  m_pUi->WriteFileBitBtn->setEnabled(false);
+  m_pUi->WriteEEPROMBitBtn->setEnabled(false);
+  m_pUi->ChangeStringBitBtn->setEnabled(false);
   InitDiagnostics();
 }
 

@@ -5,9 +5,18 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
+#include "DeviceIdStore.h"
+#include "DeviceList.h"
+#include "ImageSession.h"
 #include "UiServices.h"
+#include "Usb42xxMgr.h"
+#include "platform/HidPlatform.h"
 
+class QSocketNotifier;
 class QTimer;
 class QLineEdit;
 class QLabel;
@@ -34,10 +43,49 @@ class TMainForm : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TMainForm(IUiServices& uiServices, QWidget* pParent = nullptr);
+  // platform and store must outlive the window; the window owns the
+  // facade built on them. szLockDir: folder of the device lock files (empty:
+  // the system default).
+  TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platform,
+            USB42XX_MGR::IDeviceIdStore& store, const std::string& szLockDir = {},
+            QWidget* pParent = nullptr);
   ~TMainForm() override;
 
   Ui::TMainForm* Form() const { return m_pUi; }
+  qrt::image::CImageSession& Session() { return m_Session; }
+  USB42XX_MGR::CUsb42xxMgr& UsbMgr() { return *m_pUsbMgr; }
+  QTimer* Timer1() const { return m_pTimer1; }
+
+  // Settings editor.
+  void ShowSettings(_INTERNAL_OPT rec);
+  void EnableSettingControls(bool bEnable);
+  void ResetBitBtnClick();
+  void OnChangeString();
+  void OnGainClick();
+
+  // Devices.
+  int RefreshDeviceList();
+  int HasDuplicateDevices() const;
+  void UpdateReportIdFlag();
+  int SelectActiveDevice();
+  void OnVIDPIDComboBoxChange(int nIndex);
+  void Timer1Timer();
+  int OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd, uint32_t uMessage,
+                       uintptr_t wParam, intptr_t lParam);
+  void ClearProgress();
+
+  // Image files.
+  void LoadFileBitBtnClick();
+  void OnWriteFileBitBtnClick();
+  void ShowFileRomSize(uint32_t dwSize);
+  void ShowEepromRomSize(uint32_t dwSize);
+  void DumpReadFileSize() const;
+
+  // AGC / IR bank controls.
+  void ShowAgcIrControls();
+  void AGCIRBankCheckBoxClick();
+  void IREnableCheckBoxClick();
+  void OnNECIRGPONUMChange();
 
   // Message boxes with a table text (id 1..73) in the given language; a
   // language or id outside the table shows nothing (AskMessageId returns 0).
@@ -60,6 +108,29 @@ class TMainForm : public QWidget {
   void ShowRWTimeControls(bool bVisible, bool bChecked);
   void ShowI2CControls(bool bVisible, bool bChecked);
   void OnHotKey(uint32_t dwVirtualKey);
+
+  // The working record and the record as last loaded live in the session.
+  _INTERNAL_OPT& m_RecInternalOpt;
+  _INTERNAL_OPT& m_RecOriginalOpt;
+
+  USB42XX_MGR::DEVICE_LIST m_DeviceId;
+  USB42XX_MGR::DEVICE_LIST m_PollDeviceId;
+  uint16_t m_SelectedVid = 0;
+  uint16_t m_SelectedPid = 0;
+  uint8_t m_bReportId = 0;
+  int m_bImageFromFile = 1;
+  uint8_t m_bFilling = 0;
+  int m_nProductSize = 0;
+  int m_nManufacturerSize = 0;
+  QString m_szProductString;
+  QString m_szManufacturerString;
+  QString m_szFilePath;
+  // Bytes of the last file or EEPROM read.
+  uint8_t m_btLoadBuffer[qrt::image::kRomBufferSize];
+  // Stage indexes of the shown fine-tuning gain.
+  int m_nGainA = 0;
+  int m_nGainB = 0;
+  int m_nGainC = 0;
 
   int m_Language = 0;
   QString m_szCaption;
@@ -89,6 +160,25 @@ class TMainForm : public QWidget {
   int RecordItemOfRecord() const;
   void ConnectHandlers();
   void InitDiagnostics();
+  void ConnectSettingsHandlers();
+  void ConnectDeviceHandlers();
+  // Accept sequence on the first n bytes of m_btLoadBuffer; false when the
+  // image was refused (message shown, nothing changed).
+  bool ApplyLoadedImage(size_t n);
+  void OnVIDChange();
+  void OnPIDChange();
+  void OnSerialNumberChange();
+  void OnProdcuctStringChange();
+  void OnManufacturerChange();
+  // Takes one string edit's text; false when it holds a character that one
+  // byte cannot carry (message 38 shown, the edit restored).
+  bool TakeStringText(QLineEdit* pEdit, QString& szLastGood);
+  void PackStringsFromEdits(bool bFromProduct, bool bFromManufacturer);
+  void SetWriteButtonsForStringEdit();
+  void OnHiddenVolumeChange(QLineEdit* pEdit, uint8_t _INTERNAL_OPT::*pField);
+  void OnMaxPowerGain1Change();
+  void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
+  void ShowResult(QLineEdit* pEdit, bool bPass);
   void ShowTimingEdits();
 
   // Key filters; true lets the key through.
@@ -103,7 +193,18 @@ class TMainForm : public QWidget {
 
   Ui::TMainForm* m_pUi;
   IUiServices& m_UiServices;
+  USB42XX_MGR::IHidPlatform& m_Platform;
+  // Owned objects in construction order.
+  qrt::image::CImageSession m_Session;
+  std::unique_ptr<USB42XX_MGR::CUsb42xxMgr> m_pUsbMgr;
+  std::recursive_mutex m_DeviceListLock;
   QTimer* m_pTimer1;
+  QSocketNotifier* m_pDeviceNotifier = nullptr;
+  QString m_szLastProductText;
+  QString m_szLastManufacturerText;
+  bool m_bRestoringText = false;
+  // Set while the accept sequence shows a new image's AGC/IR bank.
+  bool m_bAcceptingImage = false;
   bool m_bShown = false;
   QString m_szLastI2CText;
 };

@@ -1,0 +1,86 @@
+#include "DemoPlatform.h"
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include "ImageFiles.h"
+#include "RomDataMgr.h"
+#include "SimFaultSpec.h"
+#include "SimPlatform.h"
+#include "Trace.h"
+
+namespace qrt::app {
+
+namespace {
+
+// Off unless QT_LOGGING_RULES="qrt.trace.debug=true": the report trace is verbose.
+Q_LOGGING_CATEGORY(lcTrace, "qrt.trace", QtWarningMsg)
+
+// No device-id groups: the window searches with the device-id check off, so
+// the devices are found by their chip's answer.
+class CEmptyDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
+ public:
+  bool OpenGroup(const std::string&) override { return false; }
+  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
+};
+
+class CDemoPlatformSet : public CPlatformSet {
+ public:
+  CDemoPlatformSet() : m_Platform(true) {}
+  USB42XX_MGR::IHidPlatform& Platform() override { return m_Platform; }
+  USB42XX_MGR::IDeviceIdStore& Store() override { return m_Store; }
+  qrt::sim::CSimPlatform& Sim() { return m_Platform; }
+
+ private:
+  qrt::sim::CSimPlatform m_Platform;
+  CEmptyDeviceIdStore m_Store;
+};
+
+}  // namespace
+
+std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
+                                                 std::string& szError) {
+  qrt::sim::SIM_DEVICE_CONFIG device;
+  device.wVID = 0x3A7C;
+  device.wPID = 0x4250;
+  if (!options.szEepromType.empty()) {
+    device.Chip.dwEepromSize = qrt::image::RomSizeFromEepromType(options.szEepromType);
+    if (device.Chip.dwEepromSize == 0) {
+      szError = "unknown EEPROM type '" + options.szEepromType + "' (24C02, 24C04, 24C08, 24C16)";
+      return nullptr;
+    }
+  }
+  qrt::sim::SIM_FAULTS faults;
+  if (!options.szFaultSpec.empty() &&
+      !qrt::sim::ParseSimFaultSpec(options.szFaultSpec, faults, device.Chip, szError)) {
+    return nullptr;
+  }
+  auto pSet = std::make_unique<CDemoPlatformSet>();
+  const size_t nIndex = pSet->Sim().AddDevice(device);
+  qrt::sim::CSimChip& chip = pSet->Sim().Chip(nIndex);
+  if (options.szImagePath.empty()) {
+    chip.SetEepromContents(qrt::image::g_btDefaultImage, sizeof(qrt::image::g_btDefaultImage));
+  } else if (!chip.LoadEeprom(options.szImagePath)) {
+    szError = "cannot read the EEPROM image '" + options.szImagePath + "'";
+    return nullptr;
+  }
+  chip.SetFaults(faults);
+  return pSet;
+}
+
+std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string& szError) {
+  szError =
+      "this build has no backend for the devices of this machine yet; "
+      "run with --simulate to use the simulated QRT4250";
+  return nullptr;
+}
+
+void InstallTraceSink() {
+  qrt::diag::SetTraceSink([](std::string_view szText) {
+    QString szLine = QString::fromUtf8(szText.data(), static_cast<qsizetype>(szText.size()));
+    while (szLine.endsWith('\n')) szLine.chop(1);
+    qCDebug(lcTrace).noquote() << szLine;
+  });
+}
+
+}  // namespace qrt::app

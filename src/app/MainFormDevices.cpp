@@ -1,0 +1,161 @@
+// TMainForm, devices: the device list, the selected device, the poll, the
+// device-change callback and the progress display.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+
+#include "MainForm.h"
+#include "MessageTable.h"
+#include "Trace.h"
+#include "ui_UMainForm.h"
+
+namespace qrt::app {
+
+namespace {
+constexpr uintptr_t kDeviceArrival = 0x8000;
+constexpr uintptr_t kDeviceRemoveComplete = 0x8004;
+}  // namespace
+
+void TMainForm::ConnectDeviceHandlers() {
+  connect(m_pTimer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+  connect(m_pUi->VIDPIDComboBox, &QComboBox::activated, this,
+          &TMainForm::OnVIDPIDComboBoxChange);
+}
+
+int TMainForm::RefreshDeviceList() {
+  std::lock_guard<std::recursive_mutex> lock(m_DeviceListLock);
+  Ui::TMainForm* u = m_pUi;
+  if (m_pUsbMgr->Search_Present_Device(m_DeviceId) != 0) {
+    u->VIDPIDComboBox->clear();
+    ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
+    u->ReadEEPROMBitBtn->setEnabled(false);
+    u->WriteEEPROMBitBtn->setEnabled(false);
+    u->VIDPIDLabel->setEnabled(false);
+    diag::Trace("SearchPresentDevice[1]");
+    return 1;
+  }
+  if (m_DeviceId.Number == 0) {
+    u->VIDPIDComboBox->clear();
+    diag::Trace("***** Device Number <= 0");
+    u->ReadEEPROMBitBtn->setEnabled(false);
+    u->WriteEEPROMBitBtn->setEnabled(false);
+    u->VIDPIDLabel->setEnabled(false);
+    u->VIDPIDComboBox->setEnabled(false);
+    return 0;
+  }
+  u->ReadEEPROMBitBtn->setEnabled(true);
+  u->WriteEEPROMBitBtn->setEnabled(true);
+  u->VIDPIDLabel->setEnabled(true);
+  u->VIDPIDComboBox->setEnabled(true);
+  m_pTimer1->start();
+  m_SelectedVid = m_DeviceId.VID[0];
+  m_SelectedPid = m_DeviceId.PID[0];
+
+  uint16_t wVID = 0, wPID = 0;
+  if (m_pUsbMgr->GetActiveDevice(wVID, wPID) != 0) {
+    diag::Trace("QRT_RE_PLUGIN_CN[1]");
+    ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
+    return 1;
+  }
+  if (m_pUsbMgr->SetActiveDevice(m_SelectedVid, m_SelectedPid) != 0 ||
+      m_pUsbMgr->SetCheckDeviceId(0) != 0) {
+    diag::Trace("QRT_RE_PLUGIN_CN[1]");
+    u->LoadFileBitBtn->setEnabled(false);
+    u->ReadEEPROMBitBtn->setEnabled(false);
+    u->VIDPIDLabel->setEnabled(false);
+    ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
+    return 1;
+  }
+  UpdateReportIdFlag();
+  u->VIDPIDComboBox->clear();
+  for (int i = 0; i < m_DeviceId.Number; ++i) {
+    u->VIDPIDComboBox->addItem(
+        QString::asprintf("VID = 0x%.4X, PID = 0x%.4X", m_DeviceId.VID[i], m_DeviceId.PID[i]));
+  }
+  u->VIDPIDComboBox->setCurrentIndex(0);
+  if (HasDuplicateDevices()) ShowMessageId(m_Language, MSG_DUPLICATE_DEVICES);
+  return 0;
+}
+
+int TMainForm::HasDuplicateDevices() const {
+  const int nCount = std::min<int>(m_DeviceId.Number, USB42XX_MGR::kMaxDeviceListEntries);
+  for (int i = 0; i < nCount; ++i) {
+    for (int j = i + 1; j < nCount; ++j) {
+      if (m_DeviceId.VID[i] == m_DeviceId.VID[j] && m_DeviceId.PID[i] == m_DeviceId.PID[j]) {
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+void TMainForm::UpdateReportIdFlag() {
+  uint32_t dwLength = 0;
+  if (m_pUsbMgr->GetInputReportLength(m_SelectedVid, m_SelectedPid, dwLength) != 0) {
+    diag::TraceFormat("GetInputReportLength fail, VID = 0x%.4X, PID = 0x%.4X", m_SelectedVid,
+                      m_SelectedPid);
+    return;
+  }
+  m_bReportId = dwLength == 5 ? 0 : 1;
+  m_pUi->ReportIdCheckBox->setChecked(m_bReportId == 1);
+}
+
+int TMainForm::SelectActiveDevice() {
+  uint32_t dwLength = 0;
+  if (m_pUsbMgr->SetCheckDeviceId(0) != 0 ||
+      m_pUsbMgr->SetActiveDevice(m_SelectedVid, m_SelectedPid) != 0 ||
+      m_pUsbMgr->GetInputReportLength(m_SelectedVid, m_SelectedPid, dwLength) != 0) {
+    ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
+  }
+  return 0;
+}
+
+void TMainForm::OnVIDPIDComboBoxChange(int nIndex) {
+  if (nIndex < 0 || nIndex >= m_DeviceId.Number) return;
+  m_SelectedVid = m_DeviceId.VID[nIndex];
+  m_SelectedPid = m_DeviceId.PID[nIndex];
+  UpdateReportIdFlag();
+}
+
+void TMainForm::Timer1Timer() {
+  m_pTimer1->stop();
+  if (m_pUsbMgr->Search_Present_Device(m_PollDeviceId) != 0) {
+    ShowMessageId(m_Language, MSG_SEARCH_PRESENT_DEVICE_FAIL);
+    return;
+  }
+  if (m_PollDeviceId.Number != m_DeviceId.Number) {
+    m_Platform.Sleep(500);  // let a device that is still arriving settle
+    RefreshDeviceList();
+  }
+  if (m_PollDeviceId.Number > 0) m_pTimer1->start();
+}
+
+int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND, uint32_t,
+                                uintptr_t wParam, intptr_t) {
+  diag::TraceFormat("====> OnDeviceChangeEx, VID = 0x%.4X, PDI = 0x%.4X, wParam = %.4X\n", wVID,
+                    wPID, static_cast<unsigned>(wParam));
+  if (wParam == kDeviceArrival) {
+    diag::Trace("DBT_DEVICEARRIVAL");
+  } else if (wParam == kDeviceRemoveComplete) {
+    diag::Trace("DBT_DEVICEREMOVECOMPLETE");
+  } else {
+    diag::Trace("default");
+  }
+  if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
+    ClearProgress();
+    RefreshDeviceList();
+  }
+  return 0;
+}
+
+void TMainForm::ClearProgress() {
+  for (QLineEdit* pEdit : {m_pUi->ReadEEPROMPercentEdit, m_pUi->WriteEEPROMPercentEdit}) {
+    pEdit->clear();
+    pEdit->setPalette(QPalette());  // back to the normal (idle) colours
+  }
+  m_pUi->ReadWriteProgressBar->setValue(0);
+  m_pUi->WriteProgressBar->setValue(0);
+}
+
+}  // namespace qrt::app
