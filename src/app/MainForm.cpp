@@ -312,9 +312,20 @@ void TMainForm::RefillDeviceTypeLists(int nLanguage) {
 }
 
 int TMainForm::PlayItemOfRecord() const {
+  const uint8_t btHi = m_RecInternalOpt.btPlayTerminalHi;
+  const uint8_t btLo = m_RecInternalOpt.btPlayTerminalLo;
+  if (btHi == 3 && btLo == 1) return 0;
+  if (btHi == 3 && btLo == 2) return 2;
+  if (btHi == 4 && btLo == 2) return 1;
   return 0;
 }
+
 int TMainForm::RecordItemOfRecord() const {
+  const uint8_t btHi = m_RecInternalOpt.btRecordTerminalHi;
+  const uint8_t btLo = m_RecInternalOpt.btRecordTerminalLo;
+  if (btHi == 2 && btLo == 1) return 0;
+  if (btHi == 2 && btLo == 5) return 2;
+  if (btHi == 4 && btLo == 2) return 1;
   return 0;
 }
 

@@ -5,34 +5,30 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "FakeUiServices.h"
-#include "MainForm.h"
 #include "MessageTable.h"
 #include "Trace.h"
-#include "ui_UMainForm.h"
+#include "WindowFixture.h"
 
 using namespace qrt::app;
 using qrt::app::test::CFakeUiServices;
+using qrt::app::test::CWindowFixture;
 
 class MainFormTest : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<CWindowFixture> m_pFixture;
   CFakeUiServices* m_pUi = nullptr;
   TMainForm* m_pForm = nullptr;
   Ui::TMainForm* F() { return m_pForm->Form(); }
 
  private slots:
   void init() {
-    m_pUi = new CFakeUiServices;
-    m_pForm = new TMainForm(*m_pUi);
-    m_pForm->show();
+    m_pFixture = std::make_unique<CWindowFixture>();
+    m_pUi = &m_pFixture->Ui;
+    m_pForm = m_pFixture->pForm.get();
   }
-  void cleanup() {
-    m_pUi->qAnswers.push_back(kIdOk);
-    delete m_pForm;
-    delete m_pUi;
-  }
+  void cleanup() { m_pFixture.reset(); }
 
   void StartsInChineseWithTitleAndVersion() {
     QCOMPARE(m_pForm->m_Language, kLanguageChinese);

@@ -1,0 +1,73 @@
+#pragma once
+// A main window on the simulated platform (virtual clock) with scripted
+// modal boxes, for the window tests.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "FakeUiServices.h"
+#include "MainForm.h"
+#include "SimPlatform.h"
+#include "ui_UMainForm.h"
+
+namespace qrt::app::test {
+
+class CNoDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
+ public:
+  bool OpenGroup(const std::string&) override { return false; }
+  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
+};
+
+struct CWindowFixture {
+  // nDevices simulated devices (VID 3A7C, PID 4250, 24C02 seeded with
+  // nothing: the tests put what they need into the EEPROM).
+  explicit CWindowFixture(int nDevices = 1, bool bPlugged = true) {
+    for (int i = 0; i < nDevices; ++i) {
+      qrt::sim::SIM_DEVICE_CONFIG config;
+      config.bPlugged = bPlugged;
+      Sim.AddDevice(config);
+    }
+    pForm = std::make_unique<TMainForm>(Ui, Sim, Store, LockDir.path().toStdString());
+    pForm->show();
+  }
+  ~CWindowFixture() {
+    Ui.qAnswers.push_back(kIdOk);  // the exit question, if any
+  }
+
+  Ui::TMainForm* F() const { return pForm->Form(); }
+
+  // A user choice in a list: selection plus activated().
+  static void Choose(QComboBox* pBox, int nItem) {
+    pBox->setCurrentIndex(nItem);
+    emit pBox->activated(nItem);
+  }
+
+  // Every control's visible state, to prove that nothing changed.
+  QStringList Snapshot() const {
+    QStringList state;
+    for (QWidget* pWidget : pForm->findChildren<QWidget*>()) {
+      const QString szName = pWidget->objectName();
+      if (auto* pEdit = qobject_cast<QLineEdit*>(pWidget)) {
+        state << szName + "=" + pEdit->text() + (pEdit->isEnabled() ? "" : " (disabled)");
+      } else if (auto* pCheck = qobject_cast<QCheckBox*>(pWidget)) {
+        state << szName + (pCheck->isChecked() ? "=on" : "=off") +
+                     (pCheck->isEnabled() ? "" : " (disabled)");
+      } else if (auto* pCombo = qobject_cast<QComboBox*>(pWidget)) {
+        state << szName + "=" + QString::number(pCombo->currentIndex()) + "/" +
+                     QString::number(pCombo->count());
+      }
+    }
+    return state;
+  }
+
+  CFakeUiServices Ui;
+  qrt::sim::CSimPlatform Sim{false};
+  CNoDeviceIdStore Store;
+  QTemporaryDir LockDir;
+  std::unique_ptr<TMainForm> pForm;
+};
+
+}  // namespace qrt::app::test
