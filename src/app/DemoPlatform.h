@@ -27,8 +27,7 @@ struct DEMO_OPTIONS {
 
 // One simulated device, VID 3A7C PID 4250, in real time. Null with a message
 // in szError for a bad option.
-std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
-                                                 std::string& szError);
+std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options, std::string& szError);
 
 // The devices of this machine. Null with a message when this build has no
 // backend for them.

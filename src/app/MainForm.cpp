@@ -158,13 +158,10 @@ void TMainForm::ConnectHandlers() {
   decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
   connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
   connect(m_pUi->LoadFileBitBtn, &QPushButton::clicked, this, &TMainForm::LoadFileBitBtnClick);
-  connect(m_pUi->WriteFileBitBtn, &QPushButton::clicked, this,
-          &TMainForm::OnWriteFileBitBtnClick);
-  connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this,
-          &TMainForm::AGCIRBankCheckBoxClick);
+  connect(m_pUi->WriteFileBitBtn, &QPushButton::clicked, this, &TMainForm::OnWriteFileBitBtnClick);
+  connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this, &TMainForm::AGCIRBankCheckBoxClick);
   connect(m_pUi->IREnableCheckBox, &QCheckBox::toggled, this, &TMainForm::IREnableCheckBoxClick);
-  connect(m_pUi->NECIRGPONUMEdit, &QLineEdit::textChanged, this,
-          &TMainForm::OnNECIRGPONUMChange);
+  connect(m_pUi->NECIRGPONUMEdit, &QLineEdit::textChanged, this, &TMainForm::OnNECIRGPONUMChange);
 }
 
 void TMainForm::showEvent(QShowEvent* pEvent) {
@@ -192,9 +189,9 @@ void TMainForm::FormShow() {
   m_pUi->ReadEEPROMRomSizeComboBox->setEnabled(false);
   EnableSettingControls(false);
 
-  const int nResult = m_pUsbMgr->SetDeviceChange(
-      [this](uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd, uint32_t uMessage,
-             uintptr_t wParam, intptr_t lParam) {
+  const int nResult =
+      m_pUsbMgr->SetDeviceChange([this](uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd,
+                                        uint32_t uMessage, uintptr_t wParam, intptr_t lParam) {
         return OnDeviceChangeEx(wVID, wPID, hWnd, uMessage, wParam, lParam);
       });
   if (nResult != 0) {

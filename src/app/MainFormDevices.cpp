@@ -19,8 +19,7 @@ constexpr uintptr_t kDeviceRemoveComplete = 0x8004;
 
 void TMainForm::ConnectDeviceHandlers() {
   connect(m_pTimer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
-  connect(m_pUi->VIDPIDComboBox, &QComboBox::activated, this,
-          &TMainForm::OnVIDPIDComboBoxChange);
+  connect(m_pUi->VIDPIDComboBox, &QComboBox::activated, this, &TMainForm::OnVIDPIDComboBoxChange);
 }
 
 int TMainForm::RefreshDeviceList() {

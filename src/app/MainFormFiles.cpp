@@ -138,8 +138,8 @@ void TMainForm::OnWriteFileBitBtnClick() {
   const qrt::image::EImageFileType type = chosen.nFilterIndex == 2
                                               ? qrt::image::EImageFileType::kHex
                                               : qrt::image::EImageFileType::kBin;
-  m_szFilePath = QString::fromStdString(
-      qrt::image::AppendImageExtension(chosen.szPath.toStdString(), type));
+  m_szFilePath =
+      QString::fromStdString(qrt::image::AppendImageExtension(chosen.szPath.toStdString(), type));
 
   int nResult = qrt::image::kWriteFailed;
   uint8_t btOut[qrt::image::kMaxImageSize];

@@ -38,8 +38,7 @@ void TMainForm::ConnectSettingsHandlers() {
   connect(u->VIDEdit, &QLineEdit::textChanged, this, &TMainForm::OnVIDChange);
   connect(u->PIDEdit, &QLineEdit::textChanged, this, &TMainForm::OnPIDChange);
   connect(u->SerialNumberEdit, &QLineEdit::textChanged, this, &TMainForm::OnSerialNumberChange);
-  connect(u->ProductStringEdit, &QLineEdit::textChanged, this,
-          &TMainForm::OnProdcuctStringChange);
+  connect(u->ProductStringEdit, &QLineEdit::textChanged, this, &TMainForm::OnProdcuctStringChange);
   connect(u->ManufactureStringEdit, &QLineEdit::textChanged, this,
           &TMainForm::OnManufacturerChange);
   connect(u->ChangeStringBitBtn, &QPushButton::clicked, this, &TMainForm::OnChangeString);
@@ -258,8 +257,8 @@ void TMainForm::PackStringsFromEdits(bool bFromProduct, bool bFromManufacturer) 
   // Over 56 bytes together the record keeps its previous strings; OK
   // refuses such texts with message 59.
   editor::PackStrings(m_RecInternalOpt, std::string_view(product.constData(), product.size()),
-                      std::string_view(manufacturer.constData(), manufacturer.size()),
-                      bFromProduct, bFromManufacturer);
+                      std::string_view(manufacturer.constData(), manufacturer.size()), bFromProduct,
+                      bFromManufacturer);
   if (bFromProduct) m_nProductSize = static_cast<int>(product.size());
   if (bFromManufacturer) m_nManufacturerSize = static_cast<int>(manufacturer.size());
   if (bFromProduct) m_pUi->ProductStringControlCheckBox->setChecked(!product.isEmpty());
@@ -360,29 +359,48 @@ void TMainForm::EnableSettingControls(bool bEnable) {
     pEdit->setReadOnly(!bEnable);
     pEdit->setEnabled(bEnable);
   }
-  const QList<QWidget*> others = {
-      u->EnableMICBoostCheckBox, u->EnableMICBoostControlCheckBox,
-      u->EnableMICBoostDefaultCheckBox, u->MixMuteCheckBox, u->EnableMICHighPassFilterRCheckBox,
-      u->EnableMICHighPassFilterLCheckBox, u->PlayVolumeDefaultComboBox,
-      u->MaxPowerDefaultGain1ComboBox, u->RecordVolumeDefaultComboBox, u->MixVolumeDefaultComboBox,
-      u->IFGainComboBox, u->ReadEEPROMRomSizeComboBox, u->PlaySettingComboBox,
-      u->RecordSettingComboBox, u->GainTrackBar, u->SerialNumbercontrlCheckBox,
-      u->ProductStringControlCheckBox, u->ManufactureStringControlCheckBox,
-      u->PlaySettingCheckBox, u->RecordSettingCheckBox, u->PlayVolumeDefaultCheckBox,
-      u->MaxPowerDefaultGain1CheckBox, u->MixVolumeDefaultCheckBox,
-      u->RecordVolumeDefaultCheckBox, u->IFGainCheckBox, u->PlaySettingLabel,
-      u->RecordSettingLabel, u->PlayVolumeDefaultLabel, u->MaxPowerDefaultGain1Label,
-      u->MixVolumeDefaultLabel, u->RecordVolumeDefaultLabel, u->GainLabel,
-      u->MinRecVolumeLabel, u->MaxRecVolumeLabel};
+  const QList<QWidget*> others = {u->EnableMICBoostCheckBox,
+                                  u->EnableMICBoostControlCheckBox,
+                                  u->EnableMICBoostDefaultCheckBox,
+                                  u->MixMuteCheckBox,
+                                  u->EnableMICHighPassFilterRCheckBox,
+                                  u->EnableMICHighPassFilterLCheckBox,
+                                  u->PlayVolumeDefaultComboBox,
+                                  u->MaxPowerDefaultGain1ComboBox,
+                                  u->RecordVolumeDefaultComboBox,
+                                  u->MixVolumeDefaultComboBox,
+                                  u->IFGainComboBox,
+                                  u->ReadEEPROMRomSizeComboBox,
+                                  u->PlaySettingComboBox,
+                                  u->RecordSettingComboBox,
+                                  u->GainTrackBar,
+                                  u->SerialNumbercontrlCheckBox,
+                                  u->ProductStringControlCheckBox,
+                                  u->ManufactureStringControlCheckBox,
+                                  u->PlaySettingCheckBox,
+                                  u->RecordSettingCheckBox,
+                                  u->PlayVolumeDefaultCheckBox,
+                                  u->MaxPowerDefaultGain1CheckBox,
+                                  u->MixVolumeDefaultCheckBox,
+                                  u->RecordVolumeDefaultCheckBox,
+                                  u->IFGainCheckBox,
+                                  u->PlaySettingLabel,
+                                  u->RecordSettingLabel,
+                                  u->PlayVolumeDefaultLabel,
+                                  u->MaxPowerDefaultGain1Label,
+                                  u->MixVolumeDefaultLabel,
+                                  u->RecordVolumeDefaultLabel,
+                                  u->GainLabel,
+                                  u->MinRecVolumeLabel,
+                                  u->MaxRecVolumeLabel};
   for (QWidget* pWidget : others) pWidget->setEnabled(bEnable);
   if (!bEnable) {
-    for (QWidget* pWidget : {static_cast<QWidget*>(u->EnableMICHighPassFilterLLabel),
-                             static_cast<QWidget*>(u->SerialNumberLabel),
-                             static_cast<QWidget*>(u->ProductStringLabel),
-                             static_cast<QWidget*>(u->ManufactureStringLabel),
-                             static_cast<QWidget*>(u->MixMuteLabel),
-                             static_cast<QWidget*>(u->EnableMICBoostDefaultLabel),
-                             static_cast<QWidget*>(u->EnableMICBoostControlLabel)}) {
+    for (QWidget* pWidget :
+         {static_cast<QWidget*>(u->EnableMICHighPassFilterLLabel),
+          static_cast<QWidget*>(u->SerialNumberLabel), static_cast<QWidget*>(u->ProductStringLabel),
+          static_cast<QWidget*>(u->ManufactureStringLabel), static_cast<QWidget*>(u->MixMuteLabel),
+          static_cast<QWidget*>(u->EnableMICBoostDefaultLabel),
+          static_cast<QWidget*>(u->EnableMICBoostControlLabel)}) {
       pWidget->setEnabled(false);
     }
     return;
@@ -402,10 +420,10 @@ void TMainForm::EnableSettingControls(bool bEnable) {
     QCheckBox* pBox;
     QLabel* pLabel;
     QLineEdit* pEdit;
-  } controls[] = {{u->SerialNumbercontrlCheckBox, u->SerialNumberLabel, u->SerialNumberEdit},
-                  {u->ProductStringControlCheckBox, u->ProductStringLabel, u->ProductStringEdit},
-                  {u->ManufactureStringControlCheckBox, u->ManufactureStringLabel,
-                   u->ManufactureStringEdit}};
+  } controls[] = {
+      {u->SerialNumbercontrlCheckBox, u->SerialNumberLabel, u->SerialNumberEdit},
+      {u->ProductStringControlCheckBox, u->ProductStringLabel, u->ProductStringEdit},
+      {u->ManufactureStringControlCheckBox, u->ManufactureStringLabel, u->ManufactureStringEdit}};
   for (const auto& c : controls) {
     c.pLabel->setEnabled(c.pBox->isChecked());
     c.pEdit->setEnabled(c.pBox->isChecked());

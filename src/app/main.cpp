@@ -26,8 +26,9 @@ int main(int argc, char* argv[]) {
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption simulate(
-      "simulate", "Run on one simulated QRT4250 (VID 3A7C, PID 4250) instead of the devices "
-                  "on this machine.");
+      "simulate",
+      "Run on one simulated QRT4250 (VID 3A7C, PID 4250) instead of the devices "
+      "on this machine.");
   const QCommandLineOption simImage("sim-image",
                                     "With --simulate: EEPROM contents from a .bin file "
                                     "(default: the built-in default image).",
@@ -44,8 +45,9 @@ int main(int argc, char* argv[]) {
 
   if (!parser.isSet(simulate) &&
       (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault))) {
-    std::fprintf(stderr, "qrt4250-config: --sim-image, --sim-eeprom and --sim-fault need "
-                         "--simulate\n");
+    std::fprintf(stderr,
+                 "qrt4250-config: --sim-image, --sim-eeprom and --sim-fault need "
+                 "--simulate\n");
     return 2;
   }
 

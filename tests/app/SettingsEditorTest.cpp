@@ -17,7 +17,10 @@ namespace {
 
 using FieldRange = std::pair<size_t, size_t>;  // offset, size
 
-#define FIELD(name) FieldRange{offsetof(_INTERNAL_OPT, name), sizeof(_INTERNAL_OPT::name)}
+#define FIELD(name)                                            \
+  FieldRange {                                                 \
+    offsetof(_INTERNAL_OPT, name), sizeof(_INTERNAL_OPT::name) \
+  }
 
 // Offsets of the bytes that differ between two records.
 std::set<size_t> ChangedBytes(const _INTERNAL_OPT& a, const _INTERNAL_OPT& b) {
@@ -50,11 +53,11 @@ class SettingsEditorTest : public QObject {
   // The editor as after a load: controls enabled, all lists unlocked.
   void Unlock() {
     m_p->pForm->EnableSettingControls(true);
-    for (QCheckBox* pBox : {F()->PlaySettingCheckBox, F()->RecordSettingCheckBox,
-                            F()->PlayVolumeDefaultCheckBox, F()->MaxPowerDefaultGain1CheckBox,
-                            F()->MixVolumeDefaultCheckBox, F()->RecordVolumeDefaultCheckBox,
-                            F()->IFGainCheckBox, F()->SerialNumbercontrlCheckBox,
-                            F()->ManufactureStringControlCheckBox}) {
+    for (QCheckBox* pBox :
+         {F()->PlaySettingCheckBox, F()->RecordSettingCheckBox, F()->PlayVolumeDefaultCheckBox,
+          F()->MaxPowerDefaultGain1CheckBox, F()->MixVolumeDefaultCheckBox,
+          F()->RecordVolumeDefaultCheckBox, F()->IFGainCheckBox, F()->SerialNumbercontrlCheckBox,
+          F()->ManufactureStringControlCheckBox}) {
       pBox->setChecked(true);
     }
   }
@@ -99,13 +102,26 @@ class SettingsEditorTest : public QObject {
 
   void EveryControlWritesItsFieldOnly_data() {
     QTest::addColumn<int>("nCase");
-    const char* const names[] = {"VIDEdit",        "PIDEdit",         "SerialNumberEdit",
-                                 "PlayVolume",     "MixVolume",       "MaxPower",
-                                 "RecordVolume",   "IFGain",          "MixMute",
-                                 "MicBoostDefault", "MicBoostControl", "HpfL",
-                                 "HpfR",           "EnableMICBoost",  "PlayDevice",
-                                 "RecordDevice",   "SerialControl",   "ProductString",
-                                 "ManufacturerString", "HiddenPlayVolumeEdit",
+    const char* const names[] = {"VIDEdit",
+                                 "PIDEdit",
+                                 "SerialNumberEdit",
+                                 "PlayVolume",
+                                 "MixVolume",
+                                 "MaxPower",
+                                 "RecordVolume",
+                                 "IFGain",
+                                 "MixMute",
+                                 "MicBoostDefault",
+                                 "MicBoostControl",
+                                 "HpfL",
+                                 "HpfR",
+                                 "EnableMICBoost",
+                                 "PlayDevice",
+                                 "RecordDevice",
+                                 "SerialControl",
+                                 "ProductString",
+                                 "ManufacturerString",
+                                 "HiddenPlayVolumeEdit",
                                  "HiddenMaxPowerEdit"};
     for (int i = 0; i < int(std::size(names)); ++i) QTest::newRow(names[i]) << i;
   }
@@ -120,32 +136,46 @@ class SettingsEditorTest : public QObject {
     };
     Ui::TMainForm* u = F();
     const std::vector<CASE> cases = {
-        {[u] { u->VIDEdit->setText("1234"); }, {FIELD(wVID)},
+        {[u] { u->VIDEdit->setText("1234"); },
+         {FIELD(wVID)},
          [](const _INTERNAL_OPT& r) { return r.wVID == 0x1234; }},
-        {[u] { u->PIDEdit->setText("beef"); }, {FIELD(wPID)},
+        {[u] { u->PIDEdit->setText("beef"); },
+         {FIELD(wPID)},
          [](const _INTERNAL_OPT& r) { return r.wPID == 0xBEEF; }},
-        {[u] { u->SerialNumberEdit->setText("0102030405A6"); }, {FIELD(btSerialNumber)},
-         [](const _INTERNAL_OPT& r) { return r.btSerialNumber[0] == 1 && r.btSerialNumber[5] == 0xA6; }},
-        {[u] { CWindowFixture::Choose(u->PlayVolumeDefaultComboBox, 5); }, {FIELD(btPlayVolume)},
+        {[u] { u->SerialNumberEdit->setText("0102030405A6"); },
+         {FIELD(btSerialNumber)},
+         [](const _INTERNAL_OPT& r) {
+           return r.btSerialNumber[0] == 1 && r.btSerialNumber[5] == 0xA6;
+         }},
+        {[u] { CWindowFixture::Choose(u->PlayVolumeDefaultComboBox, 5); },
+         {FIELD(btPlayVolume)},
          [](const _INTERNAL_OPT& r) { return r.btPlayVolume == 58; }},
-        {[u] { CWindowFixture::Choose(u->MixVolumeDefaultComboBox, 63); }, {FIELD(btMixVolume)},
+        {[u] { CWindowFixture::Choose(u->MixVolumeDefaultComboBox, 63); },
+         {FIELD(btMixVolume)},
          [](const _INTERNAL_OPT& r) { return r.btMixVolume == 0; }},
         {[u] { CWindowFixture::Choose(u->MaxPowerDefaultGain1ComboBox, 63); },
-         {FIELD(btMaxPowerGain1)}, [](const _INTERNAL_OPT& r) { return r.btMaxPowerGain1 == 63; }},
+         {FIELD(btMaxPowerGain1)},
+         [](const _INTERNAL_OPT& r) { return r.btMaxPowerGain1 == 63; }},
         {[u] { CWindowFixture::Choose(u->RecordVolumeDefaultComboBox, 14); },
-         {FIELD(btRecordVolume)}, [](const _INTERNAL_OPT& r) { return r.btRecordVolume == 35; }},
+         {FIELD(btRecordVolume)},
+         [](const _INTERNAL_OPT& r) { return r.btRecordVolume == 35; }},
         {[u] { CWindowFixture::Choose(u->IFGainComboBox, 0); },
          {FIELD(btGainA), FIELD(btGainB), FIELD(btGainC)},
          [](const _INTERNAL_OPT& r) { return r.btGainA == 3 && r.btGainB == 2 && r.btGainC == 4; }},
-        {[u] { u->MixMuteCheckBox->click(); }, {FIELD(btMixMute)},
+        {[u] { u->MixMuteCheckBox->click(); },
+         {FIELD(btMixMute)},
          [](const _INTERNAL_OPT& r) { return r.btMixMute == 0; }},
-        {[u] { u->EnableMICBoostDefaultCheckBox->click(); }, {FIELD(btMicBoostDefault)},
+        {[u] { u->EnableMICBoostDefaultCheckBox->click(); },
+         {FIELD(btMicBoostDefault)},
          [](const _INTERNAL_OPT& r) { return r.btMicBoostDefault == 0; }},
-        {[u] { u->EnableMICBoostControlCheckBox->click(); }, {FIELD(btMicBoostCtrl)},
+        {[u] { u->EnableMICBoostControlCheckBox->click(); },
+         {FIELD(btMicBoostCtrl)},
          [](const _INTERNAL_OPT& r) { return r.btMicBoostCtrl == 1; }},
-        {[u] { u->EnableMICHighPassFilterLCheckBox->click(); }, {FIELD(btHpfLEnable)},
+        {[u] { u->EnableMICHighPassFilterLCheckBox->click(); },
+         {FIELD(btHpfLEnable)},
          [](const _INTERNAL_OPT& r) { return r.btHpfLEnable == 0; }},
-        {[u] { u->EnableMICHighPassFilterRCheckBox->setChecked(true); }, {FIELD(btHpfREnable)},
+        {[u] { u->EnableMICHighPassFilterRCheckBox->setChecked(true); },
+         {FIELD(btHpfREnable)},
          [](const _INTERNAL_OPT& r) { return r.btHpfREnable == 1; }},
         {[u] { u->EnableMICBoostCheckBox->setChecked(true); },
          {FIELD(btMicBoostCtrl), FIELD(btMicBoostDefault)},
@@ -158,7 +188,8 @@ class SettingsEditorTest : public QObject {
          [](const _INTERNAL_OPT& r) {
            return r.btRecordTerminalHi == 2 && r.btRecordTerminalLo == 5;
          }},
-        {[u] { u->SerialNumbercontrlCheckBox->setChecked(false); }, {FIELD(btSerialNumberCtrl)},
+        {[u] { u->SerialNumbercontrlCheckBox->setChecked(false); },
+         {FIELD(btSerialNumberCtrl)},
          [](const _INTERNAL_OPT& r) { return r.btSerialNumberCtrl == 0; }},
         {[u] { u->ProductStringEdit->setText("Board"); },
          {FIELD(szProduct), FIELD(btProductLen), FIELD(szStringArea), FIELD(btProductStringCtrl)},
@@ -171,9 +202,11 @@ class SettingsEditorTest : public QObject {
          [](const _INTERNAL_OPT& r) {
            return r.btManufacturerLen == 6 && std::memcmp(r.szManufacturer, "Maker", 5) == 0;
          }},
-        {[u] { u->PlayVolumeDefaultEdit->setText("17"); }, {FIELD(btPlayVolume)},
+        {[u] { u->PlayVolumeDefaultEdit->setText("17"); },
+         {FIELD(btPlayVolume)},
          [](const _INTERNAL_OPT& r) { return r.btPlayVolume == 17; }},
-        {[u] { u->MaxPowerDefaultGain1Edit->setText("-50"); }, {FIELD(btMaxPowerGain1)},
+        {[u] { u->MaxPowerDefaultGain1Edit->setText("-50"); },
+         {FIELD(btMaxPowerGain1)},
          [](const _INTERNAL_OPT& r) { return r.btMaxPowerGain1 == 7; }},
     };
     QCOMPARE(int(cases.size()), 21);
@@ -266,8 +299,7 @@ class SettingsEditorTest : public QObject {
     QVERIFY(F()->ChangeStringBitBtn->isEnabled());
     QVERIFY(!F()->WriteFileBitBtn->isEnabled());
     F()->ChangeStringBitBtn->click();
-    QCOMPARE(m_p->Ui.vBoxes.back().szText,
-             QString("最大长度为 56 (提示名称 + 制造商信息)"));
+    QCOMPARE(m_p->Ui.vBoxes.back().szText, QString("最大长度为 56 (提示名称 + 制造商信息)"));
     QVERIFY(!F()->WriteFileBitBtn->isEnabled());
     QVERIFY(F()->ChangeStringBitBtn->isEnabled());
     F()->ManufactureStringEdit->setText(QString(26, 'm'));

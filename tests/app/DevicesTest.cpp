@@ -1,0 +1,144 @@
+// The device list on the simulated platform: none, one, two devices with the
+// same VID/PID, unplug and plug through the hot-plug descriptor, the poll.
+#include <QTimer>
+
+#include "MessageTable.h"
+#include "Trace.h"
+#include "WindowFixture.h"
+
+using namespace qrt::app;
+using qrt::app::test::CWindowFixture;
+
+class DevicesTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void NoDeviceAtStart() {
+    CWindowFixture w(1, false);
+    QVERIFY(w.Ui.vBoxes.empty());
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 0);
+    QCOMPARE(w.F()->VIDPIDComboBox->count(), 0);
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->WriteEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->VIDPIDComboBox->isEnabled());
+    // A poll tick with nothing present leaves the poll stopped.
+    w.pForm->Timer1()->start();
+    w.pForm->Timer1Timer();
+    QVERIFY(!w.pForm->Timer1()->isActive());
+    // Plugging in through the hot-plug path fills the list and restarts it.
+    w.Sim.Plug(0);
+    QCoreApplication::processEvents();
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QCOMPARE(w.F()->VIDPIDComboBox->itemText(0), QString("VID = 0x3A7C, PID = 0x4250"));
+    QVERIFY(w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(w.F()->VIDPIDComboBox->isEnabled());
+    QVERIFY(w.pForm->Timer1()->isActive());
+    QCOMPARE(w.pForm->m_SelectedVid, uint16_t(0x3A7C));
+  }
+
+  void OneDeviceListedAndSelected() {
+    CWindowFixture w(1);
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QCOMPARE(w.F()->VIDPIDComboBox->count(), 1);
+    QCOMPARE(w.F()->VIDPIDComboBox->currentIndex(), 0);
+    QCOMPARE(w.pForm->m_SelectedPid, uint16_t(0x4250));
+    QVERIFY(w.pForm->Timer1()->isActive());
+    // The simulated chip speaks 5-byte reports: no report IDs.
+    QCOMPARE(int(w.pForm->m_bReportId), 0);
+    QVERIFY(!w.F()->ReportIdCheckBox->isChecked());
+    QVERIFY(w.Ui.vBoxes.empty());
+  }
+
+  void ReportIdLayoutChecksTheBox() {
+    CWindowFixture w(0);
+    qrt::sim::SIM_DEVICE_CONFIG config;
+    config.Chip.nLayout = 2;
+    config.bPlugged = false;
+    w.Sim.Plug(w.Sim.AddDevice(config));
+    QCoreApplication::processEvents();
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QCOMPARE(int(w.pForm->m_bReportId), 1);
+    QVERIFY(w.F()->ReportIdCheckBox->isChecked());
+  }
+
+  void TwoDevicesWithTheSameIds() {
+    // The library lists a VID/PID pair once, so the window sees one entry
+    // and has no duplicate to report.
+    CWindowFixture w(2);
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QVERIFY(!w.Ui.Texts().contains(QString::fromUtf8(MessageText(0, 47))));
+    // A list that does hold a pair twice is reported as such.
+    w.pForm->m_DeviceId.Number = 2;
+    w.pForm->m_DeviceId.VID[1] = 0x3A7C;
+    w.pForm->m_DeviceId.PID[1] = 0x4250;
+    QCOMPARE(w.pForm->HasDuplicateDevices(), 1);
+    w.pForm->m_DeviceId.PID[1] = 0x4251;
+    QCOMPARE(w.pForm->HasDuplicateDevices(), 0);
+  }
+
+  void TwoDifferentDevicesAndChoice() {
+    CWindowFixture w(1);
+    qrt::sim::SIM_DEVICE_CONFIG second;
+    second.wPID = 0x4251;
+    second.Chip.nLayout = 1;
+    second.bPlugged = false;
+    w.Sim.Plug(w.Sim.AddDevice(second));
+    QCoreApplication::processEvents();
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
+    QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
+    CWindowFixture::Choose(w.F()->VIDPIDComboBox, 1);
+    QCOMPARE(w.pForm->m_SelectedPid, uint16_t(0x4251));
+    QCOMPARE(int(w.pForm->m_bReportId), 1);
+  }
+
+  void UnplugClearsListAndProgress() {
+    CWindowFixture w(1);
+    w.F()->ReadEEPROMPercentEdit->setText("PASS");
+    w.F()->ReadWriteProgressBar->setValue(100);
+    w.F()->WriteProgressBar->setValue(40);
+    qrt::diag::CTraceCapture trace;
+    w.Sim.Unplug(0);
+    QCoreApplication::processEvents();
+    QVERIFY(trace.Contains("DBT_DEVICEREMOVECOMPLETE"));
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 0);
+    QCOMPARE(w.F()->VIDPIDComboBox->count(), 0);
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->WriteEEPROMBitBtn->isEnabled());
+    QCOMPARE(w.F()->ReadEEPROMPercentEdit->text(), QString());
+    QCOMPARE(w.F()->ReadWriteProgressBar->value(), 0);
+    QCOMPARE(w.F()->WriteProgressBar->value(), 0);
+    w.Sim.Plug(0);
+    QCoreApplication::processEvents();
+    QVERIFY(trace.Contains("DBT_DEVICEARRIVAL"));
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+  }
+
+  void PollNoticesCountChange() {
+    CWindowFixture w(1);
+    // The notification is lost (nobody reads the descriptor); the poll still
+    // notices that the count changed.
+    w.Sim.Unplug(0);
+    w.pForm->Timer1Timer();
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 0);
+    QVERIFY(!w.pForm->Timer1()->isActive());
+    w.Sim.Plug(0);
+    w.pForm->Timer1Timer();  // stopped poll run by hand: the count is back
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QVERIFY(w.pForm->Timer1()->isActive());
+  }
+
+  void PollFailureStopsWithMessage53() {
+    CWindowFixture w(1);
+    w.Sim.SetEnumerationFails(true);
+    w.pForm->Timer1Timer();
+    QCOMPARE(w.Ui.vBoxes.back().szText, QString("Search_Present_Device fail"));
+    QVERIFY(!w.pForm->Timer1()->isActive());
+    // A failing search in RefreshDeviceList shows message 50.
+    QCOMPARE(w.pForm->RefreshDeviceList(), 1);
+    QCOMPARE(w.Ui.vBoxes.back().szText, QString("请重新插拔QRT USB设备"));
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+  }
+};
+
+QTEST_MAIN(DevicesTest)
+#include "DevicesTest.moc"
