@@ -164,31 +164,26 @@ TEST(DeviceIdCipher, ChecksPaddingByHand) {
 
 TEST(IniDeviceIdStore, ReadsValuesAsLibinihParsesThem) {
   CTempDir dir;
-  std::string path = dir.Write("g.ini",
-                               "; comment\n"
-                               "[Other]\n"
-                               "1 = other\n"
-                               "[QRT AUDIO DeviceId Group]\r\n"
-                               "1 = VID_1&PID_2 , abc=\r\n"
-                               "2=x;y#z\n"
-                               "3 = a ; inline comment\n"
-                               "4 = a #hash\n"
-                               "5 : colon=value\n"
-                               "6 = first\n"
-                               "6 = second\n"
-                               "7 = start\n"
-                               "  continued\n"
-                               "8 = " +
-                                   std::string(195, 'B') +
-                                   "\n"  // 199 characters: whole
-                                   "9 = " +
-                                   std::string(196, 'C') +
-                                   "\n"  // 200: cut by libinih
-                                   "10 = " +
-                                   std::string(200, 'D') +
-                                   "11 = tail\n"
-                                   "12 = after\n" +
-                                   std::string("13 = ab\0cd\n", 11));
+  std::string text =
+      "; comment\n"
+      "[Other]\n"
+      "1 = other\n"
+      "[QRT AUDIO DeviceId Group]\r\n"
+      "1 = VID_1&PID_2 , abc=\r\n"
+      "2=x;y#z\n"
+      "3 = a ; inline comment\n"
+      "4 = a #hash\n"
+      "5 : colon=value\n"
+      "6 = first\n"
+      "6 = second\n"
+      "7 = start\n"
+      "  continued\n";
+  text += "8 = " + std::string(195, 'B') + "\n";  // 199 characters: whole
+  text += "9 = " + std::string(196, 'C') + "\n";  // 200: libinih's line buffer is full
+  text += "10 = " + std::string(200, 'D') + "11 = tail\n";
+  text += "12 = after\n";
+  text += std::string("13 = ab\0cd\n", 11);
+  std::string path = dir.Write("g.ini", text);
   CIniDeviceIdStore store(path);
   ASSERT_TRUE(store.OpenGroup(kAudio));
   const struct {
