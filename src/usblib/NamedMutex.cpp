@@ -121,8 +121,8 @@ struct CNamedMutex::SImpl {
     bool bLast = pFile.use_count() == 1;
     // The last handle closes the file, which frees the flock; the owning
     // thread's levels go with it.
-    if (bLast) {
-      while (pFile->nCount > 0 && Unlock()) {
+    if (bLast && pFile->pid == ::getpid() && pFile->owner.load() == std::this_thread::get_id()) {
+      while (Unlock()) {
       }
     }
     pFile.reset();
@@ -176,6 +176,7 @@ struct CNamedMutex::SImpl {
   bool Unlock() {
     SLockFile& file = *pFile;
     if (file.pid != ::getpid() || file.owner.load() != std::this_thread::get_id()) return false;
+    if (file.nCount == 0) return false;
     if (--file.nCount == 0) {
       file.owner = std::thread::id();
       ::flock(file.fd, LOCK_UN);
