@@ -10,8 +10,12 @@
 #include <QTimer>
 #include <cstring>
 
+#include "EepromProcedure.h"
+#include "HotKeys.h"
 #include "ImageFiles.h"
+#include "LogManager.h"
 #include "MessageTable.h"
+#include "ReadEEPROMForm.h"
 #include "SettingsRules.h"
 #include "StrToIntDef.h"
 #include "Trace.h"
@@ -130,10 +134,29 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   // The facade comes last among the owned objects; it selects its first
   // device. The window then switches the device-id check off and lists the
   // present devices.
+  m_pLogManager = std::make_unique<qrt::diag::CLogManager>();
   m_pUsbMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir);
+  CreateTransferObjects();
   if (m_pUsbMgr->SetCheckDeviceId(0) != 0) ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
   RefreshDeviceList();
   m_bImageFromFile = 1;
+  // The size dialog is made once, right after the window.
+  m_pReadEEPROMForm = new TReadEEPROMForm(this);
+  m_pReadEEPROMForm->setObjectName("ReadEEPROMForm");
+  RegisterHotKeys();  // FormCreate
+}
+
+void TMainForm::RegisterHotKeys() {
+  m_pHotKeys = new CHotKeys(this, [this](uint32_t dwVirtualKey) { OnHotKey(dwVirtualKey); });
+}
+
+void TMainForm::UnregisterHotKeys() {
+  delete m_pHotKeys;
+  m_pHotKeys = nullptr;
+}
+
+void TMainForm::ReplaceLogManager(std::unique_ptr<qrt::diag::CLogManager> pLogManager) {
+  if (!m_bTransferRunning && pLogManager) m_pLogManager = std::move(pLogManager);
 }
 
 TMainForm::~TMainForm() {
@@ -158,6 +181,10 @@ void TMainForm::ConnectHandlers() {
   decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
   connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
   connect(m_pUi->LoadFileBitBtn, &QPushButton::clicked, this, &TMainForm::LoadFileBitBtnClick);
+  connect(m_pUi->ReadEEPROMBitBtn, &QPushButton::clicked, this,
+          &TMainForm::OnReadEEPROMBitBtnClick);
+  connect(m_pUi->WriteEEPROMBitBtn, &QPushButton::clicked, this,
+          &TMainForm::OnWriteEEPROMBitBtnClick);
   connect(m_pUi->WriteFileBitBtn, &QPushButton::clicked, this, &TMainForm::OnWriteFileBitBtnClick);
   connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this, &TMainForm::AGCIRBankCheckBoxClick);
   connect(m_pUi->IREnableCheckBox, &QCheckBox::toggled, this, &TMainForm::IREnableCheckBoxClick);
@@ -443,6 +470,12 @@ bool TMainForm::OnMaxPowerGain1KeyPress(int nKey, const QString& szText) {
 // -------------------------------------------------------------------- exit
 
 void TMainForm::closeEvent(QCloseEvent* pEvent) {
+  // Nothing may be destroyed under a running transfer: the request is
+  // ignored until it has ended.
+  if (m_bTransferRunning) {
+    pEvent->ignore();
+    return;
+  }
   diag::Trace("FormClose");
   if (AskMessageId(m_Language, MSG_CONFIRM_EXIT) == kIdOk) {
     pEvent->accept();

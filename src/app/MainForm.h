@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,12 @@
 #include "platform/HidPlatform.h"
 
 class QSocketNotifier;
+namespace qrt::diag {
+class CLogManager;
+}
+namespace USB42XX_MGR {
+class CEepromProcedure;
+}
 class QTimer;
 class QLineEdit;
 class QLabel;
@@ -81,6 +88,24 @@ class TMainForm : public QWidget {
   void ShowEepromRomSize(uint32_t dwSize);
   void DumpReadFileSize() const;
 
+  // EEPROM transfers.
+  void OnReadEEPROMBitBtnClick();
+  void OnWriteEEPROMBitBtnClick();
+  int ReadDataFromEEPROM();
+  int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize);
+  uint32_t RomSizeFromComboBox() const;
+  bool IsTransferRunning() const { return m_bTransferRunning; }
+  class TReadEEPROMForm* ReadEEPROMForm() const {
+    return m_pReadEEPROMForm;
+  }
+  qrt::diag::CLogManager& LogManager() { return *m_pLogManager; }
+  // Tests replace the log manager (clock, folder) and what runs while a
+  // transfer lets pending messages through.
+  void ReplaceLogManager(std::unique_ptr<qrt::diag::CLogManager> pLogManager);
+  void SetProcessPendingMessages(std::function<void()> fnProcess) {
+    m_fnProcessPendingMessages = std::move(fnProcess);
+  }
+
   // AGC / IR bank controls.
   void ShowAgcIrControls();
   void AGCIRBankCheckBoxClick();
@@ -125,8 +150,9 @@ class TMainForm : public QWidget {
   QString m_szProductString;
   QString m_szManufacturerString;
   QString m_szFilePath;
-  // Bytes of the last file or EEPROM read.
+  // Bytes of the last file or EEPROM read, and the image last written.
   uint8_t m_btLoadBuffer[qrt::image::kRomBufferSize];
+  uint8_t m_WriteImage[qrt::image::kRomBufferSize];
   // Stage indexes of the shown fine-tuning gain.
   int m_nGainA = 0;
   int m_nGainB = 0;
@@ -179,6 +205,15 @@ class TMainForm : public QWidget {
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
+  class CTransferObserver;
+  void CreateTransferObjects();
+  void DestroyTransferObjects();
+  void ProcessPendingMessages();
+  void SetTransferButtons(bool bEnable);
+  void FillTransferSettings();
+  void RestoreDeviceButtons();
+  void RegisterHotKeys();
+  void UnregisterHotKeys();
   void ShowTimingEdits();
 
   // Key filters; true lets the key through.
@@ -196,7 +231,14 @@ class TMainForm : public QWidget {
   USB42XX_MGR::IHidPlatform& m_Platform;
   // Owned objects in construction order.
   qrt::image::CImageSession m_Session;
+  std::unique_ptr<qrt::diag::CLogManager> m_pLogManager;
   std::unique_ptr<USB42XX_MGR::CUsb42xxMgr> m_pUsbMgr;
+  CTransferObserver* m_pObserver = nullptr;  // owned; see DestroyTransferObjects
+  std::unique_ptr<USB42XX_MGR::CEepromProcedure> m_pProcedure;
+  TReadEEPROMForm* m_pReadEEPROMForm = nullptr;
+  std::function<void()> m_fnProcessPendingMessages;
+  bool m_bTransferRunning = false;
+  class CHotKeys* m_pHotKeys = nullptr;
   std::recursive_mutex m_DeviceListLock;
   QTimer* m_pTimer1;
   QSocketNotifier* m_pDeviceNotifier = nullptr;

@@ -43,8 +43,12 @@ int TMainForm::RefreshDeviceList() {
     u->VIDPIDComboBox->setEnabled(false);
     return 0;
   }
-  u->ReadEEPROMBitBtn->setEnabled(true);
-  u->WriteEEPROMBitBtn->setEnabled(true);
+  // During a transfer the transfer buttons stay off: a second transfer must
+  // not start inside the first one's progress callbacks.
+  if (!m_bTransferRunning) {
+    u->ReadEEPROMBitBtn->setEnabled(true);
+    u->WriteEEPROMBitBtn->setEnabled(true);
+  }
   u->VIDPIDLabel->setEnabled(true);
   u->VIDPIDComboBox->setEnabled(true);
   m_pTimer1->start();
@@ -151,7 +155,10 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND,
 void TMainForm::ClearProgress() {
   for (QLineEdit* pEdit : {m_pUi->ReadEEPROMPercentEdit, m_pUi->WriteEEPROMPercentEdit}) {
     pEdit->clear();
-    pEdit->setPalette(QPalette());  // back to the normal (idle) colours
+    // The idle background: the system's scroll-bar grey.
+    QPalette palette = pEdit->palette();
+    palette.setColor(QPalette::Base, this->palette().color(QPalette::Window));
+    pEdit->setPalette(palette);
   }
   m_pUi->ReadWriteProgressBar->setValue(0);
   m_pUi->WriteProgressBar->setValue(0);

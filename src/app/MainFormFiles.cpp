@@ -45,10 +45,9 @@ bool TMainForm::ApplyLoadedImage(size_t n) {
                                   : MSG_LOAD_FILE_FAIL);
     return false;
   }
-  // Accepted: only now the display of the previous image is reset. The AGC/IR
-  // boxes are cleared without their handlers, which would drop the bank the
-  // session has just read from the new image.
-  ClearProgress();
+  // Accepted: only now the AGC/IR display of the previous image is reset.
+  // The boxes are cleared without their handlers, which would drop the bank
+  // the session has just read from the new image.
   {
     const QSignalBlocker agc(m_pUi->AGCIRBankCheckBox);
     const QSignalBlocker ir(m_pUi->IREnableCheckBox);
@@ -109,6 +108,7 @@ void TMainForm::LoadFileBitBtnClick() {
     m_bFilling = 0;
     return;
   }
+  ClearProgress();
   m_bImageFromFile = 1;
   m_Session.SetRomSize(static_cast<uint32_t>(nCount));
   ShowFileRomSize(static_cast<uint32_t>(nCount));

@@ -1,0 +1,244 @@
+// TMainForm, EEPROM transfers: the Read EEPROM and Write EEPROM workflows
+// over the shared Qt-free procedure. The window adds the size dialog, the
+// progress display, the PASS / FAIL result, the boxes and the log files.
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+#include <cstring>
+
+#include "EepromProcedure.h"
+#include "ImageFiles.h"
+#include "LogManager.h"
+#include "MainForm.h"
+#include "MessageTable.h"
+#include "ReadEEPROMForm.h"
+#include "Trace.h"
+#include "ui_UMainForm.h"
+
+namespace qrt::app {
+
+// What the procedure reports, turned into widgets, boxes and log files.
+class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
+ public:
+  explicit CTransferObserver(TMainForm& form) : m_Form(form) {}
+
+  void OnSelectDeviceFailed() override {
+    m_Form.ShowMessageId(m_Form.m_Language, MSG_REPLUG_DEVICE);
+  }
+  void OnPlainMessage(const std::string& szText) override {
+    // English in both languages, without the window's title.
+    m_Form.m_UiServices.MessageBox(&m_Form, QString(), QString::fromStdString(szText), false);
+  }
+  void OnProgress(USB42XX_MGR::EEepromProgress eKind, int nPercent) override {
+    Ui::TMainForm* u = m_Form.m_pUi;
+    switch (eKind) {
+      case USB42XX_MGR::EEepromProgress::Read:
+        u->ReadWriteProgressBar->setValue(nPercent);
+        u->ReadEEPROMPercentEdit->setText(QString::number(nPercent) + "%");
+        break;
+      case USB42XX_MGR::EEepromProgress::Write:
+      case USB42XX_MGR::EEepromProgress::Verify:
+        u->WriteProgressBar->setValue(nPercent);
+        u->WriteEEPROMPercentEdit->setText(QString::number(nPercent) + "%");
+        break;
+      case USB42XX_MGR::EEepromProgress::Probe:
+        break;
+    }
+    ProcessPendingMessages();
+  }
+  void ProcessPendingMessages() override { m_Form.ProcessPendingMessages(); }
+
+  // The log switch is consulted at every step, so switching it off in the
+  // middle of a transfer stops the lines; the close always happens.
+  void OnLogOpen() override {
+    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->Open(m_Form.m_pLogManager->MakeLogFileName());
+  }
+  void OnLogLine(int nCode, int nValue) override {
+    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->WriteLine(nCode, nValue);
+  }
+  void OnLogClose() override { m_Form.m_pLogManager->Close(); }
+  void OnDumpReadData(const uint8_t* pData, size_t nSize) override {
+    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->DumpReadData(pData, nSize);
+  }
+  void OnDumpCompareData(const uint8_t* pRead, const uint8_t* pWritten, size_t nSize) override {
+    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->DumpCompareData(pRead, pWritten, nSize);
+  }
+
+ private:
+  TMainForm& m_Form;
+};
+
+void TMainForm::CreateTransferObjects() {
+  m_pObserver = new CTransferObserver(*this);
+  m_pProcedure = std::make_unique<USB42XX_MGR::CEepromProcedure>(*m_pUsbMgr, *m_pObserver);
+}
+
+void TMainForm::DestroyTransferObjects() {
+  m_pProcedure.reset();
+  delete m_pObserver;
+  m_pObserver = nullptr;
+}
+
+void TMainForm::ProcessPendingMessages() {
+  if (m_fnProcessPendingMessages) {
+    m_fnProcessPendingMessages();
+  } else {
+    QCoreApplication::processEvents();
+  }
+}
+
+void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
+  pEdit->setText(QString::fromUtf8(MessageText(m_Language, bPass ? MSG_PASS : MSG_FAIL)));
+  QPalette palette = pEdit->palette();
+  palette.setColor(QPalette::Base, bPass ? QColor(0, 255, 0) : QColor(255, 0, 0));
+  palette.setColor(QPalette::Text, Qt::black);
+  pEdit->setPalette(palette);
+}
+
+uint32_t TMainForm::RomSizeFromComboBox() const {
+  switch (m_pUi->ReadEEPROMRomSizeComboBox->currentIndex()) {
+    case 1:
+      return 512;
+    case 2:
+      return 1024;
+    case 3:
+      return 2048;
+    default:
+      return 256;
+  }
+}
+
+void TMainForm::SetTransferButtons(bool bEnable) {
+  for (QWidget* pButton : {m_pUi->LoadFileBitBtn, m_pUi->ReadEEPROMBitBtn, m_pUi->WriteEEPROMBitBtn,
+                           m_pUi->WriteFileBitBtn, m_pUi->ResetBitBtn}) {
+    pButton->setEnabled(bEnable);
+  }
+}
+
+void TMainForm::FillTransferSettings() {
+  USB42XX_MGR::EEPROM_TRANSFER_SETTINGS& s = m_pProcedure->Settings();
+  s.m_SelectedVid = m_SelectedVid;
+  s.m_SelectedPid = m_SelectedPid;
+  s.m_dwRomSize = m_Session.GetRomSize();
+  s.m_dwReadTimeOut = m_dwReadTimeOut;
+  s.m_dwReadSleepTime = m_dwReadSleepTime;
+  s.m_dwWriteTimeOut = m_dwWriteTimeOut;
+  s.m_dwWriteSleepTime = m_dwWriteSleepTime;
+  s.m_bRWTimeEnabled = m_bRWTimeEnabled == 1;
+  s.m_dwI2CSpeed = m_dwI2CSpeed;
+  s.m_bI2CEnabled = m_bI2CEnabled == 1;
+  s.m_bReportId = m_pUi->ReportIdCheckBox->isChecked() ? 1 : 0;
+  s.m_bLogEnabled = m_bLogEnabled == 1;
+  m_bReportId = s.m_bReportId;
+  // Without the I2C box the chip gets the default speed (the edit keeps its
+  // text).
+  if (m_bI2CEnabled == 0) m_dwI2CSpeed = 0x20;
+}
+
+int TMainForm::ReadDataFromEEPROM() {
+  FillTransferSettings();
+  return m_pProcedure->ReadDataFromEEPROM(m_btLoadBuffer, sizeof(m_btLoadBuffer));
+}
+
+int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
+  FillTransferSettings();
+  return m_pProcedure->WriteDataToEEPROM(pImage, nImageSize, m_btLoadBuffer,
+                                         sizeof(m_btLoadBuffer));
+}
+
+void TMainForm::OnReadEEPROMBitBtnClick() {
+  if (m_bTransferRunning) return;
+  m_bTransferRunning = true;
+  Ui::TMainForm* u = m_pUi;
+  const int nPreviousSource = m_bImageFromFile;
+  m_bImageFromFile = 2;
+  DumpReadFileSize();
+  m_bFilling = 1;
+  SetTransferButtons(false);
+  EnableSettingControls(false);
+  ClearProgress();
+  m_pTimer1->stop();
+  u->WriteEEPROMPercentEdit->clear();
+
+  m_pReadEEPROMForm->SetLanguage(m_Language);
+  m_pReadEEPROMForm->SetRomSize(m_Session.GetRomSize());
+  m_UiServices.ShowModal(m_pReadEEPROMForm);
+  int nItemIndex = 0;
+  uint32_t dwDialogSize = 256;
+  m_pReadEEPROMForm->GetItemIndex(nItemIndex);
+  m_pReadEEPROMForm->GetRomSize(dwDialogSize);
+  ShowEepromRomSize(dwDialogSize);
+  u->ReadEEPROMRomSizeComboBox->setCurrentIndex(nItemIndex);
+  u->ReadEEPROMRomSizeComboBox->setEnabled(true);
+  // The size read follows the list's item.
+  m_Session.SetRomSize(RomSizeFromComboBox());
+
+  const int nResult = ReadDataFromEEPROM();
+  u->WriteEEPROMPercentEdit->clear();
+  if (nResult == 0) {
+    ShowResult(u->ReadEEPROMPercentEdit, true);
+    u->ReadWriteProgressBar->setValue(0);
+    // Bytes beyond the size read are 0xFF in the load buffer.
+    if (!ApplyLoadedImage(m_Session.GetRomSize())) m_bImageFromFile = nPreviousSource;
+  } else {
+    ShowResult(u->ReadEEPROMPercentEdit, false);
+  }
+
+  EnableSettingControls(true);
+  m_pTimer1->start();
+  SetTransferButtons(true);
+  m_bFilling = 0;
+  u->ChangeStringBitBtn->setEnabled(false);
+  DumpReadFileSize();
+  m_bTransferRunning = false;
+  RestoreDeviceButtons();
+}
+
+void TMainForm::OnWriteEEPROMBitBtnClick() {
+  if (m_bTransferRunning) return;
+  Ui::TMainForm* u = m_pUi;
+  SetTransferButtons(false);
+  EnableSettingControls(false);
+  ClearProgress();
+
+  uint8_t btImage[qrt::image::kMaxImageSize];
+  size_t nSize = 0;
+  if (m_Session.BuildOutputImage(btImage, &nSize) != qrt::image::EBuildResult::kOk) {
+    // The banks do not fit the EEPROM size: nothing is written.
+    ShowMessageId(m_Language, MSG_BANKS_DO_NOT_FIT);
+    SetTransferButtons(true);
+    EnableSettingControls(true);
+    RestoreDeviceButtons();
+    return;
+  }
+  std::memset(m_WriteImage, 0xFF, sizeof(m_WriteImage));
+  std::memcpy(m_WriteImage, btImage, nSize);
+
+  m_bTransferRunning = true;
+  m_pTimer1->stop();
+  const int nResult = WriteDataToEEPROM(m_WriteImage, nSize);
+  u->ReadEEPROMPercentEdit->clear();
+  if (nResult == 0) {
+    ShowResult(u->WriteEEPROMPercentEdit, true);
+    u->WriteProgressBar->setValue(0);
+  } else {
+    ShowResult(u->WriteEEPROMPercentEdit, false);
+  }
+  m_pTimer1->start();
+  SetTransferButtons(true);
+  EnableSettingControls(true);
+  m_bTransferRunning = false;
+  RestoreDeviceButtons();
+}
+
+void TMainForm::RestoreDeviceButtons() {
+  // With no device the transfer buttons stay off, also when the device went
+  // away during the transfer.
+  if (m_DeviceId.Number == 0) {
+    m_pUi->ReadEEPROMBitBtn->setEnabled(false);
+    m_pUi->WriteEEPROMBitBtn->setEnabled(false);
+  }
+}
+
+}  // namespace qrt::app
