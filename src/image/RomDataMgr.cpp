@@ -56,26 +56,18 @@ int CGenConfigMgr::ParseRomData(const uint8_t* p) {
   r.btProductLen = p[0x08] >> 2;
   r.btManufacturerLen = p[0x07] >> 2;
 
-  // Strings. Lengths come from outside: a field of 0 is an empty string, and
-  // every copy is clamped to the 56-byte area.
-  const unsigned nProduct = r.btProductLen ? r.btProductLen - 1u : 0u;
-  const unsigned nManufacturer = r.btManufacturerLen ? r.btManufacturerLen - 1u : 0u;
+  // Strings, in the layout the encoder writes and the window shows: the
+  // product from 0x22, the manufacturer right behind btProductLen - 1 bytes.
+  // Lengths come from outside: a field of 0 is an empty string and every
+  // copy is clamped to the 56-byte area. For fields up to 29 this is the
+  // chip tool's split; longer strings follow the same contiguous rule, so
+  // decoding what was encoded gives the same strings back.
+  const unsigned nProductAt = r.btProductLen ? std::min(r.btProductLen - 1u, kStringAreaSize) : 0u;
+  const unsigned nManufacturer =
+      r.btManufacturerLen ? std::min(r.btManufacturerLen - 1u, kStringAreaSize - nProductAt) : 0u;
   const uint8_t* pArea = p + kStringAreaStart;
-  if (r.btProductLen <= 29 && r.btManufacturerLen <= 29) {
-    // Both fit: product first, manufacturer right behind it.
-    std::memcpy(r.szProduct, pArea, nProduct);
-    std::memcpy(r.szManufacturer, pArea + nProduct, nManufacturer);
-  } else if (r.btProductLen > 29) {
-    // A long product string: the manufacturer takes what is left of the area.
-    const unsigned nTake = std::min(nProduct, kStringAreaSize);
-    std::memcpy(r.szProduct, pArea, nTake);
-    std::memcpy(r.szManufacturer, pArea + nTake, kStringAreaSize - nTake);
-  } else {
-    // A long manufacturer string ends at 0x59; the product takes the bytes before it.
-    const unsigned nTake = std::min(nManufacturer, kStringAreaSize);
-    std::memcpy(r.szProduct, pArea, kStringAreaSize - nTake);
-    std::memcpy(r.szManufacturer, pArea + (kStringAreaSize - nTake), nTake);
-  }
+  std::memcpy(r.szProduct, pArea, nProductAt);
+  std::memcpy(r.szManufacturer, pArea + nProductAt, nManufacturer);
 
   r.btProductStringCtrl = p[0x01] & 1;
   r.btSerialNumberCtrl = (p[0x01] >> 1) & 1;
