@@ -441,13 +441,20 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
   };
   auto set = std::make_shared<CSetArgs>();
   CLI::App* pSet = app.add_subcommand(
-      "set",
-      "Load IN, change settings, write OUT as a save does. Names: vid pid (hex), serial "
-      "(up to 12 hex digits), product manufacturer (text, together at most 56 "
-      "characters up to U+00FF), playVolume recordVolume mixVolume maxPowerGain1 "
-      "(0-63), mixMute micBoostDefault micBoostCtrl hpfL hpfR productCtrl serialCtrl "
-      "manufacturerCtrl (0/1), playDevice (speaker|headset|headphone), recordDevice "
-      "(mic|headset|micarray), gainA (0-3), gainB gainC (0-7)");
+      "set", "Load IN, change settings, write OUT (.bin or .hex by its name) as a save does");
+  pSet->footer(
+      "Settings (NAME=VALUE, applied in order; any bad value writes nothing):\n"
+      "  vid, pid            1-4 hex digits (0x prefix allowed)\n"
+      "  serial              up to 12 hex digits, right-aligned\n"
+      "  product,            text, one byte per character (up to U+00FF),\n"
+      "  manufacturer        together at most 56 characters\n"
+      "  playVolume, recordVolume, mixVolume, maxPowerGain1   register code 0-63\n"
+      "  mixMute, micBoostDefault, micBoostCtrl, hpfL, hpfR,\n"
+      "  productCtrl, serialCtrl, manufacturerCtrl             0 or 1\n"
+      "  playDevice          speaker | headset | headphone\n"
+      "  recordDevice        mic | headset | micarray (headset also sets the\n"
+      "                      second record terminal)\n"
+      "  gainA 0-3, gainB 0-7, gainC 0-7\n");
   pSet->add_option("IN", set->szIn, "Image file to load")->required();
   pSet->add_option("OUT", set->szOut, "File to write")->required();
   pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied in order")->required();
