@@ -28,7 +28,8 @@ int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
 // other character is skipped without breaking a pair; a trailing unpaired
 // digit is ignored. The buffer is set to 0x00 first. kReadCorrupt for
 // letters G-Z / g-z, kReadTooLarge when more than 2048 bytes (or than the
-// buffer) would result; the buffer is untouched on both.
+// buffer) would result or the text is longer than 1 MiB; the buffer is
+// untouched on both.
 int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
 
 // The same pairing rules on text in memory (used by ReadHexFile and fuzzing).
