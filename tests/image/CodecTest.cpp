@@ -193,7 +193,7 @@ TEST(GenConfigStrings, LengthFieldsNeverLeaveTheArea) {
   const Case cases[] = {
       {0, 0, 0, 0},     {0, 10, 0, 9},   {1, 1, 0, 0},     {29, 29, 28, 28},
       {57, 1, 56, 0},   {63, 63, 56, 0}, {30, 29, 29, 27}, {1, 63, 0, 56},
-      {29, 40, 28, 28}, {58, 0, 56, 0},  {20, 63, 19, 37},  {63, 0, 56, 0},
+      {29, 40, 28, 28}, {58, 0, 56, 0},  {20, 63, 19, 37}, {63, 0, 56, 0},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> img(256, 0xEE);  // sentinel everywhere outside the area
