@@ -1,0 +1,413 @@
+// EEPROM read and write through the window on the simulated chip (virtual
+// clock): the size dialog, PASS / FAIL, faults, the I2C registers, the
+// timing switch, the AGC/IR bank, the log files, a close during a transfer.
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <cstring>
+#include <vector>
+
+#include "ImageFiles.h"
+#include "LogManager.h"
+#include "MessageTable.h"
+#include "ReadEEPROMForm.h"
+#include "RomDataMgr.h"
+#include "SimFaultSpec.h"
+#include "WindowFixture.h"
+#include "ui_UReadEEPROMForm.h"
+
+using namespace qrt::app;
+using qrt::app::test::CWindowFixture;
+
+namespace {
+
+std::vector<uint8_t> SignedImage(size_t nSize, uint16_t wVID) {
+  std::vector<uint8_t> image(nSize, 0xFF);
+  std::memcpy(image.data(), qrt::image::g_btDefaultImage, 256);
+  image[0x18] = static_cast<uint8_t>(wVID & 0xFF);
+  image[0x19] = static_cast<uint8_t>(wVID >> 8);
+  return image;
+}
+
+// The user picks an item in the size dialog and confirms.
+std::function<int(QDialog*)> PickSize(int nItem) {
+  return [nItem](QDialog* pDialog) {
+    auto* pForm = static_cast<TReadEEPROMForm*>(pDialog);
+    pForm->Formshow();
+    if (nItem >= 0) {
+      pForm->Form()->ComboBox1->setCurrentIndex(nItem);
+      pForm->OnReadEEPROMChange();
+    }
+    pForm->Button1Click();
+    return int(QDialog::Accepted);
+  };
+}
+
+QColor BaseColour(QLineEdit* pEdit) {
+  return pEdit->palette().color(QPalette::Base);
+}
+
+}  // namespace
+
+class TransfersTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<CWindowFixture> m_p;
+  Ui::TMainForm* F() { return m_p->F(); }
+  qrt::sim::CSimChip& Chip() { return m_p->Sim.Chip(0); }
+
+  void MakeFixture(uint32_t dwEepromSize) {
+    m_p = std::make_unique<CWindowFixture>(0);
+    qrt::sim::SIM_DEVICE_CONFIG config;
+    config.Chip.dwEepromSize = dwEepromSize;
+    config.bPlugged = false;
+    m_p->Sim.Plug(m_p->Sim.AddDevice(config));
+    QCoreApplication::processEvents();
+    QCOMPARE(int(m_p->pForm->m_DeviceId.Number), 1);
+  }
+
+  void SetFaults(const char* pszSpec) {
+    qrt::sim::SIM_FAULTS faults;
+    qrt::sim::SIM_CHIP_CONFIG config = Chip().Config();
+    std::string szError;
+    QVERIFY2(qrt::sim::ParseSimFaultSpec(pszSpec, faults, config, szError), szError.c_str());
+    Chip().SetFaults(faults);
+  }
+
+  std::vector<uint8_t> BuiltImage() {
+    uint8_t btOut[qrt::image::kMaxImageSize];
+    size_t nSize = 0;
+    m_p->pForm->Session().BuildOutputImage(btOut, &nSize);
+    return std::vector<uint8_t>(btOut, btOut + nSize);
+  }
+
+ private slots:
+  void cleanup() {
+    m_p.reset();
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+  }
+
+  void ReadEachSize_data() {
+    QTest::addColumn<int>("nItem");
+    QTest::addColumn<uint>("dwSize");
+    QTest::newRow("24C02") << 0 << 256u;
+    QTest::newRow("24C04") << 1 << 512u;
+    QTest::newRow("24C08") << 2 << 1024u;
+    QTest::newRow("24C16") << 3 << 2048u;
+  }
+
+  void ReadEachSize() {
+    QFETCH(int, nItem);
+    QFETCH(uint, dwSize);
+    MakeFixture(dwSize);
+    const std::vector<uint8_t> image = SignedImage(dwSize, 0x1357);
+    Chip().SetEepromContents(image.data(), image.size());
+    m_p->Ui.fnModal = PickSize(nItem);
+    QStringList percents;
+    m_p->pForm->SetProcessPendingMessages([&] { percents << F()->ReadEEPROMPercentEdit->text(); });
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(m_p->Ui.nModalShows, 1);
+    QVERIFY(percents.contains("100%"));
+    QVERIFY(!percents.contains("101%"));
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("成功"));
+    QCOMPARE(BaseColour(F()->ReadEEPROMPercentEdit), QColor(0, 255, 0));
+    QCOMPARE(F()->ReadWriteProgressBar->value(), 0);
+    QCOMPARE(m_p->Ui.Texts(), QStringList{"Load data from EEPROM OK!"});
+    QCOMPARE(F()->VIDEdit->text(), QString("1357"));
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), dwSize);
+    QCOMPARE(F()->ReadRomSizeEdit->text(), QString::fromLatin1(qrt::image::EepromTypeText(dwSize)));
+    QCOMPARE(F()->ReadEEPROMRomSizeComboBox->currentIndex(), nItem);
+    QVERIFY(F()->VIDEdit->isEnabled());
+    QVERIFY(F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(m_p->pForm->Timer1()->isActive());
+    QVERIFY(std::memcmp(m_p->pForm->m_btLoadBuffer, image.data(), dwSize) == 0);
+    // Switching the language translates the result and keeps its colour.
+    F()->EnglishPanel->click();
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("PASS"));
+    QCOMPARE(BaseColour(F()->ReadEEPROMPercentEdit), QColor(0, 255, 0));
+  }
+
+  void SizeDialogPreselectsAndTypedText() {
+    MakeFixture(256);
+    TReadEEPROMForm* pDialog = m_p->pForm->ReadEEPROMForm();
+    pDialog->SetLanguage(1);
+    pDialog->SetRomSize(2048);
+    pDialog->Formshow();
+    QCOMPARE(pDialog->Form()->ComboBox1->currentText(), QString("24C16"));
+    QCOMPARE(pDialog->Form()->Button1->text(), QString("OK"));
+    int nItem = -2;
+    uint32_t dwSize = 0;
+    pDialog->GetItemIndex(nItem);
+    pDialog->GetRomSize(dwSize);
+    QCOMPARE(nItem, 3);
+    QCOMPARE(dwSize, 2048u);
+    pDialog->SetRomSize(4096);
+    pDialog->Formshow();
+    pDialog->GetItemIndex(nItem);
+    pDialog->GetRomSize(dwSize);
+    QCOMPARE(nItem, 0);
+    QCOMPARE(dwSize, 4096u);
+    pDialog->Form()->ComboBox1->setEditText("24C99");
+    pDialog->OnReadEEPROMChange();
+    pDialog->GetItemIndex(nItem);
+    pDialog->GetRomSize(dwSize);
+    QCOMPARE(nItem, -1);
+    QCOMPARE(dwSize, 256u);
+    // The window reads what the index says: 256 bytes for a 4096 preset.
+    m_p->pForm->Session().SetRomSize(4096);
+    m_p->Ui.fnModal = PickSize(-1);
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), 256u);
+  }
+
+  void ReadWithoutSignatureChangesNothing() {
+    MakeFixture(256);  // the simulated EEPROM is blank (0xFF)
+    m_p->Ui.fnModal = PickSize(0);
+    const QStringList before = m_p->Snapshot();
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("成功"));
+    QVERIFY(m_p->Ui.Texts().contains(QString::fromUtf8(MessageText(0, 61))));
+    // Settings as before (the editor is enabled after every read).
+    QStringList after = m_p->Snapshot();
+    const QRegularExpression settings(
+        "^(VIDEdit|PIDEdit|SerialNumberEdit|ProductStringEdit|"
+        "PlayVolumeDefaultComboBox|IFGainComboBox|MixMuteCheckBox)");
+    QStringList beforeSettings = before.filter(settings);
+    for (QString& s : beforeSettings) s.remove(" (disabled)");
+    for (QString& s : after) s.remove(" (disabled)");
+    QCOMPARE(after.filter(settings), beforeSettings);
+  }
+
+  void FailedReadKeepsControls() {
+    MakeFixture(512);
+    const std::vector<uint8_t> image = SignedImage(512, 0x2468);
+    Chip().SetEepromContents(image.data(), image.size());
+    m_p->Ui.fnModal = PickSize(1);
+    SetFaults("fail-input:400");
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("失败"));
+    QCOMPARE(BaseColour(F()->ReadEEPROMPercentEdit), QColor(255, 0, 0));
+    QVERIFY(m_p->Ui.Texts().contains("Load data from EEPROM failed!"));
+    QCOMPARE(F()->VIDEdit->text(), QString("3A7C"));
+    // The bytes read before the failure, then 0xFF.
+    const uint8_t* pBuffer = m_p->pForm->m_btLoadBuffer;
+    QCOMPARE(pBuffer[0], uint8_t(0xC7));
+    QCOMPARE(pBuffer[511], uint8_t(0xFF));
+    QVERIFY(pBuffer[0x19] == 0x24 || pBuffer[0x19] == 0xFF);
+  }
+
+  void WriteAndVerifyEachSize_data() {
+    QTest::addColumn<uint>("dwSize");
+    QTest::newRow("24C02") << 256u;
+    QTest::newRow("24C04") << 512u;
+    QTest::newRow("24C08") << 1024u;
+    QTest::newRow("24C16") << 2048u;
+  }
+
+  void WriteAndVerifyEachSize() {
+    QFETCH(uint, dwSize);
+    MakeFixture(dwSize);
+    m_p->pForm->Session().SetRomSize(dwSize);
+    // With a bank behind the header when there is room for one.
+    if (dwSize >= 512) {
+      F()->AGCIRBankCheckBox->setChecked(true);
+      QVERIFY(m_p->pForm->Session().AgcIrMgr().IsPresent());
+    }
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    QStringList percents;
+    m_p->pForm->SetProcessPendingMessages([&] { percents << F()->WriteEEPROMPercentEdit->text(); });
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+    QCOMPARE(BaseColour(F()->WriteEEPROMPercentEdit), QColor(0, 255, 0));
+    QVERIFY(percents.contains("70%"));
+    QVERIFY(percents.contains("100%"));
+    QCOMPARE(m_p->Ui.vBoxes.size(), size_t(0));
+    const std::vector<uint8_t> built = BuiltImage();
+    QCOMPARE(built.size(), size_t(dwSize));
+    QVERIFY(Chip().Eeprom().size() >= dwSize);
+    QVERIFY(std::equal(built.begin(), built.end(), Chip().Eeprom().begin()));
+    if (dwSize >= 512) QCOMPARE(int(Chip().Eeprom()[256]), 0xFD);
+    QVERIFY(Chip().Violations().empty());
+  }
+
+  void BitFlipFailsWithoutBox() {
+    MakeFixture(256);
+    SetFaults("flip:0x40");
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
+    QCOMPARE(BaseColour(F()->WriteEEPROMPercentEdit), QColor(255, 0, 0));
+    QVERIFY(m_p->Ui.vBoxes.empty());
+    QCOMPARE(F()->WriteProgressBar->value(), 100);
+  }
+
+  void UnplugMidWrite() {
+    MakeFixture(256);
+    SetFaults("unplug:300");
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
+    QVERIFY(m_p->Ui.Texts().contains("Write data to EEPROM failed!"));
+    QVERIFY(F()->WriteProgressBar->value() < 70);
+  }
+
+  void I2CRegisters() {
+    MakeFixture(256);
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    // The registers as the transfer runs (looked at from its progress).
+    int nEnable = -1, nSpeed = -1;
+    m_p->pForm->SetProcessPendingMessages([&] {
+      nEnable = Chip().PeekRegister(0x0100);
+      nSpeed = Chip().PeekRegister(0x0111);
+    });
+    m_p->pForm->m_dwI2CSpeed = 0x40;  // ignored while the I2C box is off
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(nEnable & 1, 1);
+    QCOMPARE(nSpeed, 0x20);
+    QCOMPARE(m_p->pForm->m_dwI2CSpeed, 0x20u);
+    m_p->pForm->OnHotKey(0x0D);
+    F()->EnableI2CCheckBox->setChecked(true);
+    F()->I2CEdit->setText("40");
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(nSpeed, 0x40);
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+  }
+
+  void RWTimeOffUsesDefaults() {
+    MakeFixture(256);
+    m_p->Ui.fnModal = PickSize(0);
+    auto elapsed = [&] {
+      const uint32_t dwStart = m_p->Sim.GetTickCount();
+      F()->ReadEEPROMBitBtn->click();
+      return m_p->Sim.GetTickCount() - dwStart;
+    };
+    const uint32_t dwDefault = elapsed();
+    F()->ReadContinuousEdit->setText("40");
+    QCOMPARE(m_p->pForm->m_dwReadSleepTime, 40u);
+    QCOMPARE(elapsed(), dwDefault);  // RWTime off: 5 ms per byte all the same
+    m_p->pForm->OnHotKey('M');
+    QCOMPARE(m_p->pForm->m_bRWTimeEnabled, 1);
+    QVERIFY(elapsed() > dwDefault + 256 * 30);
+  }
+
+  void AgcBankAddAt256AndGpoDigit() {
+    MakeFixture(512);
+    m_p->pForm->EnableSettingControls(true);
+    m_p->Ui.qAnswers.push_back(kIdOk);
+    F()->AGCIRBankCheckBox->setChecked(true);
+    QCOMPARE(m_p->Ui.vBoxes.back().szText, QString::fromUtf8(MessageText(0, 71)));
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), 512u);
+    QCOMPARE(F()->ReadFileSizeEdit->text(), QString("24C04"));
+    std::vector<uint8_t> built = BuiltImage();
+    QCOMPARE(built.size(), size_t(512));
+    QCOMPARE(int(built[256]), 0xFD);
+    QCOMPARE(int(built[257]), 0x46);
+    QCOMPARE(int(built[258]), 0x33);
+    QCOMPARE(int(built[259]), 0x41);
+    // The controls show the new bank.
+    QCOMPARE(F()->NECIRGPONUMEdit->text(),
+             QString::asprintf("%.1X", m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum()));
+    F()->NECIRGPONUMEdit->setText("A");
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum(), 10);
+    F()->NECIRGPONUMEdit->setText("G");
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum(), 0);
+    F()->IREnableCheckBox->setChecked(true);
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().GetIrEnable(), 1);
+    // At 512 there is room: no question.
+    const size_t nBoxes = m_p->Ui.vBoxes.size();
+    F()->AGCIRBankCheckBox->setChecked(false);
+    QVERIFY(!m_p->pForm->Session().AgcIrMgr().IsPresent());
+    F()->AGCIRBankCheckBox->setChecked(true);
+    QCOMPARE(m_p->Ui.vBoxes.size(), nBoxes);
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().GetIrEnable(), 0);  // defaults again
+    QVERIFY(!F()->IREnableCheckBox->isChecked());
+  }
+
+  void AgcBankCancelKeepsSize() {
+    MakeFixture(256);
+    m_p->Ui.qAnswers.push_back(kIdCancel);
+    F()->AGCIRBankCheckBox->setChecked(true);
+    QVERIFY(!F()->AGCIRBankCheckBox->isChecked());
+    QVERIFY(!m_p->pForm->Session().AgcIrMgr().IsPresent());
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), 256u);
+  }
+
+  void LogFilesOfReadAndWrites() {
+    MakeFixture(256);
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    const std::string szDir = dir.path().toStdString();
+    m_p->pForm->ReplaceLogManager(std::make_unique<qrt::diag::CLogManager>(
+        [] { return qrt::diag::SLocalTime{2024, 3, 5, 15, 30, 5}; }, [szDir] { return szDir; }));
+    qrt::diag::CLogManager::ResetDumpCounterForTests();
+    // Logging off: nothing.
+    m_p->Ui.fnModal = PickSize(0);
+    F()->ReadEEPROMBitBtn->click();
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    m_p->pForm->OnHotKey('L');
+    QCOMPARE(m_p->pForm->m_bLogEnabled, 1);
+    F()->ReadEEPROMBitBtn->click();
+    F()->WriteEEPROMBitBtn->click();
+    SetFaults("flip:0x10");
+    F()->WriteEEPROMBitBtn->click();
+    QFile log(dir.filePath("2024_0305_LogFile.txt"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains("===  READ EEPROM  ===\r\n"));
+    QVERIFY(text.contains("===  WRITE EEPROM  ===\r\n"));
+    QVERIFY(text.contains("*** compare data ok\r\n"));
+    QVERIFY(text.contains("*** compare data error.\r\n"));
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    QVERIFY(files.contains("2024_0305_153005_ReadData-R_001.bin"));
+    QVERIFY(files.contains("2024_0305_153005_ReadWrite-R_002.bin"));
+    QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_002.bin"));
+    QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_003.bin"));
+    QCOMPARE(QFileInfo(dir.filePath("2024_0305_153005_ReadData-R_001.bin")).size(), 256);
+  }
+
+  void CloseIgnoredDuringTransfer() {
+    MakeFixture(256);
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    bool bAsked = false;
+    bool bAccepted = true;
+    m_p->pForm->SetProcessPendingMessages([&] {
+      if (bAsked) return;
+      bAsked = true;
+      QCloseEvent event;
+      QCoreApplication::sendEvent(m_p->pForm.get(), &event);
+      bAccepted = event.isAccepted();
+      // A second transfer cannot start inside this one.
+      QVERIFY(!F()->ReadEEPROMBitBtn->isEnabled());
+      m_p->pForm->OnReadEEPROMBitBtnClick();
+    });
+    F()->WriteEEPROMBitBtn->click();
+    QVERIFY(bAsked);
+    QVERIFY(!bAccepted);
+    QCOMPARE(m_p->Ui.nModalShows, 0);
+    QVERIFY(m_p->Ui.vBoxes.empty());  // no exit question either
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+  }
+
+  void UnplugDuringTransferKeepsButtonsOff() {
+    MakeFixture(256);
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    bool bDone = false;
+    m_p->pForm->SetProcessPendingMessages([&] {
+      if (bDone) return;
+      bDone = true;
+      m_p->Sim.Unplug(0);
+      QCoreApplication::processEvents();
+    });
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
+    QVERIFY(!F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!F()->WriteEEPROMBitBtn->isEnabled());
+  }
+};
+
+QTEST_MAIN(TransfersTest)
+#include "TransfersTest.moc"
