@@ -134,7 +134,7 @@ generic = W('QGroupBox', 'GenericGroupBox', 'Generic', layout=L('QGridLayout', '
     (6, 0, W('QCheckBox', 'ManufactureStringControlCheckBox', '')),
     (6, 1, W('QLineEdit', 'ManufactureStringEdit', maxLength=56), 4),
     (6, 5, W('QPushButton', 'ChangeStringBitBtn', 'OK')),
-], verticalSpacing=3, horizontalSpacing=6))
+], verticalSpacing=6, horizontalSpacing=6))
 
 equipment = W('QGroupBox', 'EquipmentTypeGroupBox', 'Equipment type',
               layout=L('QGridLayout', 'EquipmentLayout',
@@ -189,6 +189,7 @@ volume = W('QGroupBox', 'VolumeConfigGroupBox', 'Volume configuration', layout=L
     (10, 1, W('QLabel', 'EnableMICHighPassFilterLLabel', 'MIC1 HPF'), 2),
     (11, 1, W('QCheckBox', 'EnableMICBoostCheckBox', 'Enable MIC Boost', **hidden())),
     (11, 2, W('QCheckBox', 'EnableMICHighPassFilterRCheckBox', 'Enable MIC high pass filterR', **hidden())),
+    (12, 0, Sp('Vertical')),
 ], verticalSpacing=3, horizontalSpacing=6))
 
 def numedit(name, text):
@@ -230,8 +231,8 @@ central = L('QVBoxLayout', 'MainLayout', [
     header,
     device,
     L('QHBoxLayout', 'SettingsLayout', [
-        L('QVBoxLayout', 'LeftColumnLayout', [generic, equipment, Sp('Vertical')], spacing=6),
-        L('QVBoxLayout', 'RightColumnLayout', [volume, agc, Sp('Vertical')], spacing=6),
+        L('QVBoxLayout', 'LeftColumnLayout', [generic, equipment, agc, Sp('Vertical')], spacing=6),
+        L('QVBoxLayout', 'RightColumnLayout', [volume], spacing=6),
     ], spacing=8),
     transfer,
 ], spacing=6, leftMargin=10, topMargin=8, rightMargin=10, bottomMargin=8)

@@ -154,6 +154,10 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
   m_nManufacturerSize = rec.btManufacturerLen > 0 ? rec.btManufacturerLen - 1 : 0;
 
   u->SerialNumberEdit->setText(HexBytes(rec.btSerialNumber, 6));
+  // Long texts show their beginning.
+  for (QLineEdit* pEdit : {u->ProductStringEdit, u->ManufactureStringEdit, u->SerialNumberEdit}) {
+    pEdit->setCursorPosition(0);
+  }
 
   u->PlayVolumeDefaultComboBox->setCurrentIndex(editor::VolumeCodeToItem(rec.btPlayVolume));
   u->RecordVolumeDefaultComboBox->setCurrentIndex(
@@ -428,6 +432,12 @@ void TMainForm::EnableSettingControls(bool bEnable) {
     c.pLabel->setEnabled(c.pBox->isChecked());
     c.pEdit->setEnabled(c.pBox->isChecked());
   }
+  // The switch captions follow their boxes, also when a newly shown record
+  // left a box's state (and so its handler) unchanged.
+  u->MixMuteLabel->setEnabled(u->MixMuteCheckBox->isChecked());
+  u->EnableMICBoostDefaultLabel->setEnabled(u->EnableMICBoostDefaultCheckBox->isChecked());
+  u->EnableMICBoostControlLabel->setEnabled(u->EnableMICBoostControlCheckBox->isChecked());
+  u->EnableMICHighPassFilterLLabel->setEnabled(u->EnableMICHighPassFilterLCheckBox->isChecked());
 }
 
 }  // namespace qrt::app

@@ -1,0 +1,62 @@
+// Renders the window in the states the README shows, into PNG files:
+//   app_screenshots OUTDIR
+// Runs on the simulated chip with scripted boxes; not a test.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+
+#include "AppFont.h"
+#include "ReadEEPROMForm.h"
+#include "RomDataMgr.h"
+#include "SimFaultSpec.h"
+#include "WindowFixture.h"
+#include "ui_UReadEEPROMForm.h"
+
+using namespace qrt::app;
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setFont(MakeWindowFont());
+  const QString szDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(".");
+  QDir().mkpath(szDir);
+  const auto save = [&](QWidget* pWidget, const char* pszName) {
+    QCoreApplication::processEvents();
+    pWidget->grab().save(QDir(szDir).filePath(pszName));
+  };
+
+  test::CWindowFixture w(0);
+  qrt::sim::SIM_DEVICE_CONFIG config;
+  config.Chip.dwEepromSize = 512;
+  config.bPlugged = false;
+  w.Sim.Plug(w.Sim.AddDevice(config));
+  QCoreApplication::processEvents();
+  w.Sim.Chip(0).SetEepromContents(qrt::image::g_btDefaultImage, 256);
+  save(w.pForm.get(), "start-zh.png");
+
+  w.Ui.fnModal = [&](QDialog* pDialog) {
+    auto* pForm = static_cast<TReadEEPROMForm*>(pDialog);
+    pForm->Formshow();
+    pForm->Form()->ComboBox1->setCurrentIndex(1);
+    pForm->OnReadEEPROMChange();
+    pForm->show();
+    save(pForm, w.pForm->m_Language == 0 ? "size-dialog-zh.png" : "size-dialog-en.png");
+    pForm->hide();
+    return int(QDialog::Accepted);
+  };
+  w.F()->ReadEEPROMBitBtn->click();
+  save(w.pForm.get(), "read-pass-zh.png");
+  w.F()->EnglishPanel->click();
+  save(w.pForm.get(), "read-pass-en.png");
+
+  qrt::sim::SIM_FAULTS faults;
+  qrt::sim::SIM_CHIP_CONFIG chip = w.Sim.Chip(0).Config();
+  std::string szError;
+  qrt::sim::ParseSimFaultSpec("flip:0x40", faults, chip, szError);
+  w.Sim.Chip(0).SetFaults(faults);
+  w.pForm->OnHotKey(0x0D);  // the diagnostics row
+  w.pForm->OnHotKey('L');
+  w.F()->WriteEEPROMBitBtn->click();
+  save(w.pForm.get(), "write-fail-en.png");
+  w.F()->ReadEEPROMBitBtn->click();
+  return 0;
+}
