@@ -24,8 +24,8 @@ class CNamedMutex {
 
   // Opens the lock, creating its file (mode 0666 whatever the umask) when
   // missing. Returns null on failure with *pErrno set.
-  static std::unique_ptr<CNamedMutex> Create(std::string_view szName, const std::string& szLockDir,
-                                             int* pErrno = nullptr);
+  static std::unique_ptr<CNamedMutex> Create(std::string_view szName,
+                                             const std::string& szLockDir, int* pErrno = nullptr);
 
   ~CNamedMutex();
   CNamedMutex(const CNamedMutex&) = delete;
