@@ -22,12 +22,13 @@ namespace USB42XX_MGR {
 
 int QRT_Decrypt(const std::string& szCipher, std::string& szPlain) {
   szPlain.assign(szCipher.rbegin(), szCipher.rend());
+  while (!szPlain.empty() && szPlain.front() == '=') szPlain.erase(szPlain.begin());
   return szCipher.size() % 4 == 0 ? 0 : 1;
 }
 
 int QRT_Encrypt(const std::string& szPlain, std::string& szCipher) {
   std::string s = szPlain;
-  while (s.size() % 4 != 0) s = " " + s;
+  while (s.size() % 4 != 0) s = "=" + s;
   szCipher.assign(s.rbegin(), s.rend());
   return 0;
 }
@@ -55,7 +56,6 @@ int CDeviceIdMgr::GetDeviceIdGroupFromRegistry(const std::string& szGroupName) {
     if (szPattern.empty() || szCipher.empty()) return 2;
     std::string szPlain;
     if (QRT_Decrypt(szCipher, szPlain) != 0) continue;
-    szPlain = trim(szPlain);
     if (szPlain != szPattern) continue;
     m_mapDeviceIds.emplace(szPattern, szCipher);
   }
