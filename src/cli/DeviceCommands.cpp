@@ -128,8 +128,7 @@ long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffe
   return static_cast<long>(n);
 }
 
-bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t* pData,
-                     size_t n) {
+bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t* pData, size_t n) {
   EImageFileType type = GetImageFileTypeByPath(szPath);
   if (type == EImageFileType::kUnknown) {
     ctx.Fail(szPath + ": the output name needs .bin or .hex");
@@ -162,9 +161,9 @@ class CCliObserver : public IEepromObserver {
   }
   void OnProgress(EEepromProgress eKind, int nPercent) override {
     if (!m_bBar || eKind == EEepromProgress::Probe) return;
-    const char* pszLabel = eKind == EEepromProgress::Read     ? "read  "
-                           : eKind == EEepromProgress::Write  ? "write "
-                                                              : "verify";
+    const char* pszLabel = eKind == EEepromProgress::Read    ? "read  "
+                           : eKind == EEepromProgress::Write ? "write "
+                                                             : "verify";
     if (nPercent == m_nLastPercent && pszLabel == m_pszLastLabel) return;
     m_nLastPercent = nPercent;
     m_pszLastLabel = pszLabel;
@@ -354,11 +353,11 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
     char sz[160];
     if (session.Mgr().GetChipInformation(list.VID[i], list.PID[i], wChipId, btFlag, dwLength) ==
         0) {
-      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s",
-                    list.VID[i], list.PID[i], wChipId, LayoutText(dwLength));
+      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", list.VID[i],
+                    list.PID[i], wChipId, LayoutText(dwLength));
     } else {
-      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable",
-                    list.VID[i], list.PID[i]);
+      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", list.VID[i],
+                    list.PID[i]);
     }
     ctx.out << sz << '\n';
   }
@@ -454,8 +453,9 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   } else if (r == 2) {
     char sz[96];
     int nAt = pProcedure->GetFirstMismatch();
-    std::snprintf(sz, sizeof(sz), "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)",
-                  nAt, image[nAt], load[static_cast<size_t>(nAt)]);
+    std::snprintf(sz, sizeof(sz),
+                  "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
+                  image[nAt], load[static_cast<size_t>(nAt)]);
     ctx.Fail(sz);
   } else {
     ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
@@ -484,8 +484,9 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
   for (size_t i = 0; i < nSize; ++i) {
     if (load[i] != image[i]) {
       char sz[96];
-      std::snprintf(sz, sizeof(sz), "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)",
-                    i, image[i], load[i]);
+      std::snprintf(sz, sizeof(sz),
+                    "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)", i,
+                    image[i], load[i]);
       ctx.Fail(sz);
       return;
     }
@@ -511,9 +512,8 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
       ->required();
   pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
   AddDeviceOptions(pReadCmd, *pRead);
-  pReadCmd->callback([&ctx, pRead, pReadType, pReadOut] {
-    RunRead(ctx, *pRead, *pReadType, *pReadOut);
-  });
+  pReadCmd->callback(
+      [&ctx, pRead, pReadType, pReadOut] { RunRead(ctx, *pRead, *pReadType, *pReadOut); });
 
   auto pWrite = std::make_shared<CDeviceOptions>();
   auto pWriteFile = std::make_shared<std::string>();
@@ -523,9 +523,8 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
   pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pWriteCmd, *pWrite);
-  pWriteCmd->callback([&ctx, pWrite, pWriteFile, pWriteType] {
-    RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType);
-  });
+  pWriteCmd->callback(
+      [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
 
   auto pVerify = std::make_shared<CDeviceOptions>();
   auto pVerifyFile = std::make_shared<std::string>();
