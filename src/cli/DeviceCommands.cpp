@@ -193,6 +193,9 @@ class CDeviceSession {
   CDeviceSession(CCliContext& ctx, const CDeviceOptions& o) : m_Ctx(ctx), m_Options(o) {}
 
   ~CDeviceSession() {
+    // Hand pending hot-plug events (an unplug during the transfer) to the
+    // facade before it goes; the CLI has no event loop of its own.
+    if (m_pMgr) m_pMgr->DispatchDeviceEvents();
     m_pMgr.reset();
     if (m_pSim && !m_Options.szSimSave.empty()) {
       const auto& eeprom = m_pSim->Chip(0).Eeprom();
