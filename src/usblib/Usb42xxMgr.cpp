@@ -1,5 +1,6 @@
 #include "Usb42xxMgr.h"
 
+#include <cinttypes>
 #include <cstring>
 
 #include "NamedMutex.h"
@@ -83,9 +84,13 @@ int CUsb42xxMgr::OpenMutexes(const std::string& szLockDir) {
   }
   bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
   if (bFailed) TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
-  TraceFormat("***** hAudio = 0x%p, hHid = 0x%p, hSpeaker = 0x%p *****\n",
-              static_cast<void*>(m_hAudioMutex.get()), static_cast<void*>(m_hHidMutex.get()),
-              static_cast<void*>(m_hSpeakerMutex.get()));
+  // Windows' %p: upper-case hex digits, full width, no prefix of its own.
+  const int nWidth = static_cast<int>(sizeof(void*) * 2);
+  auto handle = [](const CNamedMutex* p) { return reinterpret_cast<uintptr_t>(p); };
+  TraceFormat("***** hAudio = 0x%0*" PRIXPTR ", hHid = 0x%0*" PRIXPTR ", hSpeaker = 0x%0*" PRIXPTR
+              " *****\n",
+              nWidth, handle(m_hAudioMutex.get()), nWidth, handle(m_hHidMutex.get()), nWidth,
+              handle(m_hSpeakerMutex.get()));
   if (bFailed) {
     m_hAudioMutex.reset();
     m_hHidMutex.reset();

@@ -78,8 +78,11 @@ TEST(FacadeNoDevice, SelectionSucceedsAndLeavesNoActiveDevice) {
   CSimPlatform platform;
   CMemoryDeviceIdStore store;
   CTempDir lockDir;
+  qrt::diag::CTraceCapture trace;
   CUsb42xxMgr mgr(platform, store, lockDir.Path());
   EXPECT_EQ(mgr.GetConstructionCode(), 0);
+  EXPECT_TRUE(trace.Contains("***** hAudio = 0x")) << trace.Text();
+  EXPECT_FALSE(trace.Contains("0x0x")) << trace.Text();
   EXPECT_EQ(mgr.SetCheckDeviceId(0), 0);
   EXPECT_EQ(mgr.SetActiveDevice(kVid, 0x4250), 0);
   EXPECT_EQ(ActiveOf(mgr), (Active{0, 0, 0}));
