@@ -267,3 +267,53 @@ TEST(StageCodes, BusyMasterTimesOutOrGivesUpAfterTenReads) {
   EXPECT_EQ(hid.ReadI2C(kVid, kPid, 1, 0, buffer, 4, kI2CNoTimeOut, nullptr, 0, 0, 0), 2002);
   EXPECT_EQ(platform.Chip(0).PeekRegister(0x0100) & 1, 0);
 }
+
+// The exact code of each failing report, layout 0, one unit, busy bit clear
+// at the first status read: pins every step to its stage.
+TEST(StageCodes, EachReportOfOneUnitFailsWithItsOwnCode) {
+  struct Case {
+    const char* pszName;
+    std::vector<int> outputs;  // code when the Nth output report is refused
+    std::vector<int> inputs;   // code when the Nth input report fails
+  };
+  const Case cases[] = {
+      {"WriteI2C",
+       {2001, 3003, 4003, 4004, 5003, 6003, 6004, 7001, 8003, 8004, 5003, 6003, 6004, 7003, 7004,
+        8001},
+       {2001, 3004, 5004, 7001, 5004, 8001}},
+      {"ReadI2C",
+       {2001, 3003, 4003, 4004, 5003, 6003, 6004, 7003, 8003, 8004, 9003, 9004, 10001, 11003},
+       {2001, 3004, 5004, 7004, 10001, 11004}},
+      {"ReadI2C_ByMode",
+       // two units: command, wait, data, wait after the advance, control rewrite
+       {1001, 2003,  3003,  3004,  4003, 4004, 5003, 5004, 6003,  6004,  7001,
+        8003, 10001, 12003, 12004, 6003, 6004, 7001, 8003, 10001, 12003, 12004},
+       {1001, 2004, 7001, 8004, 10001, 7001, 8004, 10001}},
+  };
+  auto run = [](const char* pszName, CUsbHidMgr& hid) {
+    uint8_t data[2] = {0x12, 0x34};
+    std::string szName = pszName;
+    if (szName == "WriteI2C") {
+      return hid.WriteI2C(kVid, kPid, 1, 0x10, data, 1, kI2CNoTimeOut, nullptr, 5, 0, 0);
+    }
+    if (szName == "ReadI2C") {
+      return hid.ReadI2C(kVid, kPid, 1, 0x10, data, 1, kI2CNoTimeOut, nullptr, 0, 0, 0);
+    }
+    return hid.ReadI2C_ByMode(kVid, kPid, 0x50, 0x10, 1, 1, data, 2, kI2CNoTimeOut, 0, 0, 0);
+  };
+  for (const auto& c : cases) {
+    for (int nKind = 0; nKind < 2; ++nKind) {
+      const auto& codes = nKind == 0 ? c.outputs : c.inputs;
+      for (size_t n = 1; n <= codes.size(); ++n) {
+        CSimPlatform platform;
+        platform.AddDevice(SimDevice(kVid, kPid, 0));
+        CUsbHidMgr hid(platform);
+        SIM_FAULTS faults;
+        (nKind == 0 ? faults.dwRefuseOutput : faults.dwFailInput) = static_cast<uint32_t>(n);
+        platform.Chip(0).SetFaults(faults);
+        EXPECT_EQ(run(c.pszName, hid), codes[n - 1])
+            << c.pszName << (nKind == 0 ? " output " : " input ") << n;
+      }
+    }
+  }
+}
