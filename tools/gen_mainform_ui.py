@@ -57,6 +57,8 @@ def emit(node):
         attrs = ''
         if 'columnstretch' in kw:
             attrs = f' columnstretch="{kw.pop("columnstretch")}"'
+        if 'stretch' in kw:
+            attrs += f' stretch="{kw.pop("stretch")}"'
         w(f'<layout class="{kind}" name="{name}"{attrs}>')
         for k, v in kw.items():
             w(prop(k, 'number', v))
@@ -142,14 +144,14 @@ equipment = W('QGroupBox', 'EquipmentTypeGroupBox', 'Equipment type',
                        unlock_row(1, 'RecordSettingCheckBox', 'RecordSettingLabel', 'RecordSettingComboBox'),
                        verticalSpacing=3, horizontalSpacing=6, columnstretch='0,0,1'))
 
-agc = W('QGroupBox', 'AGCIRGroupBox', 'AGC / IR', layout=L('QHBoxLayout', 'AgcIrLayout', [
-    W('QCheckBox', 'AGCIRBankCheckBox', ' AGC / IR Bank Exist'),
-    W('QCheckBox', 'IREnableCheckBox', ' IR Enable'),
-    Sp(),
-    W('QLabel', 'NECIRGPONUMLabel', 'NEC_IR_GPO_NUM'),
-    W('QLineEdit', 'NECIRGPONUMEdit', maxLength=1, maximumSize=(28, 16777215), text='0'),
-    W('QLabel', 'NECIRGPONUMHexLabel', 'h'),
-], spacing=6))
+agc = W('QGroupBox', 'AGCIRGroupBox', 'AGC / IR', layout=L('QGridLayout', 'AgcIrLayout', [
+    (0, 0, W('QCheckBox', 'AGCIRBankCheckBox', ' AGC / IR Bank Exist'), 2),
+    (0, 2, W('QCheckBox', 'IREnableCheckBox', ' IR Enable'), 3),
+    (1, 0, W('QLabel', 'NECIRGPONUMLabel', 'NEC_IR_GPO_NUM')),
+    (1, 1, W('QLineEdit', 'NECIRGPONUMEdit', maxLength=1, minimumSize=(30, 0), maximumSize=(30, 16777215), alignment='Qt::AlignCenter', text='0')),
+    (1, 2, W('QLabel', 'NECIRGPONUMHexLabel', 'h')),
+    (1, 3, Sp()),
+], verticalSpacing=3, horizontalSpacing=6, columnstretch='0,0,0,1'))
 
 def check_label(r, check, label, text, span=3):
     return [(r, 0, W('QCheckBox', check, '')),
@@ -233,7 +235,7 @@ central = L('QVBoxLayout', 'MainLayout', [
     L('QHBoxLayout', 'SettingsLayout', [
         L('QVBoxLayout', 'LeftColumnLayout', [generic, equipment, agc, Sp('Vertical')], spacing=6),
         L('QVBoxLayout', 'RightColumnLayout', [volume], spacing=6),
-    ], spacing=8),
+    ], spacing=8, stretch='1,1'),
     transfer,
 ], spacing=6, leftMargin=10, topMargin=8, rightMargin=10, bottomMargin=8)
 

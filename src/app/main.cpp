@@ -4,6 +4,7 @@
 //                                       one simulated QRT4250 (VID 3A7C, PID 4250)
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QScreen>
 #include <cstdio>
 #include <memory>
@@ -14,10 +15,19 @@
 #include "UiServices.h"
 #include "Version.h"
 
-int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("qrt4250-config");
-  QApplication::setApplicationVersion(qrt::app::kProgramVersion);
+namespace {
+
+struct OPTIONS {
+  bool bSimulate = false;
+  bool bSimOptionWithoutSimulate = false;
+  qrt::app::DEMO_OPTIONS demo;
+};
+
+// Parsed before any window exists, so --help and --version need no display.
+OPTIONS ParseCommandLine(int argc, char* argv[]) {
+  QCoreApplication core(argc, argv);
+  QCoreApplication::setApplicationName("qrt4250-config");
+  QCoreApplication::setApplicationVersion(qrt::app::kProgramVersion);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
@@ -41,32 +51,41 @@ int main(int argc, char* argv[]) {
                                     "e.g. flip:0x40 or unplug:500 (as qrt4250-cli).",
                                     "SPEC");
   parser.addOptions({simulate, simImage, simEeprom, simFault});
-  parser.process(app);
+  parser.process(core);  // --help, --version and unknown options end here
 
-  if (!parser.isSet(simulate) &&
-      (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault))) {
+  OPTIONS options;
+  options.bSimulate = parser.isSet(simulate);
+  options.bSimOptionWithoutSimulate =
+      !options.bSimulate &&
+      (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault));
+  options.demo.szImagePath = parser.value(simImage).toStdString();
+  options.demo.szEepromType = parser.value(simEeprom).toStdString();
+  options.demo.szFaultSpec = parser.value(simFault).toStdString();
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const OPTIONS options = ParseCommandLine(argc, argv);
+  if (options.bSimOptionWithoutSimulate) {
     std::fprintf(stderr,
-                 "qrt4250-config: --sim-image, --sim-eeprom and --sim-fault need "
-                 "--simulate\n");
+                 "qrt4250-config: --sim-image, --sim-eeprom and --sim-fault need --simulate\n");
     return 2;
   }
 
-  std::unique_ptr<qrt::app::CPlatformSet> pPlatform;
   std::string szError;
-  if (parser.isSet(simulate)) {
-    qrt::app::DEMO_OPTIONS options;
-    options.szImagePath = parser.value(simImage).toStdString();
-    options.szEepromType = parser.value(simEeprom).toStdString();
-    options.szFaultSpec = parser.value(simFault).toStdString();
-    pPlatform = qrt::app::CreateDemoPlatform(options, szError);
-  } else {
-    pPlatform = qrt::app::CreateSystemPlatform(szError);
-  }
+  std::unique_ptr<qrt::app::CPlatformSet> pPlatform =
+      options.bSimulate ? qrt::app::CreateDemoPlatform(options.demo, szError)
+                        : qrt::app::CreateSystemPlatform(szError);
   if (!pPlatform) {
     std::fprintf(stderr, "qrt4250-config: %s\n", szError.c_str());
     return 2;
   }
 
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("qrt4250-config");
+  QApplication::setApplicationVersion(qrt::app::kProgramVersion);
   QApplication::setFont(qrt::app::MakeWindowFont());
   qrt::app::InstallTraceSink();
   qrt::app::CQtUiServices uiServices;

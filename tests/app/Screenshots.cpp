@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QTemporaryDir>
 
 #include "AppFont.h"
 #include "ReadEEPROMForm.h"
@@ -17,8 +18,12 @@ using namespace qrt::app;
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setFont(MakeWindowFont());
-  const QString szDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(".");
+  const QString szDir =
+      QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(".")).absolutePath();
   QDir().mkpath(szDir);
+  // The Log switch is on for one write: its files go to a scratch folder.
+  QTemporaryDir scratch;
+  QDir::setCurrent(scratch.path());
   const auto save = [&](QWidget* pWidget, const char* pszName) {
     QCoreApplication::processEvents();
     pWidget->grab().save(QDir(szDir).filePath(pszName));
