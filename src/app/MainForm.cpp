@@ -160,6 +160,14 @@ void TMainForm::ReplaceLogManager(std::unique_ptr<qrt::diag::CLogManager> pLogMa
 }
 
 TMainForm::~TMainForm() {
+  UnregisterHotKeys();  // FormDestroy
+  m_pTimer1->stop();
+  delete m_pDeviceNotifier;
+  m_pDeviceNotifier = nullptr;
+  // The owned objects in reverse order of construction.
+  DestroyTransferObjects();
+  m_pUsbMgr.reset();
+  m_pLogManager.reset();
   delete m_pUi;
 }
 
