@@ -1,6 +1,6 @@
 # What `cmake --install` puts on a machine: the programs, the udev rule that
-# lets the logged-in user open the chip's hidraw nodes, and the example
-# device-id store.
+# lets the logged-in user open the chip's hidraw nodes, and the hardware
+# checklist. (The example device-id store is installed by src/usblib.)
 #
 # The rule goes to <prefix>/lib/udev/rules.d, the place for rules shipped by
 # software: /usr/local/lib/udev/rules.d for the default prefix (read by the
@@ -23,8 +23,4 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/data/70-qrt4250.rules DESTINATION ${QRT_UDEV_RULES_DIR})
 endif()
 
-if(EXISTS ${PROJECT_SOURCE_DIR}/data/deviceid-groups.ini.example)
-  install(FILES ${PROJECT_SOURCE_DIR}/data/deviceid-groups.ini.example
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
-endif()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware-checklist.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
