@@ -38,8 +38,8 @@ void TraceFormat(const char* pszFormat, ...) {
   int n = std::vsnprintf(szBuffer, sizeof(szBuffer), pszFormat, args);
   va_end(args);
   if (n < 0) return;
-  size_t nLength = static_cast<size_t>(n) < sizeof(szBuffer) ? static_cast<size_t>(n)
-                                                             : sizeof(szBuffer) - 1;
+  size_t nLength =
+      static_cast<size_t>(n) < sizeof(szBuffer) ? static_cast<size_t>(n) : sizeof(szBuffer) - 1;
   Trace(std::string_view(szBuffer, nLength));
 }
 
@@ -47,6 +47,8 @@ CTraceCapture::CTraceCapture() {
   m_PreviousSink = SetTraceSink([this](std::string_view text) { m_szText.append(text); });
 }
 
-CTraceCapture::~CTraceCapture() { SetTraceSink(std::move(m_PreviousSink)); }
+CTraceCapture::~CTraceCapture() {
+  SetTraceSink(std::move(m_PreviousSink));
+}
 
 }  // namespace qrt::diag

@@ -1,0 +1,63 @@
+#include "CliApp.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+
+#include "Trace.h"
+
+#ifndef QRT_VERSION
+#define QRT_VERSION "0.0.0"
+#endif
+
+namespace qrt::cli {
+
+void CCliContext::Fail(const std::string& szText) {
+  err << "qrt4250-cli: error: " << szText << '\n';
+  nExitCode = 1;
+}
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CCliContext ctx{out, err};
+  CLI::App app{"qrt4250-cli: show, convert and edit QRT4250 EEPROM images", "qrt4250-cli"};
+  app.set_version_flag("--version", std::string("qrt4250-cli ") + QRT_VERSION);
+  app.require_subcommand(1);
+  bool bTrace = false;
+  app.add_flag("--trace", bTrace, "Write the trace lines (diagnostics) to stderr");
+
+  RegisterImageCommands(app, ctx);
+
+  // Route the trace channel before any command callback runs.
+  qrt::diag::TraceSink previous;
+  bool bSinkSet = false;
+  app.parse_complete_callback([&]() {
+    if (bTrace) {
+      previous = qrt::diag::SetTraceSink([&err](std::string_view s) { err << s; });
+      bSinkSet = true;
+    }
+  });
+
+  int nResult = 0;
+  try {
+    app.parse(argc, argv);
+    nResult = ctx.nExitCode;
+  } catch (const CLI::CallForHelp&) {
+    // Help of the command that was asked, not only of the program.
+    const CLI::App* pHelpFor = &app;
+    for (const CLI::App* pSub : app.get_subcommands()) pHelpFor = pSub;
+    out << pHelpFor->help();
+    nResult = 0;
+  } catch (const CLI::CallForAllHelp&) {
+    out << app.help("", CLI::AppFormatMode::All);
+    nResult = 0;
+  } catch (const CLI::CallForVersion& e) {
+    out << e.what() << '\n';
+    nResult = 0;
+  } catch (const CLI::ParseError& e) {
+    ctx.Fail(e.what());
+    nResult = 1;
+  }
+  if (bSinkSet) qrt::diag::SetTraceSink(std::move(previous));
+  return nResult;
+}
+
+}  // namespace qrt::cli

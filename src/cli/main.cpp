@@ -1,0 +1,8 @@
+// qrt4250-cli: scriptable companion of the QRT4250 EEPROM configuration tool.
+#include <iostream>
+
+#include "CliApp.h"
+
+int main(int argc, char** argv) {
+  return qrt::cli::RunCli(argc, argv, std::cout, std::cerr);
+}

@@ -1,0 +1,184 @@
+#include "LogManager.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "Trace.h"
+
+namespace qrt::diag {
+namespace {
+
+std::atomic<int> g_nDumpCounter{1};
+
+std::string Format(const char* pszFormat, int a, int b = 0, int c = 0) {
+  char szBuffer[64];
+  std::snprintf(szBuffer, sizeof(szBuffer), pszFormat, a, b, c);
+  return szBuffer;
+}
+
+bool WriteWholeFile(const std::string& szPath, const uint8_t* pData, size_t nSize) {
+  std::FILE* pFile = std::fopen(szPath.c_str(), "wb");
+  if (pFile == nullptr) return false;
+  bool bOk = nSize == 0 || std::fwrite(pData, 1, nSize, pFile) == nSize;
+  if (std::fclose(pFile) != 0) bOk = false;
+  return bOk;
+}
+
+}  // namespace
+
+SLocalTime SystemLocalTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  SLocalTime t;
+  t.nYear = local.tm_year + 1900;
+  t.nMonth = local.tm_mon + 1;
+  t.nDay = local.tm_mday;
+  t.nHour = local.tm_hour;
+  t.nMinute = local.tm_min;
+  t.nSecond = local.tm_sec;
+  return t;
+}
+
+std::string SystemWorkingDirectory() {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() >= (1u << 20)) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+CLogManager::CLogManager(LocalClock fnClock, WorkingDirectoryFn fnWorkingDirectory)
+    : m_fnClock(std::move(fnClock)), m_fnWorkingDirectory(std::move(fnWorkingDirectory)) {
+  Trace("CLogManager");
+}
+
+CLogManager::~CLogManager() {
+  Trace("~CLogManager");
+  Close();
+}
+
+std::string CLogManager::GetDateString() const {
+  SLocalTime t = m_fnClock();
+  return Format("%.04d_%.02d%.02d", t.nYear, t.nMonth, t.nDay);
+}
+
+std::string CLogManager::GetTimeString() const {
+  SLocalTime t = m_fnClock();
+  return Format("%.02d%.02d%.02d", t.nHour, t.nMinute, t.nSecond);
+}
+
+std::string CLogManager::GetWideTimeString() const {
+  SLocalTime t = m_fnClock();
+  return Format("%.02d%.02d.%02d", t.nHour, t.nMinute, t.nSecond);
+}
+
+std::string CLogManager::MakeLogFileName() const {
+  return "./" + GetDateString() + "_LogFile.txt";
+}
+
+bool CLogManager::Open(const std::string& szFileName) {
+  Trace("Init");
+  Close();
+  // Binary mode: the CR LF line ends are written explicitly, as a Windows
+  // text-mode stream would.
+  m_pFile = std::fopen(szFileName.c_str(), "ab");
+  Trace(m_pFile != nullptr ? "open file ok!" : "open file error");
+  return m_pFile != nullptr;
+}
+
+std::string CLogManager::LineText(int nCode, int nValue) {
+  switch (nCode) {
+    case 1:
+      return Format("[Read]readTimeOut        = %d", nValue);
+    case 2:
+      return Format("[Read]continueSleepTime  = %d", nValue);
+    case 3:
+      return Format("[Write]WriteTimeOut      = %d", nValue);
+    case 4:
+      return Format("[Write]continueSleepTime = %d", nValue);
+    case 5:
+      return "===  READ EEPROM  ===";
+    case 6:
+      return "===  WRITE EEPROM  ===";
+    case 7:
+      return Format("write fail,(%d)", nValue);
+    case 8:
+      return Format("read fail(%d)", nValue);
+    case 9:
+      return "*** compare data ok";
+    case 10:
+      return "*** compare data error.";
+    default:
+      return Format("[Write]%d = %d", nCode, nValue);
+  }
+}
+
+void CLogManager::WriteLine(int nCode, int nValue) {
+  if (m_pFile == nullptr) return;
+  SLocalTime t = m_fnClock();
+  std::string line = Format("%.2d:%.2d:%.2d    ", t.nHour, t.nMinute, t.nSecond);
+  line += LineText(nCode, nValue);
+  line += "\r\n";
+  std::fwrite(line.data(), 1, line.size(), m_pFile);
+  std::fflush(m_pFile);
+}
+
+void CLogManager::Close() {
+  if (m_pFile == nullptr) return;
+  std::fclose(m_pFile);
+  m_pFile = nullptr;
+}
+
+int CLogManager::NextDumpNumber() {
+  return g_nDumpCounter.fetch_add(1);
+}
+
+void CLogManager::ResetDumpCounterForTests(int nValue) {
+  g_nDumpCounter = nValue;
+}
+
+std::string CLogManager::DumpPath(const std::string& szDirectory, const SLocalTime& now,
+                                  const char* pszKind, int nCounter) const {
+  std::string path = szDirectory;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += Format("%.04d_%.02d%.02d", now.nYear, now.nMonth, now.nDay);
+  path += '_';
+  path += Format("%.02d%.02d%.02d", now.nHour, now.nMinute, now.nSecond);
+  path += '_';
+  path += pszKind;
+  path += Format("_%.3d", nCounter);
+  path += ".bin";
+  return path;
+}
+
+std::string CLogManager::DumpReadData(const uint8_t* pData, size_t nSize) {
+  int nCounter = NextDumpNumber();
+  std::string szDirectory = m_fnWorkingDirectory();
+  // The original printed this on standard output, which a windowed program
+  // does not show; the trace channel keeps it out of the CLI's output.
+  TraceFormat("Current working directory is: %s\n", szDirectory.c_str());
+  if (szDirectory.empty()) return {};
+  std::string path = DumpPath(szDirectory, m_fnClock(), "ReadData-R", nCounter);
+  return WriteWholeFile(path, pData, nSize) ? path : std::string();
+}
+
+bool CLogManager::DumpCompareData(const uint8_t* pReadBack, const uint8_t* pWritten, size_t nSize) {
+  int nCounter = NextDumpNumber();
+  std::string szDirectory = m_fnWorkingDirectory();
+  TraceFormat("Current working directory is :%s\n", szDirectory.c_str());
+  if (szDirectory.empty()) return false;
+  SLocalTime now = m_fnClock();
+  bool bRead =
+      WriteWholeFile(DumpPath(szDirectory, now, "ReadWrite-R", nCounter), pReadBack, nSize);
+  bool bWritten =
+      WriteWholeFile(DumpPath(szDirectory, now, "ReadWrite-W", nCounter), pWritten, nSize);
+  return bRead && bWritten;
+}
+
+}  // namespace qrt::diag

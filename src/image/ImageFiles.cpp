@@ -1,0 +1,279 @@
+#include "ImageFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "InternalOpt.h"
+#include "Trace.h"
+
+namespace qrt::image {
+
+namespace {
+
+size_t MaxImageBytes(size_t nBufferSize) {
+  return nBufferSize < kMaxImageSize ? nBufferSize : kMaxImageSize;
+}
+
+// Writes all n bytes, retrying short writes. False on an error.
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += k;
+    n -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+// Writes the bytes beside the target and renames them over it.
+int WriteFileAtomically(const std::string& szPath, const uint8_t* pData, size_t n,
+                        const ConfirmOverwrite& fnConfirm) {
+  struct stat st {};
+  const bool bExists = ::stat(szPath.c_str(), &st) == 0;
+  if (bExists && fnConfirm && !fnConfirm(szPath)) return kWriteDeclined;
+
+  const size_t nSlash = szPath.find_last_of('/');
+  const std::string szDir =
+      nSlash == std::string::npos ? std::string() : szPath.substr(0, nSlash + 1);
+  const std::string szBase = nSlash == std::string::npos ? szPath : szPath.substr(nSlash + 1);
+  std::string szTemp = szDir + "." + szBase + ".XXXXXX";
+  std::vector<char> temp(szTemp.begin(), szTemp.end());
+  temp.push_back('\0');
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return kWriteFailed;
+  szTemp = temp.data();
+
+  // A new file gets the usual mode; a replaced file keeps its own.
+  mode_t mode = 0;
+  if (bExists) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool bOk = ::fchmod(fd, mode) == 0;
+  if (bOk && !WriteAll(fd, pData, n)) {
+    qrt::diag::Trace("Write File fail.");
+    bOk = false;
+  }
+  if (::close(fd) != 0) bOk = false;
+  if (bOk && ::rename(szTemp.c_str(), szPath.c_str()) != 0) bOk = false;
+  if (!bOk) {
+    ::unlink(szTemp.c_str());
+    return kWriteFailed;
+  }
+  return kWriteOk;
+}
+
+int HexDigitValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+char ToUpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+std::string UpperAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = ToUpperAscii(c);
+  return r;
+}
+
+}  // namespace
+
+int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
+  FILE* f = std::fopen(szPath.c_str(), "rb");
+  if (f == nullptr) return kReadCannotOpen;
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::fclose(f);
+    return kReadCannotOpen;
+  }
+  const size_t nLength = static_cast<size_t>(st.st_size);
+  if (nLength > MaxImageBytes(nBufferSize)) {
+    std::fclose(f);
+    return kReadTooLarge;
+  }
+  // Read into a scratch copy so a short read leaves the buffer alone.
+  std::vector<uint8_t> bytes(nLength);
+  const size_t nRead = nLength ? std::fread(bytes.data(), 1, nLength, f) : 0;
+  std::fclose(f);
+  if (nRead != nLength) return kReadShort;
+  if (nLength) std::memcpy(pBuffer, bytes.data(), nLength);
+  *pnCount = nLength;
+  return kReadOk;
+}
+
+int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
+  const size_t nMax = MaxImageBytes(nBufferSize);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(nMax);
+  uint8_t btCurrent = 0;
+  bool bHigh = true;
+  for (const char ch : szText) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const int v = HexDigitValue(c);
+    if (v < 0) {
+      if ((c >= 'G' && c <= 'Z') || (c >= 'g' && c <= 'z')) return kReadCorrupt;
+      continue;  // separators do not break a pair
+    }
+    if (bHigh) {
+      btCurrent = static_cast<uint8_t>(v << 4);
+    } else {
+      btCurrent = static_cast<uint8_t>(btCurrent | v);
+      if (bytes.size() >= nMax) return kReadTooLarge;
+      bytes.push_back(btCurrent);
+    }
+    bHigh = !bHigh;
+  }
+  std::memset(pBuffer, 0, nBufferSize);
+  if (!bytes.empty()) std::memcpy(pBuffer, bytes.data(), bytes.size());
+  *pnCount = bytes.size();
+  return kReadOk;
+}
+
+int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
+  FILE* f = std::fopen(szPath.c_str(), "rb");
+  if (f == nullptr) return kReadCannotOpen;
+  // Text of a 2048-byte image is 6 KiB as written; allow generous separators
+  // but never hold an unbounded file in memory.
+  constexpr size_t kMaxText = 1u << 20;
+  std::string szText;
+  char chunk[4096];
+  size_t k = 0;
+  while ((k = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    szText.append(chunk, k);
+    if (szText.size() > kMaxText) break;
+  }
+  const bool bError = std::ferror(f) != 0;
+  std::fclose(f);
+  if (bError) return kReadCannotOpen;
+  if (szText.size() > kMaxText) {
+    // Too long to hold: decide on the leading part, which already has more
+    // than 2048 bytes unless it is mostly separators.
+    size_t n = 0;
+    std::vector<uint8_t> scratch(nBufferSize);
+    const int nResult = DecodeHexText(szText, scratch.data(), scratch.size(), &n);
+    return nResult == kReadOk ? kReadTooLarge : nResult;
+  }
+  return DecodeHexText(szText, pBuffer, nBufferSize, pnCount);
+}
+
+std::string EncodeHexText(const uint8_t* pData, size_t n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(3 * n);
+  for (size_t i = 0; i < n; ++i) {
+    s.push_back(kDigits[pData[i] >> 4]);
+    s.push_back(kDigits[pData[i] & 0x0F]);
+    s.push_back('\r');
+  }
+  return s;
+}
+
+int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                 const ConfirmOverwrite& fnConfirm) {
+  return WriteFileAtomically(szPath, pData, n, fnConfirm);
+}
+
+int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                 const ConfirmOverwrite& fnConfirm) {
+  const std::string szText = EncodeHexText(pData, n);
+  return WriteFileAtomically(szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
+                             fnConfirm);
+}
+
+EImageFileType GetImageFileTypeByPath(std::string_view szPath) {
+  const std::string szUpper = UpperAscii(szPath);
+  if (szUpper.find(".BIN") != std::string::npos) return EImageFileType::kBin;
+  if (szUpper.find(".HEX") != std::string::npos) return EImageFileType::kHex;
+  return EImageFileType::kUnknown;
+}
+
+std::string AppendImageExtension(const std::string& szName, EImageFileType type) {
+  const std::string szUpper = UpperAscii(szName);
+  if (type == EImageFileType::kBin)
+    return szUpper.find(".BIN") != std::string::npos ? szName : szName + ".bin";
+  if (type == EImageFileType::kHex)
+    return szUpper.find(".HEX") != std::string::npos ? szName : szName + ".hex";
+  return szName;
+}
+
+CUtcDate GetUtcDateNow() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  ::gmtime_r(&t, &tm);
+  return CUtcDate{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
+}
+
+std::string MakeDefaultFileName(uint16_t wVID, uint16_t wPID, uint32_t dwRomSize,
+                                const UtcDateSource& fnToday) {
+  const CUtcDate d = fnToday ? fnToday() : GetUtcDateNow();
+  char sz[96];
+  std::snprintf(sz, sizeof sz, "QRT4250-VID=%.4X-PID=%.4X-24C%.2d-%.4d%.2d%.2d", wVID, wPID,
+                EepromNumber(dwRomSize), d.nYear, d.nMonth, d.nDay);
+  return sz;
+}
+
+uint32_t NormaliseRomSize(uint32_t dwRomSize) {
+  switch (dwRomSize) {
+    case 256:
+    case 512:
+    case 1024:
+    case 2048:
+      return dwRomSize;
+    default:
+      return 256;
+  }
+}
+
+int EepromNumber(uint32_t dwRomSize) {
+  switch (dwRomSize) {
+    case 512:
+      return 4;
+    case 1024:
+      return 8;
+    case 2048:
+      return 16;
+    default:
+      return 2;
+  }
+}
+
+const char* EepromTypeText(uint32_t dwRomSize) {
+  switch (dwRomSize) {
+    case 512:
+      return "24C04";
+    case 1024:
+      return "24C08";
+    case 2048:
+      return "24C16";
+    default:
+      return "24C02";
+  }
+}
+
+uint32_t RomSizeFromEepromType(std::string_view szType) {
+  const std::string s = UpperAscii(szType);
+  if (s == "24C02") return 256;
+  if (s == "24C04") return 512;
+  if (s == "24C08") return 1024;
+  if (s == "24C16") return 2048;
+  return 0;
+}
+
+}  // namespace qrt::image

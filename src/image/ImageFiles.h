@@ -1,0 +1,87 @@
+#pragma once
+// Image files: ".bin" (the raw image bytes) and ".hex" (two upper-case hex
+// digits and a CR per byte), the file type by path, the suggested file name
+// and the EEPROM type shown for an image size.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace qrt::image {
+
+// Reader results. 0-2 keep the meaning of the chip tool's readers.
+enum : int {
+  kReadOk = 0,
+  kReadCannotOpen = 1,
+  kReadShort = 2,     // .bin: fewer bytes read than the file's length
+  kReadTooLarge = 3,  // more than 2048 image bytes; nothing copied
+  kReadCorrupt = 4,   // .hex: a letter G-Z / g-z
+};
+
+// Reads a .bin file into pBuffer (nBufferSize bytes). *pnCount = the file's
+// length on kReadOk. A file longer than 2048 bytes (or than the buffer) is
+// kReadTooLarge and the buffer is not touched.
+int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
+
+// Reads a .hex file: digits pair up into bytes, first digit high; every
+// other character is skipped without breaking a pair; a trailing unpaired
+// digit is ignored. The buffer is set to 0x00 first. kReadCorrupt for
+// letters G-Z / g-z, kReadTooLarge when more than 2048 bytes (or than the
+// buffer) would result or the text is longer than 1 MiB; the buffer is
+// untouched on both.
+int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
+
+// The same pairing rules on text in memory (used by ReadHexFile and fuzzing).
+int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
+
+// Writer results: 0 written, 1 failed, 2 the caller declined to overwrite.
+enum : int { kWriteOk = 0, kWriteFailed = 1, kWriteDeclined = 2 };
+
+// Asked with the target path when the file exists already; false declines
+// (the chip tool's message 48). An empty function overwrites without asking.
+using ConfirmOverwrite = std::function<bool(const std::string& szPath)>;
+
+// Writes n bytes as they are. The bytes go to a temporary file in the same
+// folder that is then renamed over the target, so a failure never destroys
+// an existing file. A failed write adds the trace line "Write File fail.".
+int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                 const ConfirmOverwrite& fnConfirm = {});
+// As WriteBinFile, each byte as the three bytes of "%.2X\r".
+int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                 const ConfirmOverwrite& fnConfirm = {});
+
+// The .hex text of n bytes ("%.2X\r" per byte).
+std::string EncodeHexText(const uint8_t* pData, size_t n);
+
+enum class EImageFileType { kUnknown, kBin, kHex };
+// Searches the whole upper-cased path, ".BIN" first, then ".HEX".
+EImageFileType GetImageFileTypeByPath(std::string_view szPath);
+
+// The save flow's name rule: appends ".bin" (".hex") unless the upper-cased
+// name contains ".BIN" (".HEX") somewhere.
+std::string AppendImageExtension(const std::string& szName, EImageFileType type);
+
+// Today's date in UTC; injectable so tests can fix it.
+struct CUtcDate {
+  int nYear;
+  int nMonth;  // 1-12
+  int nDay;    // 1-31
+};
+using UtcDateSource = std::function<CUtcDate()>;
+CUtcDate GetUtcDateNow();
+
+// "QRT4250-VID=%.4X-PID=%.4X-24C%.2d-%.4d%.2d%.2d", without an extension.
+std::string MakeDefaultFileName(uint16_t wVID, uint16_t wPID, uint32_t dwRomSize,
+                                const UtcDateSource& fnToday = GetUtcDateNow);
+
+// 256, 512, 1024 or 2048 as they are; any other size gives 256.
+uint32_t NormaliseRomSize(uint32_t dwRomSize);
+// The EEPROM number in file names: 2, 4, 8 or 16 (other sizes: 2).
+int EepromNumber(uint32_t dwRomSize);
+// "24C02", "24C04", "24C08" or "24C16" (other sizes: "24C02").
+const char* EepromTypeText(uint32_t dwRomSize);
+// The image size for a type text "24C02".."24C16" (any case); 0 if unknown.
+uint32_t RomSizeFromEepromType(std::string_view szType);
+
+}  // namespace qrt::image

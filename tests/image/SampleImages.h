@@ -1,0 +1,36 @@
+#pragma once
+// Sample images for the tests and for tests/data (see tests/data/README.md).
+// Built from the default header so they carry a valid signature.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qrt::test {
+
+// The 256-byte default header.
+std::vector<uint8_t> DefaultImage();
+
+// Bank layout of a sample image.
+struct CBankLayout {
+  int nI2C = 0;        // I2C initialisation banks (need bAgc: the AGC/IR bank ends the list)
+  bool bAgc = false;   // an AGC/IR bank behind them, announced by 0x8F bits 7 + 4
+  int nEq = 0;         // EQ extension banks behind the AGC/IR bank (0x8D bit 0)
+  size_t nSize = 512;  // image size; 0xFF after the banks
+};
+
+// The default header with the given banks. I2C bank i holds bytes 0x10*(i+1)
+// + k (byte 31 bit 7 clear); the AGC/IR bank is SampleAgcBank(); EQ bank i
+// has value0 = 0x100 + i, byte14 = 0x40 + i, the last one lastBank = 1.
+std::vector<uint8_t> ImageWithBanks(const CBankLayout& layout);
+
+// An AGC/IR bank that differs from the default and has every reserved bit
+// set the "wrong" way: byte 5 and 7 bits 0-1 set, byte 10 bits 6-7 set,
+// byte 31 = 0x80 (bits 0-6 clear). IR enable 1, NEC IR GPO number 5.
+std::vector<uint8_t> SampleAgcBank();
+
+// Byte 31 bit 7 clear in I2C bank i.
+std::vector<uint8_t> SampleI2CBank(int i);
+// Raw 16 bytes of EQ bank i (bLast sets byte 15 bit 7).
+std::vector<uint8_t> SampleEqBank(int i, bool bLast);
+
+}  // namespace qrt::test
