@@ -30,4 +30,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 // show / convert / set.
 void RegisterImageCommands(CLI::App& app, CCliContext& ctx);
 
+// monitor, deviceid encode.
+void RegisterSystemCommands(CLI::App& app, CCliContext& ctx);
+
 }  // namespace qrt::cli

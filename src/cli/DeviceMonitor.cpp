@@ -17,7 +17,9 @@ namespace {
 
 volatile sig_atomic_t g_bInterrupted = 0;
 
-void OnInterrupt(int) { g_bInterrupted = 1; }
+void OnInterrupt(int) {
+  g_bInterrupted = 1;
+}
 
 // SIGINT and SIGTERM are blocked except inside ppoll, so an interrupt cannot
 // slip in between the check of the flag and the wait.

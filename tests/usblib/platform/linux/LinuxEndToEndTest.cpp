@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "DeviceIdStore.h"
 #include "EepromProcedure.h"
 #include "HidTestDescriptors.h"
 #include "LinuxHidPlatform.h"
@@ -18,7 +19,6 @@
 #include "Trace.h"
 #include "UmockdevBed.h"
 #include "Usb42xxMgr.h"
-#include "DeviceIdStore.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -168,7 +168,8 @@ TEST_P(LinuxEndToEndTest, Reads24C02AndWritesItVerified) {
   for (size_t i = 0; i < vImage.size(); ++i) vImage[i] = static_cast<uint8_t>(0xFF - i);
   auto pWrite = Procedure(256);
   ASSERT_EQ(pWrite->WriteDataToEEPROM(vImage.data(), vImage.size(), vLoad.data(), vLoad.size()), 0);
-  EXPECT_EQ(std::vector<uint8_t>(m_pChip->Eeprom().begin(), m_pChip->Eeprom().begin() + 256), vImage);
+  EXPECT_EQ(std::vector<uint8_t>(m_pChip->Eeprom().begin(), m_pChip->Eeprom().begin() + 256),
+            vImage);
   EXPECT_TRUE(m_pChip->Violations().empty()) << m_pChip->Violations().front();
   // Every report went to the chip's node, none to the keyboard in front of it.
   EXPECT_GT(m_pBoard->pResponder->OutputCount(), 256);
