@@ -25,6 +25,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.add_flag("--trace", bTrace, "Write the trace lines (diagnostics) to stderr");
 
   RegisterImageCommands(app, ctx);
+  RegisterDeviceCommands(app, ctx);
   RegisterSystemCommands(app, ctx);
 
   // Route the trace channel before any command callback runs.

@@ -30,6 +30,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 // show / convert / set.
 void RegisterImageCommands(CLI::App& app, CCliContext& ctx);
 
+// list / read / write / verify (DeviceCommands.cpp).
+void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx);
+
 // monitor, deviceid encode.
 void RegisterSystemCommands(CLI::App& app, CCliContext& ctx);
 

@@ -7,13 +7,19 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <vector>
 
+#include "CliApp.h"
 #include "DeviceIdStore.h"
 #include "EepromProcedure.h"
 #include "HidTestDescriptors.h"
 #include "LinuxHidPlatform.h"
+#include "RomDataMgr.h"
 #include "SimChip.h"
 #include "SimClock.h"
 #include "Trace.h"
@@ -171,6 +177,8 @@ TEST_P(LinuxEndToEndTest, Reads24C02AndWritesItVerified) {
   EXPECT_EQ(std::vector<uint8_t>(m_pChip->Eeprom().begin(), m_pChip->Eeprom().begin() + 256),
             vImage);
   EXPECT_TRUE(m_pChip->Violations().empty()) << m_pChip->Violations().front();
+  // The 5 ms delay after each written byte passed on the virtual clock.
+  EXPECT_GE(m_pClock->NowUs(), 256u * 5000u);
   // Every report went to the chip's node, none to the keyboard in front of it.
   EXPECT_GT(m_pBoard->pResponder->OutputCount(), 256);
 }
@@ -235,6 +243,48 @@ TEST_F(LinuxEndToEndPlugTest, ArrivalIsProbedThroughTheNodeBeforeTheCallback) {
   EXPECT_EQ(wPID, 0x4250);
   EXPECT_EQ(m_pMgr->GetReportType(), 1);
   EXPECT_GT(m_pBoard->pResponder->OutputCount(), 0);
+}
+
+struct SCliRun {
+  int nExit;
+  std::string szOut, szErr;
+};
+
+SCliRun RunCli(std::initializer_list<std::string> args) {
+  std::vector<std::string> storage{"qrt4250-cli"};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<const char*> argv;
+  for (const auto& s : storage) argv.push_back(s.c_str());
+  std::ostringstream out, err;
+  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {n, out.str(), err.str()};
+}
+
+// qrt4250-cli without --simulate works on the hidraw nodes. No delay between
+// bytes is asked for, so nothing sleeps in real time.
+TEST_F(LinuxEndToEndPlugTest, CliReadsTheBoardThroughHidrawByDefault) {
+  AddChip(2, 256);
+  m_pChip->SetEepromContents(qrt::image::g_btDefaultImage, qrt::image::kHeaderSize);
+  const SCliRun list = RunCli({"list"});
+  EXPECT_EQ(list.nExit, 0) << list.szErr;
+  EXPECT_NE(list.szOut.find("VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout 2"),
+            std::string::npos)
+      << list.szOut;
+
+  const std::string szOut = m_szLockDir + "/board.bin";
+  const SCliRun read = RunCli({"read", "--eeprom", "24C02", "-o", szOut, "--read-delay", "0"});
+  ASSERT_EQ(read.nExit, 0) << read.szErr;
+  std::ifstream file(szOut, std::ios::binary);
+  const std::vector<uint8_t> vFile{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_EQ(vFile,
+            std::vector<uint8_t>(m_pChip->Eeprom().begin(), m_pChip->Eeprom().begin() + 256));
+}
+
+TEST_F(LinuxEndToEndPlugTest, CliOnABusWithoutBoardsFindsNone) {
+  m_pBed->AddBoard(1, 0, 0x046D, 0xC31C, kBootKeyboard);  // answers no chip probe
+  const SCliRun read = RunCli({"read", "--eeprom", "24C02", "-o", m_szLockDir + "/x.bin"});
+  EXPECT_EQ(read.nExit, 1);
+  EXPECT_NE(read.szErr.find("no device present"), std::string::npos) << read.szErr;
 }
 
 }  // namespace

@@ -1,0 +1,564 @@
+// Device commands: list, read, write, verify. They drive the device library
+// exactly as the window does (probe search after SetCheckDeviceId(0), the
+// shared read and write procedures) and go through CImageSession for every
+// image accepted or written. --simulate runs them on an in-process simulated
+// chip.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "CliApp.h"
+#include "DeviceIdStore.h"
+#include "EepromProcedure.h"
+#include "ImageFiles.h"
+#include "ImageSession.h"
+#ifdef __linux__
+#include "LinuxHidPlatform.h"
+#endif
+#include "NamedMutex.h"
+#include "SimFaultSpec.h"
+#include "SimPlatform.h"
+#include "Usb42xxMgr.h"
+
+namespace qrt::cli {
+
+namespace {
+
+using namespace qrt::image;
+using namespace USB42XX_MGR;
+
+// The simulated device's ids.
+constexpr uint16_t kSimVid = 0x3A7C;
+constexpr uint16_t kSimPid = 0x4250;
+
+struct CDeviceOptions {
+  std::string szDevice;
+  uint32_t dwReadTimeOut = 128;
+  uint32_t dwReadDelay = 5;
+  uint32_t dwWriteTimeOut = 128;
+  uint32_t dwWriteDelay = 5;
+  std::string szI2CSpeed = "20";
+  bool bSimulate = false;
+  std::string szSimImage;
+  std::string szSimEeprom = "24C02";
+  int nSimLayout = 0;
+  std::string szSimSave;
+  std::vector<std::string> vSimFaults;
+  bool bSimRealTime = false;
+};
+
+// The CLI always searches by the chip probe (device-id check off), so the
+// device-id groups are never consulted: an empty store will do.
+class CNoDeviceIdStore : public IDeviceIdStore {
+ public:
+  bool OpenGroup(const std::string&) override { return false; }
+  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
+};
+
+void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
+  pCommand->add_option("--device", o.szDevice, "VID:PID in hex (default: the first listed)");
+  pCommand->add_option("--read-timeout", o.dwReadTimeOut, "Per-byte read time-out in ms")
+      ->capture_default_str();
+  pCommand->add_option("--read-delay", o.dwReadDelay, "Delay after each byte read in ms")
+      ->capture_default_str();
+  pCommand->add_option("--write-timeout", o.dwWriteTimeOut, "Per-byte write time-out in ms")
+      ->capture_default_str();
+  pCommand->add_option("--write-delay", o.dwWriteDelay, "Delay after each byte written in ms")
+      ->capture_default_str();
+  pCommand->add_option("--i2c-speed", o.szI2CSpeed, "Value of the I2C speed register (hex)")
+      ->capture_default_str();
+  pCommand->add_flag("--simulate", o.bSimulate, "Use an in-process simulated QRT4250");
+  pCommand->add_option("--sim-image", o.szSimImage,
+                       "Seed the simulated EEPROM from a .bin/.hex file "
+                       "(default: the built-in default image, rest 0xFF)");
+  pCommand->add_option("--sim-eeprom", o.szSimEeprom, "Simulated EEPROM: 24C02..24C16")
+      ->capture_default_str();
+  pCommand->add_option("--sim-layout", o.nSimLayout, "Simulated report layout 0, 1 or 2")
+      ->capture_default_str();
+  pCommand->add_option("--sim-save", o.szSimSave,
+                       "Write the simulated EEPROM to a .bin/.hex file at exit");
+  pCommand->add_option("--sim-fault", o.vSimFaults,
+                       "Inject faults (repeatable), see the README for SPEC");
+  pCommand->add_flag("--sim-realtime", o.bSimRealTime,
+                     "Sleep for real in the simulator (default: virtual clock)");
+}
+
+bool ParseHex16(const std::string& szText, uint16_t& wValue) {
+  if (szText.empty() || szText.size() > 4) return false;
+  unsigned n = 0;
+  for (char c : szText) {
+    int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+            : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
+            : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                        : -1;
+    if (d < 0) return false;
+    n = n * 16 + static_cast<unsigned>(d);
+  }
+  wValue = static_cast<uint16_t>(n);
+  return true;
+}
+
+// Reads a .bin/.hex file into buffer; returns the byte count or -1 (message
+// written through Fail).
+long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffer, size_t nSize) {
+  size_t n = 0;
+  int r = kReadCannotOpen;
+  switch (GetImageFileTypeByPath(szPath)) {
+    case EImageFileType::kBin:
+      r = ReadBinFile(szPath, pBuffer, nSize, &n);
+      break;
+    case EImageFileType::kHex:
+      r = ReadHexFile(szPath, pBuffer, nSize, &n);
+      break;
+    case EImageFileType::kUnknown:
+      ctx.Fail(szPath + ": the name needs .bin or .hex");
+      return -1;
+  }
+  if (r != kReadOk) {
+    const char* pszWhy = r == kReadTooLarge  ? "image longer than 2048 bytes"
+                         : r == kReadCorrupt ? "not a hex image"
+                         : r == kReadShort   ? "short read"
+                                             : "cannot open";
+    ctx.Fail(szPath + ": " + pszWhy);
+    return -1;
+  }
+  return static_cast<long>(n);
+}
+
+bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t* pData, size_t n) {
+  EImageFileType type = GetImageFileTypeByPath(szPath);
+  if (type == EImageFileType::kUnknown) {
+    ctx.Fail(szPath + ": the output name needs .bin or .hex");
+    return false;
+  }
+  int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n)
+                                       : WriteHexFile(szPath, pData, n);
+  if (r != kWriteOk) {
+    ctx.Fail(szPath + ": cannot write the file");
+    return false;
+  }
+  return true;
+}
+
+// Progress on stderr (a bar only when it is a terminal) and the procedure's
+// plain messages, one line each.
+class CCliObserver : public IEepromObserver {
+ public:
+  explicit CCliObserver(CCliContext& ctx)
+      : m_Ctx(ctx), m_bBar(&ctx.err == &std::cerr && isatty(STDERR_FILENO) == 1) {}
+  ~CCliObserver() override { EndBar(); }
+
+  void OnSelectDeviceFailed() override {
+    EndBar();
+    m_Ctx.err << "qrt4250-cli: warning: the device could not be selected\n";
+  }
+  void OnPlainMessage(const std::string& szText) override {
+    EndBar();
+    m_Ctx.err << szText << '\n';
+  }
+  void OnProgress(EEepromProgress eKind, int nPercent) override {
+    if (!m_bBar || eKind == EEepromProgress::Probe) return;
+    const char* pszLabel = eKind == EEepromProgress::Read    ? "read  "
+                           : eKind == EEepromProgress::Write ? "write "
+                                                             : "verify";
+    if (nPercent == m_nLastPercent && pszLabel == m_pszLastLabel) return;
+    m_nLastPercent = nPercent;
+    m_pszLastLabel = pszLabel;
+    int nFilled = nPercent * 40 / 100;
+    std::string szBar(static_cast<size_t>(nFilled), '#');
+    szBar.resize(40, '.');
+    m_Ctx.err << '\r' << pszLabel << " [" << szBar << "] " << nPercent << "%" << std::flush;
+    m_bOpen = true;
+  }
+  void EndBar() {
+    if (m_bOpen) m_Ctx.err << '\n';
+    m_bOpen = false;
+    m_nLastPercent = -1;
+  }
+
+ private:
+  CCliContext& m_Ctx;
+  bool m_bBar;
+  bool m_bOpen = false;
+  int m_nLastPercent = -1;
+  const char* m_pszLastLabel = nullptr;
+};
+
+// The platform, the facade and the selected device of one command.
+class CDeviceSession {
+ public:
+  CDeviceSession(CCliContext& ctx, const CDeviceOptions& o) : m_Ctx(ctx), m_Options(o) {}
+
+  ~CDeviceSession() {
+    // Hand pending hot-plug events (an unplug during the transfer) to the
+    // facade before it goes; the CLI has no event loop of its own.
+    if (m_pMgr) m_pMgr->DispatchDeviceEvents();
+    m_pMgr.reset();
+    if (m_pSim && !m_Options.szSimSave.empty()) {
+      const auto& eeprom = m_pSim->Chip(0).Eeprom();
+      WriteImageBytes(m_Ctx, m_Options.szSimSave, eeprom.data(), eeprom.size());
+    }
+  }
+
+  // Builds the platform and the facade. False (message written) on failure.
+  bool Open() {
+    if (!m_Options.bSimulate) {
+#ifdef __linux__
+      // Real boards through hidraw. A one-shot command needs no hot-plug monitor.
+      LINUX_HID_OPTIONS options;
+      options.eEventSource = EUdevEventSource::None;
+      m_pHidraw = std::make_unique<CLinuxHidPlatform>(options);
+      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store);
+      m_pMgr->SetCheckDeviceId(0);
+      return true;
+#else
+      m_Ctx.Fail("no hardware backend is built into this version; use --simulate");
+      return false;
+#endif
+    }
+    if (!OpenSimulator()) return false;
+    m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store);
+    if (m_pSim) m_pSim->Chip(0).SetFaults(m_Faults);  // report numbers count from here
+    m_pMgr->SetCheckDeviceId(0);
+    return true;
+  }
+
+  // The device to work on: --device when given (must be present), else the
+  // first listed. False (message written) when there is none.
+  bool SelectDevice(uint16_t& wVid, uint16_t& wPid) {
+    DEVICE_LIST list;
+    if (m_pMgr->Search_Present_Device(list) != 0) {
+      m_Ctx.Fail("the device search failed");
+      return false;
+    }
+    if (!m_Options.szDevice.empty()) {
+      size_t nColon = m_Options.szDevice.find(':');
+      if (nColon == std::string::npos || !ParseHex16(m_Options.szDevice.substr(0, nColon), wVid) ||
+          !ParseHex16(m_Options.szDevice.substr(nColon + 1), wPid)) {
+        m_Ctx.Fail("--device must be VID:PID in hex, not " + m_Options.szDevice);
+        return false;
+      }
+      if (!DeviceListContains(list, wVid, wPid)) {
+        m_Ctx.Fail("device " + m_Options.szDevice + " is not present");
+        return false;
+      }
+      return true;
+    }
+    if (list.Number == 0) {
+      m_Ctx.Fail("no device present");
+      return false;
+    }
+    wVid = list.VID[0];
+    wPid = list.PID[0];
+    return true;
+  }
+
+  // A procedure for the device with the command's timing and speed.
+  std::unique_ptr<CEepromProcedure> MakeProcedure(IEepromObserver& observer, uint16_t wVid,
+                                                  uint16_t wPid, uint32_t dwRomSize) {
+    uint16_t wSpeed = 0;
+    if (!ParseHex16(m_Options.szI2CSpeed, wSpeed) || wSpeed > 0xFF) {
+      m_Ctx.Fail("--i2c-speed must be a hex byte, not " + m_Options.szI2CSpeed);
+      return nullptr;
+    }
+    uint16_t wChipId = 0;
+    uint8_t btFlag = 0;
+    uint32_t dwLength = 0;
+    m_pMgr->GetChipInformation(wVid, wPid, wChipId, btFlag, dwLength);
+    auto pProcedure = std::make_unique<CEepromProcedure>(*m_pMgr, observer);
+    auto& s = pProcedure->Settings();
+    s.m_SelectedVid = wVid;
+    s.m_SelectedPid = wPid;
+    s.m_dwRomSize = dwRomSize;
+    s.m_bRWTimeEnabled = true;
+    s.m_dwReadTimeOut = m_Options.dwReadTimeOut;
+    s.m_dwReadSleepTime = m_Options.dwReadDelay;
+    s.m_dwWriteTimeOut = m_Options.dwWriteTimeOut;
+    s.m_dwWriteSleepTime = m_Options.dwWriteDelay;
+    s.m_bI2CEnabled = true;
+    s.m_dwI2CSpeed = wSpeed;
+    s.m_bReportId = btFlag;  // the chip's own report-ID need
+    return pProcedure;
+  }
+
+  CUsb42xxMgr& Mgr() {
+    return *m_pMgr;
+  }
+
+ private:
+  bool OpenSimulator() {
+    uint32_t dwSize = RomSizeFromEepromType(m_Options.szSimEeprom);
+    if (dwSize == 0) {
+      m_Ctx.Fail("--sim-eeprom must be 24C02, 24C04, 24C08 or 24C16");
+      return false;
+    }
+    if (m_Options.nSimLayout < 0 || m_Options.nSimLayout > 2) {
+      m_Ctx.Fail("--sim-layout must be 0, 1 or 2");
+      return false;
+    }
+    sim::SIM_DEVICE_CONFIG config;
+    config.wVID = kSimVid;
+    config.wPID = kSimPid;
+    config.Chip.nLayout = static_cast<uint8_t>(m_Options.nSimLayout);
+    config.Chip.dwEepromSize = dwSize;
+    for (const auto& szSpec : m_Options.vSimFaults) {
+      std::string szError;
+      if (!sim::ParseSimFaultSpec(szSpec, m_Faults, config.Chip, szError)) {
+        m_Ctx.Fail("--sim-fault: " + szError);
+        return false;
+      }
+    }
+    std::vector<uint8_t> seed(kRomBufferSize, 0xFF);
+    size_t nSeed = kHeaderSize;
+    if (m_Options.szSimImage.empty()) {
+      std::copy(g_btDefaultImage, g_btDefaultImage + kHeaderSize, seed.begin());
+    } else {
+      long n = ReadImageBytes(m_Ctx, m_Options.szSimImage, seed.data(), seed.size());
+      if (n < 0) return false;
+      nSeed = static_cast<size_t>(n);
+    }
+    m_pSim = std::make_unique<sim::CSimPlatform>(m_Options.bSimRealTime);
+    m_pSim->AddDevice(config);
+    m_pSim->Chip(0).SetReportLogEnabled(false);
+    m_pSim->Chip(0).SetEepromContents(seed.data(), nSeed);
+    return true;
+  }
+
+  CCliContext& m_Ctx;
+  const CDeviceOptions& m_Options;
+  CNoDeviceIdStore m_Store;
+  std::unique_ptr<sim::CSimPlatform> m_pSim;
+#ifdef __linux__
+  std::unique_ptr<CLinuxHidPlatform> m_pHidraw;
+#endif
+  sim::SIM_FAULTS m_Faults;
+  std::unique_ptr<CUsb42xxMgr> m_pMgr;
+};
+
+const char* LayoutText(uint32_t dwOutputLength) {
+  switch (dwOutputLength) {
+    case 4:
+      return "layout 1 (4-byte reports, report ID)";
+    case 8:
+      return "layout 2 (8-byte reports, report ID)";
+    default:
+      return "layout 0 (5-byte reports)";
+  }
+}
+
+std::string Pair(uint16_t wVid, uint16_t wPid) {
+  char sz[32];
+  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVid, wPid);
+  return sz;
+}
+
+void RunList(CCliContext& ctx, const CDeviceOptions& o) {
+  CDeviceSession session(ctx, o);
+  if (!session.Open()) return;
+  DEVICE_LIST list;
+  if (session.Mgr().Search_Present_Device(list) != 0) {
+    ctx.Fail("the device search failed");
+    return;
+  }
+  if (list.Number == 0) ctx.err << "no device present\n";
+  for (int i = 0; i < list.Number; ++i) {
+    uint16_t wChipId = 0;
+    uint8_t btFlag = 0;
+    uint32_t dwLength = 0;
+    char sz[160];
+    if (session.Mgr().GetChipInformation(list.VID[i], list.PID[i], wChipId, btFlag, dwLength) ==
+        0) {
+      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", list.VID[i],
+                    list.PID[i], wChipId, LayoutText(dwLength));
+    } else {
+      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", list.VID[i],
+                    list.PID[i]);
+    }
+    ctx.out << sz << '\n';
+  }
+}
+
+void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
+             const std::string& szOut) {
+  uint32_t dwSize = RomSizeFromEepromType(szType);
+  if (dwSize == 0) {
+    ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
+    return;
+  }
+  if (GetImageFileTypeByPath(szOut) == EImageFileType::kUnknown) {
+    ctx.Fail(szOut + ": the output name needs .bin or .hex");
+    return;
+  }
+  CDeviceSession session(ctx, o);
+  uint16_t wVid = 0, wPid = 0;
+  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
+  CCliObserver observer(ctx);
+  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, dwSize);
+  if (!pProcedure) return;
+  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
+  int r = pProcedure->ReadDataFromEEPROM(load.data(), load.size());
+  observer.EndBar();
+  if (r != 0) {
+    ctx.Fail("read failed: code " + std::to_string(r));
+    return;
+  }
+  // Accepted first, as the window's ApplyLoadedImage does; nothing is
+  // written otherwise.
+  CImageSession image;
+  EApplyResult eApply = image.ApplyLoadedImage(load.data(), dwSize);
+  if (eApply != EApplyResult::kAccepted) {
+    ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
+    return;
+  }
+  if (!WriteImageBytes(ctx, szOut, load.data(), dwSize)) return;
+  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from "
+          << Pair(wVid, wPid) << " into " << szOut << '\n';
+}
+
+// Loads FILE like a file load and builds the output image like the window's
+// write. Returns the image size, 0 on failure (message written).
+size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std::string& szType,
+                          uint8_t* pOut) {
+  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
+  long n = ReadImageBytes(ctx, szFile, buffer.data(), buffer.size());
+  if (n < 0) return 0;
+  CImageSession image;
+  EApplyResult eApply = image.ApplyLoadedImage(buffer.data(), static_cast<size_t>(n));
+  if (eApply != EApplyResult::kAccepted) {
+    ctx.Fail(szFile + ": " + ApplyResultText(eApply));
+    return 0;
+  }
+  image.SetRomSize(static_cast<uint32_t>(n));
+  if (!szType.empty()) {
+    uint32_t dwSize = RomSizeFromEepromType(szType);
+    if (dwSize == 0) {
+      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
+      return 0;
+    }
+    image.SetRomSize(dwSize);
+  }
+  size_t nSize = 0;
+  EBuildResult eBuild = image.BuildOutputImage(pOut, &nSize);
+  if (eBuild != EBuildResult::kOk) {
+    ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild));
+    return 0;
+  }
+  return nSize;
+}
+
+void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
+              const std::string& szType) {
+  uint8_t image[kMaxImageSize];
+  size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
+  if (nSize == 0) return;
+  CDeviceSession session(ctx, o);
+  uint16_t wVid = 0, wPid = 0;
+  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
+  CCliObserver observer(ctx);
+  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, static_cast<uint32_t>(nSize));
+  if (!pProcedure) return;
+  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
+  int r = pProcedure->WriteDataToEEPROM(image, nSize, load.data(), load.size());
+  observer.EndBar();
+  int nCode = pProcedure->GetLastCode();
+  if (r == 1) {
+    ctx.Fail("write failed: code " + std::to_string(nCode));
+  } else if (r == 2 && nCode != 0) {
+    ctx.Fail("verify failed: read-back code " + std::to_string(nCode));
+  } else if (r == 2) {
+    char sz[96];
+    int nAt = pProcedure->GetFirstMismatch();
+    std::snprintf(sz, sizeof(sz),
+                  "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
+                  image[nAt], load[static_cast<size_t>(nAt)]);
+    ctx.Fail(sz);
+  } else {
+    ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
+            << ") to " << Pair(wVid, wPid) << ", verified\n";
+  }
+}
+
+void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
+               const std::string& szType) {
+  uint8_t image[kMaxImageSize];
+  size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
+  if (nSize == 0) return;
+  CDeviceSession session(ctx, o);
+  uint16_t wVid = 0, wPid = 0;
+  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
+  CCliObserver observer(ctx);
+  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, static_cast<uint32_t>(nSize));
+  if (!pProcedure) return;
+  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
+  int r = pProcedure->ReadDataFromEEPROM(load.data(), load.size());
+  observer.EndBar();
+  if (r != 0) {
+    ctx.Fail("verify failed: read code " + std::to_string(r));
+    return;
+  }
+  for (size_t i = 0; i < nSize; ++i) {
+    if (load[i] != image[i]) {
+      char sz[96];
+      std::snprintf(sz, sizeof(sz),
+                    "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)", i,
+                    image[i], load[i]);
+      ctx.Fail(sz);
+      return;
+    }
+  }
+  ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
+          << ") on " << Pair(wVid, wPid) << '\n';
+}
+
+}  // namespace
+
+void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
+  // The options live as long as the app's parse; one set per command.
+  auto pList = std::make_shared<CDeviceOptions>();
+  CLI::App* pListCmd = app.add_subcommand("list", "List the present devices (chip probe)");
+  AddDeviceOptions(pListCmd, *pList);
+  pListCmd->callback([&ctx, pList] { RunList(ctx, *pList); });
+
+  auto pRead = std::make_shared<CDeviceOptions>();
+  auto pReadType = std::make_shared<std::string>();
+  auto pReadOut = std::make_shared<std::string>();
+  CLI::App* pReadCmd = app.add_subcommand("read", "Read the EEPROM into a .bin/.hex file");
+  pReadCmd->add_option("--eeprom", *pReadType, "EEPROM type: 24C02, 24C04, 24C08 or 24C16")
+      ->required();
+  pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
+  AddDeviceOptions(pReadCmd, *pRead);
+  pReadCmd->callback(
+      [&ctx, pRead, pReadType, pReadOut] { RunRead(ctx, *pRead, *pReadType, *pReadOut); });
+
+  auto pWrite = std::make_shared<CDeviceOptions>();
+  auto pWriteFile = std::make_shared<std::string>();
+  auto pWriteType = std::make_shared<std::string>();
+  CLI::App* pWriteCmd =
+      app.add_subcommand("write", "Write an image file to the EEPROM, read it back and compare");
+  pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
+  pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
+  AddDeviceOptions(pWriteCmd, *pWrite);
+  pWriteCmd->callback(
+      [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
+
+  auto pVerify = std::make_shared<CDeviceOptions>();
+  auto pVerifyFile = std::make_shared<std::string>();
+  auto pVerifyType = std::make_shared<std::string>();
+  CLI::App* pVerifyCmd =
+      app.add_subcommand("verify", "Compare the EEPROM with an image file's output image");
+  pVerifyCmd->add_option("file", *pVerifyFile, "Image file (.bin or .hex)")->required();
+  pVerifyCmd->add_option("--eeprom", *pVerifyType, "EEPROM type (default: the file's size)");
+  AddDeviceOptions(pVerifyCmd, *pVerify);
+  pVerifyCmd->callback([&ctx, pVerify, pVerifyFile, pVerifyType] {
+    RunVerify(ctx, *pVerify, *pVerifyFile, *pVerifyType);
+  });
+}
+
+}  // namespace qrt::cli

@@ -1,0 +1,186 @@
+#include "SimPlatform.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace qrt::sim {
+namespace {
+
+using USB42XX_MGR::DEVICE_EVENT;
+using USB42XX_MGR::EDeviceEvent;
+using USB42XX_MGR::HID_COLLECTION_INFO;
+using USB42XX_MGR::IHidDevice;
+
+// Collection index 0 .. n-1 are the extra collections, n the chip's own.
+class CSimHidDevice : public IHidDevice {
+ public:
+  CSimHidDevice(std::shared_ptr<CSimChip> pChip, bool bVendor)
+      : m_pChip(std::move(pChip)), m_bVendor(bVendor) {}
+
+  bool SetOutputReport(const uint8_t* pReport, size_t nLength) override {
+    if (!m_bVendor || m_pChip->IsUnplugged()) return false;
+    return m_pChip->HandleOutputReport(pReport, nLength);
+  }
+  bool GetInputReport(uint8_t* pReport, size_t nLength) override {
+    if (!m_bVendor || m_pChip->IsUnplugged()) return false;
+    return m_pChip->HandleInputReport(pReport, nLength);
+  }
+
+ private:
+  std::shared_ptr<CSimChip> m_pChip;
+  bool m_bVendor;  // the chip's collection; the others refuse every report
+};
+
+std::string DevicePath(size_t nIndex) {
+  return "sim:" + std::to_string(nIndex);
+}
+
+}  // namespace
+
+CSimPlatform::CSimPlatform(bool bRealTime)
+    : m_pClock(std::make_shared<CSimClock>(bRealTime)),
+      m_nEventFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+CSimPlatform::~CSimPlatform() {
+  for (auto& device : m_vDevices) device.pChip->SetUnplugHook(nullptr);
+  if (m_nEventFd >= 0) close(m_nEventFd);
+}
+
+size_t CSimPlatform::AddDevice(const SIM_DEVICE_CONFIG& config) {
+  SDevice device;
+  device.Config = config;
+  device.pChip = std::make_shared<CSimChip>(config.Chip, m_pClock);
+  device.bPlugged = config.bPlugged;
+  device.pChip->SetUnplugged(!config.bPlugged);
+  size_t nIndex = m_vDevices.size();
+  // An unplug fault pulls the device off the bus like a real unplug.
+  device.pChip->SetUnplugHook([this, nIndex] {
+    if (m_vDevices[nIndex].bPlugged) {
+      m_vDevices[nIndex].bPlugged = false;
+      PostEvent(EDeviceEvent::Removal, nIndex);
+    }
+  });
+  m_vDevices.push_back(std::move(device));
+  return nIndex;
+}
+
+void CSimPlatform::Plug(size_t nIndex) {
+  SDevice& device = m_vDevices.at(nIndex);
+  if (device.bPlugged) return;
+  device.bPlugged = true;
+  device.pChip->SetUnplugged(false);
+  PostEvent(EDeviceEvent::Arrival, nIndex);
+}
+
+void CSimPlatform::Unplug(size_t nIndex) {
+  SDevice& device = m_vDevices.at(nIndex);
+  if (!device.bPlugged) return;
+  device.bPlugged = false;
+  device.pChip->SetUnplugged(true);
+  PostEvent(EDeviceEvent::Removal, nIndex);
+}
+
+std::string CSimPlatform::InterfaceName(size_t nIndex) const {
+  const SIM_DEVICE_CONFIG& config = m_vDevices[nIndex].Config;
+  char sz[96];
+  std::snprintf(sz, sizeof(sz), "\\\\?\\HID#VID_%04X&PID_%04X#sim%zu", config.wVID, config.wPID,
+                nIndex);
+  return sz;
+}
+
+void CSimPlatform::PostEvent(EDeviceEvent eKind, size_t nIndex) {
+  DEVICE_EVENT event;
+  event.eKind = eKind;
+  event.szInterfaceName = InterfaceName(nIndex);
+  m_qEvents.push_back(std::move(event));
+  if (m_nEventFd >= 0) {
+    uint64_t qwOne = 1;
+    ssize_t n = write(m_nEventFd, &qwOne, sizeof(qwOne));
+    (void)n;  // a full counter still leaves the fd readable
+  }
+}
+
+void CSimPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
+  m_fnSink = std::move(fnSink);
+}
+
+void CSimPlatform::DispatchEvents() {
+  if (m_nEventFd >= 0) {
+    uint64_t qwCount = 0;
+    ssize_t n = read(m_nEventFd, &qwCount, sizeof(qwCount));
+    (void)n;  // EAGAIN when nothing was pending
+  }
+  // A handler may plug or unplug in turn; those events wait for the next call.
+  std::deque<DEVICE_EVENT> qEvents;
+  qEvents.swap(m_qEvents);
+  for (const auto& event : qEvents) {
+    if (m_fnSink) m_fnSink(event);
+  }
+}
+
+bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
+  vOut.clear();
+  if (m_bEnumerationFails) return false;
+  for (size_t i = 0; i < m_vDevices.size(); ++i) {
+    const SDevice& device = m_vDevices[i];
+    if (!device.bPlugged) continue;
+    uint32_t nCollection = 0;
+    for (const auto& extra : device.Config.vExtraCollections) {
+      HID_COLLECTION_INFO info;
+      info.szPath = DevicePath(i);
+      info.nCollection = nCollection++;
+      info.wVID = device.Config.wVID;
+      info.wPID = device.Config.wPID;
+      info.dwInputReportByteLength = extra.dwInputReportByteLength;
+      info.dwOutputReportByteLength = extra.dwOutputReportByteLength;
+      vOut.push_back(info);
+    }
+    HID_COLLECTION_INFO info;
+    info.szPath = DevicePath(i);
+    info.nCollection = nCollection;
+    info.wVID = device.Config.wVID;
+    info.wPID = device.Config.wPID;
+    info.dwInputReportByteLength = static_cast<uint32_t>(device.pChip->ReportLength());
+    info.dwOutputReportByteLength = static_cast<uint32_t>(device.pChip->ReportLength());
+    vOut.push_back(info);
+  }
+  return true;
+}
+
+std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
+  if (info.szPath.rfind("sim:", 0) != 0) return nullptr;
+  size_t nIndex = 0;
+  try {
+    nIndex = std::stoul(info.szPath.substr(4));
+  } catch (...) {
+    return nullptr;
+  }
+  if (nIndex >= m_vDevices.size() || !m_vDevices[nIndex].bPlugged) return nullptr;
+  const SDevice& device = m_vDevices[nIndex];
+  size_t nExtra = device.Config.vExtraCollections.size();
+  if (info.nCollection > nExtra) return nullptr;
+  if (info.nCollection < nExtra) {
+    return std::make_unique<CSimHidDevice>(device.pChip, false);
+  }
+  return std::make_unique<CSimHidDevice>(device.pChip, true);
+}
+
+bool CSimPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
+  vOut.clear();
+  if (m_bEnumerationFails) return false;
+  for (size_t i = 0; i < m_vDevices.size(); ++i) {
+    const SDevice& device = m_vDevices[i];
+    if (!device.bPlugged) continue;
+    for (uint32_t n = 0; n < device.Config.nUsbNames; ++n) {
+      char sz[96];
+      std::snprintf(sz, sizeof(sz), "USB#VID_%04X&PID_%04X&MI_%02u#sim%zu", device.Config.wVID,
+                    device.Config.wPID, n, i);
+      vOut.emplace_back(sz);
+    }
+  }
+  return true;
+}
+
+}  // namespace qrt::sim

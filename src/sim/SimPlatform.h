@@ -1,0 +1,93 @@
+#pragma once
+// The simulated platform: any number of USB devices, each with a simulated
+// QRT4250 behind its vendor HID collection, optional extra collections with
+// other report lengths, plug and unplug with hot-plug events, and the clock.
+// Implements IHidPlatform, so the transport, report protocol and facade run
+// unchanged on it.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SimChip.h"
+#include "SimClock.h"
+#include "platform/HidPlatform.h"
+
+namespace qrt::sim {
+
+// A HID collection of a simulated device besides the chip's vendor
+// collection. It lists with the device's VID/PID and these lengths, opens,
+// and refuses every report.
+struct SIM_EXTRA_COLLECTION {
+  uint32_t dwInputReportByteLength = 0;
+  uint32_t dwOutputReportByteLength = 0;
+};
+
+struct SIM_DEVICE_CONFIG {
+  uint16_t wVID = 0x3A7C;
+  uint16_t wPID = 0x4250;
+  SIM_CHIP_CONFIG Chip;
+  // Listed before the vendor collection, so collection selection is tested.
+  std::vector<SIM_EXTRA_COLLECTION> vExtraCollections;
+  uint32_t nUsbNames = 1;  // USB device names (interfaces) the device lists
+  bool bPlugged = true;    // present at start
+};
+
+class CSimPlatform : public USB42XX_MGR::IHidPlatform {
+ public:
+  explicit CSimPlatform(bool bRealTime = false);
+  ~CSimPlatform() override;
+  CSimPlatform(const CSimPlatform&) = delete;
+  CSimPlatform& operator=(const CSimPlatform&) = delete;
+
+  // Adds a device and returns its index. A device added plugged raises no
+  // event (it was there before the host looked).
+  size_t AddDevice(const SIM_DEVICE_CONFIG& config);
+  size_t DeviceCount() const { return m_vDevices.size(); }
+  CSimChip& Chip(size_t nIndex) { return *m_vDevices.at(nIndex).pChip; }
+  const SIM_DEVICE_CONFIG& DeviceConfig(size_t nIndex) const {
+    return m_vDevices.at(nIndex).Config;
+  }
+  bool IsPlugged(size_t nIndex) const { return m_vDevices.at(nIndex).bPlugged; }
+
+  // Plug and unplug raise an arrival or removal event (eventfd readable).
+  void Plug(size_t nIndex);
+  void Unplug(size_t nIndex);
+
+  CSimClock& Clock() { return *m_pClock; }
+  std::shared_ptr<CSimClock> SharedClock() { return m_pClock; }
+
+  // Makes the platform's enumerations fail, for the failure paths.
+  void SetEnumerationFails(bool bFails) { m_bEnumerationFails = bFails; }
+
+  // IHidPlatform
+  bool EnumerateHidCollections(std::vector<USB42XX_MGR::HID_COLLECTION_INFO>& vOut) override;
+  std::unique_ptr<USB42XX_MGR::IHidDevice> OpenCollection(
+      const USB42XX_MGR::HID_COLLECTION_INFO& info) override;
+  bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
+  void SetEventSink(std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> fnSink) override;
+  int GetEventFd() const override { return m_nEventFd; }
+  void DispatchEvents() override;
+  uint32_t GetTickCount() override { return m_pClock->GetTickCount(); }
+  void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
+
+ private:
+  struct SDevice {
+    SIM_DEVICE_CONFIG Config;
+    std::shared_ptr<CSimChip> pChip;
+    bool bPlugged = true;
+  };
+  void PostEvent(USB42XX_MGR::EDeviceEvent eKind, size_t nIndex);
+  std::string InterfaceName(size_t nIndex) const;
+
+  std::shared_ptr<CSimClock> m_pClock;
+  std::vector<SDevice> m_vDevices;
+  std::deque<USB42XX_MGR::DEVICE_EVENT> m_qEvents;
+  std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> m_fnSink;
+  int m_nEventFd = -1;
+  bool m_bEnumerationFails = false;
+};
+
+}  // namespace qrt::sim

@@ -1,0 +1,277 @@
+#include "EepromProcedure.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Trace.h"
+#include "Usb42xxMgr.h"
+
+namespace USB42XX_MGR {
+
+using qrt::diag::Trace;
+using qrt::diag::TraceFormat;
+
+namespace {
+
+constexpr uint16_t kRegEnable = 0x0100;
+constexpr uint16_t kRegSpeed = 0x0111;
+constexpr uint32_t kDefaultTimeOut = 128;
+constexpr uint32_t kDefaultSleepTime = 5;
+
+// Log-line codes.
+constexpr int kLogReadTimeOut = 1;
+constexpr int kLogReadSleep = 2;
+constexpr int kLogWriteTimeOut = 3;
+constexpr int kLogWriteSleep = 4;
+constexpr int kLogReadEeprom = 5;
+constexpr int kLogWriteEeprom = 6;
+constexpr int kLogWriteFail = 7;
+constexpr int kLogReadFail = 8;
+constexpr int kLogCompareOk = 9;
+constexpr int kLogCompareError = 10;
+
+std::string Format(const char* pszFormat, unsigned a, unsigned b) {
+  char sz[128];
+  std::snprintf(sz, sizeof(sz), pszFormat, a, b);
+  return sz;
+}
+
+}  // namespace
+
+CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
+    : m_Mgr(mgr), m_Observer(observer) {}
+
+int CEepromProcedure::SelectActiveDevice() {
+  uint32_t dwLength = 0;
+  if (m_Mgr.SetCheckDeviceId(0) != 0 ||
+      m_Mgr.SetActiveDevice(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid) != 0 ||
+      m_Mgr.GetInputReportLength(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, dwLength) !=
+          0) {
+    m_Observer.OnSelectDeviceFailed();
+  }
+  return 0;
+}
+
+int CEepromProcedure::GetChipInformationForRegisters() {
+  uint16_t wChipId = 0;
+  uint8_t btFlag = 0;
+  uint32_t dwLength = 0;
+  int r = m_Mgr.GetChipInformation(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, wChipId,
+                                   btFlag, dwLength);
+  if (r != 0) {
+    Trace("GetChipInformation Fail!\n");
+    m_Observer.OnPlainMessage("GetChipInformation Fail!");
+  } else {
+    Trace("GetChipInformation ok!\n");
+    m_btRegisterReportId = btFlag;
+  }
+  return r;
+}
+
+// The register calls pass length 1: the length counts data bytes in the
+// 8-byte layout (a larger value would send bytes from beyond the one data
+// byte into the registers after it), and the other layouts ignore it.
+int CEepromProcedure::SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed) {
+  GetChipInformationForRegisters();
+  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
+  if (m_Mgr.SetRegisterData(wVid, wPid, kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
+    std::string szText =
+        Format("SetRegisterData(Address1=%04X,btData1[0]=0x%02X) Fail!", kRegEnable, btEnable);
+    Trace(szText + "\n");
+    m_Observer.OnPlainMessage(szText);
+  } else {
+    TraceFormat("SetRegisterData(Address1=%04X,btData1[0]=%02X) OK!\n", kRegEnable, btEnable);
+  }
+  if (m_Mgr.SetRegisterData(wVid, wPid, kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
+    std::string szText =
+        Format("SetRegisterData(Address2=%04X,btData2[0]=0x%02X) Fail!", kRegSpeed, btSpeed);
+    Trace(szText + "\n");
+    m_Observer.OnPlainMessage(szText);
+  } else {
+    TraceFormat("SetRegisterData(Address2=%04X,btData2[0]=0x%02X) OK!\n", kRegSpeed, btSpeed);
+  }
+  return 0;
+}
+
+int CEepromProcedure::GetI2CSpeedRegisters() {
+  GetChipInformationForRegisters();
+  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
+  uint8_t btEnable = 0;
+  if (m_Mgr.GetRegisterData(wVid, wPid, kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
+    m_Observer.OnPlainMessage(
+        Format("GetRegisterData(Address1=%04X,Enable=%02X) Fail!", kRegEnable, btEnable));
+  } else {
+    TraceFormat("GetRegisterData(Address1=%04X,Enable=%02X) OK!\n", kRegEnable, btEnable);
+  }
+  uint8_t btSpeed = 0;
+  if (m_Mgr.GetRegisterData(wVid, wPid, kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
+    m_Observer.OnPlainMessage(
+        Format("GetRegisterData(Address2=%04X,Speed=%02X) Fail!", kRegSpeed, btSpeed));
+  } else {
+    TraceFormat("GetRegisterData(Address2=%04X,Speed=%02X) OK!\n", kRegSpeed, btSpeed);
+  }
+  return 0;
+}
+
+size_t CEepromProcedure::TransferLength(size_t nLoadBufferSize) const {
+  return std::min<size_t>({m_Settings.m_dwRomSize, kBufferSize, nLoadBufferSize});
+}
+
+int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
+  if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
+  m_nLastCode = 0;
+  m_nFirstMismatch = -1;
+  std::vector<uint8_t> vWork(kBufferSize, 0xFF);
+  uint32_t dwReadTimeOut = kDefaultTimeOut;
+  uint32_t dwReadSleepTime = kDefaultSleepTime;
+  SelectActiveDevice();
+  m_Observer.ProcessPendingMessages();
+  const bool bLog = m_Settings.m_bLogEnabled;
+  if (bLog) {
+    m_Observer.OnLogOpen();
+    m_Observer.OnLogLine(kLogReadEeprom, 0);
+    m_Observer.OnLogLine(kLogReadTimeOut, static_cast<int>(m_Settings.m_dwReadTimeOut));
+    m_Observer.OnLogLine(kLogReadSleep, static_cast<int>(m_Settings.m_dwReadSleepTime));
+  }
+  if (m_Settings.m_bRWTimeEnabled) {
+    dwReadSleepTime = m_Settings.m_dwReadSleepTime;
+    dwReadTimeOut = m_Settings.m_dwReadTimeOut;
+  }
+  if (!m_Settings.m_bI2CEnabled) m_Settings.m_dwI2CSpeed = 0x20;
+  SetI2CSpeedRegisters(1, static_cast<uint8_t>(m_Settings.m_dwI2CSpeed));
+  GetI2CSpeedRegisters();
+
+  m_nTransferLength = TransferLength(nLoadBufferSize);
+  I2C_PROGRESS_CALLBACK fnProgress = [this](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Read, (wDone + 1) * 100 / wTotal);
+    return 0;
+  };
+  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, 1, 0, vWork.data(),
+                          static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut, fnProgress,
+                          dwReadSleepTime, m_Settings.m_bReportId);
+  if (ret != 0) {
+    m_Observer.OnPlainMessage("Load data from EEPROM failed!");
+    if (bLog) m_Observer.OnLogLine(kLogReadFail, ret);
+  } else {
+    m_Observer.OnPlainMessage("Load data from EEPROM OK!");
+  }
+  // The whole load buffer: the bytes read, 0xFF after them.
+  if (nLoadBufferSize > 0) {
+    std::fill(pLoadBuffer, pLoadBuffer + nLoadBufferSize, 0xFF);
+    std::copy(vWork.begin(), vWork.begin() + static_cast<std::ptrdiff_t>(m_nTransferLength),
+              pLoadBuffer);
+  }
+  if (bLog) {
+    m_Observer.OnDumpReadData(pLoadBuffer, m_nTransferLength);
+    m_Observer.OnLogClose();
+  }
+  m_nLastCode = ret;
+  return ret;
+}
+
+int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize,
+                                        uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
+  if (pImage == nullptr) nImageSize = 0;
+  if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
+  m_nLastCode = 0;
+  m_nFirstMismatch = -1;
+  uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
+  uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
+  SelectActiveDevice();
+  m_Observer.ProcessPendingMessages();
+  if (m_Settings.m_bRWTimeEnabled) {
+    dwReadSleepTime = m_Settings.m_dwReadSleepTime;
+    dwWriteSleepTime = m_Settings.m_dwWriteSleepTime;
+    dwWriteTimeOut = m_Settings.m_dwWriteTimeOut;
+    dwReadTimeOut = m_Settings.m_dwReadTimeOut;
+  }
+  const bool bLog = m_Settings.m_bLogEnabled;
+  if (bLog) m_Observer.OnLogOpen();
+  if (!m_Settings.m_bI2CEnabled) m_Settings.m_dwI2CSpeed = 0x20;
+  SetI2CSpeedRegisters(1, static_cast<uint8_t>(m_Settings.m_dwI2CSpeed));
+  GetI2CSpeedRegisters();
+  if (bLog) {
+    m_Observer.OnLogLine(kLogWriteEeprom, 0);
+    m_Observer.OnLogLine(kLogReadTimeOut, static_cast<int>(m_Settings.m_dwReadTimeOut));
+    m_Observer.OnLogLine(kLogReadSleep, static_cast<int>(m_Settings.m_dwReadSleepTime));
+    m_Observer.OnLogLine(kLogWriteTimeOut, static_cast<int>(m_Settings.m_dwWriteTimeOut));
+    m_Observer.OnLogLine(kLogWriteSleep, static_cast<int>(m_Settings.m_dwWriteSleepTime));
+  }
+  std::vector<uint8_t> vWriteBuffer(kBufferSize, 0xFF);
+  std::copy(pImage, pImage + std::min(nImageSize, kBufferSize), vWriteBuffer.begin());
+  m_nTransferLength = TransferLength(nLoadBufferSize);
+  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
+  const uint16_t wLength = static_cast<uint16_t>(m_nTransferLength);
+
+  // Probe read of one byte; its result does not matter.
+  uint8_t btScratch = 0;
+  I2C_PROGRESS_CALLBACK fnProbe = [this](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Probe, (wDone + 1) * 100 / wTotal);
+    return 0;
+  };
+  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, dwReadSleepTime,
+                m_Settings.m_bReportId);
+
+  I2C_PROGRESS_CALLBACK fnWrite = [this](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Write, (wDone * 70 + 70) / wTotal);
+    return 0;
+  };
+  int ret = m_Mgr.WriteI2C(wVid, wPid, 1, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut, fnWrite,
+                           dwWriteSleepTime, m_Settings.m_bReportId);
+  if (ret != 0) {
+    TraceFormat("WriteI2C fail. ret = %d,\n", ret);
+    m_Observer.OnPlainMessage("Write data to EEPROM failed!");
+    if (bLog) {
+      m_Observer.OnLogLine(kLogWriteFail, ret);
+      m_Observer.OnLogClose();
+    }
+    m_nLastCode = ret;
+    return 1;
+  }
+  TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
+
+  std::vector<uint8_t> vReadBack(kBufferSize, 0xFF);
+  I2C_PROGRESS_CALLBACK fnVerify = [this](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Verify, (wDone * 30 + 30) / wTotal + 70);
+    return 0;
+  };
+  ret = m_Mgr.ReadI2C(wVid, wPid, 1, 0, vReadBack.data(), wLength, dwReadTimeOut, fnVerify,
+                      dwReadSleepTime, m_Settings.m_bReportId);
+  TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
+  if (nLoadBufferSize > 0) {
+    std::fill(pLoadBuffer, pLoadBuffer + nLoadBufferSize, 0xFF);
+    std::copy(vReadBack.begin(), vReadBack.begin() + wLength, pLoadBuffer);
+  }
+  if (ret != 0) {
+    TraceFormat("ReadEEPROM_Ex fail. ret = %d\n", ret);
+    char szText[64];
+    std::snprintf(szText, sizeof(szText), "[WriteDataToEEPROM] Read fail. ret = %d", ret);
+    m_Observer.OnPlainMessage(szText);
+    if (bLog) {
+      m_Observer.OnLogLine(kLogReadFail, ret);
+      m_Observer.OnLogClose();
+    }
+    m_nLastCode = ret;
+    return 2;
+  }
+  if (bLog) m_Observer.OnDumpCompareData(vReadBack.data(), vWriteBuffer.data(), wLength);
+  auto mismatch =
+      std::mismatch(vReadBack.begin(), vReadBack.begin() + wLength, vWriteBuffer.begin());
+  if (mismatch.first == vReadBack.begin() + wLength) {
+    Trace("Compare Data OK......\n");
+    if (bLog) {
+      m_Observer.OnLogLine(kLogCompareOk, 0);
+      m_Observer.OnLogClose();
+    }
+    return 0;
+  }
+  m_nFirstMismatch = static_cast<int>(mismatch.first - vReadBack.begin());
+  Trace("Compare Data FAIL......\n");
+  if (bLog) {
+    m_Observer.OnLogLine(kLogCompareError, 0);
+    m_Observer.OnLogClose();
+  }
+  return 2;
+}
+
+}  // namespace USB42XX_MGR

@@ -1,0 +1,116 @@
+#pragma once
+// The EEPROM read and write procedures, shared by the window and the CLI:
+// select the device, program the I2C enable and speed registers, read the
+// image (or write it, read it back and compare), with progress, the plain
+// English messages and the log steps handed to an observer. No Qt here: the
+// window shows the messages in boxes and writes the log, the CLI prints to
+// stderr.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace USB42XX_MGR {
+
+class CUsb42xxMgr;
+
+// The window's transfer settings (its members of the same names).
+struct EEPROM_TRANSFER_SETTINGS {
+  uint16_t m_SelectedVid = 0;
+  uint16_t m_SelectedPid = 0;
+  uint32_t m_dwRomSize = 256;  // bytes read, written and compared (at most 4096)
+  uint32_t m_dwReadTimeOut = 128;
+  uint32_t m_dwReadSleepTime = 5;
+  uint32_t m_dwWriteTimeOut = 128;
+  uint32_t m_dwWriteSleepTime = 5;
+  bool m_bRWTimeEnabled = false;  // off: 128 ms / 5 ms whatever the values above
+  uint32_t m_dwI2CSpeed = 0x20;
+  bool m_bI2CEnabled = false;  // off: the speed register gets 0x20
+  uint8_t m_bReportId = 0;     // report ID of the I2C transfers
+  bool m_bLogEnabled = false;  // observer's log steps are called only when on
+};
+
+enum class EEepromProgress { Read, Write, Verify, Probe };
+
+class IEepromObserver {
+ public:
+  virtual ~IEepromObserver() = default;
+  // A call of the device selection failed (the window shows message 50).
+  // The transfer goes on with the previous active device.
+  virtual void OnSelectDeviceFailed() = 0;
+  // A plain English message box text ("Load data from EEPROM OK!", ...).
+  virtual void OnPlainMessage(const std::string& szText) = 0;
+  // Called after every byte: Read 1..100, Write 0..70, Verify 70..100;
+  // Probe (the one-byte read before a write) is not to be shown. This is
+  // where the window lets the toolkit process pending messages.
+  virtual void OnProgress(EEepromProgress eKind, int nPercent) = 0;
+  // After the device selection, before the registers are programmed.
+  virtual void ProcessPendingMessages() {}
+  // Log steps, called only while m_bLogEnabled is on: the log is opened,
+  // lines of the log-line table written (code, value), the dumps made, the
+  // log closed.
+  virtual void OnLogOpen() {}
+  virtual void OnLogLine(int /*nCode*/, int /*nValue*/) {}
+  virtual void OnLogClose() {}
+  virtual void OnDumpReadData(const uint8_t* /*pData*/, size_t /*nSize*/) {}
+  virtual void OnDumpCompareData(const uint8_t* /*pRead*/, const uint8_t* /*pWritten*/,
+                                 size_t /*nSize*/) {}
+};
+
+class CEepromProcedure {
+ public:
+  static constexpr size_t kBufferSize = 4096;
+
+  // Neither is owned; both must outlive the procedure.
+  CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer);
+
+  EEPROM_TRANSFER_SETTINGS& Settings() { return m_Settings; }
+  const EEPROM_TRANSFER_SETTINGS& Settings() const { return m_Settings; }
+
+  // Reads m_dwRomSize bytes from EEPROM address 0. Returns 0, or the
+  // ReadI2C code. Afterwards pLoadBuffer (nLoadBufferSize bytes) holds the
+  // bytes read, and 0xFF from the first byte not read to its end, also after
+  // a failure; never bytes of an earlier transfer.
+  int ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize);
+
+  // Writes the first m_dwRomSize bytes of the image (0xFF beyond nImageSize),
+  // reads them back into pLoadBuffer (filled as by a read) and compares.
+  // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
+  // failed or differs. GetLastCode() then tells which.
+  int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
+                        size_t nLoadBufferSize);
+
+  // Registers 0x0100 (enable) and 0x0111 (speed); failures go to the
+  // observer as plain messages and do not stop the caller. Return 0.
+  int SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed);
+  int GetI2CSpeedRegisters();
+
+  // SetCheckDeviceId(0), SetActiveDevice, GetInputReportLength; the first
+  // failure is reported to the observer and ends the sequence. Returns 0.
+  int SelectActiveDevice();
+
+  // The composite code of the last failed ReadI2C/WriteI2C (0 when the last
+  // procedure failed only in the comparison, or succeeded).
+  int GetLastCode() const { return m_nLastCode; }
+  // Offset of the first byte that differed in the last comparison, or -1.
+  int GetFirstMismatch() const { return m_nFirstMismatch; }
+  // Bytes transferred by the last procedure (m_dwRomSize bounded by the
+  // buffers).
+  size_t GetTransferLength() const { return m_nTransferLength; }
+
+ private:
+  size_t TransferLength(size_t nLoadBufferSize) const;
+  int GetChipInformationForRegisters();
+
+  CUsb42xxMgr& m_Mgr;
+  IEepromObserver& m_Observer;
+  EEPROM_TRANSFER_SETTINGS m_Settings;
+  // Report ID from the last successful GetChipInformation, used by the
+  // register calls (also after a failed one).
+  uint8_t m_btRegisterReportId = 0;
+  int m_nLastCode = 0;
+  int m_nFirstMismatch = -1;
+  size_t m_nTransferLength = 0;
+};
+
+}  // namespace USB42XX_MGR

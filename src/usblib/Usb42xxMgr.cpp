@@ -1,0 +1,311 @@
+#include "Usb42xxMgr.h"
+
+#include <cinttypes>
+#include <cstring>
+
+#include "NamedMutex.h"
+#include "Trace.h"
+
+namespace USB42XX_MGR {
+
+using qrt::diag::Trace;
+using qrt::diag::TraceFormat;
+
+// The device lock for one scope. A facade without the HID mutex (set-up
+// failed) runs unlocked.
+class CUsb42xxMgr::CDeviceLock {
+ public:
+  explicit CDeviceLock(CUsb42xxMgr& mgr) : m_pMutex(mgr.m_hHidMutex.get()) {
+    if (m_pMutex != nullptr && !m_pMutex->Acquire()) m_pMutex = nullptr;
+  }
+  ~CDeviceLock() {
+    if (m_pMutex != nullptr) m_pMutex->Release();
+  }
+  CDeviceLock(const CDeviceLock&) = delete;
+  CDeviceLock& operator=(const CDeviceLock&) = delete;
+
+ private:
+  CNamedMutex* m_pMutex;
+};
+
+CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
+                         const std::string& szLockDir)
+    : m_UsbHidMgr(platform),
+      m_UsbDeviceIdMgr(store, platform),
+      m_HidDeviceIdMgr(store, platform),
+      m_AudioDeviceIdMgr(store, platform),
+      m_HidSymDeviceIdMgr(store, platform),
+      m_pSearchDeviceIdMgr(&m_AudioDeviceIdMgr) {
+  m_ActiveVID = 0;
+  m_ActivePID = 0;
+  m_IsCheckDeviceId = 1;
+  m_ReportType = 0;
+
+  m_szGroupNames[0] = kUsbDeviceIdGroupName;
+  m_szGroupNames[1] = kHidDeviceIdGroupName;
+  m_szGroupNames[2] = kAudioDeviceIdGroupName;
+  m_szGroupNames[3] = kHidSymDeviceIdGroupName;
+  // A group that does not load stays empty; nothing more to do about it here.
+  m_UsbDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[0]);
+  m_HidDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[1]);
+  m_AudioDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[2]);
+  m_HidSymDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[3]);
+
+  m_UsbHidMgr.SetDeviceChangeHandler([this](uint16_t wVID, uint16_t wPID, HWND hWnd,
+                                            uint32_t uMessage, uintptr_t wParam, intptr_t lParam) {
+    return OnHidDeviceChange(wVID, wPID, hWnd, uMessage, wParam, lParam);
+  });
+
+  if (OpenMutexes(szLockDir.empty() ? CNamedMutex::DefaultLockDirectory() : szLockDir) != 0) {
+    m_nConstructionCode = 1;
+    return;
+  }
+  m_nConstructionCode = __AutoInit_QRT_Usb(0, 0) != 0 ? 2 : 0;
+}
+
+CUsb42xxMgr::~CUsb42xxMgr() {
+  // No event may reach a facade that is going away.
+  m_UsbHidMgr.SetDeviceChangeHandler(nullptr);
+  m_hAudioMutex.reset();
+  m_hHidMutex.reset();
+  m_hSpeakerMutex.reset();
+}
+
+int CUsb42xxMgr::OpenMutexes(const std::string& szLockDir) {
+  int nError = 0;
+  m_hAudioMutex = CNamedMutex::Open(kAudioMutexName, szLockDir, &nError);
+  m_hHidMutex = CNamedMutex::Open(kHidMutexName, szLockDir, &nError);
+  m_hSpeakerMutex = CNamedMutex::Open(kSpeakerMutexName, szLockDir, &nError);
+  if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
+    // Create all three; a name that exists already yields the existing lock.
+    m_hAudioMutex = CNamedMutex::Create(kAudioMutexName, szLockDir, &nError);
+    m_hHidMutex = CNamedMutex::Create(kHidMutexName, szLockDir, &nError);
+    m_hSpeakerMutex = CNamedMutex::Create(kSpeakerMutexName, szLockDir, &nError);
+  }
+  bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
+  if (bFailed) TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
+  // Windows' %p: upper-case hex digits, full width, no prefix of its own.
+  const int nWidth = static_cast<int>(sizeof(void*) * 2);
+  auto handle = [](const CNamedMutex* p) { return reinterpret_cast<uintptr_t>(p); };
+  TraceFormat("***** hAudio = 0x%0*" PRIXPTR ", hHid = 0x%0*" PRIXPTR ", hSpeaker = 0x%0*" PRIXPTR
+              " *****\n",
+              nWidth, handle(m_hAudioMutex.get()), nWidth, handle(m_hHidMutex.get()), nWidth,
+              handle(m_hSpeakerMutex.get()));
+  if (bFailed) {
+    m_hAudioMutex.reset();
+    m_hHidMutex.reset();
+    m_hSpeakerMutex.reset();
+    return 1;
+  }
+  return 0;
+}
+
+int CUsb42xxMgr::ProbeSearch(DEVICE_LIST& list) {
+  std::vector<std::string> vNames;
+  if (!m_UsbHidMgr.EnumerateUsbDosDevices(vNames)) return 1;
+  for (const auto& szName : vNames) {
+    // A full list takes nothing more; the remaining probes would be wasted.
+    if (list.Number >= kMaxDeviceListEntries) break;
+    uint16_t wVID = 0, wPID = 0;
+    if (CUsbHidMgr::ParseVidPid(szName, wVID, wPID) != 0) continue;
+    if (m_UsbHidMgr.ProbeDevice(wVID, wPID) == 0) continue;
+    DeviceListAdd(list, wVID, wPID);
+  }
+  return 0;
+}
+
+int CUsb42xxMgr::__AutoInit_QRT_Usb(uint16_t wVID, uint16_t wPID) {
+  CDeviceLock lock(*this);
+  DEVICE_LIST list;
+  int r =
+      m_IsCheckDeviceId == 1 ? m_pSearchDeviceIdMgr->SearchPresentDevice(list) : ProbeSearch(list);
+  if (r != 0) return -1;
+  if (list.Number == 0) return 0;
+  if (wVID != 0 && wPID != 0) {
+    if (!DeviceListContains(list, wVID, wPID)) return 0;
+    m_ActiveVID = wVID;
+    m_ActivePID = wPID;
+  } else {
+    m_ActiveVID = list.VID[0];
+    m_ActivePID = list.PID[0];
+  }
+  uint16_t wChipId = 0;
+  uint8_t btReportId = 0;
+  uint32_t dwLength = 0;
+  r = m_UsbHidMgr.GetChipInformation(m_ActiveVID, m_ActivePID, wChipId, btReportId, dwLength);
+  if (r != 0) {
+    TraceFormat("***** GetChipInformation FAIL! (ret = %d) *****\n", r);
+    return 1;
+  }
+  m_ReportType = dwLength == 4 ? 1 : (dwLength == 8 ? 2 : 0);
+  return 0;
+}
+
+int CUsb42xxMgr::Search_Present_Device(DEVICE_LIST& list) {
+  list = DEVICE_LIST{};
+  if (m_IsCheckDeviceId == 1) return m_pSearchDeviceIdMgr->SearchPresentDevice(list);
+  return ProbeSearch(list);
+}
+
+int CUsb42xxMgr::SetCheckDeviceId(int nValue) {
+  uint16_t wVID = 0, wPID = 0;
+  {
+    CDeviceLock lock(*this);
+    m_IsCheckDeviceId = nValue;
+    wVID = m_ActiveVID;
+    wPID = m_ActivePID;
+  }
+  return __AutoInit_QRT_Usb(wVID, wPID) != 0 ? 1 : 0;
+}
+
+int CUsb42xxMgr::SetActiveDevice(uint16_t wVID, uint16_t wPID) {
+  int r = __AutoInit_QRT_Usb(wVID, wPID);
+  if (r != 0) {
+    TraceFormat("***** __AutoInit_QRT_Usb FAIL! (ret = %d) *****\n", r);
+    return 1;
+  }
+  return 0;
+}
+
+int CUsb42xxMgr::GetActiveDevice(uint16_t& wVID, uint16_t& wPID) {
+  CDeviceLock lock(*this);
+  wVID = m_ActiveVID;
+  wPID = m_ActivePID;
+  return 0;
+}
+
+int CUsb42xxMgr::SetDeviceChange(DEVICE_CHANGE_CALLBACK fnCallback) {
+  CDeviceLock lock(*this);
+  m_OnDeviceChangeCallback = std::move(fnCallback);
+  return 0;
+}
+
+int CUsb42xxMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId,
+                                    uint8_t& btReportId, uint32_t& dwOutputReportLength) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.GetChipInformation(wVID, wPID, wChipId, btReportId, dwOutputReportLength);
+}
+
+int CUsb42xxMgr::GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.GetInputReportLength(wVID, wPID, dwLength);
+}
+
+int CUsb42xxMgr::SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress,
+                                 const uint8_t* pData, uint8_t btLength, uint8_t btReportId) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.SetRegisterData(wVID, wPID, wAddress, pData, btLength, m_ReportType,
+                                     btReportId);
+}
+
+int CUsb42xxMgr::GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
+                                 uint8_t btLength, uint8_t btReportId) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.GetRegisterData(wVID, wPID, wAddress, pData, btLength, m_ReportType,
+                                     btReportId);
+}
+
+int CUsb42xxMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+                          const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+                          const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
+                          uint8_t btReportId) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.WriteI2C(wVID, wPID, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress,
+                              dwDelayMs, m_ReportType, btReportId);
+}
+
+int CUsb42xxMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+                         uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+                         const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
+                         uint8_t btReportId) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.ReadI2C(wVID, wPID, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress,
+                             dwDelayMs, m_ReportType, btReportId);
+}
+
+int CUsb42xxMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddress,
+                                uint8_t btWordAddress, int nAutoIncrement, uint8_t btMode,
+                                uint8_t* pData, int nLength, uint32_t dwTimeOutMs,
+                                uint32_t dwDelayMs, uint8_t btReportId) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.ReadI2C_ByMode(wVID, wPID, btSlaveAddress, btWordAddress, nAutoIncrement,
+                                    btMode, pData, nLength, dwTimeOutMs, dwDelayMs, m_ReportType,
+                                    btReportId);
+}
+
+int CUsb42xxMgr::OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage,
+                                   uintptr_t wParam, intptr_t lParam) {
+  TraceFormat("##### Device VID = 0x%.4X, PID = 0x%.4X #####\n", wVID, wPID);
+  if (m_IsCheckDeviceId == 1 && !m_pSearchDeviceIdMgr->IsDeviceIdContainGroupEx(wVID, wPID)) {
+    Trace("***** m_pSearchDeviceIdMgr->IsDeviceIdContainGroupEx = FALSE *****\n");
+    return 0;
+  }
+  if (m_IsCheckDeviceId != 1 && wParam == DBT_DEVICEREMOVECOMPLETE) {
+    CDeviceLock lock(*this);
+    if (wVID != m_ActiveVID || wPID != m_ActivePID) {
+      Trace("***** Removing device is not QR device! *****\n");
+      return 0;
+    }
+  }
+  uint16_t wOldVID = 0, wOldPID = 0;
+  uint8_t btOldType = 0;
+  {
+    CDeviceLock lock(*this);
+    wOldVID = m_ActiveVID;
+    wOldPID = m_ActivePID;
+    btOldType = m_ReportType;
+  }
+  auto restore = [&] {
+    CDeviceLock lock(*this);
+    m_ActiveVID = wOldVID;
+    m_ActivePID = wOldPID;
+    m_ReportType = btOldType;
+  };
+  auto clear = [&] {
+    CDeviceLock lock(*this);
+    m_ActiveVID = 0;
+    m_ActivePID = 0;
+    m_ReportType = 0;
+  };
+  // Copy: the callback may install another one.
+  DEVICE_CHANGE_CALLBACK fnCallback;
+  {
+    CDeviceLock lock(*this);
+    fnCallback = m_OnDeviceChangeCallback;
+  }
+
+  if (wParam == DBT_DEVICEARRIVAL) {
+    int r = __AutoInit_QRT_Usb(wVID, wPID);
+    if (r != 0) {
+      TraceFormat("***** __AutoInit_QRT_Usb FAIL! (ret = %d) *****\n", r);
+      restore();
+      return 0;
+    }
+    if (fnCallback && fnCallback(wVID, wPID, hWnd, uMessage, wParam, lParam) != 0) return 1;
+    // Also undoes a selection the callback itself made.
+    restore();
+    return 0;
+  }
+  if (wParam == DBT_DEVICEREMOVECOMPLETE) {
+    if (fnCallback) {
+      if (fnCallback(wVID, wPID, hWnd, uMessage, wParam, lParam) != 0) {
+        clear();
+        return 1;
+      }
+      return 0;
+    }
+    bool bActive = false;
+    {
+      CDeviceLock lock(*this);
+      bActive = wVID == m_ActiveVID && wPID == m_ActivePID;
+    }
+    if (bActive) {
+      clear();
+      return 1;
+    }
+    return 0;
+  }
+  return 0;
+}
+
+}  // namespace USB42XX_MGR

@@ -1,0 +1,135 @@
+#pragma once
+// CUsb42xxMgr, the one object through which the program reaches the device:
+// device search, the active device and its report layout, chip information,
+// register access and EEPROM transfers, each device operation under the
+// device lock (the system-wide HID mutex, re-entrant for its owner thread),
+// and hot-plug turned into calls of the program's device-change callback.
+//
+// Hot-plug: the platform's event descriptor (GetDeviceEventFd) becomes
+// readable while events are pending. The GUI watches it with a
+// QSocketNotifier and calls DispatchDeviceEvents on the GUI thread; the CLI
+// polls it between commands. Each event runs the transport's device-change
+// path (probe on arrival) and then OnHidDeviceChange, which calls the
+// program's callback. Without a descriptor (-1) nothing arrives and the
+// program's periodic poll keeps its list current.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "DeviceIdMgr.h"
+#include "DeviceList.h"
+#include "UsbHidMgr.h"
+
+namespace USB42XX_MGR {
+
+class CNamedMutex;
+class IDeviceIdStore;
+
+// The three system-wide mutex names; only the HID mutex is waited on.
+inline constexpr const char* kAudioMutexName =
+    "Global\\QRT_AudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}";
+inline constexpr const char* kHidMutexName =
+    "Global\\QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}";
+inline constexpr const char* kSpeakerMutexName =
+    "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}";
+
+class CUsb42xxMgr {
+ public:
+  // platform: the HID backend (Linux hidraw, or the simulator). store: the
+  // device-id groups (on Linux a CIniDeviceIdStore over
+  // /etc/qrt4250/deviceid-groups.ini). Neither is owned; both must outlive
+  // the facade. szLockDir: folder of the named mutexes' lock files; empty
+  // means CNamedMutex::DefaultLockDirectory(). Construction loads the four
+  // groups, opens the mutexes and selects a first active device (with the
+  // device-id check on, so only AUDIO-group devices qualify).
+  CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store, const std::string& szLockDir = {});
+  ~CUsb42xxMgr();
+  CUsb42xxMgr(const CUsb42xxMgr&) = delete;
+  CUsb42xxMgr& operator=(const CUsb42xxMgr&) = delete;
+
+  // Outcome of the construction, for diagnostics only: 0; 1 the mutexes
+  // could not be set up (operations then run unlocked and no first device
+  // was selected); 2 the first selection failed.
+  int GetConstructionCode() const { return m_nConstructionCode; }
+
+  // Present devices: with the check on, USB devices in the AUDIO group;
+  // with it off, devices whose chip answers the probe. Zeroes list first.
+  // Returns 0 (possibly none listed) or 1 when the enumeration failed.
+  int Search_Present_Device(DEVICE_LIST& list);
+  // Stores the check flag, then re-selects the active device. Returns 0, or
+  // 1 when the selection failed.
+  int SetCheckDeviceId(int nValue);
+  // Makes the pair the active device when it is present (0/0: the first
+  // present one). A pair not present changes nothing and returns 0. Returns
+  // 1 when the search or the chip identification failed.
+  int SetActiveDevice(uint16_t wVID, uint16_t wPID);
+  int GetActiveDevice(uint16_t& wVID, uint16_t& wPID);
+  int SetDeviceChange(DEVICE_CHANGE_CALLBACK fnCallback);
+
+  // Device operations on the pair the caller passes, with the active
+  // device's report layout, under the device lock. -1: the device did not
+  // open; other codes as in CUsbHidMgr.
+  int GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId, uint8_t& btReportId,
+                         uint32_t& dwOutputReportLength);
+  int GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength);
+  int SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, const uint8_t* pData,
+                      uint8_t btLength, uint8_t btReportId);
+  int GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
+                      uint8_t btLength, uint8_t btReportId);
+  int WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+               const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+               const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs, uint8_t btReportId);
+  int ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress, uint8_t* pData,
+              uint16_t wLength, uint32_t dwTimeOutMs, const I2C_PROGRESS_CALLBACK& fnProgress,
+              uint32_t dwDelayMs, uint8_t btReportId);
+  int ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddress, uint8_t btWordAddress,
+                     int nAutoIncrement, uint8_t btMode, uint8_t* pData, int nLength,
+                     uint32_t dwTimeOutMs, uint32_t dwDelayMs, uint8_t btReportId);
+
+  // Hot-plug (see the top of this file).
+  int GetDeviceEventFd() const { return m_UsbHidMgr.GetEventFd(); }
+  void DispatchDeviceEvents() { m_UsbHidMgr.DispatchEvents(); }
+
+  // The transport's device-change handler. Returns 1 when the arriving
+  // device stays active or a removal cleared the active device, else 0.
+  int OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage,
+                        uintptr_t wParam, intptr_t lParam);
+
+  // Selection of the active device (VID/PID 0: the first present one).
+  // Returns 0, -1 when the search failed, 1 when the chip identification
+  // failed (the new pair stays, with the previous layout).
+  int __AutoInit_QRT_Usb(uint16_t wVID, uint16_t wPID);
+
+  // State, for the program's displays and for tests.
+  uint8_t GetReportType() const { return m_ReportType; }
+  int GetCheckDeviceId() const { return m_IsCheckDeviceId; }
+  bool HasDeviceLock() const { return m_hHidMutex != nullptr; }
+  CUsbHidMgr& UsbHidMgr() { return m_UsbHidMgr; }
+  const CDeviceIdMgr& SearchDeviceIdMgr() const { return *m_pSearchDeviceIdMgr; }
+
+ private:
+  class CDeviceLock;
+  int ProbeSearch(DEVICE_LIST& list);
+  int OpenMutexes(const std::string& szLockDir);
+
+  // Owned members, constructed in this order and destroyed in reverse.
+  CUsbHidMgr m_UsbHidMgr;
+  CDeviceIdMgr m_UsbDeviceIdMgr;
+  CDeviceIdMgr m_HidDeviceIdMgr;
+  CDeviceIdMgr m_AudioDeviceIdMgr;
+  CDeviceIdMgr m_HidSymDeviceIdMgr;
+  std::string m_szGroupNames[4];
+
+  uint16_t m_ActiveVID = 0;
+  uint16_t m_ActivePID = 0;
+  int m_IsCheckDeviceId = 1;
+  uint8_t m_ReportType = 0;
+  DEVICE_CHANGE_CALLBACK m_OnDeviceChangeCallback;
+  std::unique_ptr<CNamedMutex> m_hAudioMutex;
+  std::unique_ptr<CNamedMutex> m_hHidMutex;
+  std::unique_ptr<CNamedMutex> m_hSpeakerMutex;
+  CDeviceIdMgr* m_pSearchDeviceIdMgr;
+  int m_nConstructionCode = 0;
+};
+
+}  // namespace USB42XX_MGR

@@ -1,0 +1,113 @@
+#include "UsbHidMgr.h"
+
+#include "Trace.h"
+#include "UsbDeviceNames.h"
+
+namespace USB42XX_MGR {
+
+using qrt::diag::Trace;
+using qrt::diag::TraceFormat;
+
+CUsbHidMgr::CUsbHidMgr(IHidPlatform& platform) : m_Platform(platform) {
+  m_Platform.SetEventSink([this](const DEVICE_EVENT& event) { OnDeviceEvent(event); });
+  if (m_Platform.GetEventFd() < 0) {
+    // The library still works; the window's poll keeps the list current.
+    Trace("***** Install the device change callback ERROR *****\n");
+  } else {
+    Trace("##### Install the device change callback OK #####\n");
+  }
+}
+
+CUsbHidMgr::~CUsbHidMgr() {
+  m_Platform.SetEventSink(nullptr);
+}
+
+uint32_t CUsbHidMgr::OutputReportLengthOfLayout(uint8_t btLayout) {
+  switch (btLayout) {
+    case 0:
+      return 5;
+    case 1:
+      return 4;
+    case 2:
+      return 8;
+    default:
+      return btLayout;
+  }
+}
+
+std::unique_ptr<IHidDevice> CUsbHidMgr::OpenDevice(uint16_t wVID, uint16_t wPID, uint8_t btLayout) {
+  uint32_t dwWanted = OutputReportLengthOfLayout(btLayout);
+  std::vector<HID_COLLECTION_INFO> vCollections;
+  if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
+  for (const auto& info : vCollections) {
+    if (info.wVID != wVID || info.wPID != wPID) continue;
+    if (info.dwOutputReportByteLength != dwWanted) continue;
+    // A collection that does not open (held exclusively, gone) is skipped.
+    if (auto pDevice = m_Platform.OpenCollection(info)) return pDevice;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<IHidDevice> CUsbHidMgr::OpenFirstDevice(uint16_t wVID, uint16_t wPID,
+                                                        HID_COLLECTION_INFO* pInfo) {
+  std::vector<HID_COLLECTION_INFO> vCollections;
+  if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
+  for (const auto& info : vCollections) {
+    if (info.wVID != wVID || info.wPID != wPID) continue;
+    if (auto pDevice = m_Platform.OpenCollection(info)) {
+      if (pInfo != nullptr) *pInfo = info;
+      return pDevice;
+    }
+  }
+  return nullptr;
+}
+
+int CUsbHidMgr::GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength) {
+  HID_COLLECTION_INFO info;
+  if (!OpenFirstDevice(wVID, wPID, &info)) return -1;
+  dwLength = info.dwInputReportByteLength;
+  return 0;
+}
+
+bool CUsbHidMgr::EnumerateUsbDosDevices(std::vector<std::string>& vNames) {
+  return USB42XX_MGR::EnumerateUsbDosDevices(m_Platform, vNames);
+}
+
+int CUsbHidMgr::ParseVidPid(const std::string& szName, uint16_t& wVID, uint16_t& wPID) {
+  return USB42XX_MGR::ParseVidPid(szName, wVID, wPID);
+}
+
+void CUsbHidMgr::DelayMs(uint32_t dwMilliseconds) {
+  if (dwMilliseconds == 0) return;
+  m_Platform.Sleep(dwMilliseconds);
+}
+
+int CUsbHidMgr::SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler) {
+  m_fnDeviceChange = std::move(fnHandler);
+  return 0;
+}
+
+int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
+  bool bArrival = event.eKind == EDeviceEvent::Arrival;
+  uintptr_t wParam = bArrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+  Trace(bArrival ? "##### DBT_DEVICEARRIVAL #####\n" : "##### DBT_DEVICEREMOVECOMPLETE #####\n");
+  uint16_t wVID = 0, wPID = 0;
+  ParseVidPid(event.szInterfaceName, wVID, wPID);
+  TraceFormat("##### Device VID = 0x%.4X, PID = 0x%.4X #####\n", wVID, wPID);
+  if (wVID == 0 || wPID == 0) {
+    Trace("***** The Vid = 0, Pid = 0 *****\n");
+    return 0;
+  }
+  if (bArrival) {
+    if (ProbeDevice(wVID, wPID) == 0) {
+      Trace("***** Inserting device is not QR device! *****\n");
+      return 0;
+    }
+  }
+  // Copy: the handler may replace itself.
+  DEVICE_CHANGE_CALLBACK fnHandler = m_fnDeviceChange;
+  if (!fnHandler) return 0;
+  return fnHandler(wVID, wPID, nullptr, WM_DEVICECHANGE, wParam, 0);
+}
+
+}  // namespace USB42XX_MGR

@@ -1,0 +1,149 @@
+#pragma once
+// The device library's transport: finds and opens the chip's HID collection
+// by VID, PID and report layout, lists the present USB devices, delays, turns
+// the platform's hot-plug events into device-change calls, and carries the
+// report protocol (register access, chip identification, the I2C master
+// procedures that drive the configuration EEPROM).
+//
+// Every procedure opens the device itself and closes it before it returns;
+// nothing is held open between calls. Results are status codes: 0 success,
+// -1 the device did not open, otherwise the composite codes below.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/HidPlatform.h"
+
+namespace USB42XX_MGR {
+
+// Windows device-change values carried by the device-change callback.
+constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
+constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+using HWND = void*;
+
+// (VID, PID, window handle, message, wParam, lParam) -> int. wParam is
+// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE; the window handle is null
+// (there is no notification window off Windows) and lParam is 0.
+using DEVICE_CHANGE_CALLBACK = std::function<int(
+    uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage, uintptr_t wParam, intptr_t lParam)>;
+
+// (total length, bytes completed before the current unit); result ignored.
+using I2C_PROGRESS_CALLBACK = std::function<int(uint16_t wTotal, uint16_t wDone)>;
+
+// No time limit for WaitI2CReady and the I2C procedures.
+constexpr uint32_t kI2CNoTimeOut = 0xFFFFFFFF;
+
+class CUsbHidMgr {
+ public:
+  // The platform is not owned and must outlive the transport. Installs the
+  // transport as the platform's event sink.
+  explicit CUsbHidMgr(IHidPlatform& platform);
+  ~CUsbHidMgr();
+  CUsbHidMgr(const CUsbHidMgr&) = delete;
+  CUsbHidMgr& operator=(const CUsbHidMgr&) = delete;
+
+  IHidPlatform& Platform() { return m_Platform; }
+
+  // ---- transport ----
+
+  // Output report length looked for per layout: 0 -> 5, 1 -> 4, 2 -> 8,
+  // anything else -> itself.
+  static uint32_t OutputReportLengthOfLayout(uint8_t btLayout);
+
+  // First collection (enumeration order) of the pair whose output report
+  // length matches the layout and that opens. Null when none does.
+  std::unique_ptr<IHidDevice> OpenDevice(uint16_t wVID, uint16_t wPID, uint8_t btLayout);
+  // The same without the length test. pInfo (when given) receives the
+  // collection's description.
+  std::unique_ptr<IHidDevice> OpenFirstDevice(uint16_t wVID, uint16_t wPID,
+                                              HID_COLLECTION_INFO* pInfo = nullptr);
+
+  // Input report length of the first collection of the pair (report-ID byte
+  // included). Returns 0, or -1 when no collection of the pair opens.
+  int GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength);
+
+  // Present USB device names beginning with "USB#". False when the platform
+  // enumeration failed.
+  bool EnumerateUsbDosDevices(std::vector<std::string>& vNames);
+  // See UsbDeviceNames.h: 0 both found, 1 no "VID_", 2 no "PID_".
+  static int ParseVidPid(const std::string& szName, uint16_t& wVID, uint16_t& wPID);
+
+  // Sleeps through the platform (the virtual clock in the simulator); 0
+  // returns at once.
+  void DelayMs(uint32_t dwMilliseconds);
+
+  // Stores the device-change handler (may be empty). Returns 0.
+  int SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler);
+
+  // Hot-plug: the platform's event descriptor (-1 when it delivers none) and
+  // the dispatch that runs the handler for each pending event. The GUI
+  // watches the descriptor with a QSocketNotifier, the CLI polls it.
+  int GetEventFd() const { return m_Platform.GetEventFd(); }
+  void DispatchEvents() { m_Platform.DispatchEvents(); }
+
+  // The device-change path for one event: arrival runs the chip probe and
+  // calls the handler only for a device that answers; removal calls it
+  // without a probe. Returns the handler's result, or 0.
+  int OnDeviceEvent(const DEVICE_EVENT& event);
+
+  // ---- register level (on an open device) ----
+  //
+  // Register exchange results: 0; 1 layout 1 with report ID 0; 2 layout 2
+  // with report ID 0 (nothing sent); 3 the first output report was refused;
+  // 4 the second output report was refused, or the input report failed.
+
+  static int WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8_t* pData,
+                           uint8_t btLength, uint8_t btLayout, uint8_t btReportId);
+  // Reads one byte (layouts 0, 1) or min(length, 4) bytes (layout 2) into
+  // pData, which must hold btLength bytes (layouts 0 and 1: at least 1).
+  static int ReadRegister(IHidDevice& device, uint16_t wAddress, uint8_t* pData, uint8_t btLength,
+                          uint8_t btLayout, uint8_t btReportId);
+  // 0 with the id; first read failing: its code + 1000, second: + 2000.
+  static int ReadChipId(IHidDevice& device, uint16_t& wChipId, uint8_t btLayout,
+                        uint8_t btReportId);
+  // Polls the status register until the busy bit clears: 0 ready, 1 a status
+  // read failed, -1 time-out (checked after every read), 2 ten reads made.
+  int WaitI2CReady(IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout, uint8_t btReportId);
+
+  // ---- device level (each opens and closes the device) ----
+
+  // Probes layouts 0 (ID 0), 2 (ID 1), 1 (ID 1). 0 with the outputs when a
+  // chip id with high byte 0x80 answered, 1 when none did (outputs unchanged).
+  int GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId, uint8_t& btReportId,
+                         uint32_t& dwOutputReportLength);
+  // 1 when some layout answered, else 0.
+  int ProbeDevice(uint16_t wVID, uint16_t wPID);
+
+  int SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, const uint8_t* pData,
+                      uint8_t btLength, uint8_t btLayout, uint8_t btReportId);
+  int GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
+                      uint8_t btLength, uint8_t btLayout, uint8_t btReportId);
+
+  // EEPROM transfers through the I2C master. Mode 1 byte, 2 word. pData
+  // holds wLength bytes. Failure codes are a stage base plus the sub-code of
+  // the step that failed (see the table in ReportProtocol.cpp); bit 0 of
+  // register 0x0100 is cleared again on every path after it was set.
+  int WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+               const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+               const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs, uint8_t btLayout,
+               uint8_t btReportId);
+  int ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress, uint8_t* pData,
+              uint16_t wLength, uint32_t dwTimeOutMs, const I2C_PROGRESS_CALLBACK& fnProgress,
+              uint32_t dwDelayMs, uint8_t btLayout, uint8_t btReportId);
+  // pData holds nLength bytes. A zero slave address leaves registers 0x0100
+  // and 0x0110 alone (the caller has set them up).
+  int ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddress, uint8_t btWordAddress,
+                     int nAutoIncrement, uint8_t btMode, uint8_t* pData, int nLength,
+                     uint32_t dwTimeOutMs, uint32_t dwDelayMs, uint8_t btLayout,
+                     uint8_t btReportId);
+
+ private:
+  IHidPlatform& m_Platform;
+  DEVICE_CHANGE_CALLBACK m_fnDeviceChange;
+};
+
+}  // namespace USB42XX_MGR

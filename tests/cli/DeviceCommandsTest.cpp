@@ -1,0 +1,168 @@
+// qrt4250-cli device commands, run in process on the simulated chip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliApp.h"
+#include "ImageFiles.h"
+#include "ImageSession.h"
+#include "RomDataMgr.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CRun {
+  int nExit;
+  std::string out, err;
+};
+
+CRun RunCliWith(std::vector<std::string> args) {
+  args.insert(args.begin(), "qrt4250-cli");
+  std::vector<const char*> argv;
+  for (const auto& s : args) argv.push_back(s.c_str());
+  std::ostringstream out, err;
+  int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {n, out.str(), err.str()};
+}
+
+std::vector<uint8_t> ReadFile(const std::string& szPath) {
+  std::ifstream f(szPath, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const std::string& szPath, const std::vector<uint8_t>& data) {
+  std::ofstream f(szPath, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// The output image the window would write for a file of these bytes.
+std::vector<uint8_t> OutputImageOf(const std::vector<uint8_t>& file) {
+  qrt::image::CImageSession session;
+  EXPECT_EQ(session.ApplyLoadedImage(file.data(), file.size()),
+            qrt::image::EApplyResult::kAccepted);
+  session.SetRomSize(static_cast<uint32_t>(file.size()));
+  uint8_t out[qrt::image::kMaxImageSize];
+  size_t n = 0;
+  EXPECT_EQ(session.BuildOutputImage(out, &n), qrt::image::EBuildResult::kOk);
+  return std::vector<uint8_t>(out, out + n);
+}
+
+class DeviceCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-dev-XXXXXX").string();
+    m_Dir = ::mkdtemp(tmpl.data());
+  }
+  void TearDown() override { fs::remove_all(m_Dir); }
+  std::string P(const std::string& name) const { return (m_Dir / name).string(); }
+
+  // The built-in header (no banks) followed by varied bytes.
+  std::vector<uint8_t> MakeImage(size_t n, uint8_t btSeed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(btSeed + i * 29 + (i >> 7));
+    std::copy(qrt::image::g_btDefaultImage, qrt::image::g_btDefaultImage + 256, v.begin());
+    return v;
+  }
+
+  fs::path m_Dir;
+};
+
+}  // namespace
+
+TEST_F(DeviceCommandsTest, ListShowsTheSimulatedChip) {
+  for (const char* pszLayout : {"0", "1", "2"}) {
+    CRun r = RunCliWith({"list", "--simulate", "--sim-layout", pszLayout});
+    EXPECT_EQ(r.nExit, 0) << r.err;
+    EXPECT_EQ(
+        r.out.rfind(
+            "VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout " + std::string(pszLayout), 0),
+        0u)
+        << r.out;
+  }
+}
+
+TEST_F(DeviceCommandsTest, ReadWriteVerifyEverySizeAndLayout) {
+  const char* types[] = {"24C02", "24C04", "24C08", "24C16"};
+  for (int nType = 0; nType < 4; ++nType) {
+    size_t nSize = 256u << nType;
+    for (const char* pszLayout : {"0", "1", "2"}) {
+      SCOPED_TRACE(std::string(types[nType]) + " layout " + pszLayout);
+      auto image = MakeImage(nSize, static_cast<uint8_t>(nType * 3 + 1));
+      WriteFile(P("in.bin"), image);
+      CRun w = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", types[nType],
+                           "--sim-layout", pszLayout, "--sim-save", P("chip.bin")});
+      ASSERT_EQ(w.nExit, 0) << w.err;
+      auto expected = OutputImageOf(image);
+      EXPECT_EQ(ReadFile(P("chip.bin")), expected);
+
+      // The read gives the EEPROM bytes as they are.
+      CRun rd = RunCliWith({"read", "--eeprom", types[nType], "-o", P("out.hex"), "--simulate",
+                            "--sim-image", P("in.bin"), "--sim-eeprom", types[nType],
+                            "--sim-layout", pszLayout});
+      ASSERT_EQ(rd.nExit, 0) << rd.err;
+      uint8_t buffer[4096];
+      size_t n = 0;
+      ASSERT_EQ(qrt::image::ReadHexFile(P("out.hex"), buffer, sizeof buffer, &n), 0);
+      EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + n), image);
+
+      CRun v = RunCliWith({"verify", P("in.bin"), "--simulate", "--sim-image", P("chip.bin"),
+                           "--sim-eeprom", types[nType], "--sim-layout", pszLayout});
+      EXPECT_EQ(v.nExit, 0) << v.err;
+    }
+  }
+}
+
+TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
+  auto image = MakeImage(512, 5);
+  WriteFile(P("in.bin"), image);
+  WriteFile(P("zeros.bin"), std::vector<uint8_t>(512, 0x00));  // differs from every image byte
+  struct Case {
+    std::vector<std::string> args;
+    const char* pszError;
+  };
+  const Case cases[] = {
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "refuse-output:300"},
+       "write failed: code "},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+       "verify failed: data differ at 0x0020"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
+        "--write-delay", "2"},
+       "verify failed: data differ"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "unplug:4000"},
+       "failed: "},
+      {{"read", "--eeprom", "24C04", "-o", P("x.bin"), "--simulate", "--sim-fault", "stay-busy"},
+       "read failed: code 2002"},
+      {{"verify", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+        P("zeros.bin")},
+       "verify failed: data differ at 0x0000"},
+      {{"read", "--eeprom", "24C05", "-o", P("x.bin"), "--simulate"}, "--eeprom must be"},
+      {{"list", "--simulate", "--sim-fault", "unplug:0"}, "--sim-fault: bad fault spec"},
+      {{"list", "--simulate", "--sim-layout", "3"}, "--sim-layout must be"},
+      {{"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--device", "1234:5678"},
+       "device 1234:5678 is not present"},
+  };
+  for (const auto& c : cases) {
+    CRun r = RunCliWith(c.args);
+    EXPECT_EQ(r.nExit, 1) << c.args[0] << " " << c.pszError;
+    EXPECT_NE(r.err.find(c.pszError), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(P("x.bin"))) << "a failed read writes no file";
+}
+
+TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignature) {
+  std::vector<uint8_t> blank(256, 0xFF);
+  WriteFile(P("blank.bin"), blank);
+  CRun r = RunCliWith({"read", "--eeprom", "24C02", "-o", P("out.bin"), "--simulate", "--sim-image",
+                       P("blank.bin")});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("out.bin")));
+}

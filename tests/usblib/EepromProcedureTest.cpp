@@ -1,0 +1,281 @@
+// The read and write procedures on the simulated chip: whole transfers for
+// every EEPROM size and layout, progress, messages, log steps, and the
+// failures (bit flip, unplug, too short a write delay, no device).
+#include <gtest/gtest.h>
+
+#include "EepromProcedure.h"
+#include "SimTestSupport.h"
+#include "Usb42xxMgr.h"
+
+using namespace USB42XX_MGR;
+using qrt::sim::CSimPlatform;
+using qrt::sim::SIM_FAULTS;
+using qrt::test::CMemoryDeviceIdStore;
+using qrt::test::CTempDir;
+using qrt::test::SimDevice;
+
+namespace {
+
+constexpr uint16_t kVid = 0x3A7C;
+constexpr uint16_t kPid = 0x4250;
+
+class CRecordingObserver : public IEepromObserver {
+ public:
+  void OnSelectDeviceFailed() override { ++nSelectFailures; }
+  void OnPlainMessage(const std::string& szText) override { vMessages.push_back(szText); }
+  void OnProgress(EEepromProgress eKind, int nPercent) override {
+    vProgress.push_back({eKind, nPercent});
+  }
+  void OnLogOpen() override { vLog.push_back("open"); }
+  void OnLogLine(int nCode, int nValue) override {
+    vLog.push_back(std::to_string(nCode) + "=" + std::to_string(nValue));
+  }
+  void OnLogClose() override { vLog.push_back("close"); }
+  void OnDumpReadData(const uint8_t*, size_t nSize) override {
+    vLog.push_back("dumpread " + std::to_string(nSize));
+  }
+  void OnDumpCompareData(const uint8_t* pRead, const uint8_t* pWritten, size_t nSize) override {
+    vLog.push_back("dumpcompare " + std::to_string(nSize) +
+                   (std::equal(pRead, pRead + nSize, pWritten) ? " equal" : " differ"));
+  }
+  int Count(EEepromProgress eKind) const {
+    int n = 0;
+    for (const auto& p : vProgress) n += p.first == eKind;
+    return n;
+  }
+  int Last(EEepromProgress eKind) const {
+    int nLast = -1;
+    for (const auto& p : vProgress) {
+      if (p.first == eKind) nLast = p.second;
+    }
+    return nLast;
+  }
+
+  int nSelectFailures = 0;
+  std::vector<std::string> vMessages;
+  std::vector<std::pair<EEepromProgress, int>> vProgress;
+  std::vector<std::string> vLog;
+};
+
+std::vector<uint8_t> Image(size_t n, uint8_t btSeed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(btSeed ^ (i * 13 + (i >> 8)));
+  return v;
+}
+
+// One device, the facade and a procedure set up as the window does it.
+struct Rig {
+  Rig(uint8_t nLayout, uint32_t dwSize) {
+    auto config = SimDevice(kVid, kPid, nLayout, dwSize);
+    platform.AddDevice(config);
+    pMgr = std::make_unique<CUsb42xxMgr>(platform, store, lockDir.Path());
+    pMgr->SetCheckDeviceId(0);
+    pProcedure = std::make_unique<CEepromProcedure>(*pMgr, observer);
+    auto& s = pProcedure->Settings();
+    s.m_SelectedVid = kVid;
+    s.m_SelectedPid = kPid;
+    s.m_dwRomSize = dwSize;
+    s.m_bReportId = nLayout == 0 ? 0 : 1;
+  }
+  qrt::sim::CSimChip& Chip() { return platform.Chip(0); }
+
+  CSimPlatform platform;
+  CMemoryDeviceIdStore store;
+  CTempDir lockDir;
+  CRecordingObserver observer;
+  std::unique_ptr<CUsb42xxMgr> pMgr;
+  std::unique_ptr<CEepromProcedure> pProcedure;
+  std::vector<uint8_t> loadBuffer = std::vector<uint8_t>(4096, 0xAA);
+};
+
+}  // namespace
+
+TEST(EepromTransfers, ReadAndVerifiedWriteForEverySizeAndLayout) {
+  for (uint8_t nLayout : {0, 1, 2}) {
+    for (uint32_t dwSize : {256u, 512u, 1024u, 2048u}) {
+      SCOPED_TRACE("layout " + std::to_string(nLayout) + " size " + std::to_string(dwSize));
+      Rig rig(nLayout, dwSize);
+      auto original = Image(dwSize, 0x5C);
+      rig.Chip().SetEepromContents(original.data(), original.size());
+
+      ASSERT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()),
+                0);
+      EXPECT_TRUE(std::equal(original.begin(), original.end(), rig.loadBuffer.begin()));
+      EXPECT_TRUE(std::all_of(rig.loadBuffer.begin() + dwSize, rig.loadBuffer.end(), [](uint8_t b) {
+        return b == 0xFF;
+      })) << "no stale bytes after the image";
+
+      auto written = Image(dwSize, 0xA3);
+      ASSERT_EQ(rig.pProcedure->WriteDataToEEPROM(written.data(), written.size(),
+                                                  rig.loadBuffer.data(), rig.loadBuffer.size()),
+                0);
+      EXPECT_EQ(rig.Chip().Eeprom(), written);
+      EXPECT_TRUE(std::equal(written.begin(), written.end(), rig.loadBuffer.begin()));
+      EXPECT_EQ(rig.Chip().PeekRegister(0x0100), 0x00) << "enable bit 0 restored";
+      EXPECT_EQ(rig.Chip().PeekRegister(0x0111), 0x20);
+      EXPECT_TRUE(rig.Chip().Violations().empty()) << rig.Chip().Violations()[0];
+      EXPECT_EQ(rig.observer.nSelectFailures, 0);
+    }
+  }
+}
+
+TEST(EepromTransfers, ProgressMessagesAndLogOfAGoodReadAndWrite) {
+  Rig rig(0, 256);
+  auto& s = rig.pProcedure->Settings();
+  s.m_bLogEnabled = true;
+  s.m_dwReadTimeOut = 300;  // shown in the log, not used: RW time is off
+  ASSERT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()), 0);
+  EXPECT_EQ(rig.observer.Count(EEepromProgress::Read), 256);
+  EXPECT_EQ(rig.observer.vProgress.front().second, 0);  // (0 + 1) * 100 / 256
+  EXPECT_EQ(rig.observer.Last(EEepromProgress::Read), 100);
+  EXPECT_EQ(rig.observer.vMessages, (std::vector<std::string>{"Load data from EEPROM OK!"}));
+  EXPECT_EQ(rig.observer.vLog,
+            (std::vector<std::string>{"open", "5=0", "1=300", "2=5", "dumpread 256", "close"}));
+
+  rig.observer = CRecordingObserver{};
+  auto image = Image(256, 1);
+  ASSERT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                              rig.loadBuffer.size()),
+            0);
+  EXPECT_EQ(rig.observer.Count(EEepromProgress::Probe), 1);
+  EXPECT_EQ(rig.observer.Count(EEepromProgress::Write), 256);
+  EXPECT_EQ(rig.observer.Last(EEepromProgress::Write), 70);
+  EXPECT_EQ(rig.observer.Count(EEepromProgress::Verify), 256);
+  EXPECT_EQ(rig.observer.Last(EEepromProgress::Verify), 100);
+  EXPECT_TRUE(rig.observer.vMessages.empty());
+  EXPECT_EQ(rig.observer.vLog,
+            (std::vector<std::string>{"open", "6=0", "1=300", "2=5", "3=128", "4=5",
+                                      "dumpcompare 256 equal", "9=0", "close"}));
+}
+
+TEST(EepromTransfers, SpeedRegisterGets0x20UnlessI2CIsEnabled) {
+  Rig rig(2, 256);
+  auto& s = rig.pProcedure->Settings();
+  s.m_dwI2CSpeed = 0x44;
+  rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size());
+  EXPECT_EQ(rig.Chip().PeekRegister(0x0111), 0x20);
+  s.m_dwI2CSpeed = 0x44;
+  s.m_bI2CEnabled = true;
+  rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size());
+  EXPECT_EQ(rig.Chip().PeekRegister(0x0111), 0x44);
+  // One data byte per register call, also in the 8-byte layout.
+  EXPECT_EQ(rig.Chip().RegisterWrites(0x0112), 0u);
+  EXPECT_EQ(rig.Chip().RegisterWrites(0x0101), 0u);
+}
+
+TEST(EepromTransfers, BitFlipFailsTheComparison) {
+  Rig rig(1, 512);
+  SIM_FAULTS faults;
+  faults.nFlipAddress = 0x1F3;
+  faults.btFlipMask = 0x10;
+  rig.Chip().SetFaults(faults);
+  rig.pProcedure->Settings().m_bLogEnabled = true;
+  auto image = Image(512, 7);
+  EXPECT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                              rig.loadBuffer.size()),
+            2);
+  EXPECT_EQ(rig.pProcedure->GetLastCode(), 0);
+  EXPECT_EQ(rig.pProcedure->GetFirstMismatch(), 0x1F3);
+  EXPECT_EQ(rig.loadBuffer[0x1F3], image[0x1F3] ^ 0x10);
+  EXPECT_TRUE(rig.observer.vMessages.empty()) << "a difference shows no message";
+  ASSERT_GE(rig.observer.vLog.size(), 3u);
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2], "10=0");
+}
+
+TEST(EepromTransfers, WriteDelayShorterThanTheWriteCycleFailsVerification) {
+  for (uint32_t dwDelay : {2u, 5u}) {
+    Rig rig(0, 256);
+    auto& s = rig.pProcedure->Settings();
+    s.m_bRWTimeEnabled = true;
+    s.m_dwWriteSleepTime = dwDelay;
+    auto image = Image(256, 3);
+    int r = rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                              rig.loadBuffer.size());
+    EXPECT_EQ(r, dwDelay < 3 ? 2 : 0) << "delay " << dwDelay;
+  }
+}
+
+TEST(EepromTransfers, UnplugMidTransferFailsWithACode) {
+  for (bool bWrite : {false, true}) {
+    Rig rig(0, 1024);
+    auto original = Image(1024, 9);
+    rig.Chip().SetEepromContents(original.data(), original.size());
+    SIM_FAULTS faults;
+    faults.dwUnplugAtReport = 3000;  // well inside the data units
+    rig.Chip().SetFaults(faults);
+    int r = 0;
+    if (bWrite) {
+      auto image = Image(1024, 4);
+      r = rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                            rig.loadBuffer.size());
+      EXPECT_EQ(r, 1);
+      EXPECT_EQ(rig.observer.vMessages.back(), "Write data to EEPROM failed!");
+    } else {
+      r = rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size());
+      EXPECT_EQ(rig.observer.vMessages.back(), "Load data from EEPROM failed!");
+      // Bytes read before the unplug, then 0xFF.
+      size_t nRead = 0;
+      while (nRead < 1024 && rig.loadBuffer[nRead] == original[nRead]) ++nRead;
+      EXPECT_GT(nRead, 100u);
+      EXPECT_LT(nRead, 1024u);
+      EXPECT_TRUE(std::all_of(rig.loadBuffer.begin() + static_cast<std::ptrdiff_t>(nRead) + 1,
+                              rig.loadBuffer.end(), [](uint8_t b) { return b == 0xFF; }));
+      EXPECT_EQ(r, rig.pProcedure->GetLastCode());
+    }
+    EXPECT_GT(rig.pProcedure->GetLastCode(), 1000);
+    EXPECT_TRUE(rig.platform.IsPlugged(0) == false);
+    // The removal event reaches the facade later; it clears the active device.
+    rig.pMgr->DispatchDeviceEvents();
+    uint16_t wVid = 1, wPid = 1;
+    rig.pMgr->GetActiveDevice(wVid, wPid);
+    EXPECT_EQ(wVid, 0);
+  }
+}
+
+TEST(EepromTransfers, ReadBackFailureIsReportedWithItsCode) {
+  Rig rig(0, 256);
+  auto image = Image(256, 4);
+  // The write takes three input reports per byte plus set-up (about 800);
+  // fail an input report of the read-back.
+  rig.pProcedure->Settings().m_bLogEnabled = true;
+  SIM_FAULTS faults;
+  faults.dwFailInput = 1200;
+  rig.Chip().SetFaults(faults);
+  EXPECT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                              rig.loadBuffer.size()),
+            2);
+  int nCode = rig.pProcedure->GetLastCode();
+  EXPECT_GT(nCode, 5000);
+  EXPECT_EQ(rig.observer.vMessages.back(),
+            "[WriteDataToEEPROM] Read fail. ret = " + std::to_string(nCode));
+  ASSERT_GE(rig.observer.vLog.size(), 2u);
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2], "8=" + std::to_string(nCode));
+  EXPECT_EQ(rig.Chip().PeekRegister(0x0100) & 1, 0);
+}
+
+TEST(EepromTransfers, NoDeviceShowsEveryFailureAndFails) {
+  Rig rig(0, 256);
+  rig.pProcedure->Settings().m_SelectedPid = 0x9999;  // not present
+  EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()), -1);
+  EXPECT_EQ(rig.observer.nSelectFailures, 1);
+  EXPECT_EQ(rig.observer.vMessages, (std::vector<std::string>{
+                                        "GetChipInformation Fail!",
+                                        "SetRegisterData(Address1=0100,btData1[0]=0x01) Fail!",
+                                        "SetRegisterData(Address2=0111,btData2[0]=0x20) Fail!",
+                                        "GetChipInformation Fail!",
+                                        "GetRegisterData(Address1=0100,Enable=00) Fail!",
+                                        "GetRegisterData(Address2=0111,Speed=00) Fail!",
+                                        "Load data from EEPROM failed!",
+                                    }));
+  EXPECT_TRUE(std::all_of(rig.loadBuffer.begin(), rig.loadBuffer.end(),
+                          [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(EepromTransfers, ReportIdOffOnALayout2DeviceFailsInTheFirstBusyWait) {
+  Rig rig(2, 256);
+  rig.pProcedure->Settings().m_bReportId = 0;
+  // The status read is refused before anything is sent; the wait reports a
+  // failed read (1) in the first busy-wait stage.
+  EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()), 2001);
+  EXPECT_EQ(rig.Chip().RegisterReads(0x000B), 0u);
+}
