@@ -211,10 +211,9 @@ class CDeviceSession {
   bool Open() {
     if (!m_Options.bSimulate) {
 #ifdef __linux__
-      // Real boards through hidraw. A one-shot command needs no hot-plug monitor.
-      LINUX_HID_OPTIONS options;
-      options.eEventSource = EUdevEventSource::None;
-      m_pHidraw = std::make_unique<CLinuxHidPlatform>(options);
+      // Real boards through hidraw. The hot-plug monitor stays unread here, but
+      // the transport then sets up its notifications as the window's does.
+      m_pHidraw = std::make_unique<CLinuxHidPlatform>();
       m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store);
       m_pMgr->SetCheckDeviceId(0);
       return true;
