@@ -26,6 +26,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   RegisterImageCommands(app, ctx);
   RegisterDeviceCommands(app, ctx);
+  RegisterSystemCommands(app, ctx);
 
   // Route the trace channel before any command callback runs.
   qrt::diag::TraceSink previous;

@@ -33,4 +33,7 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx);
 // list / read / write / verify (DeviceCommands.cpp).
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx);
 
+// monitor, deviceid encode.
+void RegisterSystemCommands(CLI::App& app, CCliContext& ctx);
+
 }  // namespace qrt::cli

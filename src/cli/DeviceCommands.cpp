@@ -19,6 +19,9 @@
 #include "EepromProcedure.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
+#ifdef __linux__
+#include "LinuxHidPlatform.h"
+#endif
 #include "NamedMutex.h"
 #include "SimFaultSpec.h"
 #include "SimPlatform.h"
@@ -207,8 +210,17 @@ class CDeviceSession {
   // Builds the platform and the facade. False (message written) on failure.
   bool Open() {
     if (!m_Options.bSimulate) {
+#ifdef __linux__
+      // Real boards through hidraw. The hot-plug monitor stays unread here, but
+      // the transport then sets up its notifications as the window's does.
+      m_pHidraw = std::make_unique<CLinuxHidPlatform>();
+      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store);
+      m_pMgr->SetCheckDeviceId(0);
+      return true;
+#else
       m_Ctx.Fail("no hardware backend is built into this version; use --simulate");
       return false;
+#endif
     }
     if (!OpenSimulator()) return false;
     m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store);
@@ -275,7 +287,9 @@ class CDeviceSession {
     return pProcedure;
   }
 
-  CUsb42xxMgr& Mgr() { return *m_pMgr; }
+  CUsb42xxMgr& Mgr() {
+    return *m_pMgr;
+  }
 
  private:
   bool OpenSimulator() {
@@ -320,6 +334,9 @@ class CDeviceSession {
   const CDeviceOptions& m_Options;
   CNoDeviceIdStore m_Store;
   std::unique_ptr<sim::CSimPlatform> m_pSim;
+#ifdef __linux__
+  std::unique_ptr<CLinuxHidPlatform> m_pHidraw;
+#endif
   sim::SIM_FAULTS m_Faults;
   std::unique_ptr<CUsb42xxMgr> m_pMgr;
 };

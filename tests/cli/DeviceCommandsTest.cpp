@@ -143,7 +143,6 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"verify", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
         P("zeros.bin")},
        "verify failed: data differ at 0x0000"},
-      {{"read", "--eeprom", "24C04", "-o", P("x.bin")}, "no hardware backend"},
       {{"read", "--eeprom", "24C05", "-o", P("x.bin"), "--simulate"}, "--eeprom must be"},
       {{"list", "--simulate", "--sim-fault", "unplug:0"}, "--sim-fault: bad fault spec"},
       {{"list", "--simulate", "--sim-layout", "3"}, "--sim-layout must be"},
