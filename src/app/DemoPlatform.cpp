@@ -4,6 +4,10 @@
 #include <QString>
 
 #include "ImageFiles.h"
+#include "IniDeviceIdStore.h"
+#ifdef QRT_HAVE_LINUX_HID
+#include "LinuxHidPlatform.h"
+#endif
 #include "RomDataMgr.h"
 #include "SimFaultSpec.h"
 #include "SimPlatform.h"
@@ -68,12 +72,37 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
   return pSet;
 }
 
+#ifdef QRT_HAVE_LINUX_HID
+
+namespace {
+
+// The hidraw nodes of this machine and the system's device-id groups.
+class CSystemPlatformSet : public CPlatformSet {
+ public:
+  USB42XX_MGR::IHidPlatform& Platform() override { return m_Platform; }
+  USB42XX_MGR::IDeviceIdStore& Store() override { return m_Store; }
+
+ private:
+  USB42XX_MGR::CLinuxHidPlatform m_Platform;
+  USB42XX_MGR::CIniDeviceIdStore m_Store;
+};
+
+}  // namespace
+
+std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string&) {
+  return std::make_unique<CSystemPlatformSet>();
+}
+
+#else
+
 std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string& szError) {
   szError =
-      "this build has no backend for the devices of this machine yet; "
+      "this build has no backend for the devices of this machine; "
       "run with --simulate to use the simulated QRT4250";
   return nullptr;
 }
+
+#endif
 
 void InstallTraceSink() {
   qrt::diag::SetTraceSink([](std::string_view szText) {
