@@ -3,22 +3,25 @@
 //
 // Failure codes of the I2C procedures (stage base + sub-code of the step):
 //
-// | base   | WriteI2C                        | ReadI2C                  | ReadI2C_ByMode |
-// |--------|---------------------------------|--------------------------|------------------------------|
-// | 1      | bad mode                        | bad mode                 | bad mode | | 2 / 3  | |
-// | odd word address / length    | | 1000   | odd address or length (mode 2)  | same | | | +1000  |
-// |                          | first busy wait              | | +2000  | first busy wait | first
-// busy wait          | read enable register         | | +3000  | read enable register            |
-// read enable register     | write enable register        | | +4000  | write enable register |
-// write enable register    | write slave address register | | +5000  | read slave address / control
-// | read slave address       | write control register       | | +6000  | write slave address /
-// control   | write slave address      | write command register       | | +7000  | busy wait before
-// data / command | read control register    | busy wait after start        | | +8000  | write data
-// 0x0009 / busy wait   | write control register   | read data 0x0009             | | +9000  | write
-// data 0x000A               | write command register   | read data 0x000A             | | +10000 |
-// | busy wait after start    | busy wait after advance (1)  | | +11000 | | read data 0x0009 | busy
-// wait after advance (2)  | | +12000 |                                 | read data 0x000A         |
-// rewrite control register     |
+// clang-format off
+// | base   | WriteI2C                           | ReadI2C                  | ReadI2C_ByMode                |
+// |--------|------------------------------------|--------------------------|-------------------------------|
+// | 1      | bad mode                           | bad mode                 | bad mode                      |
+// | 2 / 3  |                                    |                          | odd word address / odd length |
+// | 1000   | odd address or length (mode 2)     | same                     |                               |
+// | +1000  |                                    |                          | first busy wait               |
+// | +2000  | first busy wait                    | first busy wait          | read enable register          |
+// | +3000  | read enable register               | read enable register     | write enable register         |
+// | +4000  | write enable register              | write enable register    | write slave address register  |
+// | +5000  | read slave address / control       | read slave address       | write control register        |
+// | +6000  | write slave address / control      | write slave address      | write command register        |
+// | +7000  | busy wait before data / command    | read control register    | busy wait after start         |
+// | +8000  | write data 0x0009 / busy wait      | write control register   | read data 0x0009              |
+// | +9000  | write data 0x000A                  | write command register   | read data 0x000A              |
+// | +10000 |                                    | busy wait after start    | busy wait after advance (1)   |
+// | +11000 |                                    | read data 0x0009         | busy wait after advance (2)   |
+// | +12000 |                                    | read data 0x000A         | rewrite control register      |
+// clang-format on
 //
 // Register exchange sub-codes: 1 / 2 missing report ID (layout 1 / 2), 3 first
 // output report refused, 4 second output report or the input report failed.
