@@ -105,6 +105,30 @@ int WriteByte(IHidDevice& device, uint16_t wAddress, uint8_t btValue, uint8_t bt
   return CUsbHidMgr::WriteRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
 }
 
+// The opening of WriteI2C and ReadI2C: the first busy wait, then bit 0 of the
+// enable register set. 0 with the value that clears it again, or the code of
+// the failing step (nothing to restore yet).
+int BeginI2CTransfer(CUsbHidMgr& hid, IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout,
+                     uint8_t btReportId, uint8_t& btRestore) {
+  if (int r = hid.WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
+  uint8_t btEnable = 0;
+  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
+  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
+  btRestore = btEnable & 0xFE;
+  return 0;
+}
+
+// Block select of WriteI2C and ReadI2C: bits 2..0 of the slave address
+// register take the low three bits of the page; bits 7..3 are kept. 0, or
+// the code of the failing read (+5000) or write (+6000).
+int SelectBlock(IHidDevice& device, uint16_t wPage, uint8_t btLayout, uint8_t btReportId) {
+  uint8_t btSlave = 0;
+  if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return r + 5000;
+  btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
+  if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) return r + 6000;
+  return 0;
+}
+
 }  // namespace
 
 int CUsbHidMgr::WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8_t* pData,
@@ -283,13 +307,12 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
   if (!pDevice) return -1;
   IHidDevice& device = *pDevice;
 
-  if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
-  uint8_t btEnable = 0;
-  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
-  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
+  uint8_t btRestore = 0;
+  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
+    return r;
+  }
   // From here on every exit clears enable bit 0 again; the outcome of that
   // last write does not change the result.
-  const uint8_t btRestore = btEnable & 0xFE;
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -301,12 +324,7 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
   while (wDone < wLength) {
     uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
     if (wPage != wLastPage) {
-      uint8_t btSlave = 0;
-      if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return fail(r + 5000);
-      btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
-      if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) {
-        return fail(r + 6000);
-      }
+      if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
     if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 7000);
@@ -352,11 +370,10 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
   if (!pDevice) return -1;
   IHidDevice& device = *pDevice;
 
-  if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
-  uint8_t btEnable = 0;
-  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
-  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
-  const uint8_t btRestore = btEnable & 0xFE;
+  uint8_t btRestore = 0;
+  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
+    return r;
+  }
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -368,12 +385,7 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
   while (wDone < wLength) {
     uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
     if (wPage != wLastPage) {
-      uint8_t btSlave = 0;
-      if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return fail(r + 5000);
-      btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
-      if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) {
-        return fail(r + 6000);
-      }
+      if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
     uint8_t btLow = static_cast<uint8_t>(wAddress);
