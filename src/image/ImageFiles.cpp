@@ -76,6 +76,24 @@ int WriteFileAtomically(const std::string& szPath, const uint8_t* pData, size_t 
   return kWriteOk;
 }
 
+// Opens an image file for reading. The open itself must not block: a FIFO
+// or device node put under an image's name is refused (nullptr), not waited
+// on or read without end. Regular files only.
+FILE* OpenImageFile(const std::string& szPath) {
+  const int fd = ::open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int nFlags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
+      ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* f = ::fdopen(fd, "rb");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
 int HexDigitValue(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -96,10 +114,10 @@ std::string UpperAscii(std::string_view s) {
 }  // namespace
 
 int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = std::fopen(szPath.c_str(), "rb");
+  FILE* f = OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
   struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(::fileno(f), &st) != 0) {
     std::fclose(f);
     return kReadCannotOpen;
   }
@@ -147,7 +165,7 @@ int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize,
 }
 
 int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = std::fopen(szPath.c_str(), "rb");
+  FILE* f = OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
   // Text of a 2048-byte image is 6 KiB as written; allow generous separators
   // but never hold an unbounded file in memory.

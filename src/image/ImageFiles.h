@@ -10,7 +10,9 @@
 
 namespace qrt::image {
 
-// Reader results. 0-2 keep the meaning of the chip tool's readers.
+// Reader results. 0-2 keep the meaning of the chip tool's readers. Both
+// readers take regular files only: anything else (a FIFO, a device node, a
+// folder) is kReadCannotOpen, without waiting on it.
 enum : int {
   kReadOk = 0,
   kReadCannotOpen = 1,

@@ -36,6 +36,16 @@ std::string Format(const char* pszFormat, unsigned a, unsigned b) {
   return sz;
 }
 
+// The first nLength bytes of vData into the caller's buffer, as many as fit,
+// and 0xFF behind them to the buffer's end.
+void CopyToLoadBuffer(const std::vector<uint8_t>& vData, size_t nLength, uint8_t* pLoadBuffer,
+                      size_t nLoadBufferSize) {
+  if (pLoadBuffer == nullptr || nLoadBufferSize == 0) return;
+  std::fill(pLoadBuffer, pLoadBuffer + nLoadBufferSize, 0xFF);
+  const size_t n = std::min({nLength, nLoadBufferSize, vData.size()});
+  std::copy(vData.begin(), vData.begin() + static_cast<std::ptrdiff_t>(n), pLoadBuffer);
+}
+
 }  // namespace
 
 CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
@@ -113,8 +123,8 @@ int CEepromProcedure::GetI2CSpeedRegisters() {
   return 0;
 }
 
-size_t CEepromProcedure::TransferLength(size_t nLoadBufferSize) const {
-  return std::min<size_t>({m_Settings.m_dwRomSize, kBufferSize, nLoadBufferSize});
+size_t CEepromProcedure::TransferLength() const {
+  return std::min<size_t>(m_Settings.m_dwRomSize, kBufferSize);
 }
 
 int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
@@ -141,7 +151,7 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   SetI2CSpeedRegisters(1, static_cast<uint8_t>(m_Settings.m_dwI2CSpeed));
   GetI2CSpeedRegisters();
 
-  m_nTransferLength = TransferLength(nLoadBufferSize);
+  m_nTransferLength = TransferLength();
   I2C_PROGRESS_CALLBACK fnProgress = [this](uint16_t wTotal, uint16_t wDone) {
     m_Observer.OnProgress(EEepromProgress::Read, (wDone + 1) * 100 / wTotal);
     return 0;
@@ -155,14 +165,10 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   } else {
     m_Observer.OnPlainMessage("Load data from EEPROM OK!");
   }
-  // The whole load buffer: the bytes read, 0xFF after them.
-  if (nLoadBufferSize > 0) {
-    std::fill(pLoadBuffer, pLoadBuffer + nLoadBufferSize, 0xFF);
-    std::copy(vWork.begin(), vWork.begin() + static_cast<std::ptrdiff_t>(m_nTransferLength),
-              pLoadBuffer);
-  }
+  // The whole load buffer: the bytes read (as many as fit), 0xFF after them.
+  CopyToLoadBuffer(vWork, m_nTransferLength, pLoadBuffer, nLoadBufferSize);
   if (bLog) {
-    m_Observer.OnDumpReadData(pLoadBuffer, m_nTransferLength);
+    m_Observer.OnDumpReadData(vWork.data(), m_nTransferLength);
     m_Observer.OnLogClose();
   }
   m_nLastCode = ret;
@@ -199,7 +205,9 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   }
   std::vector<uint8_t> vWriteBuffer(kBufferSize, 0xFF);
   std::copy(pImage, pImage + std::min(nImageSize, kBufferSize), vWriteBuffer.begin());
-  m_nTransferLength = TransferLength(nLoadBufferSize);
+  // The image size decides what is written and compared, whatever room the
+  // caller gives for the read-back.
+  m_nTransferLength = TransferLength();
   const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
   const uint16_t wLength = static_cast<uint16_t>(m_nTransferLength);
 
@@ -238,10 +246,7 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   ret = m_Mgr.ReadI2C(wVid, wPid, 1, 0, vReadBack.data(), wLength, dwReadTimeOut, fnVerify,
                       dwReadSleepTime, m_Settings.m_bReportId);
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
-  if (nLoadBufferSize > 0) {
-    std::fill(pLoadBuffer, pLoadBuffer + nLoadBufferSize, 0xFF);
-    std::copy(vReadBack.begin(), vReadBack.begin() + wLength, pLoadBuffer);
-  }
+  CopyToLoadBuffer(vReadBack, wLength, pLoadBuffer, nLoadBufferSize);
   if (ret != 0) {
     TraceFormat("ReadEEPROM_Ex fail. ret = %d\n", ret);
     char szText[64];

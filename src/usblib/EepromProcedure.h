@@ -67,14 +67,15 @@ class CEepromProcedure {
   EEPROM_TRANSFER_SETTINGS& Settings() { return m_Settings; }
   const EEPROM_TRANSFER_SETTINGS& Settings() const { return m_Settings; }
 
-  // Reads m_dwRomSize bytes from EEPROM address 0. Returns 0, or the
-  // ReadI2C code. Afterwards pLoadBuffer (nLoadBufferSize bytes) holds the
-  // bytes read, and 0xFF from the first byte not read to its end, also after
-  // a failure; never bytes of an earlier transfer.
+  // Reads m_dwRomSize bytes (at most 4096) from EEPROM address 0. Returns 0,
+  // or the ReadI2C code. Afterwards pLoadBuffer (nLoadBufferSize bytes) holds
+  // the bytes read, as many as fit, and 0xFF from the first byte not read to
+  // its end, also after a failure; never bytes of an earlier transfer.
   int ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize);
 
-  // Writes the first m_dwRomSize bytes of the image (0xFF beyond nImageSize),
-  // reads them back into pLoadBuffer (filled as by a read) and compares.
+  // Writes the first m_dwRomSize bytes (at most 4096) of the image (0xFF
+  // beyond nImageSize), reads them back and compares them all; pLoadBuffer
+  // (may be null) receives the read-back as a read fills it.
   // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
   // failed or differs. GetLastCode() then tells which.
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
@@ -94,12 +95,11 @@ class CEepromProcedure {
   int GetLastCode() const { return m_nLastCode; }
   // Offset of the first byte that differed in the last comparison, or -1.
   int GetFirstMismatch() const { return m_nFirstMismatch; }
-  // Bytes transferred by the last procedure (m_dwRomSize bounded by the
-  // buffers).
+  // Bytes transferred by the last procedure (m_dwRomSize, at most 4096).
   size_t GetTransferLength() const { return m_nTransferLength; }
 
  private:
-  size_t TransferLength(size_t nLoadBufferSize) const;
+  size_t TransferLength() const;
   int GetChipInformationForRegisters();
 
   CUsb42xxMgr& m_Mgr;

@@ -3,22 +3,25 @@
 //
 // Failure codes of the I2C procedures (stage base + sub-code of the step):
 //
-// | base   | WriteI2C                        | ReadI2C                  | ReadI2C_ByMode |
-// |--------|---------------------------------|--------------------------|------------------------------|
-// | 1      | bad mode                        | bad mode                 | bad mode | | 2 / 3  | |
-// | odd word address / length    | | 1000   | odd address or length (mode 2)  | same | | | +1000  |
-// |                          | first busy wait              | | +2000  | first busy wait | first
-// busy wait          | read enable register         | | +3000  | read enable register            |
-// read enable register     | write enable register        | | +4000  | write enable register |
-// write enable register    | write slave address register | | +5000  | read slave address / control
-// | read slave address       | write control register       | | +6000  | write slave address /
-// control   | write slave address      | write command register       | | +7000  | busy wait before
-// data / command | read control register    | busy wait after start        | | +8000  | write data
-// 0x0009 / busy wait   | write control register   | read data 0x0009             | | +9000  | write
-// data 0x000A               | write command register   | read data 0x000A             | | +10000 |
-// | busy wait after start    | busy wait after advance (1)  | | +11000 | | read data 0x0009 | busy
-// wait after advance (2)  | | +12000 |                                 | read data 0x000A         |
-// rewrite control register     |
+// clang-format off
+// | base   | WriteI2C                           | ReadI2C                  | ReadI2C_ByMode                |
+// |--------|------------------------------------|--------------------------|-------------------------------|
+// | 1      | bad mode                           | bad mode                 | bad mode                      |
+// | 2 / 3  |                                    |                          | odd word address / odd length |
+// | 1000   | odd address or length (mode 2)     | same                     |                               |
+// | +1000  |                                    |                          | first busy wait               |
+// | +2000  | first busy wait                    | first busy wait          | read enable register          |
+// | +3000  | read enable register               | read enable register     | write enable register         |
+// | +4000  | write enable register              | write enable register    | write slave address register  |
+// | +5000  | read slave address / control       | read slave address       | write control register        |
+// | +6000  | write slave address / control      | write slave address      | write command register        |
+// | +7000  | busy wait before data / command    | read control register    | busy wait after start         |
+// | +8000  | write data 0x0009 / busy wait      | write control register   | read data 0x0009              |
+// | +9000  | write data 0x000A                  | write command register   | read data 0x000A              |
+// | +10000 |                                    | busy wait after start    | busy wait after advance (1)   |
+// | +11000 |                                    | read data 0x0009         | busy wait after advance (2)   |
+// | +12000 |                                    | read data 0x000A         | rewrite control register      |
+// clang-format on
 //
 // Register exchange sub-codes: 1 / 2 missing report ID (layout 1 / 2), 3 first
 // output report refused, 4 second output report or the input report failed.
@@ -100,6 +103,30 @@ int ReadByte(IHidDevice& device, uint16_t wAddress, uint8_t& btValue, uint8_t bt
 int WriteByte(IHidDevice& device, uint16_t wAddress, uint8_t btValue, uint8_t btLayout,
               uint8_t btReportId) {
   return CUsbHidMgr::WriteRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
+}
+
+// The opening of WriteI2C and ReadI2C: the first busy wait, then bit 0 of the
+// enable register set. 0 with the value that clears it again, or the code of
+// the failing step (nothing to restore yet).
+int BeginI2CTransfer(CUsbHidMgr& hid, IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout,
+                     uint8_t btReportId, uint8_t& btRestore) {
+  if (int r = hid.WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
+  uint8_t btEnable = 0;
+  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
+  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
+  btRestore = btEnable & 0xFE;
+  return 0;
+}
+
+// Block select of WriteI2C and ReadI2C: bits 2..0 of the slave address
+// register take the low three bits of the page; bits 7..3 are kept. 0, or
+// the code of the failing read (+5000) or write (+6000).
+int SelectBlock(IHidDevice& device, uint16_t wPage, uint8_t btLayout, uint8_t btReportId) {
+  uint8_t btSlave = 0;
+  if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return r + 5000;
+  btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
+  if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) return r + 6000;
+  return 0;
 }
 
 }  // namespace
@@ -280,13 +307,12 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
   if (!pDevice) return -1;
   IHidDevice& device = *pDevice;
 
-  if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
-  uint8_t btEnable = 0;
-  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
-  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
+  uint8_t btRestore = 0;
+  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
+    return r;
+  }
   // From here on every exit clears enable bit 0 again; the outcome of that
   // last write does not change the result.
-  const uint8_t btRestore = btEnable & 0xFE;
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -298,12 +324,7 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
   while (wDone < wLength) {
     uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
     if (wPage != wLastPage) {
-      uint8_t btSlave = 0;
-      if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return fail(r + 5000);
-      btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
-      if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) {
-        return fail(r + 6000);
-      }
+      if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
     if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 7000);
@@ -349,11 +370,10 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
   if (!pDevice) return -1;
   IHidDevice& device = *pDevice;
 
-  if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
-  uint8_t btEnable = 0;
-  if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
-  if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
-  const uint8_t btRestore = btEnable & 0xFE;
+  uint8_t btRestore = 0;
+  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
+    return r;
+  }
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -365,12 +385,7 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
   while (wDone < wLength) {
     uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
     if (wPage != wLastPage) {
-      uint8_t btSlave = 0;
-      if (int r = ReadByte(device, kRegSlave, btSlave, btLayout, btReportId)) return fail(r + 5000);
-      btSlave = static_cast<uint8_t>((btSlave & 0xF8) | (wPage & 0x07));
-      if (int r = WriteByte(device, kRegSlave, btSlave, btLayout, btReportId)) {
-        return fail(r + 6000);
-      }
+      if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
     uint8_t btLow = static_cast<uint8_t>(wAddress);

@@ -1,6 +1,7 @@
 // .bin / .hex readers and writers, type by path, names and sizes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -120,6 +121,33 @@ TEST(ImageFiles, ReadersResults) {
   // A huge file of separators is refused without holding it all.
   WriteRaw(dir / "huge.hex", std::string(3u << 20, '\n'));
   EXPECT_EQ(ReadHexFile(dir / "huge.hex", buffer, sizeof buffer, &n), kReadTooLarge);
+}
+
+// A FIFO (or other special file) under an image's name is refused at once:
+// the readers must not wait for a writer that never comes, nor read a
+// stream that never ends. Run in a child so that a reader that blocks fails
+// the test (killed by its alarm) instead of hanging it.
+TEST(ImageFiles, ReadersRefuseFifosWithoutBlocking) {
+  TempDir dir;
+  for (const char* pszName : {"pipe.bin", "pipe.hex"}) {
+    const std::string path = dir / pszName;
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::alarm(20);  // only a reader that blocks ever gets this far
+      uint8_t buffer[4096];
+      size_t n = 0;
+      const bool bBin = GetImageFileTypeByPath(path) == EImageFileType::kBin;
+      const int r = bBin ? ReadBinFile(path, buffer, sizeof buffer, &n)
+                         : ReadHexFile(path, buffer, sizeof buffer, &n);
+      ::_exit(r);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << pszName << " blocked (signal " << WTERMSIG(status) << ")";
+    EXPECT_EQ(WEXITSTATUS(status), kReadCannotOpen) << pszName;
+  }
 }
 
 TEST(ImageFiles, WritersExactBytesAndRoundTrip) {

@@ -279,3 +279,28 @@ TEST(EepromTransfers, ReportIdOffOnALayout2DeviceFailsInTheFirstBusyWait) {
   EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()), 2001);
   EXPECT_EQ(rig.Chip().RegisterReads(0x000B), 0u);
 }
+
+// The transfer length is the image size, not the room the caller gives for
+// the read-back: a verified write never reports success for bytes it did not
+// write, and a short load buffer only receives what fits.
+TEST(EepromTransfers, ShortOrMissingLoadBufferStillWritesAndVerifiesTheWholeImage) {
+  for (size_t nLoadBuffer : {size_t{0}, size_t{16}}) {
+    SCOPED_TRACE(nLoadBuffer);
+    Rig rig(0, 256);
+    auto image = Image(256, 0x3C);
+    std::vector<uint8_t> load(nLoadBuffer + 1, 0xAA);  // one guard byte
+    uint8_t* pLoad = nLoadBuffer == 0 ? nullptr : load.data();
+    ASSERT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), pLoad, nLoadBuffer), 0);
+    EXPECT_EQ(rig.Chip().Eeprom(), image);
+    EXPECT_EQ(rig.pProcedure->GetTransferLength(), 256u);
+    EXPECT_TRUE(std::equal(load.begin(), load.begin() + nLoadBuffer, image.begin()));
+    EXPECT_EQ(load[nLoadBuffer], 0xAA);
+
+    // A read into the short buffer reads the whole EEPROM and keeps what fits.
+    std::fill(load.begin(), load.end(), 0xAA);
+    ASSERT_EQ(rig.pProcedure->ReadDataFromEEPROM(pLoad, nLoadBuffer), 0);
+    EXPECT_EQ(rig.pProcedure->GetTransferLength(), 256u);
+    EXPECT_TRUE(std::equal(load.begin(), load.begin() + nLoadBuffer, image.begin()));
+    EXPECT_EQ(load[nLoadBuffer], 0xAA);
+  }
+}

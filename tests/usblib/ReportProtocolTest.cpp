@@ -213,12 +213,47 @@ TEST(Probe, FindsTheLayoutInProbeOrder) {
     uint16_t wChipId = 0;
     uint8_t btFlag = 0xEE;
     uint32_t dwLength = 0;
+    qrt::diag::CTraceCapture trace;
     EXPECT_EQ(hid.GetChipInformation(kVid, kPid, wChipId, btFlag, dwLength), 0);
     EXPECT_EQ(wChipId, 0x8042);
     EXPECT_EQ(btFlag, c.btFlag);
     EXPECT_EQ(dwLength, c.dwLength);
+    // The attempts before the answering one were made, in probe order: the
+    // first chip-id request of each (traced before it is sent, also when the
+    // collection refuses it), and none after the answer.
+    const char* kFirstRequest[] = {"Set output report = 00 60 F2 7F 10 \n",
+                                   "Set output report = 01 F2 7F 00 00 00 00 80 \n",
+                                   "Set output report = 01 F2 7F 90 \n"};
+    const size_t nAttempts = c.nLayout == 0 ? 1 : (c.nLayout == 2 ? 2 : 3);
+    size_t nAt = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      const size_t nFound = trace.Text().find(kFirstRequest[i]);
+      if (i < nAttempts) {
+        ASSERT_NE(nFound, std::string::npos) << i << "\n" << trace.Text();
+        EXPECT_GE(nFound, nAt) << "attempt " << i << " out of order\n" << trace.Text();
+        nAt = nFound;
+      } else {
+        EXPECT_EQ(nFound, std::string::npos) << "attempt " << i << " after the answer";
+      }
+    }
     EXPECT_EQ(hid.ProbeDevice(kVid, kPid), 1);
   }
+}
+
+// A pair whose chip answers both in 8-byte and in 4-byte reports (two chips
+// behind one VID/PID) is reported with the layout probed first: 8 bytes.
+TEST(Probe, TheEightByteAttemptComesBeforeTheFourByteOne) {
+  CSimPlatform platform;
+  platform.AddDevice(SimDevice(kVid, kPid, 1));
+  platform.AddDevice(SimDevice(kVid, kPid, 2));
+  CUsbHidMgr hid(platform);
+  uint16_t wChipId = 0;
+  uint8_t btFlag = 0;
+  uint32_t dwLength = 0;
+  ASSERT_EQ(hid.GetChipInformation(kVid, kPid, wChipId, btFlag, dwLength), 0);
+  EXPECT_EQ(dwLength, 8u);
+  EXPECT_EQ(btFlag, 1);
+  EXPECT_EQ(platform.Chip(0).OutputReportCount(), 0u) << "the 4-byte chip was asked";
 }
 
 TEST(Probe, ChipWithoutTheMakersIdDoesNotAnswerAndOutputsStay) {
