@@ -9,7 +9,7 @@
 #include "LinuxHidPlatform.h"
 #endif
 #include "RomDataMgr.h"
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 #include "SimPlatform.h"
 #include "Trace.h"
 

@@ -23,7 +23,7 @@
 #include "LinuxHidPlatform.h"
 #endif
 #include "NamedMutex.h"
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 #include "SimPlatform.h"
 #include "Usb42xxMgr.h"
 

@@ -9,7 +9,7 @@
 #include "AppFont.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 #include "WindowFixture.h"
 #include "ui_UReadEEPROMForm.h"
 

@@ -14,7 +14,7 @@
 #include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 #include "WindowFixture.h"
 #include "ui_UReadEEPROMForm.h"
 

@@ -6,7 +6,7 @@
 
 #include "../usblib/SimTestSupport.h"
 #include "SimChip.h"
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 
 using namespace qrt::sim;
 using Bytes = std::vector<uint8_t>;

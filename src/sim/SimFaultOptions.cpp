@@ -1,4 +1,4 @@
-#include "SimFaultSpec.h"
+#include "SimFaultOptions.h"
 
 #include <cerrno>
 #include <cstdlib>
