@@ -103,6 +103,14 @@ class MainFormTest : public QObject {
     QCOMPARE(QString::fromUtf8(MessageText(0, 68)), QString("确认"));
     QCOMPARE(QString::fromUtf8(MessageText(1, 71)),
              QString("There is not enough code size to create new AGC, Do you need more size ?"));
+    // The full-EEPROM row beside the code-size question, in both languages.
+    for (int nLanguage = 0; nLanguage < 2; ++nLanguage) {
+      const QString szFull = QString::fromUtf8(MessageText(nLanguage, MSG_NO_ROOM_FOR_AGC));
+      QVERIFY(szFull.contains("AGC/IR"));
+      QVERIFY(szFull.contains("24C16"));
+      QVERIFY(szFull != QString::fromUtf8(MessageText(nLanguage, MSG_AGC_MORE_SIZE)));
+    }
+    QVERIFY(QString::fromUtf8(MessageText(0, 73)) != QString::fromUtf8(MessageText(1, 73)));
     QCOMPARE(QString::fromUtf8(MessageText(0, 43)), QString::fromUtf8(MessageText(0, 48)));
     QCOMPARE(QString::fromUtf8(MessageText(1, 60)), QString::fromUtf8(MessageText(1, 21)));
     for (int nLanguage = 0; nLanguage < 2; ++nLanguage) {

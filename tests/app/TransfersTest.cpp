@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
+#include "SampleImages.h"
 #include "SimFaultOptions.h"
 #include "WindowFixture.h"
 #include "ui_UReadEEPROMForm.h"
@@ -45,6 +48,19 @@ std::function<int(QDialog*)> PickSize(int nItem) {
   };
 }
 
+int SizeItem(uint32_t dwSize) {
+  switch (dwSize) {
+    case 512:
+      return 1;
+    case 1024:
+      return 2;
+    case 2048:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
 QColor BaseColour(QLineEdit* pEdit) {
   return pEdit->palette().color(QPalette::Base);
 }
@@ -56,6 +72,7 @@ class TransfersTest : public QObject {
 
  private:
   std::unique_ptr<CWindowFixture> m_p;
+  QTemporaryDir m_Dir;
   Ui::TMainForm* F() { return m_p->F(); }
   qrt::sim::CSimChip& Chip() { return m_p->Sim.Chip(0); }
 
@@ -82,6 +99,34 @@ class TransfersTest : public QObject {
     size_t nSize = 0;
     m_p->pForm->Session().BuildOutputImage(btOut, &nSize);
     return std::vector<uint8_t>(btOut, btOut + nSize);
+  }
+
+  // Brings an image into the window the way a user does: from a .bin file,
+  // or by reading the simulated EEPROM (which then holds the image).
+  void LoadImage(const std::vector<uint8_t>& image, bool bFromEeprom) {
+    if (bFromEeprom) {
+      Chip().SetEepromContents(image.data(), image.size());
+      m_p->Ui.fnModal = PickSize(SizeItem(static_cast<uint32_t>(image.size())));
+      F()->ReadEEPROMBitBtn->click();
+      QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("成功"));
+    } else {
+      QFile file(m_Dir.filePath("image.bin"));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QCOMPARE(file.write(reinterpret_cast<const char*>(image.data()), qint64(image.size())),
+               qint64(image.size()));
+      file.close();
+      FILE_DIALOG_RESULT chosen;
+      chosen.bAccepted = true;
+      chosen.szPath = file.fileName();
+      m_p->Ui.qFiles.push_back(chosen);
+      F()->LoadFileBitBtn->click();
+    }
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), uint32_t(image.size()));
+  }
+
+  // The boxes that showed one table message.
+  int CountBoxes(int nMessage) const {
+    return int(m_p->Ui.Texts().count(QString::fromUtf8(MessageText(0, nMessage))));
   }
 
  private slots:
@@ -333,6 +378,146 @@ class TransfersTest : public QObject {
     QVERIFY(!F()->AGCIRBankCheckBox->isChecked());
     QVERIFY(!m_p->pForm->Session().AgcIrMgr().IsPresent());
     QCOMPARE(m_p->pForm->Session().GetRomSize(), 256u);
+  }
+
+  // Adding the AGC/IR bank to a loaded image whose EQ banks already take
+  // nEq * 16 bytes behind the header.
+  void AgcBankCodeSizeCheck_data() {
+    QTest::addColumn<bool>("bFromEeprom");
+    QTest::addColumn<uint>("dwSize");
+    QTest::addColumn<int>("nEq");
+    QTest::addColumn<int>("nAnswer");   // to the code-size question; 0 = none queued
+    QTest::addColumn<int>("nMessage");  // box the click shows; 0 = none
+    QTest::addColumn<bool>("bAdded");
+    QTest::addColumn<uint>("dwSizeAfter");
+    // 512: room while u + 32 <= 256.
+    QTest::newRow("512 file, 224 bytes") << false << 512u << 14 << 0 << 0 << true << 512u;
+    QTest::newRow("512 read, 224 bytes") << true << 512u << 14 << 0 << 0 << true << 512u;
+    QTest::newRow("512 file, 240 bytes, OK") << false << 512u << 15 << kIdOk << 71 << true << 1024u;
+    QTest::newRow("512 read, 240 bytes, OK") << true << 512u << 15 << kIdOk << 71 << true << 1024u;
+    QTest::newRow("512 file, 240 bytes, Cancel")
+        << false << 512u << 15 << kIdCancel << 71 << false << 512u;
+    QTest::newRow("512 read, 240 bytes, Cancel")
+        << true << 512u << 15 << kIdCancel << 71 << false << 512u;
+    // 1024: room while u + 32 <= 768.
+    QTest::newRow("1024 file, 736 bytes") << false << 1024u << 46 << 0 << 0 << true << 1024u;
+    QTest::newRow("1024 file, 752 bytes, OK")
+        << false << 1024u << 47 << kIdOk << 71 << true << 2048u;
+    // 2048: the banks may fill the 24C16; beyond it there is nothing to offer.
+    QTest::newRow("2048 file, 1760 bytes") << false << 2048u << 110 << 0 << 0 << true << 2048u;
+    QTest::newRow("2048 file, 1776 bytes")
+        << false << 2048u << 111 << kIdOk << 73 << false << 2048u;
+    QTest::newRow("2048 read, 1776 bytes") << true << 2048u << 111 << kIdOk << 73 << false << 2048u;
+  }
+
+  void AgcBankCodeSizeCheck() {
+    QFETCH(bool, bFromEeprom);
+    QFETCH(uint, dwSize);
+    QFETCH(int, nEq);
+    QFETCH(int, nAnswer);
+    QFETCH(int, nMessage);
+    QFETCH(bool, bAdded);
+    QFETCH(uint, dwSizeAfter);
+    MakeFixture(dwSize);
+    qrt::test::CBankLayout layout;
+    layout.nEq = nEq;
+    layout.nSize = dwSize;
+    LoadImage(qrt::test::ImageWithBanks(layout), bFromEeprom);
+    QCOMPARE(m_p->pForm->Session().EQGainMgr().GetCount(), nEq);
+    QVERIFY(!F()->AGCIRBankCheckBox->isChecked());
+    QVERIFY(F()->AGCIRBankCheckBox->isEnabled());
+
+    const size_t nBoxes = m_p->Ui.vBoxes.size();
+    if (nAnswer != 0) m_p->Ui.qAnswers.push_back(nAnswer);
+    F()->AGCIRBankCheckBox->click();
+    QCOMPARE(m_p->Ui.vBoxes.size(), nBoxes + (nMessage ? 1 : 0));
+    if (nMessage != 0) {
+      QCOMPARE(m_p->Ui.vBoxes.back().szText, QString::fromUtf8(MessageText(0, nMessage)));
+      QCOMPARE(m_p->Ui.vBoxes.back().bOkCancel, nMessage == 71);
+    }
+    QCOMPARE(F()->AGCIRBankCheckBox->isChecked(), bAdded);
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().IsPresent(), bAdded ? 1 : 0);
+    QCOMPARE(m_p->pForm->Session().GetRomSize(), dwSizeAfter);
+    QLineEdit* pShown = bFromEeprom ? F()->ReadRomSizeEdit : F()->ReadFileSizeEdit;
+    QCOMPARE(pShown->text(), QString::fromLatin1(qrt::image::EepromTypeText(dwSizeAfter)));
+
+    // The image built now: the new bank at 256, the EQ banks behind it.
+    const std::vector<uint8_t> built = BuiltImage();
+    QCOMPARE(built.size(), size_t(dwSizeAfter));
+    const size_t nEqAt = bAdded ? 288 : 256;
+    QCOMPARE(int(built[0x8E] & 0x3F), int(nEqAt / 16));
+    QCOMPARE(bool(built[0x8F] & 0x10), bAdded);
+    if (bAdded) {
+      const uint8_t* pBank = built.data() + 256;
+      QVERIFY(std::equal(pBank, pBank + 32, CAgcIrMgr::s_btDefaultBank));
+    }
+    for (const int i : {0, nEq - 1}) {  // the first and the last EQ bank
+      const std::vector<uint8_t> bank = qrt::test::SampleEqBank(i, i == nEq - 1);
+      QVERIFY2(std::equal(bank.begin(), bank.end(), built.begin() + long(nEqAt + 16 * size_t(i))),
+               qPrintable(QString("EQ bank %1").arg(i)));
+    }
+    QVERIFY(std::all_of(built.begin() + long(nEqAt + 16 * size_t(nEq)), built.end(),
+                        [](uint8_t bt) { return bt == 0xFF; }));
+  }
+
+  // An image with one I2C initialisation bank and the AGC/IR bank (and EQ
+  // banks behind): the bank comes in locked and goes out as it was read.
+  void LoadedI2CAndAgcBanksKeepBytes_data() {
+    QTest::addColumn<bool>("bFromEeprom");
+    QTest::addColumn<int>("nEq");
+    QTest::newRow("file") << false << 0;
+    QTest::newRow("file with EQ banks") << false << 2;
+    QTest::newRow("EEPROM read") << true << 0;
+    QTest::newRow("EEPROM read with EQ banks") << true << 2;
+  }
+
+  void LoadedI2CAndAgcBanksKeepBytes() {
+    QFETCH(bool, bFromEeprom);
+    QFETCH(int, nEq);
+    MakeFixture(512);
+    qrt::test::CBankLayout layout;
+    layout.nI2C = 1;
+    layout.bAgc = true;
+    layout.nEq = nEq;
+    layout.nSize = 512;
+    const std::vector<uint8_t> image = qrt::test::ImageWithBanks(layout);
+    m_p->Ui.qAnswers.push_back(kIdCancel);  // would drop the bank if asked
+    LoadImage(image, bFromEeprom);
+    QCOMPARE(CountBoxes(71), 0);
+    QCOMPARE(m_p->Ui.vBoxes.size(), size_t(bFromEeprom ? 1 : 0));  // the read's OK box
+    QVERIFY(F()->AGCIRBankCheckBox->isChecked());
+    QVERIFY(!F()->AGCIRBankCheckBox->isEnabled());
+    QVERIFY(F()->IREnableCheckBox->isChecked());
+    QCOMPARE(F()->NECIRGPONUMEdit->text(), QString("5"));
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().IsPresent(), 1);
+    QCOMPARE(m_p->pForm->Session().ReadAGCFromOutSide(), 1);
+    QCOMPARE(m_p->pForm->Session().I2CInitMgr().GetCount(), 1);
+    // A program change cannot remove the bank either while the I2C bank
+    // precedes it.
+    F()->AGCIRBankCheckBox->setChecked(false);
+    QVERIFY(F()->AGCIRBankCheckBox->isChecked());
+    QCOMPARE(m_p->pForm->Session().AgcIrMgr().IsPresent(), 1);
+
+    std::vector<uint8_t> expected = qrt::test::SampleAgcBank();
+    expected[5] &= 0xFC;
+    expected[7] &= 0xFC;
+    expected[10] &= 0x3F;
+    expected[31] |= 0x7F;
+    const std::vector<uint8_t> built = BuiltImage();
+    QCOMPARE(built.size(), size_t(512));
+    const std::vector<uint8_t> i2c = qrt::test::SampleI2CBank(0);
+    QVERIFY(std::equal(i2c.begin(), i2c.end(), built.begin() + 256));
+    QCOMPARE(std::vector<uint8_t>(built.begin() + 288, built.begin() + 320), expected);
+    QCOMPARE(int(built[0x8F] & 0x90), 0x90);
+    QCOMPARE(int(built[0x8E] & 0x3F), 320 / 16);
+    for (int i = 0; i < nEq; ++i) {
+      const std::vector<uint8_t> bank = qrt::test::SampleEqBank(i, i == nEq - 1);
+      QVERIFY(std::equal(bank.begin(), bank.end(), built.begin() + 320 + 16 * i));
+    }
+    // The same bytes reach the EEPROM.
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+    QVERIFY(std::equal(built.begin(), built.end(), Chip().Eeprom().begin()));
   }
 
   void LogFilesOfReadAndWrites() {
