@@ -384,6 +384,45 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
   }
 }
 
+// The steps every transfer command shares: platform and facade, the device,
+// the progress observer, the procedure with the command's timing, and a load
+// buffer that is 0xFF beyond what was read.
+class CTransferRun {
+ public:
+  CTransferRun(CCliContext& ctx, const CDeviceOptions& o) : m_Session(ctx, o), m_Observer(ctx) {}
+
+  // False (message written) when the device or the options do not allow it.
+  bool Start(uint32_t dwRomSize) {
+    if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
+    m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
+    return m_pProcedure != nullptr;
+  }
+
+  int Read() {
+    int r = m_pProcedure->ReadDataFromEEPROM(m_vLoad.data(), m_vLoad.size());
+    m_Observer.EndBar();
+    return r;
+  }
+
+  int Write(const uint8_t* pImage, size_t nSize) {
+    int r = m_pProcedure->WriteDataToEEPROM(pImage, nSize, m_vLoad.data(), m_vLoad.size());
+    m_Observer.EndBar();
+    return r;
+  }
+
+  CEepromProcedure& Procedure() { return *m_pProcedure; }
+  const std::vector<uint8_t>& Load() const { return m_vLoad; }
+  std::string Device() const { return Pair(m_wVid, m_wPid); }
+
+ private:
+  CDeviceSession m_Session;
+  CCliObserver m_Observer;
+  std::unique_ptr<CEepromProcedure> m_pProcedure;
+  std::vector<uint8_t> m_vLoad = std::vector<uint8_t>(kRomBufferSize, 0xFF);
+  uint16_t m_wVid = 0;
+  uint16_t m_wPid = 0;
+};
+
 void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
              const std::string& szOut) {
   uint32_t dwSize = RomSizeFromEepromType(szType);
@@ -395,15 +434,10 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     ctx.Fail(szOut + ": the output name needs .bin or .hex");
     return;
   }
-  CDeviceSession session(ctx, o);
-  uint16_t wVid = 0, wPid = 0;
-  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
-  CCliObserver observer(ctx);
-  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, dwSize);
-  if (!pProcedure) return;
-  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
-  int r = pProcedure->ReadDataFromEEPROM(load.data(), load.size());
-  observer.EndBar();
+  CTransferRun run(ctx, o);
+  if (!run.Start(dwSize)) return;
+  int r = run.Read();
+  const std::vector<uint8_t>& load = run.Load();
   if (r != 0) {
     ctx.Fail("read failed: code " + std::to_string(r));
     return;
@@ -417,8 +451,8 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     return;
   }
   if (!WriteImageBytes(ctx, szOut, load.data(), dwSize)) return;
-  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from "
-          << Pair(wVid, wPid) << " into " << szOut << '\n';
+  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from " << run.Device()
+          << " into " << szOut << '\n';
 }
 
 // Loads FILE like a file load and builds the output image like the window's
@@ -457,30 +491,25 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CDeviceSession session(ctx, o);
-  uint16_t wVid = 0, wPid = 0;
-  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
-  CCliObserver observer(ctx);
-  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, static_cast<uint32_t>(nSize));
-  if (!pProcedure) return;
-  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
-  int r = pProcedure->WriteDataToEEPROM(image, nSize, load.data(), load.size());
-  observer.EndBar();
-  int nCode = pProcedure->GetLastCode();
+  CTransferRun run(ctx, o);
+  if (!run.Start(static_cast<uint32_t>(nSize))) return;
+  int r = run.Write(image, nSize);
+  const std::vector<uint8_t>& load = run.Load();
+  int nCode = run.Procedure().GetLastCode();
   if (r == 1) {
     ctx.Fail("write failed: code " + std::to_string(nCode));
   } else if (r == 2 && nCode != 0) {
     ctx.Fail("verify failed: read-back code " + std::to_string(nCode));
   } else if (r == 2) {
     char sz[96];
-    int nAt = pProcedure->GetFirstMismatch();
+    int nAt = run.Procedure().GetFirstMismatch();
     std::snprintf(sz, sizeof(sz),
                   "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
                   image[nAt], load[static_cast<size_t>(nAt)]);
     ctx.Fail(sz);
   } else {
     ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-            << ") to " << Pair(wVid, wPid) << ", verified\n";
+            << ") to " << run.Device() << ", verified\n";
   }
 }
 
@@ -489,15 +518,10 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CDeviceSession session(ctx, o);
-  uint16_t wVid = 0, wPid = 0;
-  if (!session.Open() || !session.SelectDevice(wVid, wPid)) return;
-  CCliObserver observer(ctx);
-  auto pProcedure = session.MakeProcedure(observer, wVid, wPid, static_cast<uint32_t>(nSize));
-  if (!pProcedure) return;
-  std::vector<uint8_t> load(kRomBufferSize, 0xFF);
-  int r = pProcedure->ReadDataFromEEPROM(load.data(), load.size());
-  observer.EndBar();
+  CTransferRun run(ctx, o);
+  if (!run.Start(static_cast<uint32_t>(nSize))) return;
+  int r = run.Read();
+  const std::vector<uint8_t>& load = run.Load();
   if (r != 0) {
     ctx.Fail("verify failed: read code " + std::to_string(r));
     return;
@@ -513,7 +537,7 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
     }
   }
   ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-          << ") on " << Pair(wVid, wPid) << '\n';
+          << ") on " << run.Device() << '\n';
 }
 
 }  // namespace
