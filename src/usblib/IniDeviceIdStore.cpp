@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -41,6 +42,19 @@ int ReadChar(SParse& parse) {
   return c;
 }
 
+// A header line libinih refuses: no ']' before the end of the line or before
+// an inline comment (';' after a blank). libinih reports it and keeps the
+// section before, so the values after it would join that section.
+bool IsBrokenSectionHeader(const char* pszHeader) {
+  bool bWasSpace = false;
+  for (const char* p = pszHeader + 1; *p != '\0'; ++p) {
+    if (*p == ']') return false;
+    if (bWasSpace && *p == ';') return true;
+    bWasSpace = std::isspace(static_cast<unsigned char>(*p)) != 0;
+  }
+  return true;
+}
+
 // libinih's reader: one line into str (at most num - 1 characters with the
 // line feed). libinih would parse the rest of an over-long line as a line of
 // its own, so the rest is skipped here and the line is flagged: the handler
@@ -73,15 +87,19 @@ char* ReadLine(char* str, int num, void* stream) {
     }
   }
   str[n] = '\0';
-  if (!parse.bLineDamaged) return str;
-
-  // A cut section header would leave the values after it in the section
-  // before; make it a section no group has. Other cut lines need no change:
-  // the flag marks the value libinih hands over for them.
-  size_t start = std::strspn(str, " \t\r\n\v\f");
+  // A header line is always a header: libinih would take an indented one
+  // for the continuation of the value before and keep its section, and a
+  // cut or malformed one for an error and keep its section too; either way
+  // the values after it would join the group before. A broken header
+  // becomes a section no group has. Other cut lines need no change: the flag
+  // marks the value libinih hands over for them.
+  const size_t start = std::strspn(str, " \t\r\n\v\f");
   if (str[start] != '[') return str;
-  // One blank keeps an indented line a continuation for libinih.
-  std::strcpy(str, start > 0 ? " []\n" : "[]\n");
+  if (parse.bLineDamaged || IsBrokenSectionHeader(str + start)) {
+    std::strcpy(str, "[]\n");
+  } else if (start > 0) {
+    std::memmove(str, str + start, n - start + 1);
+  }
   return str;
 }
 

@@ -239,6 +239,17 @@ TEST(IniDeviceIdStore, GroupDoesNotOpenWithoutFileOrSection) {
   std::string value;
   EXPECT_TRUE(store2.ReadValue(kAudio, "1", value));
   EXPECT_FALSE(store2.ReadValue(kAudio, "2", value));
+  // Nor does a header that libinih cannot read; a good header after it
+  // starts a group again.
+  for (const char* pszHeader : {"[broken", "[broken ;]", "  [broken"}) {
+    path = dir.Write("m.ini", std::string("[") + kAudio + "]\n1 = a\n" + pszHeader +
+                                  "\n2 = b\n[" + kAudio + "]\n3 = c\n");
+    CIniDeviceIdStore store3(path);
+    ASSERT_TRUE(store3.OpenGroup(kAudio)) << pszHeader;
+    EXPECT_TRUE(store3.ReadValue(kAudio, "1", value)) << pszHeader;
+    EXPECT_FALSE(store3.ReadValue(kAudio, "2", value)) << pszHeader;
+    EXPECT_TRUE(store3.ReadValue(kAudio, "3", value)) << pszHeader;
+  }
 }
 
 // --- CDeviceIdMgr ---------------------------------------------------------
