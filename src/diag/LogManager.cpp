@@ -120,10 +120,14 @@ std::string CLogManager::LineText(int nCode, int nValue) {
 }
 
 void CLogManager::WriteLine(int nCode, int nValue) {
+  WriteText(LineText(nCode, nValue));
+}
+
+void CLogManager::WriteText(const std::string& szText) {
   if (m_pFile == nullptr) return;
   SLocalTime t = m_fnClock();
   std::string line = Format("%.2d:%.2d:%.2d    ", t.nHour, t.nMinute, t.nSecond);
-  line += LineText(nCode, nValue);
+  line += szText;
   line += "\r\n";
   std::fwrite(line.data(), 1, line.size(), m_pFile);
   std::fflush(m_pFile);

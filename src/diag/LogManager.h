@@ -55,6 +55,8 @@ class CLogManager {
 
   // Appends "hh:mm:ss    <text of code>\r\n". Nothing happens while closed.
   void WriteLine(int nCode, int nValue = 0);
+  // The same with a text of its own (what a failed write left behind).
+  void WriteText(const std::string& szText);
 
   void Close();
 

@@ -46,7 +46,57 @@ void CopyToLoadBuffer(const std::vector<uint8_t>& vData, size_t nLength, uint8_t
   std::copy(vData.begin(), vData.begin() + static_cast<std::ptrdiff_t>(n), pLoadBuffer);
 }
 
+// Whether WriteI2C, failing with nCode inside a unit, may have started that
+// unit's EEPROM write. Only two steps of a unit come at or after the
+// command register write that starts it: that write (+7000, sub-codes 3 and
+// 4: one of its reports failed and may still have arrived) and the busy wait
+// after it (+8000, busy-wait sub-codes 1, -1, 2). Every other step of the
+// code table comes before, so the unit's bytes are still the old ones. A
+// code outside the table counts as started.
+bool UnitMayHaveStarted(int nCode) {
+  const int nStage = (nCode + 500) / 1000 * 1000;  // 6999 is stage 7000, sub-code -1
+  const int nSub = nCode - nStage;
+  if (nStage == 7000) return nSub == 3 || nSub == 4;
+  if (nStage == 8000) return nSub == 1 || nSub == 2 || nSub == -1;
+  return nStage < 0 || nStage > 9000 || nSub < -1 || nSub > 4;
+}
+
+std::string Range(const char* pszOne, const char* pszMany, size_t nFrom, size_t nCount) {
+  char sz[64];
+  if (nCount == 1) {
+    std::snprintf(sz, sizeof(sz), pszOne, static_cast<unsigned>(nFrom));
+  } else {
+    std::snprintf(sz, sizeof(sz), pszMany, static_cast<unsigned>(nFrom),
+                  static_cast<unsigned>(nFrom + nCount - 1));
+  }
+  return sz;
+}
+
 }  // namespace
+
+std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
+  using EKind = EEPROM_WRITE_STATE::EKind;
+  switch (state.eKind) {
+    case EKind::kVerified:
+      return {};
+    case EKind::kCompareFailed:
+      return "the EEPROM holds the new image except where the comparison failed";
+    case EKind::kUnknown:
+      return "the EEPROM is in an unknown state";
+    case EKind::kPartial:
+      break;
+  }
+  if (state.nNew == 0 && state.nUnknown == 0) return "the EEPROM is unchanged";
+  std::string szText;
+  if (state.nNew > 0) szText = Range("byte 0x%04X is new", "bytes 0x%04X-0x%04X are new", 0, state.nNew);
+  if (state.nUnknown > 0) {
+    if (!szText.empty()) szText += ", ";
+    szText += Range("byte 0x%04X is unknown", "bytes 0x%04X-0x%04X are unknown", state.nNew,
+                    state.nUnknown);
+  }
+  if (state.nNew + state.nUnknown < state.nLength) szText += ", the rest is unchanged";
+  return szText;
+}
 
 CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
     : m_Mgr(mgr), m_Observer(observer) {}
@@ -181,6 +231,7 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
+  m_WriteState = EEPROM_WRITE_STATE{};
   uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
   SelectActiveDevice();
@@ -220,17 +271,29 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, dwReadSleepTime,
                 m_Settings.m_bReportId);
 
-  I2C_PROGRESS_CALLBACK fnWrite = [this](uint16_t wTotal, uint16_t wDone) {
+  // WriteI2C reports a unit (one byte) after its write has completed, so
+  // the bytes before the unit in flight at a failure are surely new.
+  constexpr size_t kWriteUnit = 1;
+  size_t nWriteDone = 0;
+  I2C_PROGRESS_CALLBACK fnWrite = [this, &nWriteDone](uint16_t wTotal, uint16_t wDone) {
+    nWriteDone = size_t{wDone} + kWriteUnit;
     m_Observer.OnProgress(EEepromProgress::Write, (wDone * 70 + 70) / wTotal);
     return 0;
   };
   int ret = m_Mgr.WriteI2C(wVid, wPid, 1, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut, fnWrite,
                            dwWriteSleepTime, m_Settings.m_bReportId);
+  m_WriteState.nLength = wLength;
   if (ret != 0) {
+    m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kPartial;
+    m_WriteState.nNew = std::min<size_t>(nWriteDone, wLength);
+    if (UnitMayHaveStarted(ret))
+      m_WriteState.nUnknown = std::min(kWriteUnit, wLength - m_WriteState.nNew);
+    const std::string szState = EepromStateText(m_WriteState);
     TraceFormat("WriteI2C fail. ret = %d,\n", ret);
-    m_Observer.OnPlainMessage("Write data to EEPROM failed!");
+    m_Observer.OnPlainMessage("Write data to EEPROM failed!\n" + szState);
     if (bLog) {
       m_Observer.OnLogLine(kLogWriteFail, ret);
+      m_Observer.OnLogText(szState);
       m_Observer.OnLogClose();
     }
     m_nLastCode = ret;
@@ -248,12 +311,16 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
   CopyToLoadBuffer(vReadBack, wLength, pLoadBuffer, nLoadBufferSize);
   if (ret != 0) {
+    // Every byte was sent, but nothing shows that the part kept them.
+    m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kUnknown;
+    const std::string szState = EepromStateText(m_WriteState);
     TraceFormat("ReadEEPROM_Ex fail. ret = %d\n", ret);
     char szText[64];
     std::snprintf(szText, sizeof(szText), "[WriteDataToEEPROM] Read fail. ret = %d", ret);
-    m_Observer.OnPlainMessage(szText);
+    m_Observer.OnPlainMessage(szText + ("\n" + szState));
     if (bLog) {
       m_Observer.OnLogLine(kLogReadFail, ret);
+      m_Observer.OnLogText(szState);
       m_Observer.OnLogClose();
     }
     m_nLastCode = ret;
@@ -271,9 +338,11 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     return 0;
   }
   m_nFirstMismatch = static_cast<int>(mismatch.first - vReadBack.begin());
+  m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kCompareFailed;
   Trace("Compare Data FAIL......\n");
   if (bLog) {
     m_Observer.OnLogLine(kLogCompareError, 0);
+    m_Observer.OnLogText(EepromStateText(m_WriteState));
     m_Observer.OnLogClose();
   }
   return 2;

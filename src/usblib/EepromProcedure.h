@@ -32,6 +32,26 @@ struct EEPROM_TRANSFER_SETTINGS {
 
 enum class EEepromProgress { Read, Write, Verify, Probe };
 
+// What the EEPROM holds after a write, as far as the procedure can know it.
+struct EEPROM_WRITE_STATE {
+  enum class EKind {
+    kVerified,       // the whole image, read back and compared (also: no write yet)
+    kPartial,        // the write stopped: see nNew and nUnknown
+    kCompareFailed,  // the whole image, except where the read-back differed
+    kUnknown,        // written, but the read-back failed
+  };
+  EKind eKind = EKind::kVerified;
+  size_t nLength = 0;   // bytes the write was to cover
+  size_t nNew = 0;      // kPartial: bytes 0..nNew-1 are new
+  size_t nUnknown = 0;  // kPartial: the nUnknown bytes after them may or may
+                        // not be; every byte after those is unchanged
+};
+
+// One line for the user: "bytes 0x0000-0x00D7 are new, the rest is
+// unchanged", "the EEPROM holds the new image except where the comparison
+// failed", "the EEPROM is in an unknown state", ...; empty for kVerified.
+std::string EepromStateText(const EEPROM_WRITE_STATE& state);
+
 class IEepromObserver {
  public:
   virtual ~IEepromObserver() = default;
@@ -51,6 +71,8 @@ class IEepromObserver {
   // log closed.
   virtual void OnLogOpen() {}
   virtual void OnLogLine(int /*nCode*/, int /*nValue*/) {}
+  // A free text line (what a failed write left in the EEPROM).
+  virtual void OnLogText(const std::string& /*szText*/) {}
   virtual void OnLogClose() {}
   virtual void OnDumpReadData(const uint8_t* /*pData*/, size_t /*nSize*/) {}
   virtual void OnDumpCompareData(const uint8_t* /*pRead*/, const uint8_t* /*pWritten*/,
@@ -77,7 +99,8 @@ class CEepromProcedure {
   // beyond nImageSize), reads them back and compares them all; pLoadBuffer
   // (may be null) receives the read-back as a read fills it.
   // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
-  // failed or differs. GetLastCode() then tells which.
+  // failed or differs. GetLastCode() then tells which, GetWriteState() what
+  // the EEPROM now holds; a failure's plain message and log carry that too.
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
                         size_t nLoadBufferSize);
 
@@ -97,6 +120,8 @@ class CEepromProcedure {
   int GetFirstMismatch() const { return m_nFirstMismatch; }
   // Bytes transferred by the last procedure (m_dwRomSize, at most 4096).
   size_t GetTransferLength() const { return m_nTransferLength; }
+  // What the EEPROM holds after the last WriteDataToEEPROM.
+  const EEPROM_WRITE_STATE& GetWriteState() const { return m_WriteState; }
 
  private:
   size_t TransferLength() const;
@@ -111,6 +136,7 @@ class CEepromProcedure {
   int m_nLastCode = 0;
   int m_nFirstMismatch = -1;
   size_t m_nTransferLength = 0;
+  EEPROM_WRITE_STATE m_WriteState;
 };
 
 }  // namespace USB42XX_MGR

@@ -30,6 +30,7 @@ class CRecordingObserver : public IEepromObserver {
   void OnLogLine(int nCode, int nValue) override {
     vLog.push_back(std::to_string(nCode) + "=" + std::to_string(nValue));
   }
+  void OnLogText(const std::string& szText) override { vLog.push_back(szText); }
   void OnLogClose() override { vLog.push_back("close"); }
   void OnDumpReadData(const uint8_t*, size_t nSize) override {
     vLog.push_back("dumpread " + std::to_string(nSize));
@@ -178,8 +179,10 @@ TEST(EepromTransfers, BitFlipFailsTheComparison) {
   EXPECT_EQ(rig.pProcedure->GetFirstMismatch(), 0x1F3);
   EXPECT_EQ(rig.loadBuffer[0x1F3], image[0x1F3] ^ 0x10);
   EXPECT_TRUE(rig.observer.vMessages.empty()) << "a difference shows no message";
-  ASSERT_GE(rig.observer.vLog.size(), 3u);
-  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2], "10=0");
+  ASSERT_GE(rig.observer.vLog.size(), 4u);
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 3], "10=0");
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2],
+            "the EEPROM holds the new image except where the comparison failed");
 }
 
 TEST(EepromTransfers, WriteDelayShorterThanTheWriteCycleFailsVerification) {
@@ -209,7 +212,8 @@ TEST(EepromTransfers, UnplugMidTransferFailsWithACode) {
       r = rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
                                             rig.loadBuffer.size());
       EXPECT_EQ(r, 1);
-      EXPECT_EQ(rig.observer.vMessages.back(), "Write data to EEPROM failed!");
+      EXPECT_EQ(rig.observer.vMessages.back().rfind("Write data to EEPROM failed!\nbytes 0x0000-", 0),
+                0u);
     } else {
       r = rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size());
       EXPECT_EQ(rig.observer.vMessages.back(), "Load data from EEPROM failed!");
@@ -246,10 +250,12 @@ TEST(EepromTransfers, ReadBackFailureIsReportedWithItsCode) {
             2);
   int nCode = rig.pProcedure->GetLastCode();
   EXPECT_GT(nCode, 5000);
-  EXPECT_EQ(rig.observer.vMessages.back(),
-            "[WriteDataToEEPROM] Read fail. ret = " + std::to_string(nCode));
-  ASSERT_GE(rig.observer.vLog.size(), 2u);
-  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2], "8=" + std::to_string(nCode));
+  EXPECT_EQ(rig.observer.vMessages.back(), "[WriteDataToEEPROM] Read fail. ret = " +
+                                               std::to_string(nCode) +
+                                               "\nthe EEPROM is in an unknown state");
+  ASSERT_GE(rig.observer.vLog.size(), 3u);
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 3], "8=" + std::to_string(nCode));
+  EXPECT_EQ(rig.observer.vLog[rig.observer.vLog.size() - 2], "the EEPROM is in an unknown state");
   EXPECT_EQ(rig.Chip().PeekRegister(0x0100) & 1, 0);
 }
 
@@ -303,4 +309,78 @@ TEST(EepromTransfers, ShortOrMissingLoadBufferStillWritesAndVerifiesTheWholeImag
     EXPECT_TRUE(std::equal(load.begin(), load.begin() + nLoadBuffer, image.begin()));
     EXPECT_EQ(load[nLoadBuffer], 0xAA);
   }
+}
+
+// A failed write says what the EEPROM now holds, and the claim holds byte for
+// byte whichever output or input report fails: the bytes called new are new,
+// every byte after the one in doubt is the old one.
+TEST(EepromTransfers, AFailedWriteSaysWhatTheEepromHolds) {
+  constexpr size_t kLength = 4;
+  const auto original = Image(256, 0x11);
+  const auto image = Image(kLength, 0xEE);
+  int nSure = 0, nInDoubt = 0;
+  for (uint8_t nLayout : {0, 1, 2}) {
+    uint64_t qwOutputs = 0, qwInputs = 0;
+    {
+      Rig clean(nLayout, 256);
+      clean.pProcedure->Settings().m_dwRomSize = kLength;
+      ASSERT_EQ(clean.pProcedure->WriteDataToEEPROM(image.data(), kLength, nullptr, 0), 0);
+      qwOutputs = clean.Chip().OutputReportCount();
+      qwInputs = clean.Chip().InputReportCount();
+    }
+    for (bool bInput : {false, true}) {
+      for (uint32_t n = 1; n <= (bInput ? qwInputs : qwOutputs); ++n) {
+        SCOPED_TRACE(std::to_string(nLayout) + (bInput ? " input " : " output ") +
+                     std::to_string(n));
+        Rig rig(nLayout, 256);
+        rig.Chip().SetReportLogEnabled(false);
+        rig.Chip().SetEepromContents(original.data(), original.size());
+        rig.pProcedure->Settings().m_dwRomSize = kLength;
+        SIM_FAULTS faults;
+        (bInput ? faults.dwFailInput : faults.dwRefuseOutput) = n;
+        rig.Chip().SetFaults(faults);
+        const int r = rig.pProcedure->WriteDataToEEPROM(image.data(), kLength, nullptr, 0);
+        const EEPROM_WRITE_STATE& state = rig.pProcedure->GetWriteState();
+        const auto& eeprom = rig.Chip().Eeprom();
+        if (r == 0) {
+          EXPECT_EQ(state.eKind, EEPROM_WRITE_STATE::EKind::kVerified);
+          continue;
+        }
+        if (r == 2) {
+          EXPECT_EQ(state.eKind, EEPROM_WRITE_STATE::EKind::kUnknown);
+          continue;
+        }
+        ASSERT_EQ(state.eKind, EEPROM_WRITE_STATE::EKind::kPartial);
+        ASSERT_LE(state.nNew + state.nUnknown, kLength);
+        ASSERT_LE(state.nUnknown, 1u);
+        for (size_t i = 0; i < state.nNew; ++i) EXPECT_EQ(eeprom[i], image[i]) << i;
+        for (size_t i = state.nNew + state.nUnknown; i < eeprom.size(); ++i)
+          ASSERT_EQ(eeprom[i], original[i]) << i;
+        ++(state.nUnknown == 0 ? nSure : nInDoubt);
+        EXPECT_EQ(rig.observer.vMessages.back(),
+                  "Write data to EEPROM failed!\n" + EepromStateText(state));
+      }
+    }
+  }
+  // Both kinds of claim were made: most failing steps leave no doubt.
+  EXPECT_GT(nSure, nInDoubt);
+  EXPECT_GT(nInDoubt, 0);
+}
+
+TEST(EepromTransfers, StateTexts) {
+  using EKind = EEPROM_WRITE_STATE::EKind;
+  const struct {
+    EEPROM_WRITE_STATE state;
+    const char* pszText;
+  } cases[] = {
+      {{EKind::kPartial, 256, 0xD8, 0}, "bytes 0x0000-0x00D7 are new, the rest is unchanged"},
+      {{EKind::kPartial, 256, 0, 0}, "the EEPROM is unchanged"},
+      {{EKind::kPartial, 256, 1, 1}, "byte 0x0000 is new, byte 0x0001 is unknown, the rest is unchanged"},
+      {{EKind::kPartial, 2048, 0x7FF, 1}, "bytes 0x0000-0x07FE are new, byte 0x07FF is unknown"},
+      {{EKind::kCompareFailed, 256, 0, 0},
+       "the EEPROM holds the new image except where the comparison failed"},
+      {{EKind::kUnknown, 256, 0, 0}, "the EEPROM is in an unknown state"},
+      {{EKind::kVerified, 256, 0, 0}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EepromStateText(c.state), c.pszText);
 }
