@@ -191,6 +191,70 @@ int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
   return DecodeHexText(szText, pBuffer, nBufferSize, pnCount);
 }
 
+std::string QuoteText(std::string_view szText) {
+  std::string s = "\"";
+  for (const char ch : szText) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        s += "\\\"";
+        break;
+      case '\\':
+        s += "\\\\";
+        break;
+      case '\n':
+        s += "\\n";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '\t':
+        s += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char sz[8];
+          std::snprintf(sz, sizeof sz, "\\x%.2X", c);
+          s += sz;
+        } else {
+          s.push_back(ch);
+        }
+    }
+  }
+  s += '"';
+  return s;
+}
+
+int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
+                  size_t* pnCount) {
+  switch (GetImageFileTypeByPath(szPath)) {
+    case EImageFileType::kBin:
+      return ReadBinFile(szPath, pBuffer, nBufferSize, pnCount);
+    case EImageFileType::kHex:
+      return ReadHexFile(szPath, pBuffer, nBufferSize, pnCount);
+    case EImageFileType::kUnknown:
+      break;
+  }
+  return kReadUnknownType;
+}
+
+const char* ReadResultText(int nResult) {
+  switch (nResult) {
+    case kReadOk:
+      return "read";
+    case kReadShort:
+      return "short read";
+    case kReadTooLarge:
+      return "image longer than 2048 bytes";
+    case kReadCorrupt:
+      return "not a hex image (a letter G-Z in the text)";
+    case kReadUnknownType:
+      return "the name needs .bin or .hex";
+    default:
+      return "cannot open";
+  }
+}
+
 std::string EncodeHexText(const uint8_t* pData, size_t n) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string s;

@@ -10,6 +10,11 @@
 
 namespace qrt::image {
 
+// A file name (or any outside text) for a one-line message: in double
+// quotes, with control characters, '"' and '\\' written as C escapes, so a
+// line break in a name cannot split the message.
+std::string QuoteText(std::string_view szText);
+
 // Reader results. 0-2 keep the meaning of the chip tool's readers. Both
 // readers take regular files only: anything else (a FIFO, a device node, a
 // folder) is kReadCannotOpen, without waiting on it.
@@ -19,6 +24,7 @@ enum : int {
   kReadShort = 2,     // .bin: fewer bytes read than the file's length
   kReadTooLarge = 3,  // more than 2048 image bytes; nothing copied
   kReadCorrupt = 4,   // .hex: a letter G-Z / g-z
+  kReadUnknownType = 5,  // ReadImageFile: the path names neither .bin nor .hex
 };
 
 // Reads a .bin file into pBuffer (nBufferSize bytes). *pnCount = the file's
@@ -33,6 +39,14 @@ int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
 // buffer) would result or the text is longer than 1 MiB; the buffer is
 // untouched on both.
 int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
+
+// The reader the path's type names (GetImageFileTypeByPath): ReadBinFile or
+// ReadHexFile, kReadUnknownType for neither. Every image file a program
+// reads goes through here.
+int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
+                  size_t* pnCount);
+// A short English text for a reader result ("cannot open", "short read", ...).
+const char* ReadResultText(int nResult);
 
 // The same pairing rules on text in memory (used by ReadHexFile and fuzzing).
 int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);

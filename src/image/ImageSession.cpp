@@ -1,5 +1,6 @@
 #include "ImageSession.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -35,6 +36,9 @@ const char* BuildResultText(EBuildResult r) {
   }
   return "unknown";
 }
+
+const char kBanksBeyondEndText[] =
+    "the header announces banks beyond the end of the image; the image is taken without them";
 
 CCodeSizeOffer CheckAgcIrCodeSize(uint32_t dwReadRomSize, uint32_t u) {
   switch (dwReadRomSize) {
@@ -78,29 +82,50 @@ EApplyResult CImageSession::ApplyLoadedImage(const uint8_t* p, size_t n) {
   m_RomDataMgr.GetGenConfig(&rec);
   m_RecInternalOpt = rec;
   m_RecOriginalOpt = rec;
-  ReadBankArea(m_RomDataMgr.Data(), kRomBufferSize);
+  ReadBankArea(m_RomDataMgr.Data(), kRomBufferSize, n);
   return EApplyResult::kAccepted;
 }
 
-void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize) {
+void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize, size_t nImageSize) {
   // No AGC/IR bank of the previous image survives.
   m_I2CInitMgr.Clear();
   m_EQGainMgr.Clear();
   m_AgcIrMgr.SetPresent(0);
   m_AgcIrMgr.ZeroBank();
   m_bReadAGCFromOutSide = 0;
+  m_bBanksBeyondEnd = false;
+  nImageSize = std::min(nImageSize, nSize);
 
+  // Behind the image's end lies the 0xFF fill, not the image: a bank decoded
+  // from it would be made up (an AGC/IR bank with IR on, an all-0xFF EQ bank)
+  // and written to the EEPROM as if the image had carried it.
   if ((pImage[0x8F] & 0x90) == 0x90) {
     m_I2CInitMgr.Load(pImage, nSize);
     const size_t nAt = 256 + 32 * static_cast<size_t>(m_I2CInitMgr.GetCount());
-    if (nAt + CAgcIrMgr::kBankSize <= nSize) {
+    if (nAt + CAgcIrMgr::kBankSize <= nImageSize) {
       m_AgcIrMgr.Decode(pImage, nAt);
       m_AgcIrMgr.SetPresent(1);
       m_bReadAGCFromOutSide = 1;
+    } else {
+      // The I2C initialisation banks go with the AGC/IR bank that ends their
+      // list: the chip reads neither without the other.
+      m_I2CInitMgr.Clear();
+      m_bBanksBeyondEnd = true;
     }
   }
   qrt::diag::TraceFormat("m_bReadAGCFromOutSide = %d\n", m_bReadAGCFromOutSide);
-  if (pImage[0x8D] & 0x01) m_EQGainMgr.Load(pImage, nSize);
+  if (pImage[0x8D] & 0x01) {
+    m_EQGainMgr.Load(pImage, nSize);
+    const size_t nStart = static_cast<size_t>(pImage[0x8E] & 0x3F) * 16;
+    const size_t nInside = nStart < nImageSize ? (nImageSize - nStart) / 16 : 0;
+    if (static_cast<size_t>(m_EQGainMgr.GetCount()) > nInside) {
+      m_EQGainMgr.KeepFirst(static_cast<int>(nInside));
+      m_bBanksBeyondEnd = true;
+    }
+  }
+  if (m_bBanksBeyondEnd)
+    qrt::diag::TraceFormat("banks beyond the image end (%d bytes) left out\n",
+                           static_cast<int>(nImageSize));
 }
 
 void CImageSession::SetRomSize(uint32_t dwRomSize) {

@@ -35,6 +35,8 @@ enum class EBuildResult {
 // One line of text per result, for messages and the command line.
 const char* ApplyResultText(EApplyResult r);
 const char* BuildResultText(EBuildResult r);
+// The warning for an image accepted without the banks beyond its end.
+extern const char kBanksBeyondEndText[];
 
 // Result of the AGC/IR code-size check when the bank is added.
 struct CCodeSizeOffer {
@@ -54,7 +56,15 @@ class CImageSession {
   // 0xFF (an erased EEPROM). Refused images change nothing. On acceptance the
   // image, both records and the banks are replaced; the image size is NOT
   // changed (callers set it: the file length, or the chosen EEPROM size).
+  // Only banks that lie wholly inside the n bytes are taken; BanksBeyondEnd()
+  // then tells whether the header announced more.
   EApplyResult ApplyLoadedImage(const uint8_t* p, size_t n);
+
+  // True when the last accepted image announced banks that lie (partly)
+  // beyond its end and were left out: the AGC/IR bank with the I2C
+  // initialisation banks before it, or EQ extension banks from the first one
+  // that does not fit.
+  bool BanksBeyondEnd() const { return m_bBanksBeyondEnd; }
 
   // Sets m_dwRomSize and normalises m_dwReadRomSize (256/512/1024/2048, any
   // other size shows as 256).
@@ -69,10 +79,11 @@ class CImageSession {
   EBuildResult BuildOutputImage(uint8_t out[kMaxImageSize], size_t* pnSize);
 
   // The bank area. ReadBankArea reads the banks of a freshly placed image
-  // (the 4096-byte buffer) into the managers; BuildBankArea writes them into
-  // an image of nImageSize bytes (pImage has room for at least 256 bytes),
-  // checking first that they fit: refusals write nothing.
-  void ReadBankArea(const uint8_t* pImage, size_t nImageBufferSize);
+  // (the 4096-byte buffer, of which the image's own nImageSize bytes count)
+  // into the managers; BuildBankArea writes them into an image of nImageSize
+  // bytes (pImage has room for at least 256 bytes), checking first that they
+  // fit: refusals write nothing.
+  void ReadBankArea(const uint8_t* pImage, size_t nImageBufferSize, size_t nImageSize);
   EBuildResult BuildBankArea(uint8_t* pImage, size_t nImageSize);
   // Bytes the banks present now occupy behind the header.
   uint32_t GetBankAreaSize();
@@ -112,6 +123,7 @@ class CImageSession {
   uint32_t m_dwRomSize = 256;
   uint32_t m_dwReadRomSize = 256;
   int m_bReadAGCFromOutSide = 0;
+  bool m_bBanksBeyondEnd = false;
 };
 
 }  // namespace qrt::image

@@ -332,3 +332,46 @@ TEST(AgcIrMgr, FieldsAndReservedBits) {
   EXPECT_EQ(out[4 + 31], 0x7F);
   EXPECT_EQ(out[36], 0x77);
 }
+
+// Only banks that lie wholly inside the image are taken: behind its end is the
+// 0xFF fill, which would decode as an AGC/IR bank with IR on or an all-0xFF
+// EQ bank. Such an image still builds at its own size, 0xFF behind the banks.
+TEST(BankArea, BanksBeyondTheImageEndAreLeftOut) {
+  struct Case {
+    const char* name;
+    CBankLayout layout;  // built at 512 bytes, then cut to nSize
+    size_t nSize;
+    int nI2C;
+    bool bAgc;
+    int nEq;
+    bool bBeyond;
+  };
+  const Case cases[] = {
+      {"AGC/IR announced, 256 bytes", {0, true, 0, 512}, 256, 0, false, 0, true},
+      {"EQ announced, 256 bytes", {0, false, 2, 512}, 256, 0, false, 0, true},
+      {"I2C banks inside, AGC/IR cut", {2, true, 0, 512}, 256 + 64 + 31, 0, false, 0, true},
+      {"AGC/IR ends at the image end", {2, true, 0, 512}, 256 + 96, 2, true, 0, false},
+      {"EQ list cut in its third bank", {0, true, 3, 512}, 256 + 32 + 40, 0, true, 2, true},
+      {"everything inside", {1, true, 2, 512}, 256 + 96, 1, true, 2, false},
+  };
+  for (const Case& c : cases) {
+    auto img = qrt::test::ImageWithBanks(c.layout);
+    img.resize(c.nSize);
+    CImageSession s;
+    ASSERT_EQ(s.ApplyLoadedImage(img.data(), img.size()), EApplyResult::kAccepted) << c.name;
+    EXPECT_EQ(s.I2CInitMgr().GetCount(), c.nI2C) << c.name;
+    EXPECT_EQ(s.AgcIrMgr().IsPresent(), c.bAgc ? 1 : 0) << c.name;
+    EXPECT_EQ(s.EQGainMgr().GetCount(), c.nEq) << c.name;
+    EXPECT_EQ(s.BanksBeyondEnd(), c.bBeyond) << c.name;
+
+    s.SetRomSize(static_cast<uint32_t>(c.nSize));
+    EBuildResult r = EBuildResult::kOk;
+    const auto out = Build(s, &r);
+    ASSERT_EQ(r, EBuildResult::kOk) << c.name;
+    ASSERT_EQ(out.size(), c.nSize) << c.name;
+    const size_t nUsed = 256 + 32 * static_cast<size_t>(c.nI2C) + (c.bAgc ? 32 : 0) + 16 * c.nEq;
+    EXPECT_EQ(Slice(out, nUsed, c.nSize - nUsed), std::vector<uint8_t>(c.nSize - nUsed, 0xFF))
+        << c.name;
+    EXPECT_EQ((out[0x8F] & 0x10) != 0, c.bAgc) << c.name;
+  }
+}
