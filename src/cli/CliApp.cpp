@@ -16,6 +16,29 @@ void CCliContext::Fail(const std::string& szText) {
   nExitCode = 1;
 }
 
+void CCliContext::Warn(const std::string& szText) {
+  err << "qrt4250-cli: warning: " << szText << '\n';
+}
+
+bool ParseHex(std::string_view szText, uint32_t dwMax, uint32_t& dwValue) {
+  if (szText.size() > 2 && szText[0] == '0' && (szText[1] == 'x' || szText[1] == 'X'))
+    szText.remove_prefix(2);
+  if (szText.empty() || szText.size() > 8) return false;
+  uint32_t dw = 0;
+  for (const char c : szText) {
+    const int d = (c >= '0' && c <= '9')   ? c - '0'
+                  : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                  : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                           : -1;
+    if (d < 0) return false;
+    dw = dw * 16 + static_cast<uint32_t>(d);
+  }
+  if (dw > dwMax) return false;
+  dwValue = dw;
+  return true;
+}
+
+
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CCliContext ctx{out, err};
   CLI::App app{"qrt4250-cli: show, convert and edit QRT4250 EEPROM images", "qrt4250-cli"};
@@ -59,6 +82,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     nResult = 1;
   }
   if (bSinkSet) qrt::diag::SetTraceSink(std::move(previous));
+  // Output that never arrived (a full disk, a closed pipe) is a failure, not
+  // a success with nothing printed. A command that failed already has said so.
+  out.flush();
+  if (!out && nResult == 0) {
+    ctx.Fail("the output could not be written to standard output");
+    nResult = 1;
+  }
   return nResult;
 }
 

@@ -54,6 +54,12 @@ struct CDeviceOptions {
   bool bSimRealTime = false;
 };
 
+std::string Pair(uint16_t wVid, uint16_t wPid) {
+  char sz[32];
+  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVid, wPid);
+  return sz;
+}
+
 // The CLI always searches by the chip probe (device-id check off), so the
 // device-id groups are never consulted: an empty store will do.
 class CNoDeviceIdStore : public IDeviceIdStore {
@@ -90,43 +96,13 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
                      "Sleep for real in the simulator (default: virtual clock)");
 }
 
-bool ParseHex16(const std::string& szText, uint16_t& wValue) {
-  if (szText.empty() || szText.size() > 4) return false;
-  unsigned n = 0;
-  for (char c : szText) {
-    int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-            : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
-                                                        : -1;
-    if (d < 0) return false;
-    n = n * 16 + static_cast<unsigned>(d);
-  }
-  wValue = static_cast<uint16_t>(n);
-  return true;
-}
-
 // Reads a .bin/.hex file into buffer; returns the byte count or -1 (message
 // written through Fail).
 long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffer, size_t nSize) {
   size_t n = 0;
-  int r = kReadCannotOpen;
-  switch (GetImageFileTypeByPath(szPath)) {
-    case EImageFileType::kBin:
-      r = ReadBinFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kHex:
-      r = ReadHexFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": the name needs .bin or .hex");
-      return -1;
-  }
+  const int r = ReadImageFile(szPath, pBuffer, nSize, &n);
   if (r != kReadOk) {
-    const char* pszWhy = r == kReadTooLarge  ? "image longer than 2048 bytes"
-                         : r == kReadCorrupt ? "not a hex image"
-                         : r == kReadShort   ? "short read"
-                                             : "cannot open";
-    ctx.Fail(szPath + ": " + pszWhy);
+    ctx.Fail(QuoteText(szPath) + ": " + ReadResultText(r));
     return -1;
   }
   return static_cast<long>(n);
@@ -135,13 +111,13 @@ long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffe
 bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t* pData, size_t n) {
   EImageFileType type = GetImageFileTypeByPath(szPath);
   if (type == EImageFileType::kUnknown) {
-    ctx.Fail(szPath + ": the output name needs .bin or .hex");
+    ctx.Fail(QuoteText(szPath) + ": the output name needs .bin or .hex");
     return false;
   }
   int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n)
                                        : WriteHexFile(szPath, pData, n);
   if (r != kWriteOk) {
-    ctx.Fail(szPath + ": cannot write the file");
+    ctx.Fail(QuoteText(szPath) + ": cannot write the file");
     return false;
   }
   return true;
@@ -238,14 +214,18 @@ class CDeviceSession {
       return false;
     }
     if (!m_Options.szDevice.empty()) {
-      size_t nColon = m_Options.szDevice.find(':');
-      if (nColon == std::string::npos || !ParseHex16(m_Options.szDevice.substr(0, nColon), wVid) ||
-          !ParseHex16(m_Options.szDevice.substr(nColon + 1), wPid)) {
-        m_Ctx.Fail("--device must be VID:PID in hex, not " + m_Options.szDevice);
+      const std::string_view szDevice = m_Options.szDevice;
+      const size_t nColon = szDevice.find(':');
+      uint32_t dwVid = 0, dwPid = 0;
+      if (nColon == std::string::npos || !ParseHex(szDevice.substr(0, nColon), 0xFFFF, dwVid) ||
+          !ParseHex(szDevice.substr(nColon + 1), 0xFFFF, dwPid)) {
+        m_Ctx.Fail("--device must be VID:PID in hex, not " + QuoteText(szDevice));
         return false;
       }
+      wVid = static_cast<uint16_t>(dwVid);
+      wPid = static_cast<uint16_t>(dwPid);
       if (!DeviceListContains(list, wVid, wPid)) {
-        m_Ctx.Fail("device " + m_Options.szDevice + " is not present");
+        m_Ctx.Fail("device " + Pair(wVid, wPid) + " is not present");
         return false;
       }
       return true;
@@ -262,9 +242,9 @@ class CDeviceSession {
   // A procedure for the device with the command's timing and speed.
   std::unique_ptr<CEepromProcedure> MakeProcedure(IEepromObserver& observer, uint16_t wVid,
                                                   uint16_t wPid, uint32_t dwRomSize) {
-    uint16_t wSpeed = 0;
-    if (!ParseHex16(m_Options.szI2CSpeed, wSpeed) || wSpeed > 0xFF) {
-      m_Ctx.Fail("--i2c-speed must be a hex byte, not " + m_Options.szI2CSpeed);
+    uint32_t dwSpeed = 0;
+    if (!ParseHex(m_Options.szI2CSpeed, 0xFF, dwSpeed)) {
+      m_Ctx.Fail("--i2c-speed must be a hex byte, not " + QuoteText(m_Options.szI2CSpeed));
       return nullptr;
     }
     uint16_t wChipId = 0;
@@ -282,7 +262,7 @@ class CDeviceSession {
     s.m_dwWriteTimeOut = m_Options.dwWriteTimeOut;
     s.m_dwWriteSleepTime = m_Options.dwWriteDelay;
     s.m_bI2CEnabled = true;
-    s.m_dwI2CSpeed = wSpeed;
+    s.m_dwI2CSpeed = dwSpeed;
     s.m_bReportId = btFlag;  // the chip's own report-ID need
     return pProcedure;
   }
@@ -352,11 +332,6 @@ const char* LayoutText(uint32_t dwOutputLength) {
   }
 }
 
-std::string Pair(uint16_t wVid, uint16_t wPid) {
-  char sz[32];
-  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVid, wPid);
-  return sz;
-}
 
 void RunList(CCliContext& ctx, const CDeviceOptions& o) {
   CDeviceSession session(ctx, o);
@@ -431,7 +406,7 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     return;
   }
   if (GetImageFileTypeByPath(szOut) == EImageFileType::kUnknown) {
-    ctx.Fail(szOut + ": the output name needs .bin or .hex");
+    ctx.Fail(QuoteText(szOut) + ": the output name needs .bin or .hex");
     return;
   }
   CTransferRun run(ctx, o);
@@ -450,9 +425,10 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
     return;
   }
+  if (image.BanksBeyondEnd()) ctx.Warn(std::string("the EEPROM image: ") + kBanksBeyondEndText);
   if (!WriteImageBytes(ctx, szOut, load.data(), dwSize)) return;
   ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from " << run.Device()
-          << " into " << szOut << '\n';
+          << " into " << QuoteText(szOut) << '\n';
 }
 
 // Loads FILE like a file load and builds the output image like the window's
@@ -465,9 +441,10 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
   CImageSession image;
   EApplyResult eApply = image.ApplyLoadedImage(buffer.data(), static_cast<size_t>(n));
   if (eApply != EApplyResult::kAccepted) {
-    ctx.Fail(szFile + ": " + ApplyResultText(eApply));
+    ctx.Fail(QuoteText(szFile) + ": " + ApplyResultText(eApply));
     return 0;
   }
+  if (image.BanksBeyondEnd()) ctx.Warn(QuoteText(szFile) + ": " + kBanksBeyondEndText);
   image.SetRomSize(static_cast<uint32_t>(n));
   if (!szType.empty()) {
     uint32_t dwSize = RomSizeFromEepromType(szType);
@@ -506,6 +483,8 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
     std::snprintf(sz, sizeof(sz),
                   "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
                   image[nAt], load[static_cast<size_t>(nAt)]);
+    // The other two failures carry this in the procedure's message.
+    ctx.err << EepromStateText(run.Procedure().GetWriteState()) << '\n';
     ctx.Fail(sz);
   } else {
     ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))

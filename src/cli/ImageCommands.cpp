@@ -55,30 +55,31 @@ bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& 
       nRead = ReadHexFile(szPath, buffer, sizeof buffer, &n);
       break;
     case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": Load File fail (the name has neither .bin nor .hex)");
+      ctx.Fail(QuoteText(szPath) + ": Load File fail (the name has neither .bin nor .hex)");
       return false;
   }
   switch (nRead) {
     case kReadOk:
       break;
     case kReadTooLarge:
-      ctx.Fail(szPath + ": image longer than 2048 bytes");
+      ctx.Fail(QuoteText(szPath) + ": image longer than 2048 bytes");
       return false;
     case kReadCorrupt:
-      ctx.Fail(szPath + ": not a hex image (a letter G-Z in the text)");
+      ctx.Fail(QuoteText(szPath) + ": not a hex image (a letter G-Z in the text)");
       return false;
     case kReadShort:
-      ctx.Fail(szPath + ": Load File fail (short read)");
+      ctx.Fail(QuoteText(szPath) + ": Load File fail (short read)");
       return false;
     default:
-      ctx.Fail(szPath + ": Load File fail (cannot open)");
+      ctx.Fail(QuoteText(szPath) + ": Load File fail (cannot open)");
       return false;
   }
   const EApplyResult r = session.ApplyLoadedImage(buffer, n);
   if (r != EApplyResult::kAccepted) {
-    ctx.Fail(szPath + ": " + ApplyResultText(r));
+    ctx.Fail(QuoteText(szPath) + ": " + ApplyResultText(r));
     return false;
   }
+  if (session.BanksBeyondEnd()) ctx.Warn(QuoteText(szPath) + ": " + kBanksBeyondEndText);
   session.SetRomSize(static_cast<uint32_t>(n));
   return true;
 }
@@ -87,7 +88,7 @@ bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& 
 bool SaveImageFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
   const EImageFileType type = GetImageFileTypeByPath(szPath);
   if (type == EImageFileType::kUnknown) {
-    ctx.Fail(szPath + ": the output name needs .bin or .hex");
+    ctx.Fail(QuoteText(szPath) + ": the output name needs .bin or .hex");
     return false;
   }
   uint8_t out[kMaxImageSize];
@@ -100,7 +101,7 @@ bool SaveImageFile(CCliContext& ctx, CImageSession& session, const std::string& 
   const int nWrite =
       type == EImageFileType::kBin ? WriteBinFile(szPath, out, n) : WriteHexFile(szPath, out, n);
   if (nWrite != kWriteOk) {
-    ctx.Fail(szPath + ": cannot write the file");
+    ctx.Fail(QuoteText(szPath) + ": cannot write the file");
     return false;
   }
   return true;
@@ -298,10 +299,38 @@ bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
   return true;
 }
 
-bool ParseHex16(std::string s, uint16_t& wOut) {
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
-  if (s.empty() || s.size() > 4 || !IsHexText(s)) return false;
-  wOut = static_cast<uint16_t>(std::stoul(s, nullptr, 16));
+// Well-formed UTF-8: no stray continuation byte, no cut, overlong or
+// surrogate sequence, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t nMore = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      nMore = 1;
+      cp = c & 0x1Fu;
+    } else if ((c & 0xF0) == 0xE0) {
+      nMore = 2;
+      cp = c & 0x0Fu;
+    } else if ((c & 0xF8) == 0xF0) {
+      nMore = 3;
+      cp = c & 0x07u;
+    } else {
+      return false;
+    }
+    if (s.size() - i <= nMore) return false;
+    for (size_t k = 1; k <= nMore; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3Fu);
+    }
+    static const uint32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[nMore] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += nMore + 1;
+  }
   return true;
 }
 
@@ -314,10 +343,10 @@ std::string CurrentField(const uint8_t* p) {
 // Applies one NAME=VALUE to the record. Returns an error text, empty on success.
 std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
   const size_t nEq = szAssignment.find('=');
-  if (nEq == std::string::npos) return "expected NAME=VALUE, got \"" + szAssignment + "\"";
+  if (nEq == std::string::npos) return "expected NAME=VALUE, got " + QuoteText(szAssignment);
   const std::string name = szAssignment.substr(0, nEq);
   const std::string value = szAssignment.substr(nEq + 1);
-  auto bad = [&](const std::string& why) { return name + "=" + value + ": " + why; };
+  auto bad = [&](const std::string& why) { return QuoteText(szAssignment) + ": " + why; };
 
   struct CNumber {
     uint8_t _INTERNAL_OPT::*pField;
@@ -348,9 +377,9 @@ std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
     return {};
   }
   if (name == "vid" || name == "pid") {
-    uint16_t w = 0;
-    if (!ParseHex16(value, w)) return bad("1 to 4 hex digits are expected");
-    (name == "vid" ? r.wVID : r.wPID) = w;
+    uint32_t dw = 0;
+    if (!ParseHex(value, 0xFFFF, dw)) return bad("1 to 4 hex digits are expected");
+    (name == "vid" ? r.wVID : r.wPID) = static_cast<uint16_t>(dw);
     return {};
   }
   if (name == "serial") {
@@ -360,6 +389,7 @@ std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
   }
   if (name == "product" || name == "manufacturer") {
     std::string szBytes;
+    if (!IsValidUtf8(value)) return bad("the text is not valid UTF-8");
     if (!Utf8ToLatin1(value, szBytes))
       return bad("only characters up to U+00FF fit the string area (one byte each)");
     if (szBytes.size() > kMaxStringBytes) return bad("longer than 56 characters");
@@ -386,7 +416,7 @@ std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
     SetRecordDevice(r, it->second);
     return {};
   }
-  return "unknown setting \"" + name + "\"";
+  return "unknown setting " + QuoteText(name);
 }
 
 }  // namespace

@@ -142,6 +142,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
   struct Case {
     const char* name;
     std::vector<std::string> args;
+    const char* pszReason = "";  // a part of the error line
   };
   const std::string out = P("out.bin");
   const Case cases[] = {
@@ -166,7 +167,10 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
       {"strings over 56",
        {"set", P("banks.bin"), out, "product=" + std::string(30, 'p'),
         "manufacturer=" + std::string(27, 'm')}},
-      {"beyond Latin-1", {"set", P("banks.bin"), out, "product=\xE2\x82\xAC"}},
+      {"beyond Latin-1", {"set", P("banks.bin"), out, "product=\xE2\x82\xAC"}, "up to U+00FF"},
+      {"invalid UTF-8", {"set", P("banks.bin"), out, "product=ab\xC3"}, "not valid UTF-8"},
+      {"line break in a name", {"convert", P("miss\ning.bin"), out}, "miss\\ning.bin\""},
+      {"line break in a setting", {"set", P("banks.bin"), out, "vid=1\n2"}, "\"vid=1\\n2\""},
       {"unknown device", {"set", P("banks.bin"), out, "playDevice=radio"}},
       {"unknown name", {"set", P("banks.bin"), out, "volume=3"}},
       {"no equals sign", {"set", P("banks.bin"), out, "vid"}},
@@ -184,6 +188,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
     const std::string err = e.str();
     EXPECT_EQ(err.rfind("qrt4250-cli: error: ", 0), 0u) << c.name << ": " << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.name << ": " << err;
+    EXPECT_NE(err.find(c.pszReason), std::string::npos) << c.name << ": " << err;
     EXPECT_FALSE(fs::exists(out)) << c.name;
   }
 }
@@ -294,4 +299,31 @@ TEST_F(CliTest, ProgramExitStatus) {
   EXPECT_EQ(status(cli + " set '" + P("banks.bin") + "' '" + P("x.bin") + "' gainA=9"), 1);
   EXPECT_FALSE(fs::exists(P("x.bin")));
   EXPECT_EQ(status(cli + " show '" + P("missing.bin") + "'"), 1);
+  // The program's own stdout, not only the stream the tests hand in.
+  const int nFull = std::system((cli + " show --builtin --json >/dev/full 2>/dev/null").c_str());
+  EXPECT_EQ(WIFEXITED(nFull) ? WEXITSTATUS(nFull) : -1, 1);
+}
+
+// A 256-byte image whose header announces an AGC/IR bank (0x8F = 0x90) and EQ
+// banks (0x8D bit 0) has none: they would lie beyond its end. It converts at
+// its own size with one warning, and show lists no bank.
+TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
+  auto img = qrt::test::DefaultImage();
+  img[0x8F] = 0x90;
+  img[0x8D] |= 0x01;
+  WriteBinFile(P("short.bin"), img.data(), img.size());
+  const CRun c = RunCliArgs({"convert", P("short.bin"), P("out.bin")});
+  EXPECT_EQ(c.nExit, 0) << c.err;
+  EXPECT_EQ(c.err, "qrt4250-cli: warning: \"" + P("short.bin") +
+                       "\": the header announces banks beyond the end of the image; the image "
+                       "is taken without them\n");
+  const std::string out = ReadRaw("out.bin");
+  ASSERT_EQ(out.size(), 256u);
+  EXPECT_EQ(static_cast<uint8_t>(out[0x8F]), 0x80);
+  const CRun j = RunCliArgs({"show", P("short.bin"), "--json"});
+  ASSERT_EQ(j.nExit, 0);
+  const auto json = nlohmann::json::parse(j.out);
+  EXPECT_TRUE(json["agcIrBank"].is_null());
+  EXPECT_TRUE(json["eqBanks"].empty());
+  EXPECT_TRUE(json["i2cInitBanks"].empty());
 }

@@ -131,8 +131,20 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:300"},
        "write failed: code "},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
+       "\nthe EEPROM is unchanged\n"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "refuse-output:300"},
+       " is unknown, the rest is unchanged\n"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "refuse-output:1000"},
+       " are new, the rest is unchanged\n"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
        "verify failed: data differ at 0x0020"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+       "the EEPROM holds the new image except where the comparison failed\n"},
+      {{"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--i2c-speed", "0x100"},
+       "--i2c-speed must be a hex byte"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
         "--write-delay", "2"},
        "verify failed: data differ"},
@@ -165,4 +177,67 @@ TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignature) {
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.bin")));
+}
+
+// Every hex option takes its digits with or without 0x.
+TEST_F(DeviceCommandsTest, HexOptionsTakeAnOptional0x) {
+  for (const char* pszSpeed : {"0x2F", "2F", "0X2f"}) {
+    CRun r = RunCliWith({"read", "--eeprom", "24C02", "-o", P("r.bin"), "--simulate", "--device",
+                         "0x3A7C:4250", "--i2c-speed", pszSpeed});
+    EXPECT_EQ(r.nExit, 0) << pszSpeed << ": " << r.err;
+  }
+  CRun r = RunCliWith({"--trace", "read", "--eeprom", "24C02", "-o", P("r.bin"), "--simulate",
+                       "--i2c-speed", "0x2F"});
+  EXPECT_NE(r.err.find("btData2[0]=0x2F) OK!"), std::string::npos) << r.err;
+}
+
+// A stdout that cannot take the output (a full disk, a closed pipe) is a
+// failure with one error line, not a silent success.
+TEST_F(DeviceCommandsTest, UnwritableOutputFails) {
+  struct CFullBuf : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  };
+  const std::vector<std::vector<std::string>> commands = {
+      {"show", "--builtin", "--json"},
+      {"show", "--builtin"},
+      {"list", "--simulate"},
+      {"read", "--eeprom", "24C02", "-o", P("r.bin"), "--simulate"},
+      {"deviceid", "encode", "VID_3A7C&PID_42XX"},
+  };
+  for (auto args : commands) {
+    args.insert(args.begin(), "qrt4250-cli");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    CFullBuf full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err), 1) << args[1];
+    const std::string szErr = err.str();
+    EXPECT_EQ(szErr.find("qrt4250-cli: error: "), szErr.rfind("qrt4250-cli: error: ")) << szErr;
+    EXPECT_NE(szErr.find("standard output"), std::string::npos) << args[1] << ": " << szErr;
+  }
+}
+
+// A 24C04 read as a 24C02 gives a 256-byte image whose header announces the
+// AGC/IR bank at 0x100. Written back as a 24C04 it carries no bank: the
+// EEPROM holds its header and 0xFF after it, not a bank made up of the fill.
+TEST_F(DeviceCommandsTest, ShortReadWrittenBackLeavesOnlyErasedBytesBehindTheHeader) {
+  auto chip = MakeImage(512, 9);
+  chip[0x8F] |= 0x90;  // AGC/IR bank at 0x100 (byte 31 bit 7 ends the I2C list)
+  chip[0x100 + 31] |= 0x80;
+  WriteFile(P("chip.bin"), chip);
+  CRun rd = RunCliWith({"read", "--eeprom", "24C02", "-o", P("short.bin"), "--simulate",
+                        "--sim-eeprom", "24C04", "--sim-image", P("chip.bin")});
+  ASSERT_EQ(rd.nExit, 0) << rd.err;
+  EXPECT_NE(rd.err.find("warning: the EEPROM image: the header announces banks beyond"),
+            std::string::npos)
+      << rd.err;
+  CRun wr = RunCliWith({"write", P("short.bin"), "--eeprom", "24C04", "--simulate", "--sim-eeprom",
+                        "24C04", "--sim-image", P("chip.bin"), "--sim-save", P("after.bin")});
+  ASSERT_EQ(wr.nExit, 0) << wr.err;
+  const auto after = ReadFile(P("after.bin"));
+  ASSERT_EQ(after.size(), 512u);
+  EXPECT_EQ(std::vector<uint8_t>(after.begin() + 256, after.end()),
+            std::vector<uint8_t>(256, 0xFF));
+  EXPECT_EQ(after[0x8F] & 0x10, 0) << "no AGC/IR bank announced";
 }
