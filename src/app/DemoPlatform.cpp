@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 #include <QString>
+#include <vector>
 
 #include "ImageFiles.h"
 #include "IniDeviceIdStore.h"
@@ -50,7 +51,8 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
   if (!options.szEepromType.empty()) {
     device.Chip.dwEepromSize = qrt::image::RomSizeFromEepromType(options.szEepromType);
     if (device.Chip.dwEepromSize == 0) {
-      szError = "unknown EEPROM type '" + options.szEepromType + "' (24C02, 24C04, 24C08, 24C16)";
+      szError = "unknown EEPROM type " + qrt::image::QuoteText(options.szEepromType) +
+                " (24C02, 24C04, 24C08, 24C16)";
       return nullptr;
     }
   }
@@ -64,9 +66,19 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
   qrt::sim::CSimChip& chip = pSet->Sim().Chip(nIndex);
   if (options.szImagePath.empty()) {
     chip.SetEepromContents(qrt::image::g_btDefaultImage, sizeof(qrt::image::g_btDefaultImage));
-  } else if (!chip.LoadEeprom(options.szImagePath)) {
-    szError = "cannot read the EEPROM image '" + options.szImagePath + "'";
-    return nullptr;
+  } else {
+    // The readers every program uses: a .hex file is read as text, and a
+    // FIFO or device node is refused instead of blocking the start.
+    std::vector<uint8_t> vSeed(qrt::image::kRomBufferSize, 0xFF);
+    size_t nSeed = 0;
+    const int nRead =
+        qrt::image::ReadImageFile(options.szImagePath, vSeed.data(), vSeed.size(), &nSeed);
+    if (nRead != qrt::image::kReadOk) {
+      szError = "cannot read the EEPROM image " + qrt::image::QuoteText(options.szImagePath) +
+                ": " + qrt::image::ReadResultText(nRead);
+      return nullptr;
+    }
+    chip.SetEepromContents(vSeed.data(), nSeed);
   }
   chip.SetFaults(faults);
   return pSet;

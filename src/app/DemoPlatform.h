@@ -20,7 +20,7 @@ class CPlatformSet {
 };
 
 struct DEMO_OPTIONS {
-  std::string szImagePath;   // EEPROM contents (.bin); empty: the default image
+  std::string szImagePath;   // EEPROM contents (.bin or .hex); empty: the default image
   std::string szEepromType;  // "24C02".."24C16"; empty: 24C02
   std::string szFaultSpec;   // simulator faults, as qrt4250-cli --sim-fault
 };

@@ -112,7 +112,7 @@ class TMainForm : public QWidget {
   void IREnableCheckBoxClick();
   void OnNECIRGPONUMChange();
 
-  // Message boxes with a table text (id 1..73) in the given language; a
+  // Message boxes with a table text (id 1..74) in the given language; a
   // language or id outside the table shows nothing (AskMessageId returns 0).
   void ShowMessageId(int nLanguage, int nId);
   int AskMessageId(int nLanguage, int nId);

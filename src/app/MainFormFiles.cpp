@@ -121,6 +121,7 @@ void TMainForm::LoadFileBitBtnClick() {
   u->ChangeStringBitBtn->setEnabled(false);
   EnableSettingControls(true);
   DumpReadFileSize();
+  if (m_Session.BanksBeyondEnd()) ShowMessageId(m_Language, MSG_BANKS_BEYOND_END);
 }
 
 void TMainForm::OnWriteFileBitBtnClick() {

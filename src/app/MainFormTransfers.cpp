@@ -57,6 +57,9 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
   void OnLogLine(int nCode, int nValue) override {
     if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->WriteLine(nCode, nValue);
   }
+  void OnLogText(const std::string& szText) override {
+    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->WriteText(szText);
+  }
   void OnLogClose() override { m_Form.m_pLogManager->Close(); }
   void OnDumpReadData(const uint8_t* pData, size_t nSize) override {
     if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->DumpReadData(pData, nSize);
@@ -176,11 +179,16 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
 
   const int nResult = ReadDataFromEEPROM();
   u->WriteEEPROMPercentEdit->clear();
+  bool bBanksBeyondEnd = false;
   if (nResult == 0) {
     ShowResult(u->ReadEEPROMPercentEdit, true);
     u->ReadWriteProgressBar->setValue(0);
     // Bytes beyond the size read are 0xFF in the load buffer.
-    if (!ApplyLoadedImage(m_Session.GetRomSize())) m_bImageFromFile = nPreviousSource;
+    if (ApplyLoadedImage(m_Session.GetRomSize())) {
+      bBanksBeyondEnd = m_Session.BanksBeyondEnd();
+    } else {
+      m_bImageFromFile = nPreviousSource;
+    }
   } else {
     ShowResult(u->ReadEEPROMPercentEdit, false);
   }
@@ -193,6 +201,8 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
   DumpReadFileSize();
   m_bTransferRunning = false;
   RestoreDeviceButtons();
+  // Told once the read is over and the controls show what was taken.
+  if (bBanksBeyondEnd) ShowMessageId(m_Language, MSG_BANKS_BEYOND_END);
 }
 
 void TMainForm::OnWriteEEPROMBitBtnClick() {

@@ -81,6 +81,7 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "没有足够的EEPROM大小来创建新的 AGC, 是否需要更多容量吗 ?",
         "I2C 初始化、AGC/IR 或 EQ 数据超出 EEPROM 容量，文件未写入",
         "EEPROM 已满 (24C16)，无法加入 AGC/IR 数据",
+        "文件头声明的 I2C 初始化、AGC/IR 或 EQ 数据超出了程序内容的末尾，已按不含这些数据载入",
     },
     {
         nullptr,
@@ -157,6 +158,7 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "There is not enough code size to create new AGC, Do you need more size ?",
         "The I2C init, AGC/IR or EQ banks do not fit into the EEPROM; nothing was written",
         "The EEPROM is full (24C16): there is no room for the AGC/IR bank",
+        "The header announces I2C init, AGC/IR or EQ banks beyond the end of the image; it was loaded without them",
     },
 };
 

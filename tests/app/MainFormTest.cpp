@@ -91,7 +91,7 @@ class MainFormTest : public QObject {
     QCOMPARE(m_pForm->AskMessageId(kLanguageChinese, MSG_RESET_ALL), kIdCancel);
     const size_t nShown = m_pUi->vBoxes.size();
     m_pForm->ShowMessageId(2, 1);
-    m_pForm->ShowMessageId(0, 74);
+    m_pForm->ShowMessageId(0, kMessageCount + 1);
     QCOMPARE(m_pForm->AskMessageId(0, 0), 0);
     QCOMPARE(m_pUi->vBoxes.size(), nShown);
   }
