@@ -150,14 +150,6 @@ int CEQGainMgr::Serialize(size_t nStart, uint8_t* pImage, size_t nImageSize,
   return 0;
 }
 
-void CEQGainMgr::KeepFirst(int nCount) {
-  if (nCount < 0) nCount = 0;
-  if (static_cast<size_t>(nCount) < m_BankList.size()) {
-    m_BankList.resize(static_cast<size_t>(nCount));
-    m_nCount = nCount;
-  }
-}
-
 int CEQGainMgr::Clear() {
   m_BankList.clear();
   m_nCount = 0;

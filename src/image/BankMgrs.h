@@ -86,8 +86,6 @@ class CEQGainMgr {
   int Serialize(size_t nStart, uint8_t* pImage, size_t nImageSize, size_t* pnLength) const;
   int IsPresent() const { return m_nExists; }
   int Clear();
-  // Drops every bank from index nCount on; the exists flag stays.
-  void KeepFirst(int nCount);
 
   void AddBank(const _EQ_EXTEND_BANK& bank);
 

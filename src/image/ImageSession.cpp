@@ -94,6 +94,7 @@ void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize, size_t nIm
   m_AgcIrMgr.ZeroBank();
   m_bReadAGCFromOutSide = 0;
   m_bBanksBeyondEnd = false;
+  m_bEqListCut = false;
   nImageSize = std::min(nImageSize, nSize);
 
   // Behind the image's end lies the 0xFF fill, not the image: a bank decoded
@@ -119,7 +120,11 @@ void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize, size_t nIm
     const size_t nStart = static_cast<size_t>(pImage[0x8E] & 0x3F) * 16;
     const size_t nInside = nStart < nImageSize ? (nImageSize - nStart) / 16 : 0;
     if (static_cast<size_t>(m_EQGainMgr.GetCount()) > nInside) {
-      m_EQGainMgr.KeepFirst(static_cast<int>(nInside));
+      // A list whose last bank lies beyond the end is cut: without its end
+      // the chip would read on into whatever follows. None of it is taken,
+      // and the images built from it announce no EQ banks.
+      m_EQGainMgr.Clear();
+      m_bEqListCut = true;
       m_bBanksBeyondEnd = true;
     }
   }
@@ -183,6 +188,9 @@ EBuildResult CImageSession::BuildBankArea(uint8_t* pImage, size_t nImageSize) {
   if (bEq) {
     size_t nLength = 0;
     m_EQGainMgr.Serialize(nEqAt, pImage, nImageSize, &nLength);
+  } else if (m_bEqListCut) {
+    // The built image must not announce the banks it does not carry.
+    pImage[0x8D] &= static_cast<uint8_t>(~0x01);
   }
   return EBuildResult::kOk;
 }

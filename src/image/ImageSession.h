@@ -62,8 +62,8 @@ class CImageSession {
 
   // True when the last accepted image announced banks that lie (partly)
   // beyond its end and were left out: the AGC/IR bank with the I2C
-  // initialisation banks before it, or EQ extension banks from the first one
-  // that does not fit.
+  // initialisation banks before it, or the EQ list when its last bank does
+  // not fit. The images built from it then announce neither.
   bool BanksBeyondEnd() const { return m_bBanksBeyondEnd; }
 
   // Sets m_dwRomSize and normalises m_dwReadRomSize (256/512/1024/2048, any
@@ -124,6 +124,7 @@ class CImageSession {
   uint32_t m_dwReadRomSize = 256;
   int m_bReadAGCFromOutSide = 0;
   bool m_bBanksBeyondEnd = false;
+  bool m_bEqListCut = false;  // EQ banks announced, none taken: 0x8D bit 0 is cleared on build
 };
 
 }  // namespace qrt::image

@@ -351,7 +351,7 @@ TEST(BankArea, BanksBeyondTheImageEndAreLeftOut) {
       {"EQ announced, 256 bytes", {0, false, 2, 512}, 256, 0, false, 0, true},
       {"I2C banks inside, AGC/IR cut", {2, true, 0, 512}, 256 + 64 + 31, 0, false, 0, true},
       {"AGC/IR ends at the image end", {2, true, 0, 512}, 256 + 96, 2, true, 0, false},
-      {"EQ list cut in its third bank", {0, true, 3, 512}, 256 + 32 + 40, 0, true, 2, true},
+      {"EQ list cut in its third bank", {0, true, 3, 512}, 256 + 32 + 40, 0, true, 0, true},
       {"everything inside", {1, true, 2, 512}, 256 + 96, 1, true, 2, false},
   };
   for (const Case& c : cases) {
@@ -373,5 +373,13 @@ TEST(BankArea, BanksBeyondTheImageEndAreLeftOut) {
     EXPECT_EQ(Slice(out, nUsed, c.nSize - nUsed), std::vector<uint8_t>(c.nSize - nUsed, 0xFF))
         << c.name;
     EXPECT_EQ((out[0x8F] & 0x10) != 0, c.bAgc) << c.name;
+    EXPECT_EQ((out[0x8D] & 0x01) != 0, c.nEq > 0) << c.name;
+    // Built at a larger size, the image still loads back with the same banks.
+    s.SetRomSize(1024);
+    const auto larger = Build(s, &r);
+    ASSERT_EQ(r, EBuildResult::kOk) << c.name;
+    CImageSession again;
+    ASSERT_EQ(again.ApplyLoadedImage(larger.data(), larger.size()), EApplyResult::kAccepted);
+    EXPECT_EQ(again.GetBankAreaSize(), s.GetBankAreaSize()) << c.name;
   }
 }
