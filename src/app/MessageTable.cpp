@@ -158,7 +158,8 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "There is not enough code size to create new AGC, Do you need more size ?",
         "The I2C init, AGC/IR or EQ banks do not fit into the EEPROM; nothing was written",
         "The EEPROM is full (24C16): there is no room for the AGC/IR bank",
-        "The header announces I2C init, AGC/IR or EQ banks beyond the end of the image; it was loaded without them",
+        "The header announces I2C init, AGC/IR or EQ banks beyond the end of the image; it was "
+        "loaded without them",
     },
 };
 

@@ -88,7 +88,8 @@ std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   }
   if (state.nNew == 0 && state.nUnknown == 0) return "the EEPROM is unchanged";
   std::string szText;
-  if (state.nNew > 0) szText = Range("byte 0x%04X is new", "bytes 0x%04X-0x%04X are new", 0, state.nNew);
+  if (state.nNew > 0)
+    szText = Range("byte 0x%04X is new", "bytes 0x%04X-0x%04X are new", 0, state.nNew);
   if (state.nUnknown > 0) {
     if (!szText.empty()) szText += ", ";
     szText += Range("byte 0x%04X is unknown", "bytes 0x%04X-0x%04X are unknown", state.nNew,
@@ -177,6 +178,17 @@ size_t CEepromProcedure::TransferLength() const {
   return std::min<size_t>(m_Settings.m_dwRomSize, kBufferSize);
 }
 
+CEepromProcedure::SUnitTiming CEepromProcedure::UnitTiming(uint32_t dwReadSleepTime,
+                                                           uint32_t dwWriteSleepTime) const {
+  if (m_Settings.m_Profile.eKind != ETransferProfile::Fast) {
+    return {1, dwReadSleepTime, dwWriteSleepTime};
+  }
+  // Word mode needs an even length; an odd one stays in byte mode, still
+  // with the fast profile's waits (the write cycle follows every unit).
+  const uint8_t btMode = TransferLength() % 2 == 0 ? 2 : 1;
+  return {btMode, 0, m_Settings.m_Profile.dwWriteCycleMs};
+}
+
 int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
   m_nLastCode = 0;
@@ -202,13 +214,17 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   GetI2CSpeedRegisters();
 
   m_nTransferLength = TransferLength();
-  I2C_PROGRESS_CALLBACK fnProgress = [this](uint16_t wTotal, uint16_t wDone) {
-    m_Observer.OnProgress(EEepromProgress::Read, (wDone + 1) * 100 / wTotal);
+  const SUnitTiming timing = UnitTiming(dwReadSleepTime, kDefaultSleepTime);
+  // Progress counts the unit just done: (done + 1) in byte mode, so a word
+  // mode read also ends at 100.
+  const int nUnit = timing.btMode;
+  I2C_PROGRESS_CALLBACK fnProgress = [this, nUnit](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Read, (wDone + nUnit) * 100 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, 1, 0, vWork.data(),
-                          static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut, fnProgress,
-                          dwReadSleepTime, m_Settings.m_bReportId);
+  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, timing.btMode, 0,
+                          vWork.data(), static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut,
+                          fnProgress, timing.dwReadDelayMs, m_Settings.m_bReportId);
   if (ret != 0) {
     m_Observer.OnPlainMessage("Load data from EEPROM failed!");
     if (bLog) m_Observer.OnLogLine(kLogReadFail, ret);
@@ -261,6 +277,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   m_nTransferLength = TransferLength();
   const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
   const uint16_t wLength = static_cast<uint16_t>(m_nTransferLength);
+  const SUnitTiming timing = UnitTiming(dwReadSleepTime, dwWriteSleepTime);
+  const int nUnit = timing.btMode;
 
   // Probe read of one byte; its result does not matter.
   uint8_t btScratch = 0;
@@ -268,26 +286,27 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     m_Observer.OnProgress(EEepromProgress::Probe, (wDone + 1) * 100 / wTotal);
     return 0;
   };
-  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, dwReadSleepTime,
+  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, timing.dwReadDelayMs,
                 m_Settings.m_bReportId);
 
-  // WriteI2C reports a unit (one byte) after its write has completed, so
-  // the bytes before the unit in flight at a failure are surely new.
-  constexpr size_t kWriteUnit = 1;
+  // WriteI2C reports a unit (one byte, two in word mode) after its write
+  // has completed, so the bytes before the unit in flight at a failure are
+  // surely new.
+  const size_t nWriteUnit = static_cast<size_t>(nUnit);
   size_t nWriteDone = 0;
-  I2C_PROGRESS_CALLBACK fnWrite = [this, &nWriteDone](uint16_t wTotal, uint16_t wDone) {
-    nWriteDone = size_t{wDone} + kWriteUnit;
-    m_Observer.OnProgress(EEepromProgress::Write, (wDone * 70 + 70) / wTotal);
+  I2C_PROGRESS_CALLBACK fnWrite = [this, nUnit, &nWriteDone](uint16_t wTotal, uint16_t wDone) {
+    nWriteDone = size_t{wDone} + static_cast<size_t>(nUnit);
+    m_Observer.OnProgress(EEepromProgress::Write, (wDone + nUnit) * 70 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.WriteI2C(wVid, wPid, 1, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut, fnWrite,
-                           dwWriteSleepTime, m_Settings.m_bReportId);
+  int ret = m_Mgr.WriteI2C(wVid, wPid, timing.btMode, 0, vWriteBuffer.data(), wLength,
+                           dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
   m_WriteState.nLength = wLength;
   if (ret != 0) {
     m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kPartial;
     m_WriteState.nNew = std::min<size_t>(nWriteDone, wLength);
     if (UnitMayHaveStarted(ret))
-      m_WriteState.nUnknown = std::min(kWriteUnit, wLength - m_WriteState.nNew);
+      m_WriteState.nUnknown = std::min<size_t>(nWriteUnit, wLength - m_WriteState.nNew);
     const std::string szState = EepromStateText(m_WriteState);
     TraceFormat("WriteI2C fail. ret = %d,\n", ret);
     m_Observer.OnPlainMessage("Write data to EEPROM failed!\n" + szState);
@@ -302,12 +321,12 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
 
   std::vector<uint8_t> vReadBack(kBufferSize, 0xFF);
-  I2C_PROGRESS_CALLBACK fnVerify = [this](uint16_t wTotal, uint16_t wDone) {
-    m_Observer.OnProgress(EEepromProgress::Verify, (wDone * 30 + 30) / wTotal + 70);
+  I2C_PROGRESS_CALLBACK fnVerify = [this, nUnit](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Verify, (wDone + nUnit) * 30 / wTotal + 70);
     return 0;
   };
-  ret = m_Mgr.ReadI2C(wVid, wPid, 1, 0, vReadBack.data(), wLength, dwReadTimeOut, fnVerify,
-                      dwReadSleepTime, m_Settings.m_bReportId);
+  ret = m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, vReadBack.data(), wLength, dwReadTimeOut,
+                      fnVerify, timing.dwReadDelayMs, m_Settings.m_bReportId);
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
   CopyToLoadBuffer(vReadBack, wLength, pLoadBuffer, nLoadBufferSize);
   if (ret != 0) {
