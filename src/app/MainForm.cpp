@@ -331,34 +331,18 @@ void TMainForm::ApplyTexts(int nLanguage) {
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {
-  // Program-set selections run no handler: the lists report user choices
-  // through activated() only, so the record is not touched here.
-  QComboBox* pPlay = m_pUi->PlaySettingComboBox;
-  pPlay->clear();
-  pPlay->addItems({TableText(nLanguage, 27), TableText(nLanguage, 26), TableText(nLanguage, 64)});
-  pPlay->setCurrentIndex(PlayItemOfRecord());
-  QComboBox* pRecord = m_pUi->RecordSettingComboBox;
-  pRecord->clear();
-  pRecord->addItems({TableText(nLanguage, 29), TableText(nLanguage, 26), TableText(nLanguage, 30)});
-  pRecord->setCurrentIndex(RecordItemOfRecord());
-}
-
-int TMainForm::PlayItemOfRecord() const {
-  const uint8_t btHi = m_RecInternalOpt.btPlayTerminalHi;
-  const uint8_t btLo = m_RecInternalOpt.btPlayTerminalLo;
-  if (btHi == 3 && btLo == 1) return 0;
-  if (btHi == 3 && btLo == 2) return 2;
-  if (btHi == 4 && btLo == 2) return 1;
-  return 0;
-}
-
-int TMainForm::RecordItemOfRecord() const {
-  const uint8_t btHi = m_RecInternalOpt.btRecordTerminalHi;
-  const uint8_t btLo = m_RecInternalOpt.btRecordTerminalLo;
-  if (btHi == 2 && btLo == 1) return 0;
-  if (btHi == 2 && btLo == 5) return 2;
-  if (btHi == 4 && btLo == 2) return 1;
-  return 0;
+  // A language switch changes the texts, never the choice: the lists keep
+  // the items they show (ShowSettings may show the Headset pairing, which
+  // the record's digits alone do not give). Program-set selections run no
+  // handler, so the record is not touched here.
+  for (QComboBox* pList : {m_pUi->PlaySettingComboBox, m_pUi->RecordSettingComboBox}) {
+    const int nItem = pList->currentIndex();
+    const bool bPlay = pList == m_pUi->PlaySettingComboBox;
+    pList->clear();
+    pList->addItems({TableText(nLanguage, bPlay ? 27 : 29), TableText(nLanguage, 26),
+                     TableText(nLanguage, bPlay ? 64 : 30)});
+    pList->setCurrentIndex(nItem);
+  }
 }
 
 void TMainForm::TranslateResultText(QLineEdit* pEdit, int nLanguage) {

@@ -182,8 +182,6 @@ class TMainForm : public QWidget {
   void SetCaptionText(QObject* pControl, const QString& szText);
   void TranslateResultText(QLineEdit* pEdit, int nLanguage);
   void RefillDeviceTypeLists(int nLanguage);
-  int PlayItemOfRecord() const;
-  int RecordItemOfRecord() const;
   void ConnectHandlers();
   void InitDiagnostics();
   void ConnectSettingsHandlers();

@@ -358,7 +358,9 @@ class SettingsEditorTest : public QObject {
     QCOMPARE(int(Rec().wVID), 0x12);
   }
 
-  void HeadsetPairing() {
+  // The lists show the Headset pairing; the record (and so every header
+  // byte) changes only when the user picks an item.
+  void HeadsetPairingIsShownNotStored() {
     _INTERNAL_OPT rec = Rec();
     rec.btPlayTerminalHi = 3;
     rec.btPlayTerminalLo = 1;
@@ -368,14 +370,19 @@ class SettingsEditorTest : public QObject {
     m_p->pForm->ShowSettings(rec);
     QCOMPARE(F()->PlaySettingComboBox->currentIndex(), 1);
     QCOMPARE(F()->RecordSettingComboBox->currentIndex(), 1);
-    // What is written is what the lists show.
-    QCOMPARE(int(Rec().btPlayTerminalHi), 4);
-    QCOMPARE(int(Rec().btPlayTerminalLo), 2);
+    QVERIFY(ChangedBytes(rec, Rec()).empty());
+    // A language switch keeps what the lists show.
+    F()->EnglishPanel->click();
+    QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("Headset"));
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Headset"));
+    QVERIFY(ChangedBytes(rec, Rec()).empty());
     // Choosing Headset in the record list sets both record terminals only.
     Unlock();
     rec = Rec();
     rec.btPlayTerminalHi = 3;
     rec.btPlayTerminalLo = 2;
+    rec.btRecord2TerminalHi = 2;
+    rec.btRecord2TerminalLo = 1;
     m_p->pForm->m_RecInternalOpt = rec;
     CWindowFixture::Choose(F()->RecordSettingComboBox, 1);
     QCOMPARE(int(Rec().btRecord2TerminalHi), 4);
@@ -384,18 +391,48 @@ class SettingsEditorTest : public QObject {
     QCOMPARE(int(Rec().btPlayTerminalHi), 3);
   }
 
-  void LanguageSwitchSelectsDeviceItems() {
-    _INTERNAL_OPT& rec = Rec();
+  void LanguageSwitchKeepsDeviceItems() {
+    _INTERNAL_OPT rec = Rec();
     rec.btPlayTerminalHi = 4;
     rec.btPlayTerminalLo = 2;
     rec.btRecordTerminalHi = 2;
     rec.btRecordTerminalLo = 5;
+    m_p->pForm->ShowSettings(rec);
     F()->EnglishPanel->click();
     QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("Headset"));
-    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Mic array"));
-    rec.btPlayTerminalHi = 7;
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Headset"));
+    Unlock();
+    CWindowFixture::Choose(F()->RecordSettingComboBox, 2);
     F()->ChinesePanel->click();
-    QCOMPARE(F()->PlaySettingComboBox->currentIndex(), 0);
+    QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("耳麦"));
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("麦克风阵列"));
+  }
+
+  // OK packs "from product": the manufacturer string's switch stays off,
+  // after an edit of the product text and after Reset all at start-up.
+  void OkKeepsManufacturerSwitch_data() {
+    QTest::addColumn<bool>("bReset");
+    QTest::newRow("product edited") << false;
+    QTest::newRow("Reset all at start-up") << true;
+  }
+
+  void OkKeepsManufacturerSwitch() {
+    QFETCH(bool, bReset);
+    QVERIFY(!F()->ManufactureStringControlCheckBox->isChecked());
+    QVERIFY(!F()->ManufactureStringEdit->text().isEmpty());
+    if (bReset) {
+      m_p->Ui.qAnswers.push_back(kIdOk);
+      F()->ResetBitBtn->click();
+    } else {
+      m_p->pForm->EnableSettingControls(true);
+      F()->ProductStringEdit->setText("Board");
+    }
+    QVERIFY(F()->ChangeStringBitBtn->isEnabled());
+    F()->ChangeStringBitBtn->click();
+    QVERIFY(F()->WriteFileBitBtn->isEnabled());
+    QVERIFY(!F()->ManufactureStringControlCheckBox->isChecked());
+    QCOMPARE(int(Rec().btManufacturerStringCtrl), 0);
+    QVERIFY(!F()->ManufactureStringEdit->isEnabled());
   }
 
   void ResetAllOkAndCancel() {
