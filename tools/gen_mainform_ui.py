@@ -205,7 +205,7 @@ diag = L('QHBoxLayout', 'DiagnosticsLayout', [
     W('QLabel', 'ReadWriteTest3Label', 'W1'), numedit('WriteTimeOutEdit', '128'),
     W('QLabel', 'ReadWriteTest4Label', 'W2'), numedit('WriteContinuousEdit', '5'),
     W('QCheckBox', 'EnableI2CCheckBox', 'I2C (0x)'),
-    W('QLineEdit', 'I2CEdit', text='20', maxLength=8, maximumSize=(44, 16777215)),
+    W('QLineEdit', 'I2CEdit', text='20', maxLength=2, maximumSize=(44, 16777215)),
     Sp(),
 ], spacing=6)
 

@@ -6,9 +6,13 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QValidator>
 #include <cstring>
+#include <functional>
 
 #include "EepromProcedure.h"
 #include "HotKeys.h"
@@ -100,6 +104,52 @@ uint32_t Shorten(uint32_t dwValue, uint32_t dwAbove, uint32_t dwTo, uint32_t dwF
   return dwMin;
 }
 
+// Decimal digits only, with a value in [dwMin, dwMax]; false otherwise.
+bool ParseDecimalInRange(const QString& szText, uint32_t dwMin, uint32_t dwMax, uint32_t& dwValue) {
+  if (szText.isEmpty() || szText.size() > 10) return false;
+  uint64_t qwValue = 0;
+  for (QChar c : szText) {
+    if (c < u'0' || c > u'9') return false;
+    qwValue = qwValue * 10 + static_cast<uint64_t>(c.unicode() - u'0');
+  }
+  if (qwValue < dwMin || qwValue > dwMax) return false;
+  dwValue = static_cast<uint32_t>(qwValue);
+  return true;
+}
+
+// A timing edit holds decimal digits whose value lies in the range a
+// transfer accepts. While typing, an empty text or a value below the range
+// is tolerated (the member keeps its value); leaving the edit puts the
+// member's value back.
+class CDecimalRangeValidator : public QValidator {
+ public:
+  CDecimalRangeValidator(uint32_t dwMin, uint32_t dwMax, std::function<uint32_t()> fnStored,
+                         QObject* pParent)
+      : QValidator(pParent), m_dwMin(dwMin), m_dwMax(dwMax), m_fnStored(std::move(fnStored)) {}
+
+  State validate(QString& szText, int&) const override {
+    if (szText.isEmpty()) return Intermediate;
+    uint32_t dwValue = 0;
+    if (ParseDecimalInRange(szText, m_dwMin, m_dwMax, dwValue)) return Acceptable;
+    // Digits below the range may still grow into it ("0" before "05").
+    if (ParseDecimalInRange(szText, 0, m_dwMax, dwValue)) return Intermediate;
+    return Invalid;
+  }
+  void fixup(QString& szText) const override { szText = Dec2(m_fnStored()); }
+
+ private:
+  uint32_t m_dwMin;
+  uint32_t m_dwMax;
+  std::function<uint32_t()> m_fnStored;
+};
+
+// Hex digits up to the width the edit stores, typed or pasted.
+void SetHexValidator(QLineEdit* pEdit, int nDigits) {
+  pEdit->setMaxLength(nDigits);
+  pEdit->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QString("[0-9A-Fa-f]{0,%1}").arg(nDigits)), pEdit));
+}
+
 }  // namespace
 
 TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platform,
@@ -122,9 +172,16 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   m_pTimer1->setObjectName("Timer1");
   m_pTimer1->setInterval(4000);
 
+  SetHexValidator(m_pUi->VIDEdit, 4);
+  SetHexValidator(m_pUi->PIDEdit, 4);
+  SetHexValidator(m_pUi->SerialNumberEdit, 12);
+  SetHexValidator(m_pUi->NECIRGPONUMEdit, 1);
+  SetHexValidator(m_pUi->I2CEdit, 2);  // one register byte
   for (QLineEdit* pEdit :
-       {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit, m_pUi->PlayVolumeDefaultEdit,
-        m_pUi->RecordVolumeDefaultEdit, m_pUi->MaxPowerDefaultGain1Edit}) {
+       {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit, m_pUi->NECIRGPONUMEdit,
+        m_pUi->I2CEdit, m_pUi->PlayVolumeDefaultEdit, m_pUi->RecordVolumeDefaultEdit,
+        m_pUi->MaxPowerDefaultGain1Edit, m_pUi->ReadTimeOutEdit, m_pUi->ReadContinuousEdit,
+        m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
     pEdit->installEventFilter(this);
   }
   ConnectHandlers();
@@ -178,15 +235,25 @@ void TMainForm::ConnectHandlers() {
   connect(m_pUi->EnableRWTimeCheckBox, &QCheckBox::toggled, this,
           &TMainForm::OnReadWriteCheckBoxClick);
   connect(m_pUi->EnableI2CCheckBox, &QCheckBox::toggled, this, &TMainForm::OnI2CCheckBoxClick);
-  const auto decimal = [this](QLineEdit* pEdit, uint32_t TMainForm::*pMember) {
-    connect(pEdit, &QLineEdit::textChanged, this, [this, pMember](const QString& szText) {
-      this->*pMember = static_cast<uint32_t>(editor::StrToIntDef(szText.toStdString(), 0));
-    });
+  // A timing edit stores only a value a transfer accepts.
+  const auto decimal = [this](QLineEdit* pEdit, uint32_t TMainForm::*pMember, uint32_t dwMin,
+                              uint32_t dwMax) {
+    pEdit->setValidator(new CDecimalRangeValidator(
+        dwMin, dwMax, [this, pMember] { return this->*pMember; }, pEdit));
+    connect(pEdit, &QLineEdit::textChanged, this,
+            [this, pMember, dwMin, dwMax](const QString& szText) {
+              ParseDecimalInRange(szText, dwMin, dwMax, this->*pMember);
+            });
   };
-  decimal(m_pUi->ReadTimeOutEdit, &TMainForm::m_dwReadTimeOut);
-  decimal(m_pUi->ReadContinuousEdit, &TMainForm::m_dwReadSleepTime);
-  decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut);
-  decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
+  using USB42XX_MGR::kMaxTransferDelayMs;
+  using USB42XX_MGR::kMaxTransferTimeOutMs;
+  using USB42XX_MGR::kMinTransferTimeOutMs;
+  decimal(m_pUi->ReadTimeOutEdit, &TMainForm::m_dwReadTimeOut, kMinTransferTimeOutMs,
+          kMaxTransferTimeOutMs);
+  decimal(m_pUi->ReadContinuousEdit, &TMainForm::m_dwReadSleepTime, 0, kMaxTransferDelayMs);
+  decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut, kMinTransferTimeOutMs,
+          kMaxTransferTimeOutMs);
+  decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime, 0, kMaxTransferDelayMs);
   connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
   connect(m_pUi->LoadFileBitBtn, &QPushButton::clicked, this, &TMainForm::LoadFileBitBtnClick);
   connect(m_pUi->ReadEEPROMBitBtn, &QPushButton::clicked, this,
@@ -403,8 +470,12 @@ bool TMainForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
     auto* pKey = static_cast<QKeyEvent*>(pEvent);
     bool bAccept = true;
     if (pWatched == m_pUi->VIDEdit || pWatched == m_pUi->PIDEdit ||
-        pWatched == m_pUi->SerialNumberEdit) {
+        pWatched == m_pUi->SerialNumberEdit || pWatched == m_pUi->NECIRGPONUMEdit ||
+        pWatched == m_pUi->I2CEdit) {
       bAccept = OnKeyPress(pKey->key(), pKey->text());
+    } else if (pWatched == m_pUi->ReadTimeOutEdit || pWatched == m_pUi->ReadContinuousEdit ||
+               pWatched == m_pUi->WriteTimeOutEdit || pWatched == m_pUi->WriteContinuousEdit) {
+      bAccept = OnDecimalKeyPress(pKey->key(), pKey->text());
     } else if (pWatched == m_pUi->PlayVolumeDefaultEdit ||
                pWatched == m_pUi->RecordVolumeDefaultEdit) {
       bAccept = OnNumberKeyPress(pKey->key(), pKey->text());
@@ -440,7 +511,13 @@ bool IsOneOf(const QString& szText, const char* pszAllowed) {
 
 bool TMainForm::OnKeyPress(int nKey, const QString& szText) {
   if (nKey == Qt::Key_Backspace || !IsCharacterKey(szText)) return true;
-  return IsOneOf(szText, "0123456789ABCDEFabcdef ");
+  // No space: a hex edit holds only the digits it stores.
+  return IsOneOf(szText, "0123456789ABCDEFabcdef");
+}
+
+bool TMainForm::OnDecimalKeyPress(int nKey, const QString& szText) {
+  if (nKey == Qt::Key_Backspace || !IsCharacterKey(szText)) return true;
+  return IsOneOf(szText, "0123456789");
 }
 
 bool TMainForm::OnNumberKeyPress(int nKey, const QString& szText) {

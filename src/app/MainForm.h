@@ -216,6 +216,7 @@ class TMainForm : public QWidget {
 
   // Key filters; true lets the key through.
   bool OnKeyPress(int nKey, const QString& szText);
+  bool OnDecimalKeyPress(int nKey, const QString& szText);
   bool OnNumberKeyPress(int nKey, const QString& szText);
   bool OnMaxPowerGain1KeyPress(int nKey, const QString& szText);
 

@@ -14,6 +14,13 @@ namespace USB42XX_MGR {
 
 class CUsb42xxMgr;
 
+// Timing values a transfer accepts, in ms. A time-out of 0 fails the first
+// busy wait, so every read or write would fail; the upper limits keep one
+// 2048-byte transfer within hours, not days.
+inline constexpr uint32_t kMinTransferTimeOutMs = 1;
+inline constexpr uint32_t kMaxTransferTimeOutMs = 60000;
+inline constexpr uint32_t kMaxTransferDelayMs = 1000;
+
 // The window's transfer settings (its members of the same names).
 struct EEPROM_TRANSFER_SETTINGS {
   uint16_t m_SelectedVid = 0;

@@ -295,7 +295,7 @@ class MainFormTest : public QObject {
     F()->ReadTimeOutEdit->setText("300");
     QCOMPARE(m_pForm->m_dwReadTimeOut, 300u);
     F()->ReadTimeOutEdit->setText("x");
-    QCOMPARE(m_pForm->m_dwReadTimeOut, 0u);
+    QCOMPARE(m_pForm->m_dwReadTimeOut, 300u);  // not a time-out: kept
   }
 };
 

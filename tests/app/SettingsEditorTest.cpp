@@ -6,6 +6,9 @@
 #include <functional>
 #include <set>
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include "MessageTable.h"
 #include "VolumeTables.h"
 #include "WindowFixture.h"
@@ -356,6 +359,116 @@ class SettingsEditorTest : public QObject {
     F()->VIDEdit->setText("12");
     F()->VIDEdit->setText("12 ");
     QCOMPARE(int(Rec().wVID), 0x12);
+  }
+
+  // Every hex edit holds hex digits up to the width it stores, typed or
+  // pasted; a typed character outside them shows message 38.
+  void HexEditsHoldWhatTheyStore_data() {
+    QTest::addColumn<QString>("szEdit");
+    QTest::addColumn<bool>("bPaste");
+    QTest::addColumn<QString>("szInput");
+    QTest::addColumn<QString>("szShown");
+    QTest::addColumn<int>("nBoxes");
+    QTest::newRow("VID paste") << "VIDEdit" << true << "Zq9!"
+                               << "3A7C" << 0;
+    QTest::newRow("VID paste word") << "VIDEdit" << true << "Audi"
+                                    << "3A7C" << 0;
+    QTest::newRow("VID paste hex") << "VIDEdit" << true << "beef"
+                                   << "beef" << 0;
+    QTest::newRow("PID typed space") << "PIDEdit" << false << "5 78"
+                                     << "578" << 1;
+    QTest::newRow("serial typed space") << "SerialNumberEdit" << false << "12 34"
+                                        << "1234" << 1;
+    QTest::newRow("NEC GPO paste") << "NECIRGPONUMEdit" << true << "G"
+                                   << "0" << 0;
+    QTest::newRow("I2C typed") << "I2CEdit" << false << "1FF"
+                               << "1F" << 0;
+  }
+
+  void HexEditsHoldWhatTheyStore() {
+    QFETCH(QString, szEdit);
+    QFETCH(bool, bPaste);
+    QFETCH(QString, szInput);
+    QFETCH(QString, szShown);
+    QFETCH(int, nBoxes);
+    Unlock();
+    m_p->pForm->ShowI2CControls(true, true);
+    auto* pEdit = m_p->pForm->findChild<QLineEdit*>(szEdit);
+    QVERIFY(pEdit && pEdit->isEnabled() && !pEdit->isReadOnly());
+    if (bPaste) {
+      QGuiApplication::clipboard()->setText(szInput);
+      pEdit->selectAll();
+      pEdit->paste();
+    } else {
+      pEdit->clear();
+      QTest::keyClicks(pEdit, szInput);
+    }
+    QCOMPARE(pEdit->text(), szShown);
+    QCOMPARE(int(m_p->Ui.vBoxes.size()), nBoxes);
+    // What the edit shows is what is stored.
+    const uint64_t qwShown = szShown.toULongLong(nullptr, 16);
+    uint64_t qwStored = 0;
+    if (szEdit == "VIDEdit") qwStored = Rec().wVID;
+    if (szEdit == "PIDEdit") qwStored = Rec().wPID;
+    if (szEdit == "SerialNumberEdit") {
+      for (uint8_t bt : Rec().btSerialNumber) qwStored = qwStored << 8 | bt;
+    }
+    if (szEdit == "NECIRGPONUMEdit") qwStored = m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum();
+    if (szEdit == "I2CEdit") qwStored = m_p->pForm->m_dwI2CSpeed;
+    QCOMPARE(qwStored, qwShown);
+  }
+
+  // The service row's timing edits hold decimal digits in the range a
+  // transfer accepts; leaving an edit that holds no such value puts the
+  // stored value back.
+  void TimingEditsHoldWhatTheyStore_data() {
+    QTest::addColumn<QString>("szEdit");
+    QTest::addColumn<bool>("bPaste");
+    QTest::addColumn<QString>("szInput");
+    QTest::addColumn<QString>("szShown");
+    QTest::addColumn<uint>("dwStored");
+    QTest::addColumn<int>("nBoxes");
+    QTest::newRow("R1 typed x9") << "ReadTimeOutEdit" << false << "x9"
+                                 << "9" << 9u << 1;
+    QTest::newRow("R1 paste x9") << "ReadTimeOutEdit" << true << "x9"
+                                 << "128" << 128u << 0;
+    QTest::newRow("R1 0 then leave") << "ReadTimeOutEdit" << false << "0"
+                                     << "128" << 128u << 0;
+    QTest::newRow("W1 over 60000") << "WriteTimeOutEdit" << false << "60001"
+                                   << "6000" << 6000u << 0;
+    QTest::newRow("R2 delay 0") << "ReadContinuousEdit" << false << "0"
+                                << "0" << 0u << 0;
+    QTest::newRow("W2 over 1000") << "WriteContinuousEdit" << false << "1001"
+                                  << "100" << 100u << 0;
+  }
+
+  void TimingEditsHoldWhatTheyStore() {
+    QFETCH(QString, szEdit);
+    QFETCH(bool, bPaste);
+    QFETCH(QString, szInput);
+    QFETCH(QString, szShown);
+    QFETCH(uint, dwStored);
+    QFETCH(int, nBoxes);
+    m_p->pForm->ShowRWTimeControls(true, true);
+    auto* pEdit = m_p->pForm->findChild<QLineEdit*>(szEdit);
+    QVERIFY(pEdit && pEdit->isEnabled());
+    if (bPaste) {
+      QGuiApplication::clipboard()->setText(szInput);
+      pEdit->selectAll();
+      pEdit->paste();
+    } else {
+      pEdit->clear();
+      QTest::keyClicks(pEdit, szInput);
+    }
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(pEdit, &leave);
+    QCOMPARE(pEdit->text(), szShown);
+    QCOMPARE(int(m_p->Ui.vBoxes.size()), nBoxes);
+    const uint32_t dwMembers[] = {m_p->pForm->m_dwReadTimeOut, m_p->pForm->m_dwReadSleepTime,
+                                  m_p->pForm->m_dwWriteTimeOut, m_p->pForm->m_dwWriteSleepTime};
+    const QStringList names = {"ReadTimeOutEdit", "ReadContinuousEdit", "WriteTimeOutEdit",
+                               "WriteContinuousEdit"};
+    QCOMPARE(dwMembers[names.indexOf(szEdit)], dwStored);
   }
 
   // The lists show the Headset pairing; the record (and so every header
