@@ -5,11 +5,13 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 #include <QValidator>
 #include <cstring>
 #include <functional>
@@ -184,6 +186,7 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
         m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
     pEdit->installEventFilter(this);
   }
+  ReserveControlSizes();
   ConnectHandlers();
   ConnectSettingsHandlers();
   ConnectDeviceHandlers();
@@ -201,6 +204,41 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   m_pReadEEPROMForm = new TReadEEPROMForm(this);
   m_pReadEEPROMForm->setObjectName("ReadEEPROMForm");
   RegisterHotKeys();  // FormCreate
+}
+
+void TMainForm::ReserveControlSizes() {
+  // Each captioned control is as large as its larger caption in either
+  // language (Chinese glyphs are taller, English texts mostly wider), so a
+  // language switch moves nothing. Runs before any handler is connected.
+  for (const CAPTION_ROW& row : kCaptionRows) {
+    auto* pControl = findChild<QWidget*>(row.pszControl);
+    // A group box's title does not take part in its layout.
+    if (!pControl || qobject_cast<QGroupBox*>(pControl)) continue;
+    QSize size = pControl->minimumSize();
+    for (int nLanguage : {kLanguageChinese, kLanguageEnglish}) {
+      SetCaptionText(pControl, TableText(nLanguage, row.nId));
+      size = size.expandedTo(pControl->sizeHint());
+    }
+    pControl->setMinimumSize(size);
+  }
+  // The service row keeps its room while hidden, so revealing it moves no
+  // other control.
+  for (QWidget* pWidget :
+       {static_cast<QWidget*>(m_pUi->LogFileCheckBox),
+        static_cast<QWidget*>(m_pUi->EnableRWTimeCheckBox),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest1Label),
+        static_cast<QWidget*>(m_pUi->ReadTimeOutEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest2Label),
+        static_cast<QWidget*>(m_pUi->ReadContinuousEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest3Label),
+        static_cast<QWidget*>(m_pUi->WriteTimeOutEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest4Label),
+        static_cast<QWidget*>(m_pUi->WriteContinuousEdit),
+        static_cast<QWidget*>(m_pUi->EnableI2CCheckBox), static_cast<QWidget*>(m_pUi->I2CEdit)}) {
+    QSizePolicy policy = pWidget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    pWidget->setSizePolicy(policy);
+  }
 }
 
 void TMainForm::RegisterHotKeys() {
@@ -381,8 +419,9 @@ void TMainForm::ApplyTexts(int nLanguage) {
     }
   }
   RefillDeviceTypeLists(nLanguage);
+  ApplyQtTranslation(nLanguage);
 
-  // The long check-box caption wraps; English keeps it at the top.
+  // English keeps the long check-box caption at the top of its row.
   m_pUi->EnableMICBoostControlLabel->setAlignment(
       nLanguage == kLanguageEnglish ? (Qt::AlignLeft | Qt::AlignTop)
                                     : m_pUi->EnableMICBoostControlLabel->alignment());
@@ -409,6 +448,27 @@ void TMainForm::RefillDeviceTypeLists(int nLanguage) {
     pList->addItems({TableText(nLanguage, bPlay ? 27 : 29), TableText(nLanguage, 26),
                      TableText(nLanguage, bPlay ? 64 : 30)});
     pList->setCurrentIndex(nItem);
+  }
+}
+
+void TMainForm::ApplyQtTranslation(int nLanguage) {
+  if (nLanguage != kLanguageChinese) {
+    if (m_bQtTranslatorInstalled) QCoreApplication::removeTranslator(m_pQtTranslator);
+    m_bQtTranslatorInstalled = false;
+    return;
+  }
+  if (m_bQtTranslatorInstalled) return;
+  if (!m_pQtTranslator) {
+    m_pQtTranslator = new QTranslator(this);
+    const QString szFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!m_pQtTranslator->load(QStringLiteral("qtbase_zh_CN"), szFolder)) {
+      // Without the catalogue Qt's own buttons stay English; nothing else
+      // depends on it.
+      diag::TraceFormat("qtbase_zh_CN not found in %s", szFolder.toLocal8Bit().constData());
+    }
+  }
+  if (!m_pQtTranslator->isEmpty()) {
+    m_bQtTranslatorInstalled = QCoreApplication::installTranslator(m_pQtTranslator);
   }
 }
 
