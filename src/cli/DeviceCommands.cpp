@@ -138,10 +138,11 @@ bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t*
     ctx.Fail(szPath + ": the output name needs .bin or .hex");
     return false;
   }
-  int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n)
-                                       : WriteHexFile(szPath, pData, n);
+  std::string szWhy;
+  int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n, {}, &szWhy)
+                                       : WriteHexFile(szPath, pData, n, {}, &szWhy);
   if (r != kWriteOk) {
-    ctx.Fail(szPath + ": cannot write the file");
+    ctx.Fail(szPath + ": cannot write the file: " + szWhy);
     return false;
   }
   return true;
