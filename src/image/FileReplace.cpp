@@ -65,8 +65,7 @@ std::string ResolveTarget(const std::string& szPath, bool& bExists, struct stat&
     std::unique_ptr<char, decltype(&std::free)> pReal(::realpath(szPath.c_str(), nullptr),
                                                       &std::free);
     if (!pReal) {
-      Fail(pszError, errno == ENOENT ? "the link points to a missing file"
-                                     : std::strerror(errno));
+      Fail(pszError, errno == ENOENT ? "the link points to a missing file" : std::strerror(errno));
       return {};
     }
     szTarget = pReal.get();
@@ -85,8 +84,8 @@ std::string ResolveTarget(const std::string& szPath, bool& bExists, struct stat&
 
 // Rewrites an open file in place: the fallback that keeps the owner.
 int RewriteInPlace(int fd, const uint8_t* pData, size_t n, std::string* pszError) {
-  bool bOk = WriteAllAt0(fd, pData, n) && ::ftruncate(fd, static_cast<off_t>(n)) == 0 &&
-             ::fsync(fd) == 0;
+  bool bOk =
+      WriteAllAt0(fd, pData, n) && ::ftruncate(fd, static_cast<off_t>(n)) == 0 && ::fsync(fd) == 0;
   const int nError = errno;
   if (::close(fd) != 0 && bOk) return FailErrno(pszError, errno);
   return bOk ? kOk : FailErrno(pszError, nError);
@@ -112,7 +111,8 @@ int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t 
 
   const size_t nSlash = szTarget.find_last_of('/');
   const std::string szDir = nSlash == std::string::npos ? "." : szTarget.substr(0, nSlash + 1);
-  std::string szPrefix = "." + (nSlash == std::string::npos ? szTarget : szTarget.substr(nSlash + 1));
+  std::string szPrefix =
+      "." + (nSlash == std::string::npos ? szTarget : szTarget.substr(nSlash + 1));
   constexpr size_t kSuffix = 7;  // ".XXXXXX"
   if (szPrefix.size() + kSuffix > NAME_MAX) szPrefix.resize(NAME_MAX - kSuffix);
   std::string szTemplate =
@@ -130,9 +130,8 @@ int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t 
   bool bOk = true;
   if (bExists) {
     struct stat stTemp {};
-    if (::fstat(fd, &stTemp) != 0 ||
-        ((stTemp.st_uid != st.st_uid || stTemp.st_gid != st.st_gid) &&
-         ::fchown(fd, st.st_uid, st.st_gid) != 0)) {
+    if (::fstat(fd, &stTemp) != 0 || ((stTemp.st_uid != st.st_uid || stTemp.st_gid != st.st_gid) &&
+                                      ::fchown(fd, st.st_uid, st.st_gid) != 0)) {
       // Not allowed to give the file its owner back: write in place.
       ::close(fd);
       ::unlink(szTemp.c_str());

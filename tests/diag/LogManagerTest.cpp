@@ -165,9 +165,9 @@ TEST_F(LogManagerTest, LinksAndTakenNamesAreNeverWrittenThrough) {
 
   EXPECT_EQ(ReadFile(victim), "keep");
   EXPECT_EQ(ReadFile(m_Dir / (stamp + "ReadWrite-W_003.bin")), "other");
-  EXPECT_EQ(DirectoryEntries(),
-            (std::vector<std::string>{stamp + "ReadData-R_001.bin", stamp + "ReadData-R_002.bin",
-                                      stamp + "ReadWrite-R_004.bin", stamp + "ReadWrite-W_003.bin",
-                                      stamp + "ReadWrite-W_004.bin", "2024_0305_LogFile.txt",
-                                      "victim"}));
+  EXPECT_EQ(
+      DirectoryEntries(),
+      (std::vector<std::string>{stamp + "ReadData-R_001.bin", stamp + "ReadData-R_002.bin",
+                                stamp + "ReadWrite-R_004.bin", stamp + "ReadWrite-W_003.bin",
+                                stamp + "ReadWrite-W_004.bin", "2024_0305_LogFile.txt", "victim"}));
 }
