@@ -72,6 +72,22 @@ std::string Range(const char* pszOne, const char* pszMany, size_t nFrom, size_t 
   return sz;
 }
 
+// Gives the transfer's device lock back on every return.
+class CTransferLock {
+ public:
+  explicit CTransferLock(CUsb42xxMgr& mgr) : m_Mgr(mgr) {}
+  ~CTransferLock() {
+    if (m_bHeld) m_Mgr.UnlockDevice();
+  }
+  CTransferLock(const CTransferLock&) = delete;
+  CTransferLock& operator=(const CTransferLock&) = delete;
+  void SetHeld() { m_bHeld = true; }
+
+ private:
+  CUsb42xxMgr& m_Mgr;
+  bool m_bHeld = false;
+};
+
 }  // namespace
 
 std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
@@ -97,6 +113,27 @@ std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   }
   if (state.nNew + state.nUnknown < state.nLength) szText += ", the rest is unchanged";
   return szText;
+}
+
+// Another program's reports must not interleave with the transfer's, and a
+// lock held elsewhere must not hang the transfer: wait a bounded time, then
+// say why nothing was done.
+bool CEepromProcedure::LockDevice(int nLogFailCode) {
+  std::string szError;
+  auto fnWaiting = [this](uint32_t dwWaited, const std::string& szHolder) {
+    m_Observer.OnDeviceLockWait(dwWaited, szHolder);
+  };
+  if (m_Mgr.LockDevice(m_Settings.m_dwLockTimeOut, fnWaiting, szError) == 0) return true;
+  Trace(szError + "\n");
+  m_Observer.OnPlainMessage(szError);
+  if (m_Settings.m_bLogEnabled) {
+    m_Observer.OnLogOpen();
+    m_Observer.OnLogLine(nLogFailCode, kDeviceLockNotHad);
+    m_Observer.OnLogClose();
+  }
+  m_nLastCode = kDeviceLockNotHad;
+  m_nTransferLength = 0;
+  return false;
 }
 
 CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
@@ -194,6 +231,12 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   std::vector<uint8_t> vWork(kBufferSize, 0xFF);
+  CTransferLock lock(m_Mgr);
+  if (!LockDevice(kLogReadFail)) {
+    CopyToLoadBuffer(vWork, 0, pLoadBuffer, nLoadBufferSize);
+    return kDeviceLockNotHad;
+  }
+  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime;
   SelectActiveDevice();
@@ -248,6 +291,9 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   m_WriteState = EEPROM_WRITE_STATE{};
+  CTransferLock lock(m_Mgr);
+  if (!LockDevice(kLogWriteFail)) return 1;
+  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
   SelectActiveDevice();
