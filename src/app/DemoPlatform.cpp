@@ -66,6 +66,17 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
       !qrt::sim::ParseBoardFaultSpec(options.szFaultSpec, vFaults, vChips, szError)) {
     return nullptr;
   }
+  // The same loader as the command line's: .bin or .hex by the name.
+  std::vector<uint8_t> vSeed(qrt::image::kRomBufferSize, 0xFF);
+  size_t nSeed = 0;
+  if (!options.szImagePath.empty()) {
+    const int nRead =
+        qrt::image::ReadImageFile(options.szImagePath, vSeed.data(), vSeed.size(), &nSeed);
+    if (nRead != qrt::image::kReadOk) {
+      szError = options.szImagePath + ": " + qrt::image::ReadImageFileError(nRead);
+      return nullptr;
+    }
+  }
   auto pSet = std::make_unique<CDemoPlatformSet>();
   for (size_t i = 0; i < nBoards; ++i) {
     device.Chip = vChips[i];
@@ -73,9 +84,8 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
     qrt::sim::CSimChip& chip = pSet->Sim().Chip(nIndex);
     if (options.szImagePath.empty()) {
       chip.SetEepromContents(qrt::image::g_btDefaultImage, sizeof(qrt::image::g_btDefaultImage));
-    } else if (!chip.LoadEeprom(options.szImagePath)) {
-      szError = "cannot read the EEPROM image '" + options.szImagePath + "'";
-      return nullptr;
+    } else {
+      chip.SetEepromContents(vSeed.data(), nSeed);
     }
     chip.SetFaults(vFaults[i]);
   }

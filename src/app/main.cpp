@@ -40,7 +40,7 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
       "Run on one simulated QRT4250 (VID 3A7C, PID 4250) instead of the devices "
       "on this machine.");
   const QCommandLineOption simImage("sim-image",
-                                    "With --simulate: EEPROM contents from a .bin file "
+                                    "With --simulate: EEPROM contents from a .bin or .hex file "
                                     "(default: the built-in default image).",
                                     "FILE");
   const QCommandLineOption simEeprom(

@@ -24,6 +24,7 @@
 #include "LinuxHidPlatform.h"
 #endif
 #include "NamedMutex.h"
+#include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
 #include "Usb42xxMgr.h"
@@ -122,17 +123,9 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
-  if (szText.empty() || szText.size() > 4) return false;
-  unsigned n = 0;
-  for (char c : szText) {
-    int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-            : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
-                                                        : -1;
-    if (d < 0) return false;
-    n = n * 16 + static_cast<unsigned>(d);
-  }
-  wValue = static_cast<uint16_t>(n);
+  uint32_t dw = 0;
+  if (!qrt::editor::ParseHex(szText, 0xFFFF, dw)) return false;
+  wValue = static_cast<uint16_t>(dw);
   return true;
 }
 
@@ -140,24 +133,9 @@ bool ParseHex16(const std::string& szText, uint16_t& wValue) {
 // written through Fail).
 long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffer, size_t nSize) {
   size_t n = 0;
-  int r = kReadCannotOpen;
-  switch (GetImageFileTypeByPath(szPath)) {
-    case EImageFileType::kBin:
-      r = ReadBinFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kHex:
-      r = ReadHexFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": the name needs .bin or .hex");
-      return -1;
-  }
+  const int r = ReadImageFile(szPath, pBuffer, nSize, &n);
   if (r != kReadOk) {
-    const char* pszWhy = r == kReadTooLarge  ? "image longer than 2048 bytes"
-                         : r == kReadCorrupt ? "not a hex image"
-                         : r == kReadShort   ? "short read"
-                                             : "cannot open";
-    ctx.Fail(szPath + ": " + pszWhy);
+    ctx.Fail(szPath + ": " + ReadImageFileError(r));
     return -1;
   }
   return static_cast<long>(n);

@@ -18,6 +18,7 @@
 #include "FieldModel.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
+#include "SettingsRules.h"
 
 namespace qrt::cli {
 
@@ -42,15 +43,9 @@ std::string Hex(const uint8_t* p, size_t n) {
 // Exactly nBytes bytes of hex text (either case) into pOut.
 bool ParseHexBytes(const std::string& s, uint8_t* pOut, size_t nBytes) {
   if (s.size() != 2 * nBytes) return false;
-  auto digit = [](char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : -1;
-  };
   for (size_t i = 0; i < nBytes; ++i) {
-    const int hi = digit(s[2 * i]);
-    const int lo = digit(s[2 * i + 1]);
+    const int hi = qrt::editor::HexDigitValue(s[2 * i]);
+    const int lo = qrt::editor::HexDigitValue(s[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
     pOut[i] = static_cast<uint8_t>(hi << 4 | lo);
   }

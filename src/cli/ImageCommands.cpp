@@ -43,33 +43,10 @@ std::string Hex(const uint8_t* p, size_t n) {
 bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
   uint8_t buffer[kRomBufferSize];
   size_t n = 0;
-  int nRead = kReadCannotOpen;
-  switch (GetImageFileTypeByPath(szPath)) {
-    case EImageFileType::kBin:
-      nRead = ReadBinFile(szPath, buffer, sizeof buffer, &n);
-      break;
-    case EImageFileType::kHex:
-      nRead = ReadHexFile(szPath, buffer, sizeof buffer, &n);
-      break;
-    case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": Load File fail (the name has neither .bin nor .hex)");
-      return false;
-  }
-  switch (nRead) {
-    case kReadOk:
-      break;
-    case kReadTooLarge:
-      ctx.Fail(szPath + ": image longer than 2048 bytes");
-      return false;
-    case kReadCorrupt:
-      ctx.Fail(szPath + ": not a hex image (a letter G-Z in the text)");
-      return false;
-    case kReadShort:
-      ctx.Fail(szPath + ": Load File fail (short read)");
-      return false;
-    default:
-      ctx.Fail(szPath + ": Load File fail (cannot open)");
-      return false;
+  const int nRead = ReadImageFile(szPath, buffer, sizeof buffer, &n);
+  if (nRead != kReadOk) {
+    ctx.Fail(szPath + ": " + ReadImageFileError(nRead));
+    return false;
   }
   const EApplyResult r = session.ApplyLoadedImage(buffer, n);
   if (r != EApplyResult::kAccepted) {

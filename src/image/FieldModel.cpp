@@ -100,13 +100,6 @@ bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
   return true;
 }
 
-bool ParseHex16(std::string s, uint16_t& wOut) {
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
-  if (s.empty() || s.size() > 4 || !IsHexText(s)) return false;
-  wOut = static_cast<uint16_t>(std::stoul(s, nullptr, 16));
-  return true;
-}
-
 std::string CurrentField(const uint8_t* p) {
   size_t n = 0;
   while (n < kMaxStringBytes && p[n] != 0) ++n;
@@ -268,9 +261,9 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
       return {};
     }
     case K::kWord: {
-      uint16_t w = 0;
-      if (!ParseHex16(value, w)) return "1 to 4 hex digits are expected";
-      (def.eId == I::kVid ? r.wVID : r.wPID) = w;
+      uint32_t dw = 0;
+      if (!ParseHex(value, 0xFFFF, dw)) return "1 to 4 hex digits are expected";
+      (def.eId == I::kVid ? r.wVID : r.wPID) = static_cast<uint16_t>(dw);
       return {};
     }
     case K::kSerial:
