@@ -14,6 +14,7 @@ namespace qrt::cli {
 
 void CCliContext::Fail(const std::string& szText) {
   err << "qrt4250-cli: error: " << szText << '\n';
+  szLastError = szText;
   if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
 }

@@ -26,6 +26,7 @@ struct CCliContext {
   int nExitCode = 0;
   // Set by a command's --json: failures then also print {"error": TEXT} on out.
   bool bJson = false;
+  std::string szLastError = {};  // the text of the last Fail
 
   // Writes "qrt4250-cli: error: <text>" as one line to err; exit status 1.
   void Fail(const std::string& szText);

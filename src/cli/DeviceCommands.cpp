@@ -8,9 +8,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
+#include "TransferReport.h"
 #include "Usb42xxMgr.h"
 
 namespace qrt::cli {
@@ -34,7 +37,6 @@ namespace qrt::cli {
 struct CDeviceOptions {
   std::string szDevice;
   std::string szPath;
-  bool bJson = false;  // set by the command's own --json
   uint32_t dwReadTimeOut = 128;
   uint32_t dwReadDelay = 5;
   uint32_t dwWriteTimeOut = 128;
@@ -48,6 +50,10 @@ struct CDeviceOptions {
   int nSimBoards = 1;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
+  // read, write and verify only (--json: list too)
+  std::string szProfile = "default";
+  uint32_t dwWriteCycleMs = 5;
+  bool bJson = false;
 };
 
 namespace {
@@ -120,6 +126,22 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
                        "Inject faults (repeatable; K@SPEC: board K only), see the README");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
                      "Sleep for real in the simulator (default: virtual clock)");
+}
+
+// The transfer profile and the output form of read, write and verify.
+void AddTransferOptions(CLI::App* pCommand, CDeviceOptions& o) {
+  pCommand
+      ->add_option("--profile", o.szProfile,
+                   "default: byte mode with the delays above; fast: word mode, no delay "
+                   "after a read, only the write cycle after a write")
+      ->check(CLI::IsMember({"default", "fast"}))
+      ->capture_default_str();
+  pCommand
+      ->add_option("--write-cycle", o.dwWriteCycleMs,
+                   "Fast profile: wait after each unit written in ms (the EEPROM's write cycle)")
+      ->check(CLI::Range(0u, 1000u))
+      ->capture_default_str();
+  pCommand->add_flag("--json", o.bJson, "Print one JSON object (outcome, code, bytes, times)");
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
@@ -342,11 +364,20 @@ class CDeviceSession {
     s.m_bI2CEnabled = true;
     s.m_dwI2CSpeed = wSpeed;
     s.m_bReportId = btFlag;  // the chip's own report-ID need
+    if (m_Options.szProfile == "fast") s.m_Profile.eKind = ETransferProfile::Fast;
+    s.m_Profile.dwWriteCycleMs = m_Options.dwWriteCycleMs;
     return pProcedure;
   }
 
   CUsb42xxMgr& Mgr() {
     return *m_pMgr;
+  }
+
+  // Time of the simulated device since it was made, in seconds; none on a
+  // real board.
+  std::optional<double> SimulatedSeconds() const {
+    if (!m_pSim) return std::nullopt;
+    return static_cast<double>(m_pSim->Clock().NowUs()) / 1e6;
   }
 
  private:
@@ -478,39 +509,30 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
 // buffer that is 0xFF beyond what was read.
 class CTransferRun {
  public:
-  CTransferRun(CCliContext& ctx, const CDeviceOptions& o) : m_Session(ctx, o), m_Observer(ctx) {}
+  CTransferRun(CCliContext& ctx, const CDeviceOptions& o, TRANSFER_REPORT& report)
+      : m_Session(ctx, o), m_Observer(ctx), m_Report(report) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
+    m_Start = std::chrono::steady_clock::now();
     if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
+    m_Report.jBoard = BoardJson(m_Session.Board());
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
   }
 
   int Read() {
-    const uint32_t dwStart = m_Session.Mgr().UsbHidMgr().Platform().GetTickCount();
     int r = m_pProcedure->ReadDataFromEEPROM(m_vLoad.data(), m_vLoad.size());
-    m_dwElapsedMs = m_Session.Mgr().UsbHidMgr().Platform().GetTickCount() - dwStart;
     m_Observer.EndBar();
+    Finished(r);
     return r;
   }
 
   int Write(const uint8_t* pImage, size_t nSize) {
-    const uint32_t dwStart = m_Session.Mgr().UsbHidMgr().Platform().GetTickCount();
     int r = m_pProcedure->WriteDataToEEPROM(pImage, nSize, m_vLoad.data(), m_vLoad.size());
-    m_dwElapsedMs = m_Session.Mgr().UsbHidMgr().Platform().GetTickCount() - dwStart;
     m_Observer.EndBar();
+    Finished(m_pProcedure->GetLastCode());
     return r;
-  }
-
-  // The board and the transfer as --json reports them. The time is the
-  // platform's: the virtual clock in the simulator.
-  json Result(const char* pszCommand) const {
-    return json{{"command", pszCommand},
-                {"board", m_pProcedure ? BoardJson(m_Session.Board()) : json(nullptr)},
-                {"bytes", m_pProcedure ? m_pProcedure->GetTransferLength() : 0},
-                {"seconds", m_dwElapsedMs / 1000.0},
-                {"code", m_pProcedure ? m_pProcedure->GetLastCode() : 0}};
   }
 
   CEepromProcedure& Procedure() { return *m_pProcedure; }
@@ -521,36 +543,29 @@ class CTransferRun {
   }
 
  private:
+  void Finished(int nCode) {
+    m_Report.bTransferred = true;
+    m_Report.nCode = nCode;
+    m_Report.nBytes = m_pProcedure->GetTransferLength();
+    m_Report.dElapsedS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_Start).count();
+    m_Report.dSimulatedS = m_Session.SimulatedSeconds();
+  }
+
   CDeviceSession m_Session;
   CCliObserver m_Observer;
+  TRANSFER_REPORT& m_Report;
+  std::chrono::steady_clock::time_point m_Start;
   std::unique_ptr<CEepromProcedure> m_pProcedure;
   std::vector<uint8_t> m_vLoad = std::vector<uint8_t>(kRomBufferSize, 0xFF);
   uint16_t m_wVid = 0;
   uint16_t m_wPid = 0;
-  uint32_t m_dwElapsedMs = 0;
 };
-
-// The end of a transfer command: the text line, or one JSON document with
-// the outcome. A failure is the one stderr line and exit 1, and its text is
-// the document's "error".
-void Finish(CCliContext& ctx, const CDeviceOptions& o, json result, const std::string& szError,
-            const std::string& szLine) {
-  if (!szError.empty()) {
-    ctx.bJson = false;  // the document below carries the error
-    ctx.Fail(szError);
-  }
-  if (!o.bJson) {
-    if (szError.empty()) ctx.out << szLine << '\n';
-    return;
-  }
-  result["outcome"] = szError.empty() ? "ok" : "failed";
-  if (!szError.empty()) result["error"] = szError;
-  ctx.out << result.dump(2) << '\n';
-}
 
 void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
              const std::string& szOut) {
-  ctx.bJson = o.bJson;
+  CTransferReporter reporter(ctx, "read", o.szProfile, o.bJson);
+  reporter.Report().szFile = szOut;
   uint32_t dwSize = RomSizeFromEepromType(szType);
   if (dwSize == 0) {
     ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
@@ -560,25 +575,25 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     ctx.Fail(szOut + ": the output name needs .bin or .hex");
     return;
   }
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(dwSize)) return;
   int r = run.Read();
   const std::vector<uint8_t>& load = run.Load();
-  json result = run.Result("read");
-  result["file"] = szOut;
-  if (r != 0) return Finish(ctx, o, result, "read failed: code " + std::to_string(r), {});
+  if (r != 0) {
+    ctx.Fail("read failed: code " + std::to_string(r));
+    return;
+  }
   // Accepted first, as the window's ApplyLoadedImage does; nothing is
   // written otherwise.
   CImageSession image;
   EApplyResult eApply = image.ApplyLoadedImage(load.data(), dwSize);
   if (eApply != EApplyResult::kAccepted) {
-    return Finish(ctx, o, result,
-                  std::string("the EEPROM image was refused: ") + ApplyResultText(eApply), {});
+    ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
+    return;
   }
-  if (!WriteImageBytes(ctx, szOut, load.data(), dwSize)) return;
-  Finish(ctx, o, result, {},
-         "read " + std::to_string(dwSize) + " bytes (" + EepromTypeText(dwSize) + ") from " +
-             run.Device() + " into " + szOut);
+  if (!WriteImageBytes(ctx, szOut, load.data(), dwSize) || o.bJson) return;
+  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from " << run.Device()
+          << " into " << szOut << '\n';
 }
 
 // Loads FILE like a file load and builds the output image like the window's
@@ -614,63 +629,63 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
 
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
               const std::string& szType) {
-  ctx.bJson = o.bJson;
+  CTransferReporter reporter(ctx, "write", o.szProfile, o.bJson);
+  reporter.Report().szFile = szFile;
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
   int r = run.Write(image, nSize);
   const std::vector<uint8_t>& load = run.Load();
   int nCode = run.Procedure().GetLastCode();
-  json result = run.Result("write");
-  result["file"] = szFile;
-  std::string szError;
   if (r == 1) {
-    szError = "write failed: code " + std::to_string(nCode);
+    ctx.Fail("write failed: code " + std::to_string(nCode));
   } else if (r == 2 && nCode != 0) {
-    szError = "verify failed: read-back code " + std::to_string(nCode);
+    ctx.Fail("verify failed: read-back code " + std::to_string(nCode));
   } else if (r == 2) {
     char sz[96];
     int nAt = run.Procedure().GetFirstMismatch();
     std::snprintf(sz, sizeof(sz),
                   "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
                   image[nAt], load[static_cast<size_t>(nAt)]);
-    szError = sz;
-    result["mismatchAt"] = nAt;
+    reporter.Report().nMismatchAt = static_cast<size_t>(nAt);
+    ctx.Fail(sz);
+  } else if (!o.bJson) {
+    ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
+            << ") to " << run.Device() << ", verified\n";
   }
-  Finish(ctx, o, result, szError,
-         "wrote " + std::to_string(nSize) + " bytes (" +
-             EepromTypeText(static_cast<uint32_t>(nSize)) + ") to " + run.Device() +
-             ", verified");
 }
 
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
                const std::string& szType) {
-  ctx.bJson = o.bJson;
+  CTransferReporter reporter(ctx, "verify", o.szProfile, o.bJson);
+  reporter.Report().szFile = szFile;
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
   int r = run.Read();
   const std::vector<uint8_t>& load = run.Load();
-  json result = run.Result("verify");
-  result["file"] = szFile;
-  if (r != 0) return Finish(ctx, o, result, "verify failed: read code " + std::to_string(r), {});
+  if (r != 0) {
+    ctx.Fail("verify failed: read code " + std::to_string(r));
+    return;
+  }
   for (size_t i = 0; i < nSize; ++i) {
     if (load[i] != image[i]) {
       char sz[96];
       std::snprintf(sz, sizeof(sz),
                     "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)", i,
                     image[i], load[i]);
-      result["mismatchAt"] = i;
-      return Finish(ctx, o, result, sz, {});
+      reporter.Report().nMismatchAt = i;
+      ctx.Fail(sz);
+      return;
     }
   }
-  Finish(ctx, o, result, {},
-         "verified " + std::to_string(nSize) + " bytes (" +
-             EepromTypeText(static_cast<uint32_t>(nSize)) + ") on " + run.Device());
+  if (o.bJson) return;
+  ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
+          << ") on " << run.Device() << '\n';
 }
 
 }  // namespace
@@ -683,7 +698,8 @@ std::shared_ptr<CDeviceOptions> AddDeviceOptionsTo(CLI::App* pCommand) {
 
 bool ReadBoardImage(CCliContext& ctx, const CDeviceOptions& o, uint32_t dwSize,
                     std::vector<uint8_t>& vOut, std::string& szBoard) {
-  CTransferRun run(ctx, o);
+  TRANSFER_REPORT report;  // diff reports no times
+  CTransferRun run(ctx, o, report);
   if (!run.Start(dwSize)) return false;
   const int r = run.Read();
   if (r != 0) {
@@ -711,7 +727,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
       ->required();
   pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
   AddDeviceOptions(pReadCmd, *pRead);
-  pReadCmd->add_flag("--json", pRead->bJson, "Print one JSON document");
+  AddTransferOptions(pReadCmd, *pRead);
   pReadCmd->callback(
       [&ctx, pRead, pReadType, pReadOut] { RunRead(ctx, *pRead, *pReadType, *pReadOut); });
 
@@ -723,7 +739,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
   pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pWriteCmd, *pWrite);
-  pWriteCmd->add_flag("--json", pWrite->bJson, "Print one JSON document");
+  AddTransferOptions(pWriteCmd, *pWrite);
   pWriteCmd->callback(
       [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
 
@@ -735,7 +751,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pVerifyCmd->add_option("file", *pVerifyFile, "Image file (.bin or .hex)")->required();
   pVerifyCmd->add_option("--eeprom", *pVerifyType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pVerifyCmd, *pVerify);
-  pVerifyCmd->add_flag("--json", pVerify->bJson, "Print one JSON document");
+  AddTransferOptions(pVerifyCmd, *pVerify);
   pVerifyCmd->callback([&ctx, pVerify, pVerifyFile, pVerifyType] {
     RunVerify(ctx, *pVerify, *pVerifyFile, *pVerifyType);
   });

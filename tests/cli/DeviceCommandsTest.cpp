@@ -5,10 +5,11 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "CliApp.h"
 #include "ImageFiles.h"
@@ -137,6 +138,10 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
         "--write-delay", "2"},
        "verify failed: data differ"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
+        "--profile", "fast", "--write-cycle", "2"},
+       "verify failed: data differ"},
+      {{"write", P("in.bin"), "--simulate", "--profile", "quick"}, "--profile"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "unplug:4000"},
        "failed: "},
       {{"read", "--eeprom", "24C04", "-o", P("x.bin"), "--simulate", "--sim-fault", "stay-busy"},
@@ -229,34 +234,74 @@ TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
     int nCode;
   };
   const Case cases[] = {
-      {{"read", "--eeprom", "24C02", "-o", P("r.bin")}, 0, "ok", 0},
-      {{"write", P("in.bin")}, 0, "ok", 0},
-      {{"verify", P("in.bin")}, 1, "failed", 0},  // the board holds the built-in image
-      {{"read", "--eeprom", "24C02", "-o", P("x.bin"), "--sim-fault", "stay-busy"}, 1, "failed",
-       2002},
+      {{"read", "--eeprom", "24C02", "-o", P("r.bin")}, 0, "pass", 0},
+      {{"write", P("in.bin")}, 0, "pass", 0},
+      {{"verify", P("in.bin")}, 1, "fail", 0},  // the board holds the built-in image
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"--json", "--simulate"});
+    args.insert(args.end(), {"--json", "--simulate", "--sim-boards", "2", "--path", "sim:2"});
     const CRun r = RunCliWith(args);
     SCOPED_TRACE(c.args[0] + " " + r.err);
     EXPECT_EQ(r.nExit, c.nExit);
     const json j = json::parse(r.out);
-    EXPECT_EQ(j["command"], c.args[0]);
-    EXPECT_EQ(j["board"]["path"], "sim:1");
+    EXPECT_EQ(j["board"]["path"], "sim:2");
+    EXPECT_EQ(j["file"], c.args[0] == "read" ? P("r.bin") : P("in.bin"));
     EXPECT_EQ(j["outcome"], c.pszOutcome);
     EXPECT_EQ(j["code"], c.nCode);
     EXPECT_EQ(j["bytes"], 256);
     // 256 bytes with the 5 ms delay after each, on the virtual clock.
-    if (c.nExit == 0) {
-      EXPECT_GE(j["seconds"].get<double>(), 1.28);
-    }
+    EXPECT_GE(j["simulated_s"].get<double>(), 1.28);
     EXPECT_EQ(j.contains("error"), c.nExit != 0);
   }
-  // A refusal before any transfer is the error object alone.
+  // A refusal before any transfer carries the error and no board.
   const CRun none =
       RunCliWith({"read", "--eeprom", "24C02", "-o", P("x.bin"), "--json", "--simulate", "--path", "sim:9"});
-  EXPECT_EQ(json::parse(none.out), json::parse(R"({"error": "no board at sim:9"})"));
+  const json j = json::parse(none.out);
+  EXPECT_EQ(j["error"], "no board at sim:9");
+  EXPECT_EQ(j["board"], nullptr);
   const CRun encode = RunCliWith({"deviceid", "encode", "VID_3A7C&PID_42XX", "--json"});
   EXPECT_EQ(json::parse(encode.out)["pattern"], "VID_3A7C&PID_42XX");
+}
+
+// The time figures: the simulated device's clock under --simulate, as a line
+// after the result or in the --json object; the fast profile at a real
+// board's 1 ms per report takes at most half the default's device time.
+TEST_F(DeviceCommandsTest, TransfersReportElapsedAndSimulatedTime) {
+  auto image = MakeImage(2048, 9);
+  WriteFile(P("in.bin"), image);
+  double dSimulated[2] = {};
+  for (int nFast = 0; nFast < 2; ++nFast) {
+    const char* pszProfile = nFast ? "fast" : "default";
+    SCOPED_TRACE(pszProfile);
+    CRun w = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C16", "--sim-fault",
+                         "latency-us:1000,write-cycle-us:5000", "--profile", pszProfile, "--json",
+                         "--sim-save", P("chip.bin")});
+    ASSERT_EQ(w.nExit, 0) << w.err;
+    const auto j = nlohmann::json::parse(w.out);
+    EXPECT_EQ(j["command"], "write");
+    EXPECT_EQ(j["outcome"], "pass");
+    EXPECT_EQ(j["code"], 0);
+    EXPECT_EQ(j["bytes"], 2048);
+    EXPECT_EQ(j["profile"], pszProfile);
+    EXPECT_GE(j["elapsed_s"].get<double>(), 0.0);
+    dSimulated[nFast] = j["simulated_s"].get<double>();
+    EXPECT_EQ(ReadFile(P("chip.bin")), OutputImageOf(image));
+
+    CRun v = RunCliWith({"verify", P("in.bin"), "--simulate", "--sim-image", P("chip.bin"),
+                         "--sim-eeprom", "24C16", "--profile", pszProfile});
+    ASSERT_EQ(v.nExit, 0) << v.err;
+    EXPECT_NE(v.out.find("\nelapsed "), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find(std::string("simulated device time ")), std::string::npos) << v.out;
+  }
+  EXPECT_GT(dSimulated[1], 0.0);
+  EXPECT_LE(dSimulated[1] * 2, dSimulated[0]);
+
+  // A failure still prints the one object, with its code.
+  CRun f = RunCliWith({"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--sim-fault",
+                       "stay-busy", "--json"});
+  EXPECT_EQ(f.nExit, 1);
+  const auto j = nlohmann::json::parse(f.out);
+  EXPECT_EQ(j["outcome"], "fail");
+  EXPECT_EQ(j["code"], 2002);
 }
