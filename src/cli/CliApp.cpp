@@ -1,6 +1,7 @@
 #include "CliApp.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "Trace.h"
@@ -13,6 +14,8 @@ namespace qrt::cli {
 
 void CCliContext::Fail(const std::string& szText) {
   err << "qrt4250-cli: error: " << szText << '\n';
+  szLastError = szText;
+  if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
 }
 
@@ -26,6 +29,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   RegisterImageCommands(app, ctx);
   RegisterDeviceCommands(app, ctx);
+  RegisterFieldCommands(app, ctx);
   RegisterSystemCommands(app, ctx);
 
   // Route the trace channel before any command callback runs.
