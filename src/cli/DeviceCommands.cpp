@@ -25,6 +25,7 @@
 #include "NamedMutex.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
+#include "SimReportLog.h"
 #include "Usb42xxMgr.h"
 
 namespace qrt::cli {
@@ -50,6 +51,7 @@ struct CDeviceOptions {
   std::string szSimEeprom = "24C02";
   int nSimLayout = 0;
   std::string szSimSave;
+  std::string szSimLog;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
 };
@@ -84,6 +86,8 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
       ->capture_default_str();
   pCommand->add_option("--sim-save", o.szSimSave,
                        "Write the simulated EEPROM to a .bin/.hex file at exit");
+  pCommand->add_option("--sim-log", o.szSimLog,
+                       "Write the simulated chip's report log to a text file at exit");
   pCommand->add_option("--sim-fault", o.vSimFaults,
                        "Inject faults (repeatable), see the README for SPEC");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
@@ -205,6 +209,7 @@ class CDeviceSession {
       const auto& eeprom = m_pSim->Chip(0).Eeprom();
       WriteImageBytes(m_Ctx, m_Options.szSimSave, eeprom.data(), eeprom.size());
     }
+    if (m_pSim && !m_Options.szSimLog.empty()) WriteSimLog();
   }
 
   // Builds the platform and the facade. False (message written) on failure.
@@ -292,6 +297,14 @@ class CDeviceSession {
   }
 
  private:
+  void WriteSimLog() {
+    FILE* pFile = std::fopen(m_Options.szSimLog.c_str(), "we");
+    bool bOk = sim::WriteReportLog(m_pSim->Chip(0).ReportLog(), 0, pFile);
+    if (pFile != nullptr && std::fclose(pFile) != 0) bOk = false;
+    if (!bOk)
+      m_Ctx.err << "qrt4250-cli: warning: " << m_Options.szSimLog << ": cannot write the log\n";
+  }
+
   bool OpenSimulator() {
     uint32_t dwSize = RomSizeFromEepromType(m_Options.szSimEeprom);
     if (dwSize == 0) {
@@ -325,7 +338,8 @@ class CDeviceSession {
     }
     m_pSim = std::make_unique<sim::CSimPlatform>(m_Options.bSimRealTime);
     m_pSim->AddDevice(config);
-    m_pSim->Chip(0).SetReportLogEnabled(false);
+    // Every report of the command, the facade's first device search included.
+    m_pSim->Chip(0).SetReportLogEnabled(!m_Options.szSimLog.empty());
     m_pSim->Chip(0).SetEepromContents(seed.data(), nSeed);
     return true;
   }
