@@ -18,6 +18,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev libgl-dev
   # GUI tests and screenshots
   xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  # the virtual board (scripts/test-vm.sh): QEMU guest, its initramfs, the
+  # kernel package unpacked with dpkg-deb
+  qemu-system-x86 busybox-static cpio
 )
 
 if [ "$(id -u)" -ne 0 ]; then
