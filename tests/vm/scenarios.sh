@@ -102,6 +102,10 @@ transfer() {
     board+=(--image "$seed")
     sim+=(--sim-image "$seed")
   fi
+  if [ -n "${FAULT:-}" ]; then
+    board+=(--fault "$FAULT")
+    sim+=(--sim-fault "$FAULT")
+  fi
   rm -f "$WORK"/board-out.bin "$WORK"/sim-out.bin "$WORK"/sim-eeprom.bin
   if ! board_up "${board[@]}"; then
     fail "$name" "the board did not appear"
@@ -123,12 +127,25 @@ transfer() {
   local sim_status=$?
   board_down
   local why=
-  if [ "$status" -ne 0 ]; then
+  if [ -n "${FAULT:-}" ]; then
+    # A fault: the same failure as in the simulator (the error line), not 0.
+    if [ "$status" -eq 0 ] || [ "$status" -ne "$sim_status" ] ||
+      [ "$(grep error: "$WORK/board.out")" != "$(grep error: "$WORK/sim.out")" ]; then
+      why="status $status ($sim_status in the simulator) or another error"
+      note <"$WORK/board.out"
+      note <"$WORK/sim.out"
+    elif [ -e "$WORK/board-out.bin" ]; then
+      why="a file was written"
+    fi
+  elif [ "$status" -ne 0 ]; then
     why="exit status $status"
     note <"$WORK/board.out"
   elif [ "$sim_status" -ne 0 ]; then
     why="the simulator's run failed"
     note <"$WORK/sim.out"
+  fi
+  if [ -n "$why" ]; then
+    :
   elif ! cmp -s "$WORK/board.log" "$WORK/sim.log"; then
     why="the report logs differ"
     diff "$WORK/board.log" "$WORK/sim.log" | head -8 | note
@@ -140,7 +157,7 @@ transfer() {
     ! cmp -s -n "$(stat -c %s "$WORK/board-out.bin")" "$WORK/board-out.bin" "$WORK/eeprom.bin"; then
     why="the file read differs from the EEPROM"
   fi
-  if [ -z "$why" ] && [ "$1" = list ] &&
+  if [ -z "$why" ] && [ -z "${FAULT:-}" ] && [ "$1" = list ] &&
     [[ "$(cat "$WORK/board.out")" != "VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout $layout "* ]]; then
     why="list did not show the board in layout $layout"
     note <"$WORK/board.out"
@@ -190,6 +207,8 @@ else
     verify "$WORK/changed.bin"
   transfer read-l2-ctrl-24C04 2 ctrl 24C04 "$BANKS" "$BANKS" read --eeprom 24C04 -o @OUT@
   transfer write-l2-out 2 out 24C02 "" "$WORK/changed-out.bin" write "$WORK/changed.bin"
+  # A GET_REPORT the chip refuses is a STALL on the bus (EPIPE at hidraw).
+  FAULT=fail-input:30 transfer stall-l0-ctrl 0 ctrl 24C02 "" "" read --eeprom 24C02 -o @OUT@
 fi
 
 # The window's device list and read procedure on the real backend (Qt Test,
