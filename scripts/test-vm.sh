@@ -9,7 +9,7 @@
 #
 # Environment: QRT_VM_ACCEL=kvm uses KVM instead of TCG (where the host's KVM
 # boots Debian's kernel); QRT_VM_TIMEOUT (s) bounds the whole guest run
-# (default 600); QRT_VM_SMP guest CPUs (default 2); QRT_VM_FULL=1 runs every
+# (default 900); QRT_VM_SMP guest CPUs (default 2); QRT_VM_FULL=1 runs every
 # command on every report layout and EEPROM size (give it QRT_VM_TIMEOUT=6000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,7 +17,7 @@ SRC=$(pwd)
 BUILD=$(realpath -m "${1:-$SRC/build/default}")
 VMDIR=$BUILD/vm
 ACCEL=${QRT_VM_ACCEL:-tcg}
-TIMEOUT=${QRT_VM_TIMEOUT:-600}
+TIMEOUT=${QRT_VM_TIMEOUT:-900}
 SMP=${QRT_VM_SMP:-2}
 
 die() {
