@@ -34,6 +34,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -306,10 +307,12 @@ class CVirtualBoard {
     }
     std::string szUdc = m_Options.szUdc;
     if (szUdc.empty()) {
-      std::unique_ptr<FILE, int (*)(FILE*)> pList(::popen("ls /sys/class/udc", "re"), ::pclose);
-      char sz[128] = "";
-      if (pList && std::fgets(sz, sizeof sz, pList.get())) szUdc = sz;
-      while (!szUdc.empty() && (szUdc.back() == '\n' || szUdc.back() == ' ')) szUdc.pop_back();
+      // The first controller by name (dummy_udc.0 in the rig).
+      std::error_code ec;
+      for (const auto& entry : std::filesystem::directory_iterator("/sys/class/udc", ec)) {
+        const std::string szName = entry.path().filename().string();
+        if (szUdc.empty() || szName < szUdc) szUdc = szName;
+      }
       if (szUdc.empty()) {
         std::cerr << "qrt-vboard: no USB device controller in /sys/class/udc\n";
         return false;
