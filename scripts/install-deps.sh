@@ -20,6 +20,9 @@ packages=(
   qt6-translations-l10n
   # GUI tests and screenshots
   xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  # the virtual board (scripts/test-vm.sh): QEMU guest, its initramfs, the
+  # kernel package unpacked with dpkg-deb
+  qemu-system-x86 busybox-static cpio
 )
 
 if [ "$(id -u)" -ne 0 ]; then

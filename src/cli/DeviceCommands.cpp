@@ -29,6 +29,7 @@
 #include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
+#include "SimReportLog.h"
 #include "TransferReport.h"
 #include "Usb42xxMgr.h"
 
@@ -48,6 +49,7 @@ struct CDeviceOptions {
   int nSimLayout = 0;
   std::string szSimSave;
   int nSimBoards = 1;
+  std::string szSimLog;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
   uint32_t dwLockTimeOut = 60;  // seconds
@@ -127,6 +129,8 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
   pCommand->add_option("--sim-save", o.szSimSave,
                        "Write the simulated EEPROM to a .bin/.hex file at exit "
                        "(board k > 1: FILE with .k before the extension)");
+  pCommand->add_option("--sim-log", o.szSimLog,
+                       "Write simulated board 1's report log to a text file at exit");
   pCommand->add_option("--sim-fault", o.vSimFaults,
                        "Inject faults (repeatable; K@SPEC: board K only), see the README");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
@@ -245,6 +249,7 @@ class CDeviceSession {
                         eeprom.size());
       }
     }
+    if (m_pSim && !m_Options.szSimLog.empty()) WriteSimLog();
   }
 
   // Builds the platform and the facade. False (message written) on failure.
@@ -414,6 +419,14 @@ class CDeviceSession {
     return true;
   }
 
+  void WriteSimLog() {
+    FILE* pFile = std::fopen(m_Options.szSimLog.c_str(), "we");
+    bool bOk = sim::WriteReportLog(m_pSim->Chip(0).ReportLog(), 0, pFile);
+    if (pFile != nullptr && std::fclose(pFile) != 0) bOk = false;
+    if (!bOk)
+      m_Ctx.err << "qrt4250-cli: warning: " << m_Options.szSimLog << ": cannot write the log\n";
+  }
+
   bool OpenSimulator() {
     uint32_t dwSize = RomSizeFromEepromType(m_Options.szSimEeprom);
     if (dwSize == 0) {
@@ -456,7 +469,9 @@ class CDeviceSession {
     for (size_t i = 0; i < nBoards; ++i) {
       config.Chip = vChips[i];
       size_t nIndex = m_pSim->AddDevice(config);
-      m_pSim->Chip(nIndex).SetReportLogEnabled(false);
+      // Board 1 logs every report of the command, the facade's first device
+      // search included, when --sim-log asks for it.
+      m_pSim->Chip(nIndex).SetReportLogEnabled(i == 0 && !m_Options.szSimLog.empty());
       m_pSim->Chip(nIndex).SetEepromContents(seed.data(), nSeed);
     }
     return true;
