@@ -17,7 +17,7 @@ packages=(
   # GUI
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev libgl-dev
   # GUI tests and screenshots
-  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core icewm xdotool
   # man pages, icons and the Debian package, and the tools that check them
   help2man librsvg2-bin dpkg-dev file gzip lintian desktop-file-utils appstream man-db
 )
