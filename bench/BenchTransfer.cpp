@@ -1,16 +1,27 @@
-// Reports per EEPROM byte and host time per byte for the EEPROM read and the
-// verified write, on the simulated chip at zero latency, for each report
-// layout. The protocol needs 10 reports per byte read and 12 per byte written
-// in layout 0 when the busy bit clears at the first status read; the fixed
-// cost of a call (busy wait, enable bit, block select) is shown apart.
+// Two tables of the EEPROM transfer on the simulated chip.
 //
-//   bench_transfer [EEPROM bytes, default 2048] [busy reads, default 0]
+// 1. Reports per EEPROM byte and host time per byte for the read and the
+//    verified write at zero latency, for each report layout. The protocol
+//    needs 10 reports per byte read and 12 per byte written in layout 0 when
+//    the busy bit clears at the first status read; the fixed cost of a call
+//    (busy wait, enable bit, block select) is shown apart.
+// 2. The modelled time on a real board: the whole read and write procedures
+//    (device selection, registers, probe read, transfer, read-back) on the
+//    simulated chip's virtual clock, which charges a fixed time per HID report
+//    and lets the host's delays pass; per layout and EEPROM size, for the
+//    default and the fast profile side by side.
+//
+//   bench_transfer [bytes 1..2048] [busy reads 0..9] [latency us] [write cycle us]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "DeviceIdStore.h"
+#include "EepromProcedure.h"
 #include "SimPlatform.h"
+#include "Usb42xxMgr.h"
 #include "UsbHidMgr.h"
 
 using namespace USB42XX_MGR;
@@ -60,13 +71,120 @@ Figures Run(uint8_t nLayout, EOp eOp, uint16_t wLength, uint32_t dwBusyReads) {
   return f;
 }
 
+// ---- modelled time ----
+
+class CNoStore : public IDeviceIdStore {
+ public:
+  bool OpenGroup(const std::string&) override { return false; }
+  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
+};
+
+// Notes the device time when the write phase of a verified write ends.
+class CTimingObserver : public IEepromObserver {
+ public:
+  explicit CTimingObserver(qrt::sim::CSimClock& clock) : m_Clock(clock) {}
+  void OnSelectDeviceFailed() override {}
+  void OnPlainMessage(const std::string&) override {}
+  void OnProgress(EEepromProgress eKind, int) override {
+    if (eKind == EEepromProgress::Write) qwWriteEndUs = m_Clock.NowUs();
+  }
+  uint64_t qwWriteEndUs = 0;
+
+ private:
+  qrt::sim::CSimClock& m_Clock;
+};
+
+struct Modelled {
+  double dRead = 0, dWrite = 0, dVerified = 0;  // seconds of device time
+  bool bOk = true;
+};
+
+// One read and one verified write of the whole EEPROM with the procedures
+// the window and the CLI use, each on a fresh device.
+Modelled Model(uint8_t nLayout, uint32_t dwSize, ETransferProfile eProfile, uint32_t dwLatencyUs,
+               uint32_t dwWriteCycleUs) {
+  Modelled m;
+  std::vector<uint8_t> image(dwSize), load(4096);
+  for (size_t i = 0; i < dwSize; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (bool bWrite : {false, true}) {
+    CSimPlatform platform;
+    qrt::sim::SIM_DEVICE_CONFIG config;
+    config.wVID = kVid;
+    config.wPID = kPid;
+    config.Chip.nLayout = nLayout;
+    config.Chip.dwEepromSize = dwSize;
+    config.Chip.dwLatencyUs = dwLatencyUs;
+    config.Chip.dwWriteCycleUs = dwWriteCycleUs;
+    platform.AddDevice(config);
+    platform.Chip(0).SetReportLogEnabled(false);
+    CNoStore store;
+    CUsb42xxMgr mgr(platform, store);
+    mgr.SetCheckDeviceId(0);
+    CTimingObserver observer(platform.Clock());
+    CEepromProcedure procedure(mgr, observer);
+    auto& s = procedure.Settings();
+    s.m_SelectedVid = kVid;
+    s.m_SelectedPid = kPid;
+    s.m_dwRomSize = dwSize;
+    s.m_bReportId = nLayout == 0 ? 0 : 1;
+    s.m_Profile.eKind = eProfile;
+    s.m_Profile.dwWriteCycleMs = (dwWriteCycleUs + 999) / 1000;
+    uint64_t qwStart = platform.Clock().NowUs();
+    int r = bWrite ? procedure.WriteDataToEEPROM(image.data(), dwSize, load.data(), load.size())
+                   : procedure.ReadDataFromEEPROM(load.data(), load.size());
+    double dSeconds = static_cast<double>(platform.Clock().NowUs() - qwStart) / 1e6;
+    m.bOk = m.bOk && r == 0 && platform.Chip(0).Violations().empty();
+    if (bWrite) {
+      m.dVerified = dSeconds;
+      m.dWrite = static_cast<double>(observer.qwWriteEndUs - qwStart) / 1e6;
+    } else {
+      m.dRead = dSeconds;
+    }
+  }
+  return m;
+}
+
+void PrintModel(uint32_t dwLatencyUs, uint32_t dwWriteCycleUs) {
+  std::printf(
+      "\nModelled time on a real board (seconds): %u us per HID report, EEPROM write cycle "
+      "%u us.\n"
+      "default: byte mode, 5 ms delay after every byte read and written (the window's "
+      "procedure)\n"
+      "fast:    word mode, no delay after a read unit, %u ms after a written unit\n"
+      "write = the write phase of the verified write (selection, registers, probe, units)\n\n",
+      dwLatencyUs, dwWriteCycleUs, (dwWriteCycleUs + 999) / 1000);
+  std::printf("%-14s | %-27s | %-27s |\n", "", "default", "fast");
+  std::printf("%-7s %-6s | %8s %8s %9s | %8s %8s %9s | %6s\n", "layout", "EEPROM", "read", "write",
+              "verified", "read", "write", "verified", "ratio");
+  const char* names[] = {"24C02", "24C04", "24C08", "24C16"};
+  for (uint8_t nLayout : {0, 1, 2}) {
+    for (int nType = 0; nType < 4; ++nType) {
+      uint32_t dwSize = 256u << nType;
+      Modelled d = Model(nLayout, dwSize, ETransferProfile::Default, dwLatencyUs, dwWriteCycleUs);
+      Modelled f = Model(nLayout, dwSize, ETransferProfile::Fast, dwLatencyUs, dwWriteCycleUs);
+      std::printf("%-7u %-6s | %8.2f %8.2f %9.2f | %8.2f %8.2f %9.2f | %6.2f%s\n", nLayout,
+                  names[nType], d.dRead, d.dWrite, d.dVerified, f.dRead, f.dWrite, f.dVerified,
+                  f.dVerified / d.dVerified, d.bOk && f.bOk ? "" : "  FAILED");
+    }
+  }
+  std::printf(
+      "\nratio = fast / default for the verified write. Floor within the chip's protocol: the\n"
+      "write cycles alone, one per word-mode unit: 1024 x %u us = %.2f s for a 24C16.\n",
+      dwWriteCycleUs, 1024.0 * dwWriteCycleUs / 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   long nBytes = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2048;
   long nBusy = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 0;
-  if (nBytes < 1 || nBytes > 2048 || nBusy < 0 || nBusy > 9) {
-    std::fprintf(stderr, "usage: bench_transfer [bytes 1..2048] [busy reads 0..9]\n");
+  long nLatencyUs = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 1000;
+  long nWriteCycleUs = argc > 4 ? std::strtol(argv[4], nullptr, 10) : 5000;
+  if (nBytes < 1 || nBytes > 2048 || nBusy < 0 || nBusy > 9 || nLatencyUs < 0 ||
+      nLatencyUs > 100000 || nWriteCycleUs < 0 || nWriteCycleUs > 100000) {
+    std::fprintf(stderr,
+                 "usage: bench_transfer [bytes 1..2048] [busy reads 0..9] [latency us, 1000] "
+                 "[write cycle us, 5000]\n");
     return 2;
   }
   uint16_t wLength = static_cast<uint16_t>(nBytes);
@@ -94,5 +212,6 @@ int main(int argc, char** argv) {
       "  read  = control read + write, command write, one status read, data read = 10\n"
       "  write = status read, data write, control read + write, command write,\n"
       "          status read = 12\n");
+  PrintModel(static_cast<uint32_t>(nLatencyUs), static_cast<uint32_t>(nWriteCycleUs));
   return 0;
 }

@@ -7,9 +7,11 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@
 #include "NamedMutex.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
+#include "TransferReport.h"
 #include "Usb42xxMgr.h"
 
 namespace qrt::cli {
@@ -52,6 +55,10 @@ struct CDeviceOptions {
   std::string szSimSave;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
+  // read, write and verify only
+  std::string szProfile = "default";
+  uint32_t dwWriteCycleMs = 5;
+  bool bJson = false;
 };
 
 // The CLI always searches by the chip probe (device-id check off), so the
@@ -88,6 +95,22 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
                        "Inject faults (repeatable), see the README for SPEC");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
                      "Sleep for real in the simulator (default: virtual clock)");
+}
+
+// The transfer profile and the output form of read, write and verify.
+void AddTransferOptions(CLI::App* pCommand, CDeviceOptions& o) {
+  pCommand
+      ->add_option("--profile", o.szProfile,
+                   "default: byte mode with the delays above; fast: word mode, no delay "
+                   "after a read, only the write cycle after a write")
+      ->check(CLI::IsMember({"default", "fast"}))
+      ->capture_default_str();
+  pCommand
+      ->add_option("--write-cycle", o.dwWriteCycleMs,
+                   "Fast profile: wait after each unit written in ms (the EEPROM's write cycle)")
+      ->check(CLI::Range(0u, 1000u))
+      ->capture_default_str();
+  pCommand->add_flag("--json", o.bJson, "Print one JSON object (outcome, code, bytes, times)");
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
@@ -284,11 +307,20 @@ class CDeviceSession {
     s.m_bI2CEnabled = true;
     s.m_dwI2CSpeed = wSpeed;
     s.m_bReportId = btFlag;  // the chip's own report-ID need
+    if (m_Options.szProfile == "fast") s.m_Profile.eKind = ETransferProfile::Fast;
+    s.m_Profile.dwWriteCycleMs = m_Options.dwWriteCycleMs;
     return pProcedure;
   }
 
   CUsb42xxMgr& Mgr() {
     return *m_pMgr;
+  }
+
+  // Time of the simulated device since it was made, in seconds; none on a
+  // real board.
+  std::optional<double> SimulatedSeconds() const {
+    if (!m_pSim) return std::nullopt;
+    return static_cast<double>(m_pSim->Clock().NowUs()) / 1e6;
   }
 
  private:
@@ -389,10 +421,12 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
 // buffer that is 0xFF beyond what was read.
 class CTransferRun {
  public:
-  CTransferRun(CCliContext& ctx, const CDeviceOptions& o) : m_Session(ctx, o), m_Observer(ctx) {}
+  CTransferRun(CCliContext& ctx, const CDeviceOptions& o, TRANSFER_REPORT& report)
+      : m_Session(ctx, o), m_Observer(ctx), m_Report(report) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
+    m_Start = std::chrono::steady_clock::now();
     if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
@@ -401,12 +435,14 @@ class CTransferRun {
   int Read() {
     int r = m_pProcedure->ReadDataFromEEPROM(m_vLoad.data(), m_vLoad.size());
     m_Observer.EndBar();
+    Finished(r);
     return r;
   }
 
   int Write(const uint8_t* pImage, size_t nSize) {
     int r = m_pProcedure->WriteDataToEEPROM(pImage, nSize, m_vLoad.data(), m_vLoad.size());
     m_Observer.EndBar();
+    Finished(m_pProcedure->GetLastCode());
     return r;
   }
 
@@ -415,8 +451,19 @@ class CTransferRun {
   std::string Device() const { return Pair(m_wVid, m_wPid); }
 
  private:
+  void Finished(int nCode) {
+    m_Report.bTransferred = true;
+    m_Report.nCode = nCode;
+    m_Report.nBytes = m_pProcedure->GetTransferLength();
+    m_Report.dElapsedS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_Start).count();
+    m_Report.dSimulatedS = m_Session.SimulatedSeconds();
+  }
+
   CDeviceSession m_Session;
   CCliObserver m_Observer;
+  TRANSFER_REPORT& m_Report;
+  std::chrono::steady_clock::time_point m_Start;
   std::unique_ptr<CEepromProcedure> m_pProcedure;
   std::vector<uint8_t> m_vLoad = std::vector<uint8_t>(kRomBufferSize, 0xFF);
   uint16_t m_wVid = 0;
@@ -425,6 +472,7 @@ class CTransferRun {
 
 void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
              const std::string& szOut) {
+  CTransferReporter reporter(ctx, "read", o.szProfile, o.bJson);
   uint32_t dwSize = RomSizeFromEepromType(szType);
   if (dwSize == 0) {
     ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
@@ -434,7 +482,7 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     ctx.Fail(szOut + ": the output name needs .bin or .hex");
     return;
   }
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(dwSize)) return;
   int r = run.Read();
   const std::vector<uint8_t>& load = run.Load();
@@ -450,7 +498,7 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
     return;
   }
-  if (!WriteImageBytes(ctx, szOut, load.data(), dwSize)) return;
+  if (!WriteImageBytes(ctx, szOut, load.data(), dwSize) || o.bJson) return;
   ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from " << run.Device()
           << " into " << szOut << '\n';
 }
@@ -488,10 +536,11 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
 
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
               const std::string& szType) {
+  CTransferReporter reporter(ctx, "write", o.szProfile, o.bJson);
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
   int r = run.Write(image, nSize);
   const std::vector<uint8_t>& load = run.Load();
@@ -507,7 +556,7 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
                   "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
                   image[nAt], load[static_cast<size_t>(nAt)]);
     ctx.Fail(sz);
-  } else {
+  } else if (!o.bJson) {
     ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
             << ") to " << run.Device() << ", verified\n";
   }
@@ -515,10 +564,11 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
 
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
                const std::string& szType) {
+  CTransferReporter reporter(ctx, "verify", o.szProfile, o.bJson);
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
-  CTransferRun run(ctx, o);
+  CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
   int r = run.Read();
   const std::vector<uint8_t>& load = run.Load();
@@ -536,6 +586,7 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
       return;
     }
   }
+  if (o.bJson) return;
   ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
           << ") on " << run.Device() << '\n';
 }
@@ -557,6 +608,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
       ->required();
   pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
   AddDeviceOptions(pReadCmd, *pRead);
+  AddTransferOptions(pReadCmd, *pRead);
   pReadCmd->callback(
       [&ctx, pRead, pReadType, pReadOut] { RunRead(ctx, *pRead, *pReadType, *pReadOut); });
 
@@ -568,6 +620,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
   pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pWriteCmd, *pWrite);
+  AddTransferOptions(pWriteCmd, *pWrite);
   pWriteCmd->callback(
       [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
 
@@ -579,6 +632,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pVerifyCmd->add_option("file", *pVerifyFile, "Image file (.bin or .hex)")->required();
   pVerifyCmd->add_option("--eeprom", *pVerifyType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pVerifyCmd, *pVerify);
+  AddTransferOptions(pVerifyCmd, *pVerify);
   pVerifyCmd->callback([&ctx, pVerify, pVerifyFile, pVerifyType] {
     RunVerify(ctx, *pVerify, *pVerifyFile, *pVerifyType);
   });

@@ -292,14 +292,17 @@ void CSimChip::WriteRegister(uint16_t wAddress, uint8_t btValue) {
   m_Registers[wAddress] = btValue;
 }
 
-bool CSimChip::EepromAnswers(uint32_t& dwBase) const {
+bool CSimChip::EepromAddressed(uint32_t& dwBase) const {
   uint8_t btSlave = m_Registers[kRegSlave] & 0x7F;
   if ((btSlave & 0x78) != 0x50) return false;
   uint32_t dwBlock = btSlave & 0x07;
-  if (dwBlock >= m_vEeprom.size() / 256) return false;          // block the part does not have
-  if (m_pClock->NowUs() < m_qwEepromBusyUntilUs) return false;  // write cycle
+  if (dwBlock >= m_vEeprom.size() / 256) return false;  // block the part does not have
   dwBase = dwBlock * 256;
   return true;
+}
+
+bool CSimChip::InWriteCycle() const {
+  return m_pClock->NowUs() < m_qwEepromBusyUntilUs;
 }
 
 void CSimChip::StartTransfer(uint8_t btCommand) {
@@ -310,7 +313,13 @@ void CSimChip::StartTransfer(uint8_t btCommand) {
   unsigned nBytes = bByteMode ? 1 : 2;
   bool bWrite = (btCommand & 0x40) != 0;
   uint32_t dwBase = 0;
-  bool bAnswers = EepromAnswers(dwBase);
+  bool bAnswers = EepromAddressed(dwBase);
+  // The part does not acknowledge during its write cycle: a unit written
+  // then is lost and a unit read gives 0xFF. The host has to wait it out.
+  if (bAnswers && InWriteCycle()) {
+    Violation(std::string(bWrite ? "write" : "read") + " of the EEPROM during its write cycle");
+    bAnswers = false;
+  }
   for (unsigned i = 0; i < nBytes; ++i) {
     uint16_t wDataRegister = i == 0 ? kRegData0 : kRegData1;
     // The word address wraps within the block, as the part's counter does.

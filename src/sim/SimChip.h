@@ -17,8 +17,9 @@
 //
 // The chip also checks the host: it records rule violations (a data or
 // command register used while enable bit 0 is clear, a report of the wrong
-// length, a command started while busy, a malformed report) and keeps a log
-// of every report and counters per register. Faults can be injected.
+// length, a command started while busy, an EEPROM transfer started during
+// the part's write cycle, a malformed report) and keeps a log of every
+// report and counters per register. Faults can be injected.
 //
 // Not thread-safe; one host thread drives it.
 #include <array>
@@ -131,7 +132,10 @@ class CSimChip {
   uint8_t ReadRegister(uint16_t wAddress, bool bSideEffects);
   void WriteRegister(uint16_t wAddress, uint8_t btValue);
   void StartTransfer(uint8_t btCommand);
-  bool EepromAnswers(uint32_t& dwBase) const;
+  // The slave address names the EEPROM and a block it has (dwBase: the
+  // block's first address).
+  bool EepromAddressed(uint32_t& dwBase) const;
+  bool InWriteCycle() const;
   bool IsBusy() const { return m_Faults.bStayBusy || m_dwBusyLeft > 0; }
 
   SIM_CHIP_CONFIG m_Config;

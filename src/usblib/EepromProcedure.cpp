@@ -127,6 +127,17 @@ size_t CEepromProcedure::TransferLength() const {
   return std::min<size_t>(m_Settings.m_dwRomSize, kBufferSize);
 }
 
+CEepromProcedure::SUnitTiming CEepromProcedure::UnitTiming(uint32_t dwReadSleepTime,
+                                                           uint32_t dwWriteSleepTime) const {
+  if (m_Settings.m_Profile.eKind != ETransferProfile::Fast) {
+    return {1, dwReadSleepTime, dwWriteSleepTime};
+  }
+  // Word mode needs an even length; an odd one stays in byte mode, still
+  // with the fast profile's waits (the write cycle follows every unit).
+  const uint8_t btMode = TransferLength() % 2 == 0 ? 2 : 1;
+  return {btMode, 0, m_Settings.m_Profile.dwWriteCycleMs};
+}
+
 int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
   m_nLastCode = 0;
@@ -152,13 +163,17 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   GetI2CSpeedRegisters();
 
   m_nTransferLength = TransferLength();
-  I2C_PROGRESS_CALLBACK fnProgress = [this](uint16_t wTotal, uint16_t wDone) {
-    m_Observer.OnProgress(EEepromProgress::Read, (wDone + 1) * 100 / wTotal);
+  const SUnitTiming timing = UnitTiming(dwReadSleepTime, kDefaultSleepTime);
+  // Progress counts the unit just done: (done + 1) in byte mode, so a word
+  // mode read also ends at 100.
+  const int nUnit = timing.btMode;
+  I2C_PROGRESS_CALLBACK fnProgress = [this, nUnit](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Read, (wDone + nUnit) * 100 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, 1, 0, vWork.data(),
-                          static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut, fnProgress,
-                          dwReadSleepTime, m_Settings.m_bReportId);
+  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, timing.btMode, 0,
+                          vWork.data(), static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut,
+                          fnProgress, timing.dwReadDelayMs, m_Settings.m_bReportId);
   if (ret != 0) {
     m_Observer.OnPlainMessage("Load data from EEPROM failed!");
     if (bLog) m_Observer.OnLogLine(kLogReadFail, ret);
@@ -210,6 +225,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   m_nTransferLength = TransferLength();
   const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
   const uint16_t wLength = static_cast<uint16_t>(m_nTransferLength);
+  const SUnitTiming timing = UnitTiming(dwReadSleepTime, dwWriteSleepTime);
+  const int nUnit = timing.btMode;
 
   // Probe read of one byte; its result does not matter.
   uint8_t btScratch = 0;
@@ -217,15 +234,15 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     m_Observer.OnProgress(EEepromProgress::Probe, (wDone + 1) * 100 / wTotal);
     return 0;
   };
-  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, dwReadSleepTime,
+  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, timing.dwReadDelayMs,
                 m_Settings.m_bReportId);
 
-  I2C_PROGRESS_CALLBACK fnWrite = [this](uint16_t wTotal, uint16_t wDone) {
-    m_Observer.OnProgress(EEepromProgress::Write, (wDone * 70 + 70) / wTotal);
+  I2C_PROGRESS_CALLBACK fnWrite = [this, nUnit](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Write, (wDone + nUnit) * 70 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.WriteI2C(wVid, wPid, 1, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut, fnWrite,
-                           dwWriteSleepTime, m_Settings.m_bReportId);
+  int ret = m_Mgr.WriteI2C(wVid, wPid, timing.btMode, 0, vWriteBuffer.data(), wLength,
+                           dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
   if (ret != 0) {
     TraceFormat("WriteI2C fail. ret = %d,\n", ret);
     m_Observer.OnPlainMessage("Write data to EEPROM failed!");
@@ -239,12 +256,12 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
 
   std::vector<uint8_t> vReadBack(kBufferSize, 0xFF);
-  I2C_PROGRESS_CALLBACK fnVerify = [this](uint16_t wTotal, uint16_t wDone) {
-    m_Observer.OnProgress(EEepromProgress::Verify, (wDone * 30 + 30) / wTotal + 70);
+  I2C_PROGRESS_CALLBACK fnVerify = [this, nUnit](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Verify, (wDone + nUnit) * 30 / wTotal + 70);
     return 0;
   };
-  ret = m_Mgr.ReadI2C(wVid, wPid, 1, 0, vReadBack.data(), wLength, dwReadTimeOut, fnVerify,
-                      dwReadSleepTime, m_Settings.m_bReportId);
+  ret = m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, vReadBack.data(), wLength, dwReadTimeOut,
+                      fnVerify, timing.dwReadDelayMs, m_Settings.m_bReportId);
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
   CopyToLoadBuffer(vReadBack, wLength, pLoadBuffer, nLoadBufferSize);
   if (ret != 0) {

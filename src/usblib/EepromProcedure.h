@@ -14,6 +14,22 @@ namespace USB42XX_MGR {
 
 class CUsb42xxMgr;
 
+// How the EEPROM is transferred. Default: the chip maker's procedure, byte
+// mode with the delays of the settings below after every byte. Fast: the
+// chip's word mode (two bytes per unit) for the whole transfer, no delay
+// after a unit read and only the part's write-cycle time after a unit
+// written; the EEPROM ends up with the same bytes. The read, write and
+// time-out settings other than the delays apply to both.
+enum class ETransferProfile { Default, Fast };
+
+struct EEPROM_TRANSFER_PROFILE {
+  ETransferProfile eKind = ETransferProfile::Default;
+  // Fast: wait after each unit written. A 24Cxx does not answer during its
+  // write cycle (data-sheet maximum 5 ms); a shorter wait loses units and
+  // the read-back then fails.
+  uint32_t dwWriteCycleMs = 5;
+};
+
 // The window's transfer settings (its members of the same names).
 struct EEPROM_TRANSFER_SETTINGS {
   uint16_t m_SelectedVid = 0;
@@ -28,6 +44,8 @@ struct EEPROM_TRANSFER_SETTINGS {
   bool m_bI2CEnabled = false;  // off: the speed register gets 0x20
   uint8_t m_bReportId = 0;     // report ID of the I2C transfers
   bool m_bLogEnabled = false;  // observer's log steps are called only when on
+  // The window always transfers with the default profile.
+  EEPROM_TRANSFER_PROFILE m_Profile;
 };
 
 enum class EEepromProgress { Read, Write, Verify, Probe };
@@ -40,9 +58,10 @@ class IEepromObserver {
   virtual void OnSelectDeviceFailed() = 0;
   // A plain English message box text ("Load data from EEPROM OK!", ...).
   virtual void OnPlainMessage(const std::string& szText) = 0;
-  // Called after every byte: Read 1..100, Write 0..70, Verify 70..100;
-  // Probe (the one-byte read before a write) is not to be shown. This is
-  // where the window lets the toolkit process pending messages.
+  // Called after every unit (a byte; two in the fast profile): Read 1..100,
+  // Write 0..70, Verify 70..100; Probe (the one-byte read before a write)
+  // is not to be shown. This is where the window lets the toolkit process
+  // pending messages.
   virtual void OnProgress(EEepromProgress eKind, int nPercent) = 0;
   // After the device selection, before the registers are programmed.
   virtual void ProcessPendingMessages() {}
@@ -100,6 +119,13 @@ class CEepromProcedure {
 
  private:
   size_t TransferLength() const;
+  // I2C mode of the transfer and the delays after a unit, from the profile.
+  struct SUnitTiming {
+    uint8_t btMode;
+    uint32_t dwReadDelayMs;
+    uint32_t dwWriteDelayMs;
+  };
+  SUnitTiming UnitTiming(uint32_t dwReadSleepTime, uint32_t dwWriteSleepTime) const;
   int GetChipInformationForRegisters();
 
   CUsb42xxMgr& m_Mgr;

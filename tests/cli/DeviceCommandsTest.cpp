@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "CliApp.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
@@ -136,6 +138,10 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
         "--write-delay", "2"},
        "verify failed: data differ"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image", P("zeros.bin"),
+        "--profile", "fast", "--write-cycle", "2"},
+       "verify failed: data differ"},
+      {{"write", P("in.bin"), "--simulate", "--profile", "quick"}, "--profile"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "unplug:4000"},
        "failed: "},
       {{"read", "--eeprom", "24C04", "-o", P("x.bin"), "--simulate", "--sim-fault", "stay-busy"},
@@ -165,4 +171,46 @@ TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignature) {
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.bin")));
+}
+
+// The time figures: the simulated device's clock under --simulate, as a line
+// after the result or in the --json object; the fast profile at a real
+// board's 1 ms per report takes at most half the default's device time.
+TEST_F(DeviceCommandsTest, TransfersReportElapsedAndSimulatedTime) {
+  auto image = MakeImage(2048, 9);
+  WriteFile(P("in.bin"), image);
+  double dSimulated[2] = {};
+  for (int nFast = 0; nFast < 2; ++nFast) {
+    const char* pszProfile = nFast ? "fast" : "default";
+    SCOPED_TRACE(pszProfile);
+    CRun w = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C16", "--sim-fault",
+                         "latency-us:1000,write-cycle-us:5000", "--profile", pszProfile, "--json",
+                         "--sim-save", P("chip.bin")});
+    ASSERT_EQ(w.nExit, 0) << w.err;
+    const auto j = nlohmann::json::parse(w.out);
+    EXPECT_EQ(j["command"], "write");
+    EXPECT_EQ(j["outcome"], "pass");
+    EXPECT_EQ(j["code"], 0);
+    EXPECT_EQ(j["bytes"], 2048);
+    EXPECT_EQ(j["profile"], pszProfile);
+    EXPECT_GE(j["elapsed_s"].get<double>(), 0.0);
+    dSimulated[nFast] = j["simulated_s"].get<double>();
+    EXPECT_EQ(ReadFile(P("chip.bin")), OutputImageOf(image));
+
+    CRun v = RunCliWith({"verify", P("in.bin"), "--simulate", "--sim-image", P("chip.bin"),
+                         "--sim-eeprom", "24C16", "--profile", pszProfile});
+    ASSERT_EQ(v.nExit, 0) << v.err;
+    EXPECT_NE(v.out.find("\nelapsed "), std::string::npos) << v.out;
+    EXPECT_NE(v.out.find(std::string("simulated device time ")), std::string::npos) << v.out;
+  }
+  EXPECT_GT(dSimulated[1], 0.0);
+  EXPECT_LE(dSimulated[1] * 2, dSimulated[0]);
+
+  // A failure still prints the one object, with its code.
+  CRun f = RunCliWith({"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--sim-fault",
+                       "stay-busy", "--json"});
+  EXPECT_EQ(f.nExit, 1);
+  const auto j = nlohmann::json::parse(f.out);
+  EXPECT_EQ(j["outcome"], "fail");
+  EXPECT_EQ(j["code"], 2002);
 }

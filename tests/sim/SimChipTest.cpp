@@ -104,9 +104,13 @@ TEST(SimChip, NoAnswerDuringTheWriteCycle) {
   EXPECT_EQ(chip.Eeprom()[0x11], 0xFF) << "lost: the part is still busy";
   Start(chip, 0x10, false);
   EXPECT_EQ(Read(chip, 0x0009), 0xFF);
+  EXPECT_EQ(chip.Violations(),
+            (std::vector<std::string>{"write of the EEPROM during its write cycle",
+                                      "read of the EEPROM during its write cycle"}));
   pClock->Advance(1);
   Start(chip, 0x10, false);
   EXPECT_EQ(Read(chip, 0x0009), 0x5A);
+  EXPECT_EQ(chip.Violations().size(), 2u);
 }
 
 TEST(SimChip, SeededRandomFaultsReplayExactly) {

@@ -65,8 +65,13 @@ std::vector<uint8_t> Image(size_t n, uint8_t btSeed) {
 
 // One device, the facade and a procedure set up as the window does it.
 struct Rig {
-  Rig(uint8_t nLayout, uint32_t dwSize) {
+  Rig(uint8_t nLayout, uint32_t dwSize, const qrt::sim::SIM_CHIP_CONFIG* pChip = nullptr) {
     auto config = SimDevice(kVid, kPid, nLayout, dwSize);
+    if (pChip != nullptr) {
+      config.Chip = *pChip;
+      config.Chip.nLayout = nLayout;
+      config.Chip.dwEepromSize = dwSize;
+    }
     platform.AddDevice(config);
     pMgr = std::make_unique<CUsb42xxMgr>(platform, store, lockDir.Path());
     pMgr->SetCheckDeviceId(0);
@@ -192,6 +197,73 @@ TEST(EepromTransfers, WriteDelayShorterThanTheWriteCycleFailsVerification) {
     int r = rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
                                               rig.loadBuffer.size());
     EXPECT_EQ(r, dwDelay < 3 ? 2 : 0) << "delay " << dwDelay;
+  }
+}
+
+// The fast profile against the default on a part with the data-sheet write
+// cycle, a busy master and a real board's 1 ms per report: the same EEPROM
+// bytes and read-backs, no rule of the chip broken, word mode really used,
+// and at most half the device time.
+TEST(EepromTransfers, FastProfileGivesTheSameBytesInAtMostHalfTheTime) {
+  qrt::sim::SIM_CHIP_CONFIG chip;
+  chip.dwWriteCycleUs = 5000;
+  chip.dwBusyReads = 1;
+  chip.dwLatencyUs = 1000;
+  for (uint8_t nLayout : {0, 1, 2}) {
+    for (uint32_t dwSize : {256u, 512u, 1024u, 2048u}) {
+      SCOPED_TRACE("layout " + std::to_string(nLayout) + " size " + std::to_string(dwSize));
+      auto before = Image(dwSize, 0x11);
+      auto image = Image(dwSize, 0xEE);  // differs from before in every byte
+      std::vector<uint8_t> eeprom[2], readBack[2];
+      uint64_t qwDeviceUs[2] = {};
+      for (int nFast = 0; nFast < 2; ++nFast) {
+        Rig rig(nLayout, dwSize, &chip);
+        rig.Chip().SetEepromContents(before.data(), before.size());
+        if (nFast) rig.pProcedure->Settings().m_Profile.eKind = ETransferProfile::Fast;
+        uint64_t qwStart = rig.platform.Clock().NowUs();
+        ASSERT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(),
+                                                    rig.loadBuffer.data(), rig.loadBuffer.size()),
+                  0);
+        qwDeviceUs[nFast] = rig.platform.Clock().NowUs() - qwStart;
+        eeprom[nFast] = rig.Chip().Eeprom();
+        ASSERT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()),
+                  0);
+        readBack[nFast].assign(rig.loadBuffer.begin(), rig.loadBuffer.end());
+        EXPECT_TRUE(rig.Chip().Violations().empty()) << rig.Chip().Violations()[0];
+        EXPECT_EQ(rig.Chip().RegisterWrites(0x000A) > 0, nFast == 1) << "word mode only when fast";
+        EXPECT_EQ(rig.observer.Last(EEepromProgress::Read), 100);
+        EXPECT_EQ(rig.observer.Last(EEepromProgress::Verify), 100);
+      }
+      EXPECT_EQ(eeprom[0], image);
+      EXPECT_EQ(eeprom[1], eeprom[0]);
+      EXPECT_EQ(readBack[1], readBack[0]);
+      EXPECT_LE(qwDeviceUs[1] * 2, qwDeviceUs[0]);
+    }
+  }
+}
+
+// A write-cycle wait shorter than the part's loses units: the verify must
+// fail (never pass on stale bytes) and the chip records the broken rule.
+TEST(EepromTransfers, FastWriteCycleShorterThanThePartsFailsTheVerify) {
+  const struct {
+    uint32_t dwPartUs, dwWaitMs;
+    int nExpected;
+  } cases[] = {{5000, 4, 2}, {5000, 5, 0}, {3000, 2, 2}, {3000, 3, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("part " + std::to_string(c.dwPartUs) + " us, wait " + std::to_string(c.dwWaitMs));
+    qrt::sim::SIM_CHIP_CONFIG chip;
+    chip.dwWriteCycleUs = c.dwPartUs;
+    Rig rig(0, 512, &chip);
+    auto before = Image(512, 0x11);
+    rig.Chip().SetEepromContents(before.data(), before.size());
+    auto& profile = rig.pProcedure->Settings().m_Profile;
+    profile.eKind = ETransferProfile::Fast;
+    profile.dwWriteCycleMs = c.dwWaitMs;
+    auto image = Image(512, 0xEE);
+    EXPECT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                                rig.loadBuffer.size()),
+              c.nExpected);
+    EXPECT_EQ(rig.Chip().Violations().empty(), c.nExpected == 0);
   }
 }
 

@@ -1,0 +1,58 @@
+#include "TransferReport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+
+#include "CliApp.h"
+
+namespace qrt::cli {
+namespace {
+
+// Milliseconds are all a transfer's time needs; more digits only look exact.
+double Round3(double d) {
+  return std::round(d * 1000.0) / 1000.0;
+}
+
+}  // namespace
+
+nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bPass) {
+  nlohmann::ordered_json j;
+  j["command"] = report.szCommand;
+  j["outcome"] = bPass ? "pass" : "fail";
+  j["code"] = report.nCode;
+  j["bytes"] = report.nBytes;
+  j["profile"] = report.szProfile;
+  j["elapsed_s"] = Round3(report.dElapsedS);
+  if (report.dSimulatedS) j["simulated_s"] = Round3(*report.dSimulatedS);
+  return j;
+}
+
+std::string TransferTimeLine(const TRANSFER_REPORT& report) {
+  char sz[160];
+  if (report.dSimulatedS) {
+    std::snprintf(sz, sizeof(sz), "elapsed %.2f s, simulated device time %.2f s (profile %s)",
+                  report.dElapsedS, *report.dSimulatedS, report.szProfile.c_str());
+  } else {
+    std::snprintf(sz, sizeof(sz), "elapsed %.2f s (profile %s)", report.dElapsedS,
+                  report.szProfile.c_str());
+  }
+  return sz;
+}
+
+CTransferReporter::CTransferReporter(CCliContext& ctx, std::string szCommand, std::string szProfile,
+                                     bool bJson)
+    : m_Ctx(ctx), m_bJson(bJson) {
+  m_Report.szCommand = std::move(szCommand);
+  m_Report.szProfile = std::move(szProfile);
+}
+
+CTransferReporter::~CTransferReporter() {
+  if (m_bJson) {
+    m_Ctx.out << TransferReportJson(m_Report, m_Ctx.nExitCode == 0).dump(2) << '\n';
+  } else if (m_Report.bTransferred) {
+    m_Ctx.out << TransferTimeLine(m_Report) << '\n';
+  }
+}
+
+}  // namespace qrt::cli

@@ -1,0 +1,54 @@
+#pragma once
+// What a transfer command (read, write, verify) tells at its end besides its
+// result line: the real elapsed time and, on the simulated chip, the time the
+// device itself took (its virtual clock: report latency and the host's
+// delays), which is what a real board with that latency would take. With
+// --json the same figures form the command's one output object.
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qrt::cli {
+
+struct CCliContext;
+
+struct TRANSFER_REPORT {
+  std::string szCommand;              // "read", "write", "verify"
+  std::string szProfile;              // "default", "fast"
+  bool bTransferred = false;          // the device was reached and a transfer ran
+  int nCode = 0;                      // composite code of the failed step, else 0
+  size_t nBytes = 0;                  // image size transferred
+  double dElapsedS = 0;               // real time from the device search to the transfer's end
+  std::optional<double> dSimulatedS;  // the simulated device's time over the same span
+};
+
+// The --json object: command, outcome ("pass" or "fail"), code, bytes,
+// profile, elapsed_s and, on the simulated chip, simulated_s.
+nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bPass);
+
+// "elapsed 0.03 s, simulated device time 2.61 s (profile default)".
+std::string TransferTimeLine(const TRANSFER_REPORT& report);
+
+// Prints the report when its command ends, whatever way it ends: the JSON
+// object to out (always, with --json), or the time line to out after a
+// transfer. Pass or fail is the context's exit code at that moment, so it
+// must be declared before everything else the command does.
+class CTransferReporter {
+ public:
+  CTransferReporter(CCliContext& ctx, std::string szCommand, std::string szProfile, bool bJson);
+  ~CTransferReporter();
+  CTransferReporter(const CTransferReporter&) = delete;
+  CTransferReporter& operator=(const CTransferReporter&) = delete;
+
+  TRANSFER_REPORT& Report() { return m_Report; }
+  bool Json() const { return m_bJson; }
+
+ private:
+  CCliContext& m_Ctx;
+  TRANSFER_REPORT m_Report;
+  bool m_bJson;
+};
+
+}  // namespace qrt::cli
