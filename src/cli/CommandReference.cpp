@@ -21,6 +21,9 @@ struct CCommandTables {
   std::string szArguments;  // positional kinds in order: file / text, "+" when repeated
 };
 
+// "qrt4250-cli read --profile" -> "default fast".
+using CChoiceTable = std::map<std::string, std::string>;
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -31,8 +34,27 @@ bool NamesEepromType(const std::string& szDescription) {
          Lower(szDescription).find("eeprom type") != std::string::npos;
 }
 
+// "file" as a word of its own ("Output file", "files"), not inside
+// "profile".
 bool NamesFile(const std::string& szDescription) {
-  return Lower(szDescription).find("file") != std::string::npos;
+  const std::string szLower = Lower(szDescription);
+  for (size_t nPos = szLower.find("file"); nPos != std::string::npos;
+       nPos = szLower.find("file", nPos + 1))
+    if (nPos == 0 || !std::isalpha(static_cast<unsigned char>(szLower[nPos - 1]))) return true;
+  return false;
+}
+
+// The choices of an option checked against a set: CLI11 names them in the
+// type name, "TEXT:{default,fast}"; empty otherwise.
+std::string Choices(const CLI::Option& opt) {
+  const std::string szType = opt.get_type_name();
+  const size_t nOpen = szType.find('{');
+  const size_t nClose = szType.find('}', nOpen);
+  if (nOpen == std::string::npos || nClose == std::string::npos) return {};
+  std::string szChoices = szType.substr(nOpen + 1, nClose - nOpen - 1);
+  for (char& c : szChoices)
+    if (c == ',') c = ' ';
+  return szChoices;
 }
 
 // Names go into a bash script between double quotes: keep only the
@@ -40,6 +62,14 @@ bool NamesFile(const std::string& szDescription) {
 bool IsPlainName(const std::string& szName) {
   return !szName.empty() && std::all_of(szName.begin(), szName.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  });
+}
+
+// Choices go between double quotes too: words of name characters.
+bool IsPlainList(const std::string& szWords) {
+  return !szWords.empty() && std::all_of(szWords.begin(), szWords.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ||
+           c == ' ';
   });
 }
 
@@ -54,7 +84,7 @@ void Append(std::string& szList, const std::string& szItem) {
 }
 
 void Collect(const CLI::App& app, const std::string& szPath,
-             std::map<std::string, CCommandTables>& tables) {
+             std::map<std::string, CCommandTables>& tables, CChoiceTable& choices) {
   CCommandTables& t = tables[szPath];
   for (const CLI::Option* pOpt : app.get_options()) {
     if (!IsVisible(pOpt)) continue;
@@ -74,6 +104,8 @@ void Collect(const CLI::App& app, const std::string& szPath,
       Append(t.szOptions, szName);
       if (!bValued) continue;
       Append(t.szValued, szName);
+      const std::string szChoices = Choices(*pOpt);
+      if (IsPlainList(szChoices)) choices[szPath + " " + szName] = szChoices;
       if (NamesEepromType(szDescription))
         Append(t.szTypeOpts, szName);
       else if (NamesFile(szDescription))
@@ -83,7 +115,7 @@ void Collect(const CLI::App& app, const std::string& szPath,
   for (const CLI::App* pSub : app.get_subcommands(nullptr)) {
     if (!IsPlainName(pSub->get_name())) continue;
     Append(t.szSubcommands, pSub->get_name());
-    Collect(*pSub, szPath + " " + pSub->get_name(), tables);
+    Collect(*pSub, szPath + " " + pSub->get_name(), tables, choices);
   }
 }
 
@@ -140,7 +172,8 @@ void WriteBashCompletion(const CLI::App& app, std::ostream& out) {
   // deviceid encode"), because bash refuses an empty array key.
   const std::string szProgram = app.get_name().empty() ? "qrt4250-cli" : app.get_name();
   std::map<std::string, CCommandTables> tables;
-  Collect(app, szProgram, tables);
+  CChoiceTable choices;
+  Collect(app, szProgram, tables, choices);
 
   out << "# bash completion for " << szProgram << ", written by `" << szProgram
       << " --bash-completion`.\n"
@@ -153,6 +186,10 @@ void WriteBashCompletion(const CLI::App& app, std::ostream& out) {
   WriteTable(out, "files", tables, &CCommandTables::szFileOpts);
   WriteTable(out, "types", tables, &CCommandTables::szTypeOpts);
   WriteTable(out, "args", tables, &CCommandTables::szArguments);
+  out << "  local -A choices=(\n";
+  for (const auto& [szKey, szChoices] : choices)
+    out << "    [\"" << szKey << "\"]=\"" << szChoices << "\"\n";
+  out << "  )\n";
   out << R"(
   # Walk the words before the cursor: commands narrow the path, an option
   # that takes a value swallows the next word, the rest are arguments.
@@ -171,7 +208,9 @@ void WriteBashCompletion(const CLI::App& app, std::ostream& out) {
   done
 
   if [[ " ${valued[$path]} " == *" $prev "* ]]; then
-    if [[ " ${types[$path]} " == *" $prev "* ]]; then
+    if [[ -n ${choices["$path $prev"]-} ]]; then
+      COMPREPLY=($(compgen -W "${choices["$path $prev"]}" -- "$cur"))
+    elif [[ " ${types[$path]} " == *" $prev "* ]]; then
       COMPREPLY=($(compgen -W "24C02 24C04 24C08 24C16" -- "$cur"))
     elif [[ " ${files[$path]} " == *" $prev "* ]]; then
       _filedir

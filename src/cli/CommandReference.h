@@ -4,10 +4,12 @@
 // the build turns into the man page with help2man) and the bash completion
 // script (`--bash-completion`, hidden, run by the build).
 //
-// Completion of values: an option's value completes as an EEPROM type when
-// its description names one ("24C0...") or says "EEPROM type", as a file
-// name when the description says "file"; other values are left to the user.
-// A positional argument whose description says "file" completes file names.
+// Completion of values: an option checked against a set completes its
+// choices ("TEXT:{default,fast}"); otherwise a value completes as an EEPROM
+// type when its description names one ("24C0...") or says "EEPROM type", as
+// a file name when the description has the word "file"; other values are
+// left to the user. A positional argument whose description has the word
+// "file" completes file names.
 #include <iosfwd>
 
 namespace CLI {
