@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "AppFont.h"
+#include "AppIdentity.h"
 #include "DemoPlatform.h"
 #include "MainForm.h"
 #include "UiServices.h"
@@ -94,8 +95,7 @@ int main(int argc, char* argv[]) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName("qrt4250-config");
-  QApplication::setApplicationVersion(qrt::app::kProgramVersion);
+  qrt::app::ApplyApplicationIdentity();
   QApplication::setFont(qrt::app::MakeWindowFont());
   qrt::app::InstallTraceSink();
   qrt::app::CQtUiServices uiServices;
