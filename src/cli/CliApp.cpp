@@ -1,8 +1,11 @@
 #include "CliApp.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <ostream>
+#include <string_view>
 
+#include "CommandReference.h"
 #include "Trace.h"
 
 #ifndef QRT_VERSION
@@ -13,31 +16,14 @@ namespace qrt::cli {
 
 void CCliContext::Fail(const std::string& szText) {
   err << "qrt4250-cli: error: " << szText << '\n';
+  szLastError = szText;
+  if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
 }
 
 void CCliContext::Warn(const std::string& szText) {
   err << "qrt4250-cli: warning: " << szText << '\n';
 }
-
-bool ParseHex(std::string_view szText, uint32_t dwMax, uint32_t& dwValue) {
-  if (szText.size() > 2 && szText[0] == '0' && (szText[1] == 'x' || szText[1] == 'X'))
-    szText.remove_prefix(2);
-  if (szText.empty() || szText.size() > 8) return false;
-  uint32_t dw = 0;
-  for (const char c : szText) {
-    const int d = (c >= '0' && c <= '9')   ? c - '0'
-                  : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                  : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                           : -1;
-    if (d < 0) return false;
-    dw = dw * 16 + static_cast<uint32_t>(d);
-  }
-  if (dw > dwMax) return false;
-  dwValue = dw;
-  return true;
-}
-
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CCliContext ctx{out, err};
@@ -49,7 +35,16 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   RegisterImageCommands(app, ctx);
   RegisterDeviceCommands(app, ctx);
+  RegisterFieldCommands(app, ctx);
   RegisterSystemCommands(app, ctx);
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+
+  // Hidden: the build writes the installed bash completion with it, so the
+  // completion always knows the commands and options of this very program.
+  if (argc == 2 && std::string_view(argv[1]) == "--bash-completion") {
+    WriteBashCompletion(app, out);
+    return 0;
+  }
 
   // Route the trace channel before any command callback runs.
   qrt::diag::TraceSink previous;
@@ -72,7 +67,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << pHelpFor->help();
     nResult = 0;
   } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
+    WriteFullHelp(app, out);
     nResult = 0;
   } catch (const CLI::CallForVersion& e) {
     out << e.what() << '\n';

@@ -27,6 +27,7 @@ enum : int {
   kReadUnknownType = 5,  // ReadImageFile: the path names neither .bin nor .hex
 };
 
+
 // Reads a .bin file into pBuffer (nBufferSize bytes). *pnCount = the file's
 // length on kReadOk. A file longer than 2048 bytes (or than the buffer) is
 // kReadTooLarge and the buffer is not touched.
@@ -47,6 +48,8 @@ int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSiz
                   size_t* pnCount);
 // A short English text for a reader result ("cannot open", "short read", ...).
 const char* ReadResultText(int nResult);
+// The command line's wording of a reader result ("Load File fail (cannot open)").
+const char* ReadImageFileError(int nResult);
 
 // The same pairing rules on text in memory (used by ReadHexFile and fuzzing).
 int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);
@@ -93,6 +96,16 @@ CUtcDate GetUtcDateNow();
 // "QRT4250-VID=%.4X-PID=%.4X-24C%.2d-%.4d%.2d%.2d", without an extension.
 std::string MakeDefaultFileName(uint16_t wVID, uint16_t wPID, uint32_t dwRomSize,
                                 const UtcDateSource& fnToday = GetUtcDateNow);
+
+// The EEPROM parts the chip reads its configuration from, smallest first.
+struct EEPROM_TYPE {
+  uint32_t dwSize;       // bytes
+  const char* pszName;   // "24C02"
+  int nNumber;           // 2, as in file names
+};
+inline constexpr EEPROM_TYPE kEepromTypes[] = {
+    {256, "24C02", 2}, {512, "24C04", 4}, {1024, "24C08", 8}, {2048, "24C16", 16}};
+inline constexpr int kEepromTypeCount = 4;
 
 // 256, 512, 1024 or 2048 as they are; any other size gives 256.
 uint32_t NormaliseRomSize(uint32_t dwRomSize);
