@@ -1,15 +1,11 @@
 #include "ImageFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
+#include "ImageFileSystem.h"
 #include "InternalOpt.h"
 #include "Trace.h"
 
@@ -19,79 +15,6 @@ namespace {
 
 size_t MaxImageBytes(size_t nBufferSize) {
   return nBufferSize < kMaxImageSize ? nBufferSize : kMaxImageSize;
-}
-
-// Writes all n bytes, retrying short writes. False on an error.
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t k = ::write(fd, p, n);
-    if (k < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
-// Writes the bytes beside the target and renames them over it.
-int WriteFileAtomically(const std::string& szPath, const uint8_t* pData, size_t n,
-                        const ConfirmOverwrite& fnConfirm) {
-  struct stat st {};
-  const bool bExists = ::stat(szPath.c_str(), &st) == 0;
-  if (bExists && fnConfirm && !fnConfirm(szPath)) return kWriteDeclined;
-
-  const size_t nSlash = szPath.find_last_of('/');
-  const std::string szDir =
-      nSlash == std::string::npos ? std::string() : szPath.substr(0, nSlash + 1);
-  const std::string szBase = nSlash == std::string::npos ? szPath : szPath.substr(nSlash + 1);
-  std::string szTemp = szDir + "." + szBase + ".XXXXXX";
-  std::vector<char> temp(szTemp.begin(), szTemp.end());
-  temp.push_back('\0');
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return kWriteFailed;
-  szTemp = temp.data();
-
-  // A new file gets the usual mode; a replaced file keeps its own.
-  mode_t mode = 0;
-  if (bExists) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool bOk = ::fchmod(fd, mode) == 0;
-  if (bOk && !WriteAll(fd, pData, n)) {
-    qrt::diag::Trace("Write File fail.");
-    bOk = false;
-  }
-  if (::close(fd) != 0) bOk = false;
-  if (bOk && ::rename(szTemp.c_str(), szPath.c_str()) != 0) bOk = false;
-  if (!bOk) {
-    ::unlink(szTemp.c_str());
-    return kWriteFailed;
-  }
-  return kWriteOk;
-}
-
-// Opens an image file for reading. The open itself must not block: a FIFO
-// or device node put under an image's name is refused (nullptr), not waited
-// on or read without end. Regular files only.
-FILE* OpenImageFile(const std::string& szPath) {
-  const int fd = ::open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  const int nFlags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
-      ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  FILE* f = ::fdopen(fd, "rb");
-  if (f == nullptr) ::close(fd);
-  return f;
 }
 
 int HexDigitValue(unsigned char c) {
@@ -114,18 +37,18 @@ std::string UpperAscii(std::string_view s) {
 }  // namespace
 
 int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = OpenImageFile(szPath);
+  FILE* f = platform::OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0) {
+  uint64_t nFileLength = 0;
+  if (!platform::OpenFileLength(f, &nFileLength)) {
     std::fclose(f);
     return kReadCannotOpen;
   }
-  const size_t nLength = static_cast<size_t>(st.st_size);
-  if (nLength > MaxImageBytes(nBufferSize)) {
+  if (nFileLength > MaxImageBytes(nBufferSize)) {
     std::fclose(f);
     return kReadTooLarge;
   }
+  const size_t nLength = static_cast<size_t>(nFileLength);
   // Read into a scratch copy so a short read leaves the buffer alone.
   std::vector<uint8_t> bytes(nLength);
   const size_t nRead = nLength ? std::fread(bytes.data(), 1, nLength, f) : 0;
@@ -165,7 +88,7 @@ int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize,
 }
 
 int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = OpenImageFile(szPath);
+  FILE* f = platform::OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
   // Text of a 2048-byte image is 6 KiB as written; allow generous separators
   // but never hold an unbounded file in memory.
@@ -205,14 +128,14 @@ std::string EncodeHexText(const uint8_t* pData, size_t n) {
 
 int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
                  const ConfirmOverwrite& fnConfirm) {
-  return WriteFileAtomically(szPath, pData, n, fnConfirm);
+  return platform::WriteFileAtomically(szPath, pData, n, fnConfirm);
 }
 
 int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
                  const ConfirmOverwrite& fnConfirm) {
   const std::string szText = EncodeHexText(pData, n);
-  return WriteFileAtomically(szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
-                             fnConfirm);
+  return platform::WriteFileAtomically(szPath, reinterpret_cast<const uint8_t*>(szText.data()),
+                                       szText.size(), fnConfirm);
 }
 
 EImageFileType GetImageFileTypeByPath(std::string_view szPath) {
