@@ -5,6 +5,7 @@
 #include <ctime>
 #include <vector>
 
+#include "FileReplace.h"
 #include "ImageFileSystem.h"
 #include "InternalOpt.h"
 #include "Trace.h"
@@ -15,6 +16,13 @@ namespace {
 
 size_t MaxImageBytes(size_t nBufferSize) {
   return nBufferSize < kMaxImageSize ? nBufferSize : kMaxImageSize;
+}
+
+int WriteImageFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                   const ConfirmOverwrite& fnConfirm, std::string* pszError) {
+  const int r = ReplaceFileContents(szPath, pData, n, fnConfirm, pszError);
+  if (r == kWriteFailed) qrt::diag::Trace("Write File fail.");
+  return r;
 }
 
 int HexDigitValue(unsigned char c) {
@@ -127,15 +135,15 @@ std::string EncodeHexText(const uint8_t* pData, size_t n) {
 }
 
 int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm) {
-  return platform::WriteFileAtomically(szPath, pData, n, fnConfirm);
+                 const ConfirmOverwrite& fnConfirm, std::string* pszError) {
+  return WriteImageFile(szPath, pData, n, fnConfirm, pszError);
 }
 
 int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm) {
+                 const ConfirmOverwrite& fnConfirm, std::string* pszError) {
   const std::string szText = EncodeHexText(pData, n);
-  return platform::WriteFileAtomically(szPath, reinterpret_cast<const uint8_t*>(szText.data()),
-                                       szText.size(), fnConfirm);
+  return WriteImageFile(szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
+                        fnConfirm, pszError);
 }
 
 EImageFileType GetImageFileTypeByPath(std::string_view szPath) {

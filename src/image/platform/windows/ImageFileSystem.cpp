@@ -1,16 +1,15 @@
 #include "ImageFileSystem.h"
 
+#include "FileReplace.h"
+#include "ImageFiles.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <random>
 
-#include "Trace.h"
-
 namespace qrt::image::platform {
-
-namespace {
 
 // Paths are UTF-8 throughout the program; Windows takes UTF-16. An empty
 // result for text that is not UTF-8 (the caller then fails to open).
@@ -59,32 +58,66 @@ HANDLE CreateTemporaryBeside(const std::string& szPath, std::wstring* pszTemp) {
   return INVALID_HANDLE_VALUE;
 }
 
+}  // namespace qrt::image::platform
+
+namespace qrt::image {
+
+namespace {
+
+std::string ErrorWords(DWORD dwError) {
+  switch (dwError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "Permission denied";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return "No such file or directory";
+    case ERROR_DISK_FULL:
+      return "No space left on device";
+    default:
+      return "Windows error " + std::to_string(dwError);
+  }
+}
+
 }  // namespace
 
-int WriteFileAtomically(const std::string& szPath, const uint8_t* pData, size_t n,
-                        const ConfirmOverwrite& fnConfirm) {
-  const std::wstring szTarget = Widen(szPath);
-  if (szTarget.empty()) return kWriteFailed;
-  const bool bExists = ::GetFileAttributesW(szTarget.c_str()) != INVALID_FILE_ATTRIBUTES;
+// Writes a temporary file beside the target and moves it over the target.
+int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t n,
+                        const std::function<bool(const std::string&)>& fnConfirm,
+                        std::string* pszError) {
+  const auto fail = [pszError](DWORD dwError) {
+    if (pszError != nullptr) *pszError = ErrorWords(dwError);
+    return kWriteFailed;
+  };
+  const std::wstring szTarget = platform::Widen(szPath);
+  if (szTarget.empty()) return fail(ERROR_INVALID_NAME);
+  const DWORD dwAttributes = ::GetFileAttributesW(szTarget.c_str());
+  const bool bExists = dwAttributes != INVALID_FILE_ATTRIBUTES;
   if (bExists && fnConfirm && !fnConfirm(szPath)) return kWriteDeclined;
+  if (bExists && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_ACCESS_DENIED);
 
   std::wstring szTemp;
-  const HANDLE h = CreateTemporaryBeside(szPath, &szTemp);
-  if (h == INVALID_HANDLE_VALUE) return kWriteFailed;
-  bool bOk = WriteAll(h, pData, n);
-  if (!bOk) qrt::diag::Trace("Write File fail.");
-  if (!::CloseHandle(h)) bOk = false;
+  const HANDLE h = platform::CreateTemporaryBeside(szPath, &szTemp);
+  if (h == INVALID_HANDLE_VALUE) return fail(::GetLastError());
+  DWORD dwError = 0;
+  if (!platform::WriteAll(h, pData, n) || !::FlushFileBuffers(h)) dwError = ::GetLastError();
+  if (!::CloseHandle(h) && dwError == 0) dwError = ::GetLastError();
   // Unlike rename(), MoveFileExW replaces an existing target when asked to.
-  if (bOk && !::MoveFileExW(szTemp.c_str(), szTarget.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    bOk = false;
+  if (dwError == 0 && !::MoveFileExW(szTemp.c_str(), szTarget.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    dwError = ::GetLastError();
   }
-  if (!bOk) {
+  if (dwError != 0) {
     ::DeleteFileW(szTemp.c_str());
-    return kWriteFailed;
+    return fail(dwError);
   }
   return kWriteOk;
 }
+
+}  // namespace qrt::image
+
+namespace qrt::image::platform {
 
 // CreateFileW opens no folder without FILE_FLAG_BACKUP_SEMANTICS, and a
 // named pipe or device ("NUL", "COM1", "\\.\pipe\x") is refused by its type
