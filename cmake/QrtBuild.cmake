@@ -32,8 +32,15 @@ function(qrt_add_gtest name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
+  # A cross-built test program lists its tests under the emulator (wine) when
+  # ctest runs, so building needs no emulator.
+  set(discovery_mode POST_BUILD)
+  if(CMAKE_CROSSCOMPILING)
+    set(discovery_mode PRE_TEST)
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES LABELS "${ARG_LABELS}"
-    DISCOVERY_TIMEOUT 60)
+    DISCOVERY_TIMEOUT 60
+    DISCOVERY_MODE ${discovery_mode})
 endfunction()

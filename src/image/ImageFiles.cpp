@@ -1,16 +1,12 @@
 #include "ImageFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "FileReplace.h"
+#include "ImageFileSystem.h"
 #include "InternalOpt.h"
 #include "Trace.h"
 
@@ -27,24 +23,6 @@ int WriteImageFile(const std::string& szPath, const uint8_t* pData, size_t n,
   const int r = ReplaceFileContents(szPath, pData, n, fnConfirm, pszError);
   if (r == kWriteFailed) qrt::diag::Trace("Write File fail.");
   return r;
-}
-
-// Opens an image file for reading. The open itself must not block: a FIFO
-// or device node put under an image's name is refused (nullptr), not waited
-// on or read without end. Regular files only.
-FILE* OpenImageFile(const std::string& szPath) {
-  const int fd = ::open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  const int nFlags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
-      ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  FILE* f = ::fdopen(fd, "rb");
-  if (f == nullptr) ::close(fd);
-  return f;
 }
 
 int HexDigitValue(unsigned char c) {
@@ -67,18 +45,18 @@ std::string UpperAscii(std::string_view s) {
 }  // namespace
 
 int ReadBinFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = OpenImageFile(szPath);
+  FILE* f = platform::OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) != 0) {
+  uint64_t nFileLength = 0;
+  if (!platform::OpenFileLength(f, &nFileLength)) {
     std::fclose(f);
     return kReadCannotOpen;
   }
-  const size_t nLength = static_cast<size_t>(st.st_size);
-  if (nLength > MaxImageBytes(nBufferSize)) {
+  if (nFileLength > MaxImageBytes(nBufferSize)) {
     std::fclose(f);
     return kReadTooLarge;
   }
+  const size_t nLength = static_cast<size_t>(nFileLength);
   // Read into a scratch copy so a short read leaves the buffer alone.
   std::vector<uint8_t> bytes(nLength);
   const size_t nRead = nLength ? std::fread(bytes.data(), 1, nLength, f) : 0;
@@ -118,7 +96,7 @@ int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize,
 }
 
 int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount) {
-  FILE* f = OpenImageFile(szPath);
+  FILE* f = platform::OpenImageFile(szPath);
   if (f == nullptr) return kReadCannotOpen;
   // Text of a 2048-byte image is 6 KiB as written; allow generous separators
   // but never hold an unbounded file in memory.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +9,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "TestDirectory.h"
 
 namespace fs = std::filesystem;
 using qrt::diag::CLogManager;
@@ -25,9 +26,8 @@ std::string ReadFile(const fs::path& path) {
 class LogManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char szTemplate[] = "/tmp/qrt-log-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    m_Dir = szTemplate;
+    m_Dir = qrt::test::MakeTestDirectory("qrt-log-");
+    ASSERT_FALSE(m_Dir.empty());
     CLogManager::ResetDumpCounterForTests();
   }
   void TearDown() override { fs::remove_all(m_Dir); }

@@ -1,0 +1,152 @@
+#include "ImageFileSystem.h"
+
+#include "FileReplace.h"
+#include "ImageFiles.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <random>
+
+namespace qrt::image::platform {
+
+// Paths are UTF-8 throughout the program; Windows takes UTF-16. An empty
+// result for text that is not UTF-8 (the caller then fails to open).
+std::wstring Widen(const std::string& s) {
+  if (s.empty() || s.size() > 32767) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
+                                      static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
+                        w.data(), n);
+  return w;
+}
+
+bool WriteAll(HANDLE h, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    const DWORD nChunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
+    DWORD nWritten = 0;
+    if (!::WriteFile(h, p, nChunk, &nWritten, nullptr) || nWritten == 0) return false;
+    p += nWritten;
+    n -= nWritten;
+  }
+  return true;
+}
+
+// Creates a new, unique file beside the target: "<folder>.<name>.<random>".
+HANDLE CreateTemporaryBeside(const std::string& szPath, std::wstring* pszTemp) {
+  // "C:x.bin" names x.bin in drive C's current folder: the colon ends the folder too.
+  const size_t nSlash = szPath.find_last_of("/\\:");
+  const std::string szDir =
+      nSlash == std::string::npos ? std::string() : szPath.substr(0, nSlash + 1);
+  const std::string szBase = nSlash == std::string::npos ? szPath : szPath.substr(nSlash + 1);
+  std::random_device device;
+  for (int nTry = 0; nTry < 100; ++nTry) {
+    const std::wstring szTemp =
+        Widen(szDir + "." + szBase + "." + std::to_string(device() % 1000000));
+    if (szTemp.empty()) return INVALID_HANDLE_VALUE;
+    const HANDLE h = ::CreateFileW(szTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *pszTemp = szTemp;
+      return h;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return INVALID_HANDLE_VALUE;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace qrt::image::platform
+
+namespace qrt::image {
+
+namespace {
+
+std::string ErrorWords(DWORD dwError) {
+  switch (dwError) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "Permission denied";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return "No such file or directory";
+    case ERROR_DISK_FULL:
+      return "No space left on device";
+    default:
+      return "Windows error " + std::to_string(dwError);
+  }
+}
+
+}  // namespace
+
+// Writes a temporary file beside the target and moves it over the target.
+int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t n,
+                        const std::function<bool(const std::string&)>& fnConfirm,
+                        std::string* pszError) {
+  const auto fail = [pszError](DWORD dwError) {
+    if (pszError != nullptr) *pszError = ErrorWords(dwError);
+    return kWriteFailed;
+  };
+  const std::wstring szTarget = platform::Widen(szPath);
+  if (szTarget.empty()) return fail(ERROR_INVALID_NAME);
+  const DWORD dwAttributes = ::GetFileAttributesW(szTarget.c_str());
+  const bool bExists = dwAttributes != INVALID_FILE_ATTRIBUTES;
+  if (bExists && fnConfirm && !fnConfirm(szPath)) return kWriteDeclined;
+  if (bExists && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_ACCESS_DENIED);
+
+  std::wstring szTemp;
+  const HANDLE h = platform::CreateTemporaryBeside(szPath, &szTemp);
+  if (h == INVALID_HANDLE_VALUE) return fail(::GetLastError());
+  DWORD dwError = 0;
+  if (!platform::WriteAll(h, pData, n) || !::FlushFileBuffers(h)) dwError = ::GetLastError();
+  if (!::CloseHandle(h) && dwError == 0) dwError = ::GetLastError();
+  // Unlike rename(), MoveFileExW replaces an existing target when asked to.
+  if (dwError == 0 && !::MoveFileExW(szTemp.c_str(), szTarget.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    dwError = ::GetLastError();
+  }
+  if (dwError != 0) {
+    ::DeleteFileW(szTemp.c_str());
+    return fail(dwError);
+  }
+  return kWriteOk;
+}
+
+}  // namespace qrt::image
+
+namespace qrt::image::platform {
+
+// CreateFileW opens no folder without FILE_FLAG_BACKUP_SEMANTICS, and a
+// named pipe or device ("NUL", "COM1", "\\.\pipe\x") is refused by its type
+// before anything is read from it.
+FILE* OpenImageFile(const std::string& szPath) {
+  const std::wstring szWide = Widen(szPath);
+  if (szWide.empty()) return nullptr;
+  const HANDLE h = ::CreateFileW(szWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = ::_fdopen(fd, "rb");
+  if (f == nullptr) ::_close(fd);  // closes the handle too
+  return f;
+}
+
+bool OpenFileLength(FILE* f, uint64_t* pnLength) {
+  const __int64 n = ::_filelengthi64(::_fileno(f));
+  if (n < 0) return false;
+  *pnLength = static_cast<uint64_t>(n);
+  return true;
+}
+
+}  // namespace qrt::image::platform
