@@ -701,6 +701,8 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
                   "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
                   image[nAt], load[static_cast<size_t>(nAt)]);
     reporter.Report().nMismatchAt = static_cast<size_t>(nAt);
+    // The other two failures carry this in the procedure's message.
+    ctx.err << EepromStateText(run.Procedure().GetWriteState()) << '\n';
     ctx.Fail(sz);
   } else if (!o.bJson) {
     ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))

@@ -140,7 +140,7 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
-        "refuse-output:300"},
+        "refuse-output:303"},
        " is unknown, the rest is unchanged\n"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},

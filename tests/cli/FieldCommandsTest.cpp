@@ -139,7 +139,7 @@ TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
   // Trouble is exit 2 with the load error; --json adds the error object.
   const CRun missing = Cli({"diff", P("a.bin"), P("none.bin"), "--json"});
   EXPECT_EQ(missing.nExit, 2);
-  EXPECT_NE(missing.err.find("none.bin: Load File fail (cannot open)"), std::string::npos);
+  EXPECT_NE(missing.err.find("none.bin\": Load File fail (cannot open)"), std::string::npos);
   EXPECT_TRUE(json::parse(missing.out).contains("error"));
   const CRun gone =
       Cli({"diff", "device", P("a.bin"), "--simulate", "--sim-fault", "unplug:1"});
