@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -24,6 +25,7 @@
 #ifdef __linux__
 #include "LinuxHidPlatform.h"
 #endif
+#include "Backup.h"
 #include "NamedMutex.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
@@ -59,6 +61,12 @@ struct CDeviceOptions {
   std::string szProfile = "default";
   uint32_t dwWriteCycleMs = 5;
   bool bJson = false;
+  // read and write: the EEPROM bytes as they are, no signature or re-encoding
+  bool bRaw = false;
+  // write and restore
+  std::string szBackup;
+  bool bNoBackup = false;
+  bool bNoRollback = false;
 };
 
 // The CLI always searches by the chip probe (device-id check off), so the
@@ -111,6 +119,15 @@ void AddTransferOptions(CLI::App* pCommand, CDeviceOptions& o) {
       ->check(CLI::Range(0u, 1000u))
       ->capture_default_str();
   pCommand->add_flag("--json", o.bJson, "Print one JSON object (outcome, code, bytes, times)");
+}
+
+// The backup taken before a write (write, restore).
+void AddBackupOptions(CLI::App* pCommand, CDeviceOptions& o) {
+  auto* pBackup = pCommand->add_option(
+      "--backup", o.szBackup,
+      "Save the previous EEPROM contents (raw) to this file instead of the backup folder");
+  pCommand->add_flag("--no-backup", o.bNoBackup, "Write without saving the previous contents")
+      ->excludes(pBackup);
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
@@ -422,7 +439,7 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
 class CTransferRun {
  public:
   CTransferRun(CCliContext& ctx, const CDeviceOptions& o, TRANSFER_REPORT& report)
-      : m_Session(ctx, o), m_Observer(ctx), m_Report(report) {}
+      : m_Session(ctx, o), m_Observer(ctx), m_Report(report), m_bSimulated(o.bSimulate) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
@@ -446,9 +463,23 @@ class CTransferRun {
     return r;
   }
 
+  // A write that does not change the report's code (the rollback), only its
+  // times.
+  int WriteAgain(const uint8_t* pImage, size_t nSize) {
+    int r = m_pProcedure->WriteDataToEEPROM(pImage, nSize, m_vLoad.data(), m_vLoad.size());
+    m_Observer.EndBar();
+    int nCode = m_Report.nCode;
+    Finished(nCode);
+    return r;
+  }
+
   CEepromProcedure& Procedure() { return *m_pProcedure; }
   const std::vector<uint8_t>& Load() const { return m_vLoad; }
   std::string Device() const { return Pair(m_wVid, m_wPid); }
+  uint16_t Vid() const { return m_wVid; }
+  uint16_t Pid() const { return m_wPid; }
+  // The board's path for backup names.
+  std::string BoardPath() const { return m_bSimulated ? "sim:1" : "hidraw"; }
 
  private:
   void Finished(int nCode) {
@@ -468,6 +499,7 @@ class CTransferRun {
   std::vector<uint8_t> m_vLoad = std::vector<uint8_t>(kRomBufferSize, 0xFF);
   uint16_t m_wVid = 0;
   uint16_t m_wPid = 0;
+  bool m_bSimulated;
 };
 
 void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
@@ -491,9 +523,9 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     return;
   }
   // Accepted first, as the window's ApplyLoadedImage does; nothing is
-  // written otherwise.
+  // written otherwise. --raw saves whatever the EEPROM holds (blank, corrupt).
   CImageSession image;
-  EApplyResult eApply = image.ApplyLoadedImage(load.data(), dwSize);
+  EApplyResult eApply = o.bRaw ? EApplyResult::kAccepted : image.ApplyLoadedImage(load.data(), dwSize);
   if (eApply != EApplyResult::kAccepted) {
     ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
     return;
@@ -534,32 +566,119 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
   return nSize;
 }
 
+// Reads a raw image file for write --raw and restore: its bytes as they are.
+// The size must be one of the four EEPROM sizes and match --eeprom when
+// given. Returns the size, 0 on failure (message written).
+size_t LoadRawImage(CCliContext& ctx, const std::string& szFile, const std::string& szType,
+                    uint8_t* pOut) {
+  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
+  long n = ReadImageBytes(ctx, szFile, buffer.data(), buffer.size());
+  if (n < 0) return 0;
+  size_t nSize = static_cast<size_t>(n);
+  if (nSize != 256 && nSize != 512 && nSize != 1024 && nSize != 2048) {
+    ctx.Fail(szFile + ": " + std::to_string(nSize) +
+             " bytes; a raw image must be 256, 512, 1024 or 2048 bytes");
+    return 0;
+  }
+  if (!szType.empty()) {
+    uint32_t dwSize = RomSizeFromEepromType(szType);
+    if (dwSize == 0) {
+      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
+      return 0;
+    }
+    if (dwSize != nSize) {
+      ctx.Fail(szFile + ": " + std::to_string(nSize) + " bytes, but --eeprom " + szType +
+               " holds " + std::to_string(dwSize));
+      return 0;
+    }
+  }
+  std::copy(buffer.begin(), buffer.begin() + static_cast<long>(nSize), pOut);
+  return nSize;
+}
+
+// Why a write or its read-back failed, one line.
+std::string WriteFailureText(CTransferRun& run, int r, const uint8_t* pImage) {
+  int nCode = run.Procedure().GetLastCode();
+  if (r == 1) return "write failed: code " + std::to_string(nCode);
+  if (nCode != 0) return "verify failed: read-back code " + std::to_string(nCode);
+  char sz[96];
+  int nAt = run.Procedure().GetFirstMismatch();
+  std::snprintf(sz, sizeof(sz), "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)",
+                nAt, pImage[nAt], run.Load()[static_cast<size_t>(nAt)]);
+  return sz;
+}
+
+// One board's protected write: read and save the previous contents (unless
+// --no-backup), write and verify, and on failure write the backup back and
+// verify it (unless --no-rollback). Nothing is written when the backup
+// cannot be read or saved. Returns true on a verified write; failures are
+// reported through ctx.Fail, the backup and rollback in the report.
+bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
+                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback) {
+  report.bWrite = true;
+  std::vector<uint8_t> vBackup;
+  if (!o.bNoBackup) {
+    int r = run.Read();
+    if (r != 0) {
+      ctx.Fail("cannot read the previous contents for the backup: code " + std::to_string(r) +
+               "; nothing written");
+      return false;
+    }
+    vBackup.assign(run.Load().begin(), run.Load().begin() + static_cast<long>(nSize));
+    std::string szError;
+    if (!qrt::production::SaveBackup(o.szBackup, qrt::production::DefaultBackupFolder(),
+                                     std::time(nullptr), run.Vid(), run.Pid(), run.BoardPath(),
+                                     vBackup.data(), vBackup.size(), report.szBackup, szError)) {
+      ctx.Fail("cannot save the backup: " + szError + "; nothing written");
+      return false;
+    }
+  }
+  int r = run.Write(pImage, nSize);
+  if (r == 0) return true;
+  ctx.Fail(WriteFailureText(run, r, pImage));
+  if (vBackup.empty()) return false;
+  if (!bRollback || o.bNoRollback) {
+    report.szRollback = "not attempted";
+    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in " << report.szBackup
+            << '\n';
+    return false;
+  }
+  int rBack = run.WriteAgain(vBackup.data(), vBackup.size());
+  if (rBack == 0) {
+    report.szRollback = "rolled back to the previous contents, verified";
+  } else if (rBack == 2 && run.Procedure().GetLastCode() == 0) {
+    // Read back in full: say how far it is from the previous contents.
+    size_t nDiffer = 0;
+    for (size_t i = 0; i < vBackup.size(); ++i) nDiffer += run.Load()[i] != vBackup[i];
+    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
+                        "): the EEPROM holds the previous contents except " +
+                        std::to_string(nDiffer) + " byte(s)";
+  } else {
+    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
+                        "): what the EEPROM holds is unknown";
+  }
+  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup " << report.szBackup << '\n';
+  return false;
+}
+
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
-              const std::string& szType) {
-  CTransferReporter reporter(ctx, "write", o.szProfile, o.bJson);
+              const std::string& szType, const char* pszCommand) {
+  CTransferReporter reporter(ctx, pszCommand, o.szProfile, o.bJson);
+  bool bRestore = std::string(pszCommand) == "restore";
   uint8_t image[kMaxImageSize];
-  size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
+  size_t nSize = o.bRaw || bRestore ? LoadRawImage(ctx, szFile, szType, image)
+                                    : BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
   CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
-  int r = run.Write(image, nSize);
-  const std::vector<uint8_t>& load = run.Load();
-  int nCode = run.Procedure().GetLastCode();
-  if (r == 1) {
-    ctx.Fail("write failed: code " + std::to_string(nCode));
-  } else if (r == 2 && nCode != 0) {
-    ctx.Fail("verify failed: read-back code " + std::to_string(nCode));
-  } else if (r == 2) {
-    char sz[96];
-    int nAt = run.Procedure().GetFirstMismatch();
-    std::snprintf(sz, sizeof(sz),
-                  "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
-                  image[nAt], load[static_cast<size_t>(nAt)]);
-    ctx.Fail(sz);
-  } else if (!o.bJson) {
-    ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-            << ") to " << run.Device() << ", verified\n";
-  }
+  // A restore puts back contents that are wanted; rolling back to what it
+  // replaced would undo that.
+  if (!GuardedWrite(ctx, o, run, image, nSize, reporter.Report(), !bRestore) || o.bJson) return;
+  ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
+          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to " << run.Device()
+          << ", verified";
+  if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << reporter.Report().szBackup;
+  ctx.out << '\n';
 }
 
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
@@ -607,6 +726,8 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pReadCmd->add_option("--eeprom", *pReadType, "EEPROM type: 24C02, 24C04, 24C08 or 24C16")
       ->required();
   pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
+  pReadCmd->add_flag("--raw", pRead->bRaw,
+                     "Save the bytes as they are, even without the signature");
   AddDeviceOptions(pReadCmd, *pRead);
   AddTransferOptions(pReadCmd, *pRead);
   pReadCmd->callback(
@@ -619,10 +740,30 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
       app.add_subcommand("write", "Write an image file to the EEPROM, read it back and compare");
   pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
   pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
+  pWriteCmd->add_flag("--raw", pWrite->bRaw,
+                      "Write the file's bytes as they are (256, 512, 1024 or 2048 bytes)");
+  pWriteCmd->add_flag("--no-rollback", pWrite->bNoRollback,
+                      "Leave a failed write as it is instead of writing the backup back");
   AddDeviceOptions(pWriteCmd, *pWrite);
   AddTransferOptions(pWriteCmd, *pWrite);
-  pWriteCmd->callback(
-      [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
+  AddBackupOptions(pWriteCmd, *pWrite);
+  pWriteCmd->callback([&ctx, pWrite, pWriteFile, pWriteType] {
+    RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType, "write");
+  });
+
+  auto pRestore = std::make_shared<CDeviceOptions>();
+  auto pRestoreFile = std::make_shared<std::string>();
+  auto pRestoreType = std::make_shared<std::string>();
+  CLI::App* pRestoreCmd = app.add_subcommand(
+      "restore", "Write a backup back to the EEPROM as it is, read it back and compare");
+  pRestoreCmd->add_option("backup", *pRestoreFile, "Backup file (.bin or .hex, raw)")->required();
+  pRestoreCmd->add_option("--eeprom", *pRestoreType, "EEPROM type (default: the file's size)");
+  AddDeviceOptions(pRestoreCmd, *pRestore);
+  AddTransferOptions(pRestoreCmd, *pRestore);
+  AddBackupOptions(pRestoreCmd, *pRestore);
+  pRestoreCmd->callback([&ctx, pRestore, pRestoreFile, pRestoreType] {
+    RunWrite(ctx, *pRestore, *pRestoreFile, *pRestoreType, "restore");
+  });
 
   auto pVerify = std::make_shared<CDeviceOptions>();
   auto pVerifyFile = std::make_shared<std::string>();

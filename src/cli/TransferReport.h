@@ -22,10 +22,14 @@ struct TRANSFER_REPORT {
   size_t nBytes = 0;                  // image size transferred
   double dElapsedS = 0;               // real time from the device search to the transfer's end
   std::optional<double> dSimulatedS;  // the simulated device's time over the same span
+  bool bWrite = false;                // write, restore: backup and rollback are reported
+  std::string szBackup;               // backup file, empty when none was taken
+  std::string szRollback;             // what the rollback did, empty when none was needed
 };
 
 // The --json object: command, outcome ("pass" or "fail"), code, bytes,
-// profile, elapsed_s and, on the simulated chip, simulated_s.
+// profile, elapsed_s and, on the simulated chip, simulated_s; for a write also
+// backup (path or null) and rollback (text or null).
 nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bPass);
 
 // "elapsed 0.03 s, simulated device time 2.61 s (profile default)".

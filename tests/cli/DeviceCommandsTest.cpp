@@ -61,6 +61,8 @@ class DeviceCommandsTest : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "qrt-cli-dev-XXXXXX").string();
     m_Dir = ::mkdtemp(tmpl.data());
+    // Backups of every write land here, not in the user's state folder.
+    ::setenv("XDG_STATE_HOME", P("state").c_str(), 1);
   }
   void TearDown() override { fs::remove_all(m_Dir); }
   std::string P(const std::string& name) const { return (m_Dir / name).string(); }
@@ -129,8 +131,9 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
     std::vector<std::string> args;
     const char* pszError;
   };
+  // The write cases skip the backup so that report numbers count from the write.
   const Case cases[] = {
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:300"},
        "write failed: code "},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
@@ -142,7 +145,8 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
         "--profile", "fast", "--write-cycle", "2"},
        "verify failed: data differ"},
       {{"write", P("in.bin"), "--simulate", "--profile", "quick"}, "--profile"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "unplug:4000"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "unplug:4000"},
        "failed: "},
       {{"read", "--eeprom", "24C04", "-o", P("x.bin"), "--simulate", "--sim-fault", "stay-busy"},
        "read failed: code 2002"},
@@ -163,14 +167,77 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
   EXPECT_FALSE(fs::exists(P("x.bin"))) << "a failed read writes no file";
 }
 
-TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignature) {
+TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignatureUnlessRaw) {
   std::vector<uint8_t> blank(256, 0xFF);
+  blank[7] = 0x12;
   WriteFile(P("blank.bin"), blank);
   CRun r = RunCliWith({"read", "--eeprom", "24C02", "-o", P("out.bin"), "--simulate", "--sim-image",
                        P("blank.bin")});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.bin")));
+
+  r = RunCliWith({"read", "--raw", "--eeprom", "24C02", "-o", P("out.bin"), "--simulate",
+                  "--sim-image", P("blank.bin")});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("out.bin")), blank);
+  // ... and write --raw puts those bytes back unchanged, no header re-encoding.
+  r = RunCliWith({"write", "--raw", P("out.bin"), "--simulate", "--sim-save", P("chip.bin")});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), blank);
+}
+
+// Backup before the write and rollback after a failed one: what the EEPROM
+// holds at the end, and what the user is told.
+TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
+  auto before = MakeImage(512, 3);
+  auto image = MakeImage(512, 7);
+  WriteFile(P("before.bin"), before);
+  WriteFile(P("in.bin"), image);
+  struct {
+    std::vector<std::string> extra;
+    int nExit;
+    std::string szSays;
+    bool bEndsAsBefore;
+  } cases[] = {
+      {{}, 0, "; backup ", false},
+      {{"--sim-fault", "flip-once:0x40"}, 1, "rolled back to the previous contents, verified", true},
+      {{"--sim-fault", "flip:0x40"}, 1, "rollback failed (verify failed: data differ at 0x0040", false},
+      {{"--sim-fault", "flip-once:0x40", "--no-rollback"}, 1, "not rolled back", false},
+      {{"--sim-fault", "flip-once:0x40", "--backup", P("mine.bin")}, 1, "backup " + P("mine.bin"), true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04",
+                                     "--sim-image", P("before.bin"), "--sim-save", P("chip.bin")};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    CRun r = RunCliWith(args);
+    SCOPED_TRACE(r.err);
+    EXPECT_EQ(r.nExit, c.nExit);
+    EXPECT_NE((r.out + r.err).find(c.szSays), std::string::npos);
+    EXPECT_EQ(ReadFile(P("chip.bin")) == before, c.bEndsAsBefore);
+  }
+  // Every write left its backup, each holding the previous contents.
+  size_t nBackups = 0;
+  for (const auto& e : fs::directory_iterator(P("state/qrt4250/backups"))) {
+    EXPECT_EQ(ReadFile(e.path().string()), before) << e.path();
+    ++nBackups;
+  }
+  EXPECT_EQ(nBackups, 4u);
+  EXPECT_EQ(ReadFile(P("mine.bin")), before);
+
+  // A backup that cannot be saved stops the write before any byte goes out.
+  ::setenv("XDG_STATE_HOME", P("before.bin").c_str(), 1);
+  CRun r = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+                       P("before.bin"), "--sim-save", P("chip.bin"), "--json"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("cannot save the backup"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), before);
+
+  // restore puts a backup back by hand.
+  r = RunCliWith({"restore", P("mine.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+                  P("in.bin"), "--sim-save", P("chip.bin"), "--no-backup"});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), before);
 }
 
 // The time figures: the simulated device's clock under --simulate, as a line
