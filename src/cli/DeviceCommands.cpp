@@ -27,6 +27,9 @@
 #endif
 #include "Backup.h"
 #include "NamedMutex.h"
+#include "ProductionLog.h"
+#include "SerialCounter.h"
+#include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
 #include "TransferReport.h"
@@ -439,12 +442,30 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
 class CTransferRun {
  public:
   CTransferRun(CCliContext& ctx, const CDeviceOptions& o, TRANSFER_REPORT& report)
-      : m_Session(ctx, o), m_Observer(ctx), m_Report(report), m_bSimulated(o.bSimulate) {}
+      : m_pOwnSession(std::make_unique<CDeviceSession>(ctx, o)),
+        m_Session(*m_pOwnSession),
+        m_Observer(ctx),
+        m_Report(report),
+        m_bSimulated(o.bSimulate) {}
+
+  // A run on a session that outlives it (program: one session, many boards).
+  CTransferRun(CCliContext& ctx, CDeviceSession& session, const CDeviceOptions& o,
+               TRANSFER_REPORT& report)
+      : m_Session(session), m_Observer(ctx), m_Report(report), m_bSimulated(o.bSimulate) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
     m_Start = std::chrono::steady_clock::now();
     if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
+    m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
+    return m_pProcedure != nullptr;
+  }
+
+  // Start on an open session's device.
+  bool StartOn(uint32_t dwRomSize, uint16_t wVid, uint16_t wPid) {
+    m_Start = std::chrono::steady_clock::now();
+    m_wVid = wVid;
+    m_wPid = wPid;
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
   }
@@ -491,7 +512,8 @@ class CTransferRun {
     m_Report.dSimulatedS = m_Session.SimulatedSeconds();
   }
 
-  CDeviceSession m_Session;
+  std::unique_ptr<CDeviceSession> m_pOwnSession;
+  CDeviceSession& m_Session;
   CCliObserver m_Observer;
   TRANSFER_REPORT& m_Report;
   std::chrono::steady_clock::time_point m_Start;
@@ -710,6 +732,175 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
           << ") on " << run.Device() << '\n';
 }
 
+// The production run: every board gets a backup, a fresh serial, the base
+// image with that serial, a verified write (rolled back on failure) and one
+// synced log line.
+struct CProgramOptions {
+  std::string szImage;
+  std::string szType;
+  std::string szSerialFile;
+  std::string szSerialStart;
+  std::string szLog;
+  bool bAll = false;
+};
+
+struct CProgramTotals {
+  int nPassed = 0;
+  int nFailed = 0;
+  int nSerials = 0;
+  double dTotalS = 0;
+};
+
+// Programs one board and logs it. False when the run must stop (the serial
+// counter or the log failed); a failed board is counted, not a reason to stop.
+bool ProgramOneBoard(CCliContext& ctx, const CDeviceOptions& o, CDeviceSession& session, uint16_t wVid, uint16_t wPid,
+                     const std::string& szPath, CImageSession& base,
+                     qrt::production::CSerialCounter* pCounter,
+                     qrt::production::CProductionLog& log, CProgramTotals& totals) {
+  using namespace qrt::production;
+  auto start = std::chrono::steady_clock::now();
+  TRANSFER_REPORT report;
+  PRODUCTION_RECORD record;
+  record.szTime = UtcTimeText();
+  record.szPath = szPath;
+  record.wVid = wVid;
+  record.wPid = wPid;
+  bool bStop = false;
+  uint8_t image[kMaxImageSize];
+  size_t nSize = 0;
+  bool bPass = false;
+  // The serial is taken (and the counter synced) before the board is
+  // touched; from here on it is used, whatever happens to this board.
+  if (pCounter) {
+    uint64_t qwSerial = 0;
+    std::string szError;
+    if (pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
+      ctx.Fail("serial counter: " + szError);
+      return false;
+    }
+    record.qwSerial = qwSerial;
+    ++totals.nSerials;
+    qrt::editor::ParseSerialNumber(FormatSerial(qwSerial), base.m_RecInternalOpt.btSerialNumber);
+    base.m_RecInternalOpt.btSerialNumberCtrl = 1;
+  }
+  EBuildResult eBuild = base.BuildOutputImage(image, &nSize);
+  if (eBuild != EBuildResult::kOk) {
+    ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild));
+    bStop = true;
+  } else {
+    record.szImageSha256 = Sha256Hex(image, nSize);
+    CTransferRun run(ctx, session, o, report);
+    if (run.StartOn(static_cast<uint32_t>(nSize), wVid, wPid)) {
+      bPass = GuardedWrite(ctx, o, run, image, nSize, report, true);
+    }
+  }
+  record.nCode = report.nCode;
+  record.szBackup = report.szBackup;
+  record.szResult = bPass ? "pass"
+                    : report.szRollback.rfind("rolled back", 0) == 0 ? "rolled-back"
+                                                                      : "fail";
+  record.dElapsedS =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  totals.dTotalS += record.dElapsedS;
+  (bPass ? totals.nPassed : totals.nFailed) += 1;
+  std::string szError;
+  if (!log.Append(record, szError)) {
+    ctx.Fail(szError);
+    bStop = true;
+  }
+  char sz[200];
+  std::snprintf(sz, sizeof(sz), "%s %s: %s%s%s, %.2f s (total %.2f s)", szPath.c_str(),
+                Pair(wVid, wPid).c_str(), record.szResult.c_str(),
+                record.qwSerial ? (bPass ? ", serial " : ", burned serial ") : "",
+                record.qwSerial ? FormatSerial(*record.qwSerial).c_str() : "", record.dElapsedS,
+                totals.dTotalS);
+  ctx.out << sz << std::endl;
+  return !bStop;
+}
+
+void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p) {
+  using namespace qrt::production;
+  // Everything that can be checked without a board is checked first, so a
+  // bad option costs no serial and touches no board.
+  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
+  long n = ReadImageBytes(ctx, p.szImage, buffer.data(), buffer.size());
+  if (n < 0) return;
+  CImageSession base;
+  EApplyResult eApply = base.ApplyLoadedImage(buffer.data(), static_cast<size_t>(n));
+  if (eApply != EApplyResult::kAccepted) {
+    ctx.Fail(p.szImage + ": " + ApplyResultText(eApply));
+    return;
+  }
+  base.SetRomSize(static_cast<uint32_t>(n));
+  if (!p.szType.empty()) {
+    uint32_t dwSize = RomSizeFromEepromType(p.szType);
+    if (dwSize == 0) {
+      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + p.szType);
+      return;
+    }
+    base.SetRomSize(dwSize);
+  }
+  std::unique_ptr<CSerialCounter> pCounter;
+  if (!p.szSerialFile.empty()) {
+    pCounter = std::make_unique<CSerialCounter>(p.szSerialFile);
+    std::string szError;
+    if (!p.szSerialStart.empty()) {
+      uint64_t qwStart = 0;
+      std::string szStart = p.szSerialStart;
+      if (szStart.size() < 12) szStart.insert(0, 12 - szStart.size(), '0');
+      if (!ParseSerial(szStart, qwStart)) {
+        ctx.Fail("--serial-start must be 1 to 12 hex digits, not " + p.szSerialStart);
+        return;
+      }
+      if (pCounter->CreateIfMissing(qwStart, szError) != ESerialResult::kOk) {
+        ctx.Fail("serial counter: " + szError);
+        return;
+      }
+    }
+    uint64_t qwNext = 0;
+    ESerialResult e = pCounter->Peek(qwNext, szError);
+    if (e != ESerialResult::kOk) {
+      ctx.Fail("serial counter: " + szError +
+               (e == ESerialResult::kMissing ? " (--serial-start HEX creates it)" : ""));
+      return;
+    }
+  } else if (!p.szSerialStart.empty()) {
+    ctx.Fail("--serial-start needs --serial-file");
+    return;
+  }
+  CProductionLog log;
+  std::string szError;
+  if (!log.Open(p.szLog, szError)) {
+    ctx.Fail(szError);
+    return;
+  }
+  CDeviceSession session(ctx, o);
+  if (!session.Open()) return;
+  DEVICE_LIST list;
+  if (session.Mgr().Search_Present_Device(list) != 0) {
+    ctx.Fail("the device search failed");
+    return;
+  }
+  if (list.Number == 0) {
+    ctx.Fail("no board present");
+    return;
+  }
+  CProgramTotals totals;
+  int nBoards = p.bAll ? list.Number : 1;
+  for (int i = 0; i < nBoards; ++i) {
+    std::string szPath = o.bSimulate ? "sim:" + std::to_string(i + 1) : Pair(list.VID[i], list.PID[i]);
+    if (!ProgramOneBoard(ctx, o, session, list.VID[i], list.PID[i], szPath, base,
+                         pCounter.get(), log, totals)) {
+      break;
+    }
+  }
+  char sz[160];
+  std::snprintf(sz, sizeof(sz), "%d passed, %d failed, %d serial(s) used, %.2f s", totals.nPassed,
+                totals.nFailed, totals.nSerials, totals.dTotalS);
+  ctx.out << sz << '\n';
+  if (totals.nFailed > 0 && ctx.nExitCode == 0) ctx.nExitCode = 1;
+}
+
 }  // namespace
 
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
@@ -764,6 +955,26 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pRestoreCmd->callback([&ctx, pRestore, pRestoreFile, pRestoreType] {
     RunWrite(ctx, *pRestore, *pRestoreFile, *pRestoreType, "restore");
   });
+
+  auto pProgram = std::make_shared<CDeviceOptions>();
+  auto pProgramOpts = std::make_shared<CProgramOptions>();
+  CLI::App* pProgramCmd = app.add_subcommand(
+      "program", "Production: backup, serial, write and verify, rollback and a log line per board");
+  pProgramCmd->add_option("--image", pProgramOpts->szImage, "Base image (.bin or .hex)")
+      ->required();
+  pProgramCmd->add_option("--serial-file", pProgramOpts->szSerialFile,
+                          "Counter file holding the next serial (12 hex digits)");
+  pProgramCmd->add_option("--serial-start", pProgramOpts->szSerialStart,
+                          "Create the counter file with this serial when it is missing");
+  pProgramCmd->add_option("--log", pProgramOpts->szLog, "Production log (JSON lines, appended)")
+      ->required();
+  pProgramCmd->add_flag("--all", pProgramOpts->bAll, "Program every present board in turn");
+  pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
+  AddDeviceOptions(pProgramCmd, *pProgram);
+  AddTransferOptions(pProgramCmd, *pProgram);
+  pProgramCmd->remove_option(pProgramCmd->get_option("--json"));  // the log is the record
+  pProgramCmd->callback(
+      [&ctx, pProgram, pProgramOpts] { RunProgram(ctx, *pProgram, *pProgramOpts); });
 
   auto pVerify = std::make_shared<CDeviceOptions>();
   auto pVerifyFile = std::make_shared<std::string>();

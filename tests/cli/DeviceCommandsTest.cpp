@@ -281,3 +281,51 @@ TEST_F(DeviceCommandsTest, TransfersReportElapsedAndSimulatedTime) {
   EXPECT_EQ(j["outcome"], "fail");
   EXPECT_EQ(j["code"], 2002);
 }
+
+// A production run on one board: the serial goes into the image, the counter
+// advances before the write, a rolled-back board burns its serial, and a bad
+// counter stops the run before any board or log line.
+TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  const std::vector<std::string> common = {"program", "--image", P("base.bin"), "--serial-file",
+                                           P("c"), "--log", P("p.jsonl"), "--simulate"};
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCliWith(args);
+  };
+  CRun r = run({});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("--serial-start HEX creates it"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("p.jsonl")));
+
+  r = run({"--serial-start", "000000000100", "--sim-save", P("chip.bin")});
+  ASSERT_EQ(r.nExit, 0) << r.err;
+  EXPECT_NE(r.out.find("sim:1 3A7C:4250: pass, serial 000000000100"), std::string::npos) << r.out;
+  auto chip = ReadFile(P("chip.bin"));
+  ASSERT_EQ(chip.size(), 256u);
+  EXPECT_EQ(std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22),
+            (std::vector<uint8_t>{0, 0, 0, 0, 1, 0}));
+
+  r = run({"--serial-start", "000000000100", "--sim-image", P("chip.bin"), "--sim-fault",
+           "flip-once:0x40"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.out.find("rolled-back, burned serial 000000000101"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
+                                                    '1', '0', '2', '\n'}));
+
+  WriteFile(P("c"), {'x', '\n'});
+  r = run({});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("does not hold a serial of 12 hex digits"), std::string::npos) << r.err;
+
+  std::ifstream log(P("p.jsonl"));
+  std::vector<nlohmann::json> lines;
+  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["result"], "pass");
+  EXPECT_EQ(lines[0]["serial"], "000000000100");
+  EXPECT_EQ(lines[1]["result"], "rolled-back");
+  EXPECT_EQ(lines[1]["serial"], "000000000101");
+  EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
+}
