@@ -16,6 +16,8 @@ packages=(
   libgtest-dev libgmock-dev umockdev libumockdev-dev
   # GUI
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev libgl-dev
+  # Qt's own texts (OK, Cancel, file dialogs) in Chinese
+  qt6-translations-l10n
   # GUI tests and screenshots
   xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
 )

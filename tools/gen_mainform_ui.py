@@ -98,7 +98,7 @@ header = L('QHBoxLayout', 'HeaderLayout', [
         ], spacing=24),
     ], spacing=2),
     Sp(),
-    W('QLabel', 'LanguageLabel', 'Language'),
+    W('QLabel', 'LanguageLabel', 'Language', alignment='Qt::AlignRight|Qt::AlignVCenter'),
     W('QPushButton', 'ChinesePanel', 'Chinese', minimumSize=(64, 26), autoFillBackground=True),
     W('QPushButton', 'EnglishPanel', 'English', minimumSize=(64, 26), autoFillBackground=True),
 ], spacing=6)
@@ -186,7 +186,9 @@ volume = W('QGroupBox', 'VolumeConfigGroupBox', 'Volume configuration', layout=L
     (8, 0, W('QCheckBox', 'EnableMICBoostDefaultCheckBox', '')),
     (8, 1, W('QLabel', 'EnableMICBoostDefaultLabel', 'Microphone gain Boost'), 2),
     (9, 0, W('QCheckBox', 'EnableMICBoostControlCheckBox', '')),
-    (9, 1, W('QLabel', 'EnableMICBoostControlLabel', 'Windows system Wind gain control display', wordWrap=True), 2),
+    # One line in either language: a wrapped caption would change the row's
+    # height with the language.
+    (9, 1, W('QLabel', 'EnableMICBoostControlLabel', 'Windows system Wind gain control display'), 2),
     (10, 0, W('QCheckBox', 'EnableMICHighPassFilterLCheckBox', '')),
     (10, 1, W('QLabel', 'EnableMICHighPassFilterLLabel', 'MIC1 HPF'), 2),
     (11, 1, W('QCheckBox', 'EnableMICBoostCheckBox', 'Enable MIC Boost', **hidden())),
@@ -205,7 +207,7 @@ diag = L('QHBoxLayout', 'DiagnosticsLayout', [
     W('QLabel', 'ReadWriteTest3Label', 'W1'), numedit('WriteTimeOutEdit', '128'),
     W('QLabel', 'ReadWriteTest4Label', 'W2'), numedit('WriteContinuousEdit', '5'),
     W('QCheckBox', 'EnableI2CCheckBox', 'I2C (0x)'),
-    W('QLineEdit', 'I2CEdit', text='20', maxLength=8, maximumSize=(44, 16777215)),
+    W('QLineEdit', 'I2CEdit', text='20', maxLength=2, maximumSize=(44, 16777215)),
     Sp(),
 ], spacing=6)
 

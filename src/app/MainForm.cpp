@@ -5,10 +5,16 @@
 #include <QDir>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QPalette>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
+#include <QValidator>
 #include <cstring>
+#include <functional>
 
 #include "EepromProcedure.h"
 #include "HotKeys.h"
@@ -100,6 +106,52 @@ uint32_t Shorten(uint32_t dwValue, uint32_t dwAbove, uint32_t dwTo, uint32_t dwF
   return dwMin;
 }
 
+// Decimal digits only, with a value in [dwMin, dwMax]; false otherwise.
+bool ParseDecimalInRange(const QString& szText, uint32_t dwMin, uint32_t dwMax, uint32_t& dwValue) {
+  if (szText.isEmpty() || szText.size() > 10) return false;
+  uint64_t qwValue = 0;
+  for (QChar c : szText) {
+    if (c < u'0' || c > u'9') return false;
+    qwValue = qwValue * 10 + static_cast<uint64_t>(c.unicode() - u'0');
+  }
+  if (qwValue < dwMin || qwValue > dwMax) return false;
+  dwValue = static_cast<uint32_t>(qwValue);
+  return true;
+}
+
+// A timing edit holds decimal digits whose value lies in the range a
+// transfer accepts. While typing, an empty text or a value below the range
+// is tolerated (the member keeps its value); leaving the edit puts the
+// member's value back.
+class CDecimalRangeValidator : public QValidator {
+ public:
+  CDecimalRangeValidator(uint32_t dwMin, uint32_t dwMax, std::function<uint32_t()> fnStored,
+                         QObject* pParent)
+      : QValidator(pParent), m_dwMin(dwMin), m_dwMax(dwMax), m_fnStored(std::move(fnStored)) {}
+
+  State validate(QString& szText, int&) const override {
+    if (szText.isEmpty()) return Intermediate;
+    uint32_t dwValue = 0;
+    if (ParseDecimalInRange(szText, m_dwMin, m_dwMax, dwValue)) return Acceptable;
+    // Digits below the range may still grow into it ("0" before "05").
+    if (ParseDecimalInRange(szText, 0, m_dwMax, dwValue)) return Intermediate;
+    return Invalid;
+  }
+  void fixup(QString& szText) const override { szText = Dec2(m_fnStored()); }
+
+ private:
+  uint32_t m_dwMin;
+  uint32_t m_dwMax;
+  std::function<uint32_t()> m_fnStored;
+};
+
+// Hex digits up to the width the edit stores, typed or pasted.
+void SetHexValidator(QLineEdit* pEdit, int nDigits) {
+  pEdit->setMaxLength(nDigits);
+  pEdit->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QString("[0-9A-Fa-f]{0,%1}").arg(nDigits)), pEdit));
+}
+
 }  // namespace
 
 TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platform,
@@ -122,11 +174,19 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   m_pTimer1->setObjectName("Timer1");
   m_pTimer1->setInterval(4000);
 
+  SetHexValidator(m_pUi->VIDEdit, 4);
+  SetHexValidator(m_pUi->PIDEdit, 4);
+  SetHexValidator(m_pUi->SerialNumberEdit, 12);
+  SetHexValidator(m_pUi->NECIRGPONUMEdit, 1);
+  SetHexValidator(m_pUi->I2CEdit, 2);  // one register byte
   for (QLineEdit* pEdit :
-       {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit, m_pUi->PlayVolumeDefaultEdit,
-        m_pUi->RecordVolumeDefaultEdit, m_pUi->MaxPowerDefaultGain1Edit}) {
+       {m_pUi->VIDEdit, m_pUi->PIDEdit, m_pUi->SerialNumberEdit, m_pUi->NECIRGPONUMEdit,
+        m_pUi->I2CEdit, m_pUi->PlayVolumeDefaultEdit, m_pUi->RecordVolumeDefaultEdit,
+        m_pUi->MaxPowerDefaultGain1Edit, m_pUi->ReadTimeOutEdit, m_pUi->ReadContinuousEdit,
+        m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
     pEdit->installEventFilter(this);
   }
+  ReserveControlSizes();
   ConnectHandlers();
   ConnectSettingsHandlers();
   ConnectDeviceHandlers();
@@ -144,6 +204,41 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   m_pReadEEPROMForm = new TReadEEPROMForm(this);
   m_pReadEEPROMForm->setObjectName("ReadEEPROMForm");
   RegisterHotKeys();  // FormCreate
+}
+
+void TMainForm::ReserveControlSizes() {
+  // Each captioned control is as large as its larger caption in either
+  // language (Chinese glyphs are taller, English texts mostly wider), so a
+  // language switch moves nothing. Runs before any handler is connected.
+  for (const CAPTION_ROW& row : kCaptionRows) {
+    auto* pControl = findChild<QWidget*>(row.pszControl);
+    // A group box's title does not take part in its layout.
+    if (!pControl || qobject_cast<QGroupBox*>(pControl)) continue;
+    QSize size = pControl->minimumSize();
+    for (int nLanguage : {kLanguageChinese, kLanguageEnglish}) {
+      SetCaptionText(pControl, TableText(nLanguage, row.nId));
+      size = size.expandedTo(pControl->sizeHint());
+    }
+    pControl->setMinimumSize(size);
+  }
+  // The service row keeps its room while hidden, so revealing it moves no
+  // other control.
+  for (QWidget* pWidget :
+       {static_cast<QWidget*>(m_pUi->LogFileCheckBox),
+        static_cast<QWidget*>(m_pUi->EnableRWTimeCheckBox),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest1Label),
+        static_cast<QWidget*>(m_pUi->ReadTimeOutEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest2Label),
+        static_cast<QWidget*>(m_pUi->ReadContinuousEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest3Label),
+        static_cast<QWidget*>(m_pUi->WriteTimeOutEdit),
+        static_cast<QWidget*>(m_pUi->ReadWriteTest4Label),
+        static_cast<QWidget*>(m_pUi->WriteContinuousEdit),
+        static_cast<QWidget*>(m_pUi->EnableI2CCheckBox), static_cast<QWidget*>(m_pUi->I2CEdit)}) {
+    QSizePolicy policy = pWidget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    pWidget->setSizePolicy(policy);
+  }
 }
 
 void TMainForm::RegisterHotKeys() {
@@ -178,15 +273,25 @@ void TMainForm::ConnectHandlers() {
   connect(m_pUi->EnableRWTimeCheckBox, &QCheckBox::toggled, this,
           &TMainForm::OnReadWriteCheckBoxClick);
   connect(m_pUi->EnableI2CCheckBox, &QCheckBox::toggled, this, &TMainForm::OnI2CCheckBoxClick);
-  const auto decimal = [this](QLineEdit* pEdit, uint32_t TMainForm::*pMember) {
-    connect(pEdit, &QLineEdit::textChanged, this, [this, pMember](const QString& szText) {
-      this->*pMember = static_cast<uint32_t>(editor::StrToIntDef(szText.toStdString(), 0));
-    });
+  // A timing edit stores only a value a transfer accepts.
+  const auto decimal = [this](QLineEdit* pEdit, uint32_t TMainForm::*pMember, uint32_t dwMin,
+                              uint32_t dwMax) {
+    pEdit->setValidator(new CDecimalRangeValidator(
+        dwMin, dwMax, [this, pMember] { return this->*pMember; }, pEdit));
+    connect(pEdit, &QLineEdit::textChanged, this,
+            [this, pMember, dwMin, dwMax](const QString& szText) {
+              ParseDecimalInRange(szText, dwMin, dwMax, this->*pMember);
+            });
   };
-  decimal(m_pUi->ReadTimeOutEdit, &TMainForm::m_dwReadTimeOut);
-  decimal(m_pUi->ReadContinuousEdit, &TMainForm::m_dwReadSleepTime);
-  decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut);
-  decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime);
+  using USB42XX_MGR::kMaxTransferDelayMs;
+  using USB42XX_MGR::kMaxTransferTimeOutMs;
+  using USB42XX_MGR::kMinTransferTimeOutMs;
+  decimal(m_pUi->ReadTimeOutEdit, &TMainForm::m_dwReadTimeOut, kMinTransferTimeOutMs,
+          kMaxTransferTimeOutMs);
+  decimal(m_pUi->ReadContinuousEdit, &TMainForm::m_dwReadSleepTime, 0, kMaxTransferDelayMs);
+  decimal(m_pUi->WriteTimeOutEdit, &TMainForm::m_dwWriteTimeOut, kMinTransferTimeOutMs,
+          kMaxTransferTimeOutMs);
+  decimal(m_pUi->WriteContinuousEdit, &TMainForm::m_dwWriteSleepTime, 0, kMaxTransferDelayMs);
   connect(m_pUi->I2CEdit, &QLineEdit::textChanged, this, &TMainForm::OnI2CChange);
   connect(m_pUi->LoadFileBitBtn, &QPushButton::clicked, this, &TMainForm::LoadFileBitBtnClick);
   connect(m_pUi->ReadEEPROMBitBtn, &QPushButton::clicked, this,
@@ -314,8 +419,9 @@ void TMainForm::ApplyTexts(int nLanguage) {
     }
   }
   RefillDeviceTypeLists(nLanguage);
+  ApplyQtTranslation(nLanguage);
 
-  // The long check-box caption wraps; English keeps it at the top.
+  // English keeps the long check-box caption at the top of its row.
   m_pUi->EnableMICBoostControlLabel->setAlignment(
       nLanguage == kLanguageEnglish ? (Qt::AlignLeft | Qt::AlignTop)
                                     : m_pUi->EnableMICBoostControlLabel->alignment());
@@ -331,34 +437,39 @@ void TMainForm::ApplyTexts(int nLanguage) {
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {
-  // Program-set selections run no handler: the lists report user choices
-  // through activated() only, so the record is not touched here.
-  QComboBox* pPlay = m_pUi->PlaySettingComboBox;
-  pPlay->clear();
-  pPlay->addItems({TableText(nLanguage, 27), TableText(nLanguage, 26), TableText(nLanguage, 64)});
-  pPlay->setCurrentIndex(PlayItemOfRecord());
-  QComboBox* pRecord = m_pUi->RecordSettingComboBox;
-  pRecord->clear();
-  pRecord->addItems({TableText(nLanguage, 29), TableText(nLanguage, 26), TableText(nLanguage, 30)});
-  pRecord->setCurrentIndex(RecordItemOfRecord());
+  // A language switch changes the texts, never the choice: the lists keep
+  // the items they show (ShowSettings may show the Headset pairing, which
+  // the record's digits alone do not give). Program-set selections run no
+  // handler, so the record is not touched here.
+  for (QComboBox* pList : {m_pUi->PlaySettingComboBox, m_pUi->RecordSettingComboBox}) {
+    const int nItem = pList->currentIndex();
+    const bool bPlay = pList == m_pUi->PlaySettingComboBox;
+    pList->clear();
+    pList->addItems({TableText(nLanguage, bPlay ? 27 : 29), TableText(nLanguage, 26),
+                     TableText(nLanguage, bPlay ? 64 : 30)});
+    pList->setCurrentIndex(nItem);
+  }
 }
 
-int TMainForm::PlayItemOfRecord() const {
-  const uint8_t btHi = m_RecInternalOpt.btPlayTerminalHi;
-  const uint8_t btLo = m_RecInternalOpt.btPlayTerminalLo;
-  if (btHi == 3 && btLo == 1) return 0;
-  if (btHi == 3 && btLo == 2) return 2;
-  if (btHi == 4 && btLo == 2) return 1;
-  return 0;
-}
-
-int TMainForm::RecordItemOfRecord() const {
-  const uint8_t btHi = m_RecInternalOpt.btRecordTerminalHi;
-  const uint8_t btLo = m_RecInternalOpt.btRecordTerminalLo;
-  if (btHi == 2 && btLo == 1) return 0;
-  if (btHi == 2 && btLo == 5) return 2;
-  if (btHi == 4 && btLo == 2) return 1;
-  return 0;
+void TMainForm::ApplyQtTranslation(int nLanguage) {
+  if (nLanguage != kLanguageChinese) {
+    if (m_bQtTranslatorInstalled) QCoreApplication::removeTranslator(m_pQtTranslator);
+    m_bQtTranslatorInstalled = false;
+    return;
+  }
+  if (m_bQtTranslatorInstalled) return;
+  if (!m_pQtTranslator) {
+    m_pQtTranslator = new QTranslator(this);
+    const QString szFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!m_pQtTranslator->load(QStringLiteral("qtbase_zh_CN"), szFolder)) {
+      // Without the catalogue Qt's own buttons stay English; nothing else
+      // depends on it.
+      diag::TraceFormat("qtbase_zh_CN not found in %s", szFolder.toLocal8Bit().constData());
+    }
+  }
+  if (!m_pQtTranslator->isEmpty()) {
+    m_bQtTranslatorInstalled = QCoreApplication::installTranslator(m_pQtTranslator);
+  }
 }
 
 void TMainForm::TranslateResultText(QLineEdit* pEdit, int nLanguage) {
@@ -419,8 +530,12 @@ bool TMainForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
     auto* pKey = static_cast<QKeyEvent*>(pEvent);
     bool bAccept = true;
     if (pWatched == m_pUi->VIDEdit || pWatched == m_pUi->PIDEdit ||
-        pWatched == m_pUi->SerialNumberEdit) {
+        pWatched == m_pUi->SerialNumberEdit || pWatched == m_pUi->NECIRGPONUMEdit ||
+        pWatched == m_pUi->I2CEdit) {
       bAccept = OnKeyPress(pKey->key(), pKey->text());
+    } else if (pWatched == m_pUi->ReadTimeOutEdit || pWatched == m_pUi->ReadContinuousEdit ||
+               pWatched == m_pUi->WriteTimeOutEdit || pWatched == m_pUi->WriteContinuousEdit) {
+      bAccept = OnDecimalKeyPress(pKey->key(), pKey->text());
     } else if (pWatched == m_pUi->PlayVolumeDefaultEdit ||
                pWatched == m_pUi->RecordVolumeDefaultEdit) {
       bAccept = OnNumberKeyPress(pKey->key(), pKey->text());
@@ -456,7 +571,13 @@ bool IsOneOf(const QString& szText, const char* pszAllowed) {
 
 bool TMainForm::OnKeyPress(int nKey, const QString& szText) {
   if (nKey == Qt::Key_Backspace || !IsCharacterKey(szText)) return true;
-  return IsOneOf(szText, "0123456789ABCDEFabcdef ");
+  // No space: a hex edit holds only the digits it stores.
+  return IsOneOf(szText, "0123456789ABCDEFabcdef");
+}
+
+bool TMainForm::OnDecimalKeyPress(int nKey, const QString& szText) {
+  if (nKey == Qt::Key_Backspace || !IsCharacterKey(szText)) return true;
+  return IsOneOf(szText, "0123456789");
 }
 
 bool TMainForm::OnNumberKeyPress(int nKey, const QString& szText) {

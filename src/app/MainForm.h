@@ -25,6 +25,7 @@ namespace USB42XX_MGR {
 class CEepromProcedure;
 }
 class QTimer;
+class QTranslator;
 class QLineEdit;
 class QLabel;
 class QCheckBox;
@@ -178,12 +179,13 @@ class TMainForm : public QWidget {
 
  private:
   void FormShow();
+  void ReserveControlSizes();
   void ApplyTexts(int nLanguage);
   void SetCaptionText(QObject* pControl, const QString& szText);
   void TranslateResultText(QLineEdit* pEdit, int nLanguage);
   void RefillDeviceTypeLists(int nLanguage);
-  int PlayItemOfRecord() const;
-  int RecordItemOfRecord() const;
+  // Qt's own texts (OK, Cancel, file dialogs) follow the window's language.
+  void ApplyQtTranslation(int nLanguage);
   void ConnectHandlers();
   void InitDiagnostics();
   void ConnectSettingsHandlers();
@@ -218,6 +220,7 @@ class TMainForm : public QWidget {
 
   // Key filters; true lets the key through.
   bool OnKeyPress(int nKey, const QString& szText);
+  bool OnDecimalKeyPress(int nKey, const QString& szText);
   bool OnNumberKeyPress(int nKey, const QString& szText);
   bool OnMaxPowerGain1KeyPress(int nKey, const QString& szText);
 
@@ -248,6 +251,8 @@ class TMainForm : public QWidget {
   // Set while the accept sequence shows a new image's AGC/IR bank.
   bool m_bAcceptingImage = false;
   bool m_bShown = false;
+  QTranslator* m_pQtTranslator = nullptr;  // child; loaded at the first switch to Chinese
+  bool m_bQtTranslatorInstalled = false;
   QString m_szLastI2CText;
 };
 

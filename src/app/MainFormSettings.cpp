@@ -176,17 +176,11 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
   u->EnableMICHighPassFilterRCheckBox->setChecked(kFilterR[rec.btHpfMode & 3]);
   u->EnableMICHighPassFilterLCheckBox->setChecked(kFilterL[rec.btHpfMode & 3]);
 
+  // The Headset pairing is shown only: the terminals change when the user
+  // picks an item, so an image loaded and saved keeps its header bytes.
   const editor::CDeviceItems items = editor::ShownDeviceItems(rec);
   u->PlaySettingComboBox->setCurrentIndex(items.nPlay);
   u->RecordSettingComboBox->setCurrentIndex(items.nRecord);
-  // Headset pairing: when either side is a headset both lists show it, and
-  // the working record follows what the lists show, so what is written is
-  // what the window shows.
-  if (editor::TerminalType(rec.btPlayTerminalHi, rec.btPlayTerminalLo) == 0x0402 ||
-      editor::TerminalType(rec.btRecordTerminalHi, rec.btRecordTerminalLo) == 0x0402) {
-    editor::SetPlayDevice(m_RecInternalOpt, editor::kPlayHeadset);
-    editor::SetRecordDevice(m_RecInternalOpt, editor::kRecordHeadset);
-  }
 
   m_nGainA = rec.btGainA;
   m_nGainB = rec.btGainB;
@@ -260,11 +254,14 @@ void TMainForm::PackStringsFromEdits(bool bFromProduct, bool bFromManufacturer) 
   const QByteArray manufacturer = m_pUi->ManufactureStringEdit->text().toLatin1();
   // Over 56 bytes together the record keeps its previous strings; OK
   // refuses such texts with message 59.
-  editor::PackStrings(m_RecInternalOpt, std::string_view(product.constData(), product.size()),
-                      std::string_view(manufacturer.constData(), manufacturer.size()), bFromProduct,
-                      bFromManufacturer);
-  if (bFromProduct) m_nProductSize = static_cast<int>(product.size());
-  if (bFromManufacturer) m_nManufacturerSize = static_cast<int>(manufacturer.size());
+  const int nPack =
+      editor::PackStrings(m_RecInternalOpt, std::string_view(product.constData(), product.size()),
+                          std::string_view(manufacturer.constData(), manufacturer.size()),
+                          bFromProduct, bFromManufacturer);
+  if (nPack == editor::kPackOk) {
+    m_nProductSize = static_cast<int>(product.size());
+    m_nManufacturerSize = static_cast<int>(manufacturer.size());
+  }
   if (bFromProduct) m_pUi->ProductStringControlCheckBox->setChecked(!product.isEmpty());
   if (bFromManufacturer) {
     m_pUi->ManufactureStringControlCheckBox->setChecked(!manufacturer.isEmpty());
@@ -301,10 +298,10 @@ void TMainForm::OnChangeString() {
   m_pUi->WriteEEPROMBitBtn->setEnabled(true);
   m_pUi->ChangeStringBitBtn->setEnabled(false);
   m_szProductString = m_pUi->ProductStringEdit->text();
-  // Both strings: the manufacturer text may have been typed while the pair
-  // was too long and is only now accepted.
+  // Packing takes both texts (the manufacturer text may have been typed
+  // while the pair was too long), but "from product": the manufacturer
+  // string's switch stays as the user left it.
   PackStringsFromEdits(true, false);
-  PackStringsFromEdits(false, true);
 }
 
 // -------------------------------------------------------------- Reset all
@@ -396,8 +393,13 @@ void TMainForm::EnableSettingControls(bool bEnable) {
                                   u->RecordVolumeDefaultLabel,
                                   u->GainLabel,
                                   u->MinRecVolumeLabel,
-                                  u->MaxRecVolumeLabel};
+                                  u->MaxRecVolumeLabel,
+                                  u->IREnableCheckBox,
+                                  u->NECIRGPONUMEdit};
   for (QWidget* pWidget : others) pWidget->setEnabled(bEnable);
+  // The AGC/IR bank cannot be removed while I2C initialisation banks precede
+  // it; during a transfer it cannot be touched at all.
+  u->AGCIRBankCheckBox->setEnabled(bEnable && m_Session.I2CInitMgr().GetCount() == 0);
   if (!bEnable) {
     for (QWidget* pWidget :
          {static_cast<QWidget*>(u->EnableMICHighPassFilterLLabel),

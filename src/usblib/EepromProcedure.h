@@ -14,6 +14,13 @@ namespace USB42XX_MGR {
 
 class CUsb42xxMgr;
 
+// Timing values a transfer accepts, in ms. A time-out of 0 fails the first
+// busy wait, so every read or write would fail; the upper limits keep one
+// 2048-byte transfer within hours, not days.
+inline constexpr uint32_t kMinTransferTimeOutMs = 1;
+inline constexpr uint32_t kMaxTransferTimeOutMs = 60000;
+inline constexpr uint32_t kMaxTransferDelayMs = 1000;
+
 // How the EEPROM is transferred. Default: the chip maker's procedure, byte
 // mode with the delays of the settings below after every byte. Fast: the
 // chip's word mode (two bytes per unit) for the whole transfer, no delay

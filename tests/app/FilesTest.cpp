@@ -1,12 +1,16 @@
 // Image files in the window: load .bin and .hex, refusals that change
-// nothing, save with the overwrite question, the default file name.
+// nothing, save with the overwrite question, the default file name, and a
+// load + save that gives the command line's bytes.
 #include <QDate>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cstring>
 #include <vector>
 
+#include "ImageFiles.h"
 #include "MessageTable.h"
 #include "RomDataMgr.h"
 #include "WindowFixture.h"
@@ -172,6 +176,56 @@ class FilesTest : public QObject {
     QVERIFY(m_p->pForm->Session().AgcIrMgr().IsPresent());
     QCOMPARE(F()->NECIRGPONUMEdit->text(),
              QString::asprintf("%.1X", m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum()));
+  }
+
+  // Every sample image, and the two Headset pairings (shown in both lists,
+  // stored nowhere): load, save unchanged, and compare with
+  // `qrt4250-cli convert` and with the header that was loaded.
+  void SaveUnchangedEqualsCliConvert_data() {
+    QTest::addColumn<QString>("szIn");
+    QDirIterator it(QRT_TEST_DATA_DIR, {"*.bin", "*.hex"}, QDir::Files);
+    while (it.hasNext()) {
+      const QString szPath = it.next();
+      QTest::newRow(qPrintable(QFileInfo(szPath).fileName())) << szPath;
+    }
+    std::vector<uint8_t> playHeadset = TestImage(256, 0x3A7C);
+    playHeadset[0x04] = 0x21;  // play low digit 2, record low digit 1
+    playHeadset[0x91] = 0x04;  // play high digit 4
+    WriteFile(Path("play-headset.bin"), Bytes(playHeadset));
+    QTest::newRow("play 4/2, record 2/1") << Path("play-headset.bin");
+    std::vector<uint8_t> recordHeadset = TestImage(256, 0x3A7C);
+    recordHeadset[0x04] = 0x12;  // play low digit 1, record low digit 2
+    recordHeadset[0x90] = 0x24;  // record high digit 4, second record terminal 2/x
+    WriteFile(Path("record-headset.bin"), Bytes(recordHeadset));
+    QTest::newRow("play 3/1, record 4/2") << Path("record-headset.bin");
+  }
+
+  void SaveUnchangedEqualsCliConvert() {
+    QFETCH(QString, szIn);
+    m_p->Ui.qFiles.push_back(Chosen(szIn));
+    F()->LoadFileBitBtn->click();
+    QVERIFY(m_p->Ui.vBoxes.empty());
+    QCOMPARE(F()->PlaySettingComboBox->currentIndex() == 1,
+             F()->RecordSettingComboBox->currentIndex() == 1);
+    m_p->Ui.qFiles.push_back(Chosen(Path("window")));
+    F()->WriteFileBitBtn->click();
+    const QByteArray window = ReadFile(Path("window.bin"));
+
+    QProcess cli;
+    cli.start(QRT_CLI_PATH, {"convert", szIn, Path("cli.bin")});
+    QVERIFY(cli.waitForFinished());
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(window, ReadFile(Path("cli.bin")));
+
+    uint8_t btIn[qrt::image::kRomBufferSize];
+    size_t nIn = 0;
+    const std::string szPath = szIn.toStdString();
+    QCOMPARE(szIn.endsWith(".hex")
+                 ? qrt::image::ReadHexFile(szPath, btIn, qrt::image::kMaxImageSize, &nIn)
+                 : qrt::image::ReadBinFile(szPath, btIn, qrt::image::kMaxImageSize, &nIn),
+             qrt::image::kReadOk);
+    QCOMPARE(size_t(window.size()), nIn);
+    QCOMPARE(window.left(256), QByteArray(reinterpret_cast<const char*>(btIn), 256));
   }
 
   void SaveWithOverwriteQuestion() {

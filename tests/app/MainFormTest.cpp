@@ -2,7 +2,9 @@
 // volume lists, the key filters, the exit question, the diagnostics row.
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 #include "MessageTable.h"
@@ -295,7 +297,59 @@ class MainFormTest : public QObject {
     F()->ReadTimeOutEdit->setText("300");
     QCOMPARE(m_pForm->m_dwReadTimeOut, 300u);
     F()->ReadTimeOutEdit->setText("x");
-    QCOMPARE(m_pForm->m_dwReadTimeOut, 0u);
+    QCOMPARE(m_pForm->m_dwReadTimeOut, 300u);  // not a time-out: kept
+  }
+
+  // Every control keeps its place when the language switches or the
+  // service row appears.
+  void ControlsKeepTheirPlace() {
+    const auto places = [this] {
+      QCoreApplication::processEvents();  // pending layout requests
+      QMap<QString, QRect> map;
+      for (QWidget* pWidget : m_pForm->findChildren<QWidget*>()) {
+        if (pWidget->objectName().isEmpty() || !pWidget->isVisible()) continue;
+        map[pWidget->objectName()] = QRect(pWidget->mapTo(m_pForm, QPoint(0, 0)), pWidget->size());
+      }
+      return map;
+    };
+    const auto compare = [](const QMap<QString, QRect>& a, const QMap<QString, QRect>& b) {
+      int nCommon = 0;
+      for (auto it = a.begin(); it != a.end(); ++it) {
+        if (!b.contains(it.key())) continue;
+        ++nCommon;
+        if (b[it.key()] != it.value()) {
+          qWarning() << it.key() << it.value() << b[it.key()];
+          return false;
+        }
+      }
+      return nCommon > 40;
+    };
+    const QMap<QString, QRect> chinese = places();
+    F()->EnglishPanel->click();
+    const QMap<QString, QRect> english = places();
+    QVERIFY(compare(chinese, english));
+    m_pForm->OnHotKey(VK_RETURN_KEY);
+    const QMap<QString, QRect> englishService = places();
+    QVERIFY(englishService.contains("ReadTimeOutEdit"));
+    QVERIFY(compare(english, englishService));
+    F()->ChinesePanel->click();
+    QVERIFY(compare(englishService, places()));
+  }
+
+  // Qt's own texts (standard buttons, file dialogs) follow the language.
+  void QtTextsFollowTheLanguage() {
+    const auto cancel = [] {
+      QDialogButtonBox box(QDialogButtonBox::Cancel);
+      return box.button(QDialogButtonBox::Cancel)->text();
+    };
+    const QString szLookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+    QCOMPARE(cancel(), QString("取消"));
+    QVERIFY(szLookIn != "Look in:");
+    F()->EnglishPanel->click();
+    QCOMPARE(cancel(), QString("Cancel"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Look in:"));
+    F()->ChinesePanel->click();
+    QCOMPARE(cancel(), QString("取消"));
   }
 };
 

@@ -6,6 +6,9 @@
 #include <functional>
 #include <set>
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include "MessageTable.h"
 #include "VolumeTables.h"
 #include "WindowFixture.h"
@@ -358,7 +361,119 @@ class SettingsEditorTest : public QObject {
     QCOMPARE(int(Rec().wVID), 0x12);
   }
 
-  void HeadsetPairing() {
+  // Every hex edit holds hex digits up to the width it stores, typed or
+  // pasted; a typed character outside them shows message 38.
+  void HexEditsHoldWhatTheyStore_data() {
+    QTest::addColumn<QString>("szEdit");
+    QTest::addColumn<bool>("bPaste");
+    QTest::addColumn<QString>("szInput");
+    QTest::addColumn<QString>("szShown");
+    QTest::addColumn<int>("nBoxes");
+    QTest::newRow("VID paste") << "VIDEdit" << true << "Zq9!"
+                               << "3A7C" << 0;
+    QTest::newRow("VID paste word") << "VIDEdit" << true << "Audi"
+                                    << "3A7C" << 0;
+    QTest::newRow("VID paste hex") << "VIDEdit" << true << "beef"
+                                   << "beef" << 0;
+    QTest::newRow("PID typed space") << "PIDEdit" << false << "5 78"
+                                     << "578" << 1;
+    QTest::newRow("serial typed space") << "SerialNumberEdit" << false << "12 34"
+                                        << "1234" << 1;
+    QTest::newRow("NEC GPO paste") << "NECIRGPONUMEdit" << true << "G"
+                                   << "0" << 0;
+    QTest::newRow("I2C typed") << "I2CEdit" << false << "1FF"
+                               << "1F" << 0;
+  }
+
+  void HexEditsHoldWhatTheyStore() {
+    QFETCH(QString, szEdit);
+    QFETCH(bool, bPaste);
+    QFETCH(QString, szInput);
+    QFETCH(QString, szShown);
+    QFETCH(int, nBoxes);
+    Unlock();
+    m_p->pForm->ShowI2CControls(true, true);
+    auto* pEdit = m_p->pForm->findChild<QLineEdit*>(szEdit);
+    QVERIFY(pEdit && pEdit->isEnabled() && !pEdit->isReadOnly());
+    if (bPaste) {
+      QGuiApplication::clipboard()->setText(szInput);
+      pEdit->selectAll();
+      pEdit->paste();
+    } else {
+      pEdit->clear();
+      QTest::keyClicks(pEdit, szInput);
+    }
+    QCOMPARE(pEdit->text(), szShown);
+    QCOMPARE(int(m_p->Ui.vBoxes.size()), nBoxes);
+    // What the edit shows is what is stored.
+    const uint64_t qwShown = szShown.toULongLong(nullptr, 16);
+    uint64_t qwStored = 0;
+    if (szEdit == "VIDEdit") qwStored = Rec().wVID;
+    if (szEdit == "PIDEdit") qwStored = Rec().wPID;
+    if (szEdit == "SerialNumberEdit") {
+      for (uint8_t bt : Rec().btSerialNumber) qwStored = qwStored << 8 | bt;
+    }
+    if (szEdit == "NECIRGPONUMEdit") qwStored = m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum();
+    if (szEdit == "I2CEdit") qwStored = m_p->pForm->m_dwI2CSpeed;
+    QCOMPARE(qwStored, qwShown);
+  }
+
+  // The service row's timing edits hold decimal digits in the range a
+  // transfer accepts; leaving an edit that holds no such value puts the
+  // stored value back.
+  void TimingEditsHoldWhatTheyStore_data() {
+    QTest::addColumn<QString>("szEdit");
+    QTest::addColumn<bool>("bPaste");
+    QTest::addColumn<QString>("szInput");
+    QTest::addColumn<QString>("szShown");
+    QTest::addColumn<uint>("dwStored");
+    QTest::addColumn<int>("nBoxes");
+    QTest::newRow("R1 typed x9") << "ReadTimeOutEdit" << false << "x9"
+                                 << "9" << 9u << 1;
+    QTest::newRow("R1 paste x9") << "ReadTimeOutEdit" << true << "x9"
+                                 << "128" << 128u << 0;
+    QTest::newRow("R1 0 then leave") << "ReadTimeOutEdit" << false << "0"
+                                     << "128" << 128u << 0;
+    QTest::newRow("W1 over 60000") << "WriteTimeOutEdit" << false << "60001"
+                                   << "6000" << 6000u << 0;
+    QTest::newRow("R2 delay 0") << "ReadContinuousEdit" << false << "0"
+                                << "0" << 0u << 0;
+    QTest::newRow("W2 over 1000") << "WriteContinuousEdit" << false << "1001"
+                                  << "100" << 100u << 0;
+  }
+
+  void TimingEditsHoldWhatTheyStore() {
+    QFETCH(QString, szEdit);
+    QFETCH(bool, bPaste);
+    QFETCH(QString, szInput);
+    QFETCH(QString, szShown);
+    QFETCH(uint, dwStored);
+    QFETCH(int, nBoxes);
+    m_p->pForm->ShowRWTimeControls(true, true);
+    auto* pEdit = m_p->pForm->findChild<QLineEdit*>(szEdit);
+    QVERIFY(pEdit && pEdit->isEnabled());
+    if (bPaste) {
+      QGuiApplication::clipboard()->setText(szInput);
+      pEdit->selectAll();
+      pEdit->paste();
+    } else {
+      pEdit->clear();
+      QTest::keyClicks(pEdit, szInput);
+    }
+    QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(pEdit, &leave);
+    QCOMPARE(pEdit->text(), szShown);
+    QCOMPARE(int(m_p->Ui.vBoxes.size()), nBoxes);
+    const uint32_t dwMembers[] = {m_p->pForm->m_dwReadTimeOut, m_p->pForm->m_dwReadSleepTime,
+                                  m_p->pForm->m_dwWriteTimeOut, m_p->pForm->m_dwWriteSleepTime};
+    const QStringList names = {"ReadTimeOutEdit", "ReadContinuousEdit", "WriteTimeOutEdit",
+                               "WriteContinuousEdit"};
+    QCOMPARE(dwMembers[names.indexOf(szEdit)], dwStored);
+  }
+
+  // The lists show the Headset pairing; the record (and so every header
+  // byte) changes only when the user picks an item.
+  void HeadsetPairingIsShownNotStored() {
     _INTERNAL_OPT rec = Rec();
     rec.btPlayTerminalHi = 3;
     rec.btPlayTerminalLo = 1;
@@ -368,14 +483,19 @@ class SettingsEditorTest : public QObject {
     m_p->pForm->ShowSettings(rec);
     QCOMPARE(F()->PlaySettingComboBox->currentIndex(), 1);
     QCOMPARE(F()->RecordSettingComboBox->currentIndex(), 1);
-    // What is written is what the lists show.
-    QCOMPARE(int(Rec().btPlayTerminalHi), 4);
-    QCOMPARE(int(Rec().btPlayTerminalLo), 2);
+    QVERIFY(ChangedBytes(rec, Rec()).empty());
+    // A language switch keeps what the lists show.
+    F()->EnglishPanel->click();
+    QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("Headset"));
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Headset"));
+    QVERIFY(ChangedBytes(rec, Rec()).empty());
     // Choosing Headset in the record list sets both record terminals only.
     Unlock();
     rec = Rec();
     rec.btPlayTerminalHi = 3;
     rec.btPlayTerminalLo = 2;
+    rec.btRecord2TerminalHi = 2;
+    rec.btRecord2TerminalLo = 1;
     m_p->pForm->m_RecInternalOpt = rec;
     CWindowFixture::Choose(F()->RecordSettingComboBox, 1);
     QCOMPARE(int(Rec().btRecord2TerminalHi), 4);
@@ -384,18 +504,48 @@ class SettingsEditorTest : public QObject {
     QCOMPARE(int(Rec().btPlayTerminalHi), 3);
   }
 
-  void LanguageSwitchSelectsDeviceItems() {
-    _INTERNAL_OPT& rec = Rec();
+  void LanguageSwitchKeepsDeviceItems() {
+    _INTERNAL_OPT rec = Rec();
     rec.btPlayTerminalHi = 4;
     rec.btPlayTerminalLo = 2;
     rec.btRecordTerminalHi = 2;
     rec.btRecordTerminalLo = 5;
+    m_p->pForm->ShowSettings(rec);
     F()->EnglishPanel->click();
     QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("Headset"));
-    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Mic array"));
-    rec.btPlayTerminalHi = 7;
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("Headset"));
+    Unlock();
+    CWindowFixture::Choose(F()->RecordSettingComboBox, 2);
     F()->ChinesePanel->click();
-    QCOMPARE(F()->PlaySettingComboBox->currentIndex(), 0);
+    QCOMPARE(F()->PlaySettingComboBox->currentText(), QString("耳麦"));
+    QCOMPARE(F()->RecordSettingComboBox->currentText(), QString("麦克风阵列"));
+  }
+
+  // OK packs "from product": the manufacturer string's switch stays off,
+  // after an edit of the product text and after Reset all at start-up.
+  void OkKeepsManufacturerSwitch_data() {
+    QTest::addColumn<bool>("bReset");
+    QTest::newRow("product edited") << false;
+    QTest::newRow("Reset all at start-up") << true;
+  }
+
+  void OkKeepsManufacturerSwitch() {
+    QFETCH(bool, bReset);
+    QVERIFY(!F()->ManufactureStringControlCheckBox->isChecked());
+    QVERIFY(!F()->ManufactureStringEdit->text().isEmpty());
+    if (bReset) {
+      m_p->Ui.qAnswers.push_back(kIdOk);
+      F()->ResetBitBtn->click();
+    } else {
+      m_p->pForm->EnableSettingControls(true);
+      F()->ProductStringEdit->setText("Board");
+    }
+    QVERIFY(F()->ChangeStringBitBtn->isEnabled());
+    F()->ChangeStringBitBtn->click();
+    QVERIFY(F()->WriteFileBitBtn->isEnabled());
+    QVERIFY(!F()->ManufactureStringControlCheckBox->isChecked());
+    QCOMPARE(int(Rec().btManufacturerStringCtrl), 0);
+    QVERIFY(!F()->ManufactureStringEdit->isEnabled());
   }
 
   void ResetAllOkAndCancel() {

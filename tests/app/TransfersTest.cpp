@@ -554,6 +554,31 @@ class TransfersTest : public QObject {
     QCOMPARE(QFileInfo(dir.filePath("2024_0305_153005_ReadData-R_001.bin")).size(), 256);
   }
 
+  // A click mid-transfer must not change the image being written: the
+  // AGC/IR controls are locked with the other settings, then come back.
+  void AgcIrControlsLockedDuringTransfers() {
+    MakeFixture(512);
+    qrt::test::CBankLayout layout;
+    layout.bAgc = true;
+    LoadImage(qrt::test::ImageWithBanks(layout), false);
+    const QList<QWidget*> controls = {F()->AGCIRBankCheckBox, F()->IREnableCheckBox,
+                                      F()->NECIRGPONUMEdit};
+    for (QWidget* pControl : controls) QVERIFY(pControl->isEnabled());
+    int nSteps = 0, nEnabled = 0;
+    m_p->pForm->SetProcessPendingMessages([&] {
+      ++nSteps;
+      for (QWidget* pControl : controls) nEnabled += pControl->isEnabled() ? 1 : 0;
+    });
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+    m_p->Ui.fnModal = PickSize(SizeItem(512));
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("成功"));
+    QVERIFY(nSteps > 1024);
+    QCOMPARE(nEnabled, 0);
+    for (QWidget* pControl : controls) QVERIFY(pControl->isEnabled());
+  }
+
   void CloseIgnoredDuringTransfer() {
     MakeFixture(256);
     F()->WriteEEPROMBitBtn->setEnabled(true);
