@@ -21,6 +21,10 @@ endforeach()
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/data/70-qrt4250.rules DESTINATION ${QRT_UDEV_RULES_DIR})
+  # /run/lock/qrt4250 made by root at boot (systemd-tmpfiles also reads
+  # /usr/local/lib/tmpfiles.d).
+  install(FILES ${PROJECT_SOURCE_DIR}/data/qrt4250.tmpfiles.conf
+          DESTINATION lib/tmpfiles.d RENAME qrt4250.conf)
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware-checklist.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

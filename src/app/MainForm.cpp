@@ -195,7 +195,8 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   // device. The window then switches the device-id check off and lists the
   // present devices.
   m_pLogManager = std::make_unique<qrt::diag::CLogManager>();
-  m_pUsbMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir);
+  m_pUsbMgr =
+      std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir, kDeviceLockWaitMs);
   CreateTransferObjects();
   if (m_pUsbMgr->SetCheckDeviceId(0) != 0) ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
   RefreshDeviceList();

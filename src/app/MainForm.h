@@ -168,6 +168,10 @@ class TMainForm : public QWidget {
   uint32_t m_dwWriteTimeOut = 128;
   uint32_t m_dwWriteSleepTime = 5;
   uint32_t m_dwI2CSpeed = 0x20;
+  // How long the window waits for a device lock another program holds: a
+  // transfer then ends as FAIL with a message naming the holder instead of
+  // freezing the window.
+  static constexpr uint32_t kDeviceLockWaitMs = 1000;
   int m_bLogEnabled = 0;
   int m_bRWTimeEnabled = 0;
   int m_bI2CEnabled = 0;

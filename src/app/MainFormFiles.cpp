@@ -152,10 +152,18 @@ void TMainForm::OnWriteFileBitBtnClick() {
       return AskMessageId(m_Language, MSG_OVERWRITE_FILE) == kIdOk;
     };
     const std::string szPath = m_szFilePath.toStdString();
+    std::string szWhy;
     nResult = type == qrt::image::EImageFileType::kHex
-                  ? qrt::image::WriteHexFile(szPath, btOut, nSize, confirm)
-                  : qrt::image::WriteBinFile(szPath, btOut, nSize, confirm);
-    if (nResult == qrt::image::kWriteFailed) ShowMessageId(m_Language, MSG_WRITE_FAIL);
+                  ? qrt::image::WriteHexFile(szPath, btOut, nSize, confirm, &szWhy)
+                  : qrt::image::WriteBinFile(szPath, btOut, nSize, confirm, &szWhy);
+    if (nResult == qrt::image::kWriteFailed) {
+      // The message row and why, in the system's words (a read-only file,
+      // a full disk), so the user knows what to change.
+      m_UiServices.MessageBox(this, m_szMsgCaption,
+                              QString::fromUtf8(MessageText(m_Language, MSG_WRITE_FAIL)) + "\n" +
+                                  m_szFilePath + ": " + QString::fromLocal8Bit(szWhy.c_str()),
+                              false);
+    }
   }
   // Only a file that was written is named as saved.
   if (nResult == qrt::image::kWriteOk) {

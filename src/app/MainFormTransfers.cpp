@@ -48,6 +48,7 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
     ProcessPendingMessages();
   }
   void ProcessPendingMessages() override { m_Form.ProcessPendingMessages(); }
+  void OnDeviceLockWait(uint32_t, const std::string&) override { ProcessPendingMessages(); }
 
   // The log switch is consulted at every step, so switching it off in the
   // middle of a transfer stops the lines; the close always happens.
@@ -130,6 +131,7 @@ void TMainForm::FillTransferSettings() {
   s.m_bI2CEnabled = m_bI2CEnabled == 1;
   s.m_bReportId = m_pUi->ReportIdCheckBox->isChecked() ? 1 : 0;
   s.m_bLogEnabled = m_bLogEnabled == 1;
+  s.m_dwLockTimeOut = kDeviceLockWaitMs;
   m_bReportId = s.m_bReportId;
   // Without the I2C box the chip gets the default speed (the edit keeps its
   // text).

@@ -60,6 +60,7 @@ struct CDeviceOptions {
   std::string szSimSave;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
+  uint32_t dwLockTimeOut = 60;  // seconds
   // read, write and verify only
   std::string szProfile = "default";
   uint32_t dwWriteCycleMs = 5;
@@ -91,6 +92,10 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
   pCommand->add_option("--write-delay", o.dwWriteDelay, "Delay after each byte written in ms")
       ->capture_default_str();
   pCommand->add_option("--i2c-speed", o.szI2CSpeed, "Value of the I2C speed register (hex)")
+      ->capture_default_str();
+  pCommand
+      ->add_option("--lock-timeout", o.dwLockTimeOut,
+                   "Seconds to wait for the device lock another program holds")
       ->capture_default_str();
   pCommand->add_flag("--simulate", o.bSimulate, "Use an in-process simulated QRT4250");
   pCommand->add_option("--sim-image", o.szSimImage,
@@ -181,10 +186,11 @@ bool WriteImageBytes(CCliContext& ctx, const std::string& szPath, const uint8_t*
     ctx.Fail(szPath + ": the output name needs .bin or .hex");
     return false;
   }
-  int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n)
-                                       : WriteHexFile(szPath, pData, n);
+  std::string szWhy;
+  int r = type == EImageFileType::kBin ? WriteBinFile(szPath, pData, n, {}, &szWhy)
+                                       : WriteHexFile(szPath, pData, n, {}, &szWhy);
   if (r != kWriteOk) {
-    ctx.Fail(szPath + ": cannot write the file");
+    ctx.Fail(szPath + ": cannot write the file: " + szWhy);
     return false;
   }
   return true;
@@ -257,7 +263,8 @@ class CDeviceSession {
       // Real boards through hidraw. The hot-plug monitor stays unread here, but
       // the transport then sets up its notifications as the window's does.
       m_pHidraw = std::make_unique<CLinuxHidPlatform>();
-      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store);
+      if (!TakeDeviceLock()) return false;
+      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store, std::string(), LockTimeOutMs());
       m_pMgr->SetCheckDeviceId(0);
       return true;
 #else
@@ -265,8 +272,8 @@ class CDeviceSession {
       return false;
 #endif
     }
-    if (!OpenSimulator()) return false;
-    m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store);
+    if (!OpenSimulator() || !TakeDeviceLock()) return false;
+    m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store, std::string(), LockTimeOutMs());
     if (m_pSim) m_pSim->Chip(0).SetFaults(m_Faults);  // report numbers count from here
     m_pMgr->SetCheckDeviceId(0);
     return true;
@@ -344,6 +351,32 @@ class CDeviceSession {
   }
 
  private:
+  uint32_t LockTimeOutMs() const {
+    return m_Options.dwLockTimeOut >= UINT32_MAX / 1000 ? UINT32_MAX - 1
+                                                        : m_Options.dwLockTimeOut * 1000;
+  }
+
+  // The device lock for the whole command, taken before the facade so that
+  // a lock held elsewhere is waited for once, with a word to the user, and
+  // ends the command (nothing sent, nothing written) after --lock-timeout.
+  bool TakeDeviceLock() {
+    bool bTold = false;
+    auto fnWaiting = [&](uint32_t, const std::string& szHolder) {
+      if (bTold || szHolder.empty()) return;
+      bTold = true;
+      m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by " << szHolder << " (up to "
+                << m_Options.dwLockTimeOut << " s)\n";
+    };
+    std::string szError;
+    m_pDeviceLock = AcquireDeviceLock(std::string(), LockTimeOutMs(), fnWaiting, szError);
+    if (!m_pDeviceLock) {
+      szError[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(szError[0])));
+      m_Ctx.Fail(szError);
+      return false;
+    }
+    return true;
+  }
+
   bool OpenSimulator() {
     uint32_t dwSize = RomSizeFromEepromType(m_Options.szSimEeprom);
     if (dwSize == 0) {
@@ -390,6 +423,7 @@ class CDeviceSession {
   std::unique_ptr<CLinuxHidPlatform> m_pHidraw;
 #endif
   sim::SIM_FAULTS m_Faults;
+  std::unique_ptr<CNamedMutex> m_pDeviceLock;  // outlives the facade
   std::unique_ptr<CUsb42xxMgr> m_pMgr;
 };
 

@@ -97,10 +97,11 @@ bool SaveImageFile(CCliContext& ctx, CImageSession& session, const std::string& 
     ctx.Fail(std::string("cannot build the image: ") + BuildResultText(r));
     return false;
   }
-  const int nWrite =
-      type == EImageFileType::kBin ? WriteBinFile(szPath, out, n) : WriteHexFile(szPath, out, n);
+  std::string szWhy;
+  const int nWrite = type == EImageFileType::kBin ? WriteBinFile(szPath, out, n, {}, &szWhy)
+                                                  : WriteHexFile(szPath, out, n, {}, &szWhy);
   if (nWrite != kWriteOk) {
-    ctx.Fail(szPath + ": cannot write the file");
+    ctx.Fail(szPath + ": cannot write the file: " + szWhy);
     return false;
   }
   return true;

@@ -1,5 +1,7 @@
 #include "LogManager.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,13 +22,55 @@ std::string Format(const char* pszFormat, int a, int b = 0, int c = 0) {
   return szBuffer;
 }
 
-bool WriteWholeFile(const std::string& szPath, const uint8_t* pData, size_t nSize) {
-  std::FILE* pFile = std::fopen(szPath.c_str(), "wb");
-  if (pFile == nullptr) return false;
-  bool bOk = nSize == 0 || std::fwrite(pData, 1, nSize, pFile) == nSize;
-  if (std::fclose(pFile) != 0) bOk = false;
+// The log and dumps go to the current directory, which may be shared: a
+// link planted under a predictable name must not make us truncate or append
+// to its target. The helpers below hold every POSIX call of this file.
+
+// Opens the text log for appending: never through a link, regular files
+// only (a FIFO must not block). Null on failure.
+std::FILE* OpenLogForAppend(const std::string& szPath) {
+  const int fd = ::open(szPath.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int nFlags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
+      ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* pFile = ::fdopen(fd, "ab");
+  if (pFile == nullptr) ::close(fd);
+  return pFile;
+}
+
+// Creates a new file; an existing name (a link included) is EEXIST.
+int CreateNewFile(const std::string& szPath) {
+  return ::open(szPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+bool WriteAndClose(int fd, const uint8_t* pData, size_t nSize) {
+  bool bOk = true;
+  while (bOk && nSize > 0) {
+    const ssize_t k = ::write(fd, pData, nSize);
+    if (k < 0 && errno == EINTR) continue;
+    bOk = k > 0;
+    if (bOk) {
+      pData += k;
+      nSize -= static_cast<size_t>(k);
+    }
+  }
+  if (::close(fd) != 0) bOk = false;
   return bOk;
 }
+
+void RemoveFile(const std::string& szPath) {
+  ::unlink(szPath.c_str());
+}
+
+// Names already taken (another process's dumps of the same second, or
+// anything planted) are passed over; this many at most.
+constexpr int kMaxDumpNameTries = 1000;
 
 }  // namespace
 
@@ -87,7 +131,7 @@ bool CLogManager::Open(const std::string& szFileName) {
   Close();
   // Binary mode: the CR LF line ends are written explicitly, as a Windows
   // text-mode stream would.
-  m_pFile = std::fopen(szFileName.c_str(), "ab");
+  m_pFile = OpenLogForAppend(szFileName);
   Trace(m_pFile != nullptr ? "open file ok!" : "open file error");
   return m_pFile != nullptr;
 }
@@ -164,8 +208,14 @@ std::string CLogManager::DumpReadData(const uint8_t* pData, size_t nSize) {
   // does not show; the trace channel keeps it out of the CLI's output.
   TraceFormat("Current working directory is: %s\n", szDirectory.c_str());
   if (szDirectory.empty()) return {};
-  std::string path = DumpPath(szDirectory, m_fnClock(), "ReadData-R", nCounter);
-  return WriteWholeFile(path, pData, nSize) ? path : std::string();
+  const SLocalTime now = m_fnClock();
+  for (int nTry = 0; nTry < kMaxDumpNameTries; ++nTry, nCounter = NextDumpNumber()) {
+    std::string path = DumpPath(szDirectory, now, "ReadData-R", nCounter);
+    const int fd = CreateNewFile(path);
+    if (fd >= 0) return WriteAndClose(fd, pData, nSize) ? path : std::string();
+    if (errno != EEXIST) return {};
+  }
+  return {};
 }
 
 bool CLogManager::DumpCompareData(const uint8_t* pReadBack, const uint8_t* pWritten, size_t nSize) {
@@ -173,12 +223,28 @@ bool CLogManager::DumpCompareData(const uint8_t* pReadBack, const uint8_t* pWrit
   std::string szDirectory = m_fnWorkingDirectory();
   TraceFormat("Current working directory is :%s\n", szDirectory.c_str());
   if (szDirectory.empty()) return false;
-  SLocalTime now = m_fnClock();
-  bool bRead =
-      WriteWholeFile(DumpPath(szDirectory, now, "ReadWrite-R", nCounter), pReadBack, nSize);
-  bool bWritten =
-      WriteWholeFile(DumpPath(szDirectory, now, "ReadWrite-W", nCounter), pWritten, nSize);
-  return bRead && bWritten;
+  const SLocalTime now = m_fnClock();
+  // Both files of one call share a counter value that is free for both.
+  for (int nTry = 0; nTry < kMaxDumpNameTries; ++nTry, nCounter = NextDumpNumber()) {
+    const std::string szRead = DumpPath(szDirectory, now, "ReadWrite-R", nCounter);
+    const int fdRead = CreateNewFile(szRead);
+    if (fdRead < 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    const int fdWritten = CreateNewFile(DumpPath(szDirectory, now, "ReadWrite-W", nCounter));
+    if (fdWritten < 0) {
+      const int nError = errno;
+      ::close(fdRead);
+      RemoveFile(szRead);  // ours, still empty
+      if (nError == EEXIST) continue;
+      return false;
+    }
+    const bool bRead = WriteAndClose(fdRead, pReadBack, nSize);
+    const bool bWritten = WriteAndClose(fdWritten, pWritten, nSize);
+    return bRead && bWritten;
+  }
+  return false;
 }
 
 }  // namespace qrt::diag

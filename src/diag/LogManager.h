@@ -48,8 +48,9 @@ class CLogManager {
   // "./2024_0305_LogFile.txt": today's log in the current directory.
   std::string MakeLogFileName() const;
 
-  // Opens the log for appending. Returns false (trace "open file error")
-  // when it cannot be opened; later lines are then dropped.
+  // Opens the log for appending, never through a link and only a regular
+  // file. Returns false (trace "open file error") when it cannot be opened;
+  // later lines are then dropped.
   bool Open(const std::string& szFileName);
   bool IsOpen() const { return m_pFile != nullptr; }
 
@@ -58,14 +59,18 @@ class CLogManager {
 
   void Close();
 
-  // Writes <cwd>/<date>_<time>_ReadData-R_<nnn>.bin. Returns the path written,
-  // or an empty string when the directory is unknown or the file could not be
-  // written (skipped without notice). The dump counter advances either way.
+  // Writes <cwd>/<date>_<time>_ReadData-R_<nnn>.bin as a new file: a name
+  // that exists (another process's dump of the same second, a link) is
+  // passed over and the counter advances to the next free one. Returns the
+  // path written, or an empty string when the directory is unknown or the
+  // file could not be written (skipped without notice). The dump counter
+  // advances either way.
   std::string DumpReadData(const uint8_t* pData, size_t nSize);
 
   // Writes the read-back as ..._ReadWrite-R_<nnn>.bin and the written image as
-  // ..._ReadWrite-W_<nnn>.bin, both with one counter value. Returns false when
-  // either was skipped. The counter advances once.
+  // ..._ReadWrite-W_<nnn>.bin, both new files with one counter value that is
+  // free for both (advanced as DumpReadData does). Returns false when either
+  // was skipped.
   bool DumpCompareData(const uint8_t* pReadBack, const uint8_t* pWritten, size_t nSize);
 
   // The text of a log line code, with its value filled in where it has one.

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <vector>
 
+#include "FileReplace.h"
 #include "InternalOpt.h"
 #include "Trace.h"
 
@@ -21,59 +22,11 @@ size_t MaxImageBytes(size_t nBufferSize) {
   return nBufferSize < kMaxImageSize ? nBufferSize : kMaxImageSize;
 }
 
-// Writes all n bytes, retrying short writes. False on an error.
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t k = ::write(fd, p, n);
-    if (k < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += k;
-    n -= static_cast<size_t>(k);
-  }
-  return true;
-}
-
-// Writes the bytes beside the target and renames them over it.
-int WriteFileAtomically(const std::string& szPath, const uint8_t* pData, size_t n,
-                        const ConfirmOverwrite& fnConfirm) {
-  struct stat st {};
-  const bool bExists = ::stat(szPath.c_str(), &st) == 0;
-  if (bExists && fnConfirm && !fnConfirm(szPath)) return kWriteDeclined;
-
-  const size_t nSlash = szPath.find_last_of('/');
-  const std::string szDir =
-      nSlash == std::string::npos ? std::string() : szPath.substr(0, nSlash + 1);
-  const std::string szBase = nSlash == std::string::npos ? szPath : szPath.substr(nSlash + 1);
-  std::string szTemp = szDir + "." + szBase + ".XXXXXX";
-  std::vector<char> temp(szTemp.begin(), szTemp.end());
-  temp.push_back('\0');
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return kWriteFailed;
-  szTemp = temp.data();
-
-  // A new file gets the usual mode; a replaced file keeps its own.
-  mode_t mode = 0;
-  if (bExists) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool bOk = ::fchmod(fd, mode) == 0;
-  if (bOk && !WriteAll(fd, pData, n)) {
-    qrt::diag::Trace("Write File fail.");
-    bOk = false;
-  }
-  if (::close(fd) != 0) bOk = false;
-  if (bOk && ::rename(szTemp.c_str(), szPath.c_str()) != 0) bOk = false;
-  if (!bOk) {
-    ::unlink(szTemp.c_str());
-    return kWriteFailed;
-  }
-  return kWriteOk;
+int WriteImageFile(const std::string& szPath, const uint8_t* pData, size_t n,
+                   const ConfirmOverwrite& fnConfirm, std::string* pszError) {
+  const int r = ReplaceFileContents(szPath, pData, n, fnConfirm, pszError);
+  if (r == kWriteFailed) qrt::diag::Trace("Write File fail.");
+  return r;
 }
 
 // Opens an image file for reading. The open itself must not block: a FIFO
@@ -204,15 +157,15 @@ std::string EncodeHexText(const uint8_t* pData, size_t n) {
 }
 
 int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm) {
-  return WriteFileAtomically(szPath, pData, n, fnConfirm);
+                 const ConfirmOverwrite& fnConfirm, std::string* pszError) {
+  return WriteImageFile(szPath, pData, n, fnConfirm, pszError);
 }
 
 int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm) {
+                 const ConfirmOverwrite& fnConfirm, std::string* pszError) {
   const std::string szText = EncodeHexText(pData, n);
-  return WriteFileAtomically(szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
-                             fnConfirm);
+  return WriteImageFile(szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
+                        fnConfirm, pszError);
 }
 
 EImageFileType GetImageFileTypeByPath(std::string_view szPath) {

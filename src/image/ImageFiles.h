@@ -44,14 +44,17 @@ enum : int { kWriteOk = 0, kWriteFailed = 1, kWriteDeclined = 2 };
 // (the chip tool's message 48). An empty function overwrites without asking.
 using ConfirmOverwrite = std::function<bool(const std::string& szPath)>;
 
-// Writes n bytes as they are. The bytes go to a temporary file in the same
-// folder that is then renamed over the target, so a failure never destroys
-// an existing file. A failed write adds the trace line "Write File fail.".
+// Writes n bytes as they are, replacing the file as ReplaceFileContents
+// (FileReplace.h) does: through a link to its target, keeping an existing
+// file's owner and mode, refusing a file the user cannot write, synced, and
+// (unless it must rewrite in place) never leaving a half-written file. kWriteFailed
+// adds the trace line "Write File fail." and, when pszError is given, the
+// reason in a few words ("Permission denied").
 int WriteBinFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm = {});
+                 const ConfirmOverwrite& fnConfirm = {}, std::string* pszError = nullptr);
 // As WriteBinFile, each byte as the three bytes of "%.2X\r".
 int WriteHexFile(const std::string& szPath, const uint8_t* pData, size_t n,
-                 const ConfirmOverwrite& fnConfirm = {});
+                 const ConfirmOverwrite& fnConfirm = {}, std::string* pszError = nullptr);
 
 // The .hex text of n bytes ("%.2X\r" per byte).
 std::string EncodeHexText(const uint8_t* pData, size_t n);

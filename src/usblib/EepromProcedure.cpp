@@ -46,7 +46,44 @@ void CopyToLoadBuffer(const std::vector<uint8_t>& vData, size_t nLength, uint8_t
   std::copy(vData.begin(), vData.begin() + static_cast<std::ptrdiff_t>(n), pLoadBuffer);
 }
 
+// Gives the transfer's device lock back on every return.
+class CTransferLock {
+ public:
+  explicit CTransferLock(CUsb42xxMgr& mgr) : m_Mgr(mgr) {}
+  ~CTransferLock() {
+    if (m_bHeld) m_Mgr.UnlockDevice();
+  }
+  CTransferLock(const CTransferLock&) = delete;
+  CTransferLock& operator=(const CTransferLock&) = delete;
+  void SetHeld() { m_bHeld = true; }
+
+ private:
+  CUsb42xxMgr& m_Mgr;
+  bool m_bHeld = false;
+};
+
 }  // namespace
+
+// Another program's reports must not interleave with the transfer's, and a
+// lock held elsewhere must not hang the transfer: wait a bounded time, then
+// say why nothing was done.
+bool CEepromProcedure::LockDevice(int nLogFailCode) {
+  std::string szError;
+  auto fnWaiting = [this](uint32_t dwWaited, const std::string& szHolder) {
+    m_Observer.OnDeviceLockWait(dwWaited, szHolder);
+  };
+  if (m_Mgr.LockDevice(m_Settings.m_dwLockTimeOut, fnWaiting, szError) == 0) return true;
+  Trace(szError + "\n");
+  m_Observer.OnPlainMessage(szError);
+  if (m_Settings.m_bLogEnabled) {
+    m_Observer.OnLogOpen();
+    m_Observer.OnLogLine(nLogFailCode, kDeviceLockNotHad);
+    m_Observer.OnLogClose();
+  }
+  m_nLastCode = kDeviceLockNotHad;
+  m_nTransferLength = 0;
+  return false;
+}
 
 CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
     : m_Mgr(mgr), m_Observer(observer) {}
@@ -143,6 +180,12 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   std::vector<uint8_t> vWork(kBufferSize, 0xFF);
+  CTransferLock lock(m_Mgr);
+  if (!LockDevice(kLogReadFail)) {
+    CopyToLoadBuffer(vWork, 0, pLoadBuffer, nLoadBufferSize);
+    return kDeviceLockNotHad;
+  }
+  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime;
   SelectActiveDevice();
@@ -196,6 +239,9 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
+  CTransferLock lock(m_Mgr);
+  if (!LockDevice(kLogWriteFail)) return 1;
+  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
   SelectActiveDevice();

@@ -51,6 +51,8 @@ struct EEPROM_TRANSFER_SETTINGS {
   bool m_bI2CEnabled = false;  // off: the speed register gets 0x20
   uint8_t m_bReportId = 0;     // report ID of the I2C transfers
   bool m_bLogEnabled = false;  // observer's log steps are called only when on
+  // How long a transfer waits for the device lock another program holds.
+  uint32_t m_dwLockTimeOut = 60000;  // ms
   // The window always transfers with the default profile.
   EEPROM_TRANSFER_PROFILE m_Profile;
 };
@@ -72,6 +74,9 @@ class IEepromObserver {
   virtual void OnProgress(EEepromProgress eKind, int nPercent) = 0;
   // After the device selection, before the registers are programmed.
   virtual void ProcessPendingMessages() {}
+  // While the transfer waits for the device lock, after every poll; szHolder
+  // names who holds it from one second on (empty before).
+  virtual void OnDeviceLockWait(uint32_t /*dwWaitedMs*/, const std::string& /*szHolder*/) {}
   // Log steps, called only while m_bLogEnabled is on: the log is opened,
   // lines of the log-line table written (code, value), the dumps made, the
   // log closed.
@@ -93,17 +98,22 @@ class CEepromProcedure {
   EEPROM_TRANSFER_SETTINGS& Settings() { return m_Settings; }
   const EEPROM_TRANSFER_SETTINGS& Settings() const { return m_Settings; }
 
+  // Both transfers first take the device lock for their whole run (waiting
+  // at most m_dwLockTimeOut). When it cannot be had the observer gets the
+  // reason as a plain message, nothing is sent to the device and
+  // GetLastCode() is kDeviceLockNotHad.
+
   // Reads m_dwRomSize bytes (at most 4096) from EEPROM address 0. Returns 0,
-  // or the ReadI2C code. Afterwards pLoadBuffer (nLoadBufferSize bytes) holds
-  // the bytes read, as many as fit, and 0xFF from the first byte not read to
-  // its end, also after a failure; never bytes of an earlier transfer.
+  // or the ReadI2C code (kDeviceLockNotHad: the lock was not had). Afterwards pLoadBuffer
+  // (nLoadBufferSize bytes) holds the bytes read, as many as fit, and 0xFF from the first byte not
+  // read to its end, also after a failure; never bytes of an earlier transfer.
   int ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize);
 
   // Writes the first m_dwRomSize bytes (at most 4096) of the image (0xFF
   // beyond nImageSize), reads them back and compares them all; pLoadBuffer
   // (may be null) receives the read-back as a read fills it.
-  // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
-  // failed or differs. GetLastCode() then tells which.
+  // Returns 0 written and verified, 1 WriteI2C failed or the lock was not
+  // had, 2 the read-back failed or differs. GetLastCode() then tells which.
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
                         size_t nLoadBufferSize);
 
@@ -126,6 +136,7 @@ class CEepromProcedure {
 
  private:
   size_t TransferLength() const;
+  bool LockDevice(int nLogFailCode);
   // I2C mode of the transfer and the delays after a unit, from the profile.
   struct SUnitTiming {
     uint8_t btMode;

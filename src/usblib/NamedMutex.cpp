@@ -3,13 +3,19 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -51,32 +57,64 @@ std::map<LockKey, std::weak_ptr<SLockFile>>& Registry() {
   return *pMap;
 }
 
-int OpenExisting(const std::string& szPath) {
-  // O_NOFOLLOW: the folder is world-writable. O_NONBLOCK: a FIFO planted
-  // under the name must not block the open.
-  return ::open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+// A lock folder others can write to must be theirs only to add to: owned by
+// root or by us, and sticky when group or others may write, so nobody can
+// swap our lock file for a link or their own file. 0 or the errno to report.
+int CheckLockDirectory(int nDirFd) {
+  struct stat st {};
+  if (::fstat(nDirFd, &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (st.st_uid != 0 && st.st_uid != ::geteuid()) return EPERM;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) return EPERM;
+  return 0;
 }
 
-std::shared_ptr<SLockFile> OpenLockFile(const std::string& szPath, bool bCreate, int& nError) {
-  int fd = OpenExisting(szPath);
+// Opens the folder itself, never through a link, and checks it. -1 with
+// nError set when it cannot be used.
+int OpenLockDirectory(const std::string& szDir, int& nError) {
+  const int nDirFd = ::open(szDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (nDirFd < 0) {
+    // A link or a plain file under the folder's name.
+    nError = (errno == ELOOP || errno == ENOTDIR) ? ENOTDIR : errno;
+    return -1;
+  }
+  nError = CheckLockDirectory(nDirFd);
+  if (nError != 0) {
+    ::close(nDirFd);
+    return -1;
+  }
+  return nDirFd;
+}
+
+int OpenExisting(int nDirFd, const std::string& szFile) {
+  // O_NOFOLLOW: the folder is shared. O_NONBLOCK: a FIFO planted under the
+  // name must not block the open.
+  return ::openat(nDirFd, szFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+std::shared_ptr<SLockFile> OpenLockFile(const std::string& szDir, const std::string& szFile,
+                                        bool bCreate, int& nError) {
+  const int nDirFd = OpenLockDirectory(szDir, nError);
+  if (nDirFd < 0) return nullptr;
+  int fd = OpenExisting(nDirFd, szFile);
   if (fd < 0 && errno == ENOENT && bCreate) {
-    fd = ::open(szPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                0666);
+    fd = ::openat(nDirFd, szFile.c_str(),
+                  O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd >= 0) {
       // Other users' processes must be able to open it whatever our umask.
       if (::fchmod(fd, 0666) != 0) {
         nError = errno;
         ::close(fd);
+        ::close(nDirFd);
         return nullptr;
       }
     } else if (errno == EEXIST) {
-      fd = OpenExisting(szPath);  // another process created it meanwhile
+      fd = OpenExisting(nDirFd, szFile);  // another process created it meanwhile
     }
   }
-  if (fd < 0) {
-    nError = errno;
-    return nullptr;
-  }
+  if (fd < 0) nError = errno;
+  ::close(nDirFd);
+  if (fd < 0) return nullptr;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     nError = S_ISREG(st.st_mode) ? errno : EINVAL;
@@ -111,6 +149,8 @@ void SetError(int* pErrno, int nError) {
 }  // namespace
 
 struct CNamedMutex::SImpl {
+  std::string szDir;
+  std::string szFile;
   std::string szPath;
   std::shared_ptr<SLockFile> pFile;
 
@@ -137,7 +177,7 @@ struct CNamedMutex::SImpl {
   bool EnsureOwnProcess() {
     if (pFile->pid == ::getpid()) return true;
     int nError = 0;
-    std::shared_ptr<SLockFile> pFresh = OpenLockFile(szPath, false, nError);
+    std::shared_ptr<SLockFile> pFresh = OpenLockFile(szDir, szFile, false, nError);
     if (!pFresh) {
       errno = nError;
       return false;
@@ -195,9 +235,11 @@ std::unique_ptr<CNamedMutex::SImpl> CNamedMutex::OpenImpl(std::string_view szNam
     return nullptr;
   }
   auto pImpl = std::make_unique<SImpl>();
+  pImpl->szDir = szLockDir;
+  pImpl->szFile = szFile;
   pImpl->szPath = szLockDir + "/" + szFile;
   int nError = 0;
-  pImpl->pFile = OpenLockFile(pImpl->szPath, bCreate, nError);
+  pImpl->pFile = OpenLockFile(szLockDir, szFile, bCreate, nError);
   if (!pImpl->pFile) {
     SetError(pErrno, nError);
     return nullptr;
@@ -210,35 +252,47 @@ CNamedMutex::CNamedMutex(std::unique_ptr<SImpl> pImpl) : m_pImpl(std::move(pImpl
 CNamedMutex::~CNamedMutex() = default;
 
 bool CNamedMutex::PrepareLockDirectory(const std::string& szDir, int* pErrno) {
-  if (::mkdir(szDir.c_str(), 0777) == 0) {
-    if (::chmod(szDir.c_str(), 01777) != 0) {
-      SetError(pErrno, errno);
-      return false;
-    }
-  } else if (errno != EEXIST) {
+  bool bCreated = ::mkdir(szDir.c_str(), 0700) == 0;
+  if (!bCreated && errno != EEXIST) {
     SetError(pErrno, errno);
     return false;
   }
-  struct stat st {};
-  if (::lstat(szDir.c_str(), &st) != 0) {
-    SetError(pErrno, errno);
+  int nError = 0;
+  const int nDirFd = OpenLockDirectory(szDir, nError);
+  if (nDirFd < 0) {
+    SetError(pErrno, nError);
     return false;
   }
-  if (!S_ISDIR(st.st_mode)) {
-    SetError(pErrno, ENOTDIR);
-    return false;
+  // Opened for what we created: the path may no longer name it. Made
+  // shared only after the checks, so it is never shared without the sticky
+  // bit.
+  if (bCreated && ::fchmod(nDirFd, 01777) != 0) nError = errno;
+  if (nError == 0 && ::faccessat(nDirFd, ".", W_OK | X_OK, AT_EACCESS) != 0) nError = errno;
+  ::close(nDirFd);
+  SetError(pErrno, nError);
+  return nError == 0;
+}
+
+std::string CNamedMutex::ErrorText(int nErrno) {
+  switch (nErrno) {
+    case ENOTDIR:
+      return "the lock folder is not a directory, or is a link";
+    case EPERM:
+      return "the lock folder belongs to another user, or others may write to it without the "
+             "sticky bit";
+    case ELOOP:
+      return "a link stands under the lock file's name";
+    case EINVAL:
+      return "the lock file is not a regular file";
+    default:
+      return std::strerror(nErrno);
   }
-  if (::access(szDir.c_str(), W_OK | X_OK) != 0) {
-    SetError(pErrno, errno);
-    return false;
-  }
-  return true;
 }
 
 std::string CNamedMutex::DefaultLockDirectory() {
   if (PrepareLockDirectory(kRunLockDirectory)) return kRunLockDirectory;
-  PrepareLockDirectory(kTempLockDirectory);
-  return kTempLockDirectory;
+  if (PrepareLockDirectory(kTempLockDirectory)) return kTempLockDirectory;
+  return kRunLockDirectory;
 }
 
 std::string CNamedMutex::LockFileName(std::string_view szName) {
@@ -281,6 +335,50 @@ bool CNamedMutex::Acquire() {
 
 bool CNamedMutex::TryAcquire() {
   return m_pImpl->Lock(false);
+}
+
+bool CNamedMutex::AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
+                                const std::function<void(uint32_t)>& fnWaiting) {
+  // Polled rather than a blocking flock: the wait must end, and in the
+  // simulator time is virtual.
+  constexpr uint32_t kPollMs = 50;
+  const bool bForever = dwTimeOutMs == UINT32_MAX;
+  uint32_t dwWaited = 0;
+  while (!m_pImpl->Lock(false)) {
+    if (!m_pImpl->pFile || m_pImpl->pFile->fd < 0) return false;
+    if (!bForever && dwWaited >= dwTimeOutMs) return false;
+    const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
+    fnSleep(dwStep);
+    if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
+    if (fnWaiting) fnWaiting(dwWaited);
+  }
+  return true;
+}
+
+std::string CNamedMutex::DescribeHolder() const {
+  if (!m_pImpl->pFile) return {};
+  const dev_t dev = m_pImpl->pFile->dev;
+  const ino_t ino = m_pImpl->pFile->ino;
+  char szKey[64];
+  std::snprintf(szKey, sizeof(szKey), "%02x:%02x:%lu", major(dev), minor(dev),
+                static_cast<unsigned long>(ino));
+  // Lines like "1: FLOCK  ADVISORY  WRITE 1234 00:1a:5678 0 EOF"; waiters
+  // carry "->" and are skipped.
+  std::ifstream locks("/proc/locks");
+  std::string szLine;
+  while (std::getline(locks, szLine)) {
+    std::istringstream line(szLine);
+    std::string szNumber, szKind, szAdvisory, szMode, szPid, szFile;
+    line >> szNumber >> szKind >> szAdvisory >> szMode >> szPid >> szFile;
+    if (szKind != "FLOCK" || szFile != szKey) continue;
+    const long nPid = std::strtol(szPid.c_str(), nullptr, 10);
+    if (nPid <= 0) break;
+    std::string szComm;
+    std::ifstream comm("/proc/" + std::to_string(nPid) + "/comm");
+    std::getline(comm, szComm);
+    return "process " + std::to_string(nPid) + (szComm.empty() ? "" : " (" + szComm + ")");
+  }
+  return "another process";
 }
 
 bool CNamedMutex::Release() {

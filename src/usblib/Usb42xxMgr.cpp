@@ -1,7 +1,9 @@
 #include "Usb42xxMgr.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstring>
+#include <thread>
 
 #include "NamedMutex.h"
 #include "Trace.h"
@@ -11,12 +13,70 @@ namespace USB42XX_MGR {
 using qrt::diag::Trace;
 using qrt::diag::TraceFormat;
 
+namespace {
+
+constexpr uint32_t kHolderNoticeMs = 1000;
+
+// Waits for the HID mutex; from one second on the holder is named in the
+// trace and to fnWaiting.
+bool AcquireDeviceMutex(CNamedMutex& mutex, const std::function<void(uint32_t)>& fnSleep,
+                        uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
+                        std::string* pszHolder) {
+  std::string szHolder;
+  bool bOk = mutex.AcquireWithin(dwTimeOutMs, fnSleep, [&](uint32_t dwWaited) {
+    if (dwWaited >= kHolderNoticeMs && szHolder.empty()) {
+      szHolder = mutex.DescribeHolder();
+      TraceFormat("***** waiting for the device lock %s, held by %s *****\n", mutex.Path().c_str(),
+                  szHolder.c_str());
+    }
+    if (fnWaiting) fnWaiting(dwWaited, szHolder);
+  });
+  if (!bOk && szHolder.empty()) szHolder = mutex.DescribeHolder();
+  if (pszHolder != nullptr) *pszHolder = szHolder;
+  return bOk;
+}
+
+std::string InUseText(const CNamedMutex& mutex, const std::string& szHolder, uint32_t dwTimeOutMs) {
+  return "The device is in use: its lock " + mutex.Path() + " is held by " + szHolder +
+         "; gave up after " + std::to_string(dwTimeOutMs / 1000) + " s.";
+}
+
+}  // namespace
+
+void DeviceLockSleep(uint32_t dwMilliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
+                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
+                                               std::string& szError) {
+  const std::string szDir = szLockDir.empty() ? CNamedMutex::DefaultLockDirectory() : szLockDir;
+  int nError = 0;
+  std::unique_ptr<CNamedMutex> pMutex = CNamedMutex::Create(kHidMutexName, szDir, &nError);
+  if (!pMutex) {
+    szError =
+        "The device lock cannot be had (" + szDir + ": " + CNamedMutex::ErrorText(nError) + ").";
+    return nullptr;
+  }
+  std::string szHolder;
+  if (!AcquireDeviceMutex(*pMutex, DeviceLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
+    szError = InUseText(*pMutex, szHolder, dwTimeOutMs);
+    return nullptr;
+  }
+  return pMutex;
+}
+
 // The device lock for one scope. A facade without the HID mutex (set-up
-// failed) runs unlocked.
+// failed) runs unlocked; a lock not had within the facade's wait leaves
+// Held() false.
 class CUsb42xxMgr::CDeviceLock {
  public:
   explicit CDeviceLock(CUsb42xxMgr& mgr) : m_pMutex(mgr.m_hHidMutex.get()) {
-    if (m_pMutex != nullptr && !m_pMutex->Acquire()) m_pMutex = nullptr;
+    if (m_pMutex != nullptr &&
+        !AcquireDeviceMutex(*m_pMutex, mgr.m_fnLockSleep, mgr.m_dwLockTimeOutMs, {}, nullptr)) {
+      m_pMutex = nullptr;
+      m_bHeld = false;
+    }
   }
   ~CDeviceLock() {
     if (m_pMutex != nullptr) m_pMutex->Release();
@@ -24,12 +84,15 @@ class CUsb42xxMgr::CDeviceLock {
   CDeviceLock(const CDeviceLock&) = delete;
   CDeviceLock& operator=(const CDeviceLock&) = delete;
 
+  bool Held() const { return m_bHeld; }
+
  private:
   CNamedMutex* m_pMutex;
+  bool m_bHeld = true;
 };
 
 CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
-                         const std::string& szLockDir)
+                         const std::string& szLockDir, uint32_t dwLockTimeOutMs)
     : m_UsbHidMgr(platform),
       m_UsbDeviceIdMgr(store, platform),
       m_HidDeviceIdMgr(store, platform),
@@ -40,6 +103,7 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
   m_ActivePID = 0;
   m_IsCheckDeviceId = 1;
   m_ReportType = 0;
+  m_dwLockTimeOutMs = dwLockTimeOutMs;
 
   m_szGroupNames[0] = kUsbDeviceIdGroupName;
   m_szGroupNames[1] = kHidDeviceIdGroupName;
@@ -83,7 +147,10 @@ int CUsb42xxMgr::OpenMutexes(const std::string& szLockDir) {
     m_hSpeakerMutex = CNamedMutex::Create(kSpeakerMutexName, szLockDir, &nError);
   }
   bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
-  if (bFailed) TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
+  if (bFailed) {
+    TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
+    m_szLockError = szLockDir + ": " + CNamedMutex::ErrorText(nError);
+  }
   // Windows' %p: upper-case hex digits, full width, no prefix of its own.
   const int nWidth = static_cast<int>(sizeof(void*) * 2);
   auto handle = [](const CNamedMutex* p) { return reinterpret_cast<uintptr_t>(p); };
@@ -98,6 +165,26 @@ int CUsb42xxMgr::OpenMutexes(const std::string& szLockDir) {
     return 1;
   }
   return 0;
+}
+
+int CUsb42xxMgr::LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
+                            std::string& szError) {
+  // Running unlocked would let another program's reports interleave with a
+  // transfer's: refuse instead.
+  if (!m_hHidMutex) {
+    szError = "The device lock cannot be had (" + m_szLockError + ").";
+    return 1;
+  }
+  std::string szHolder;
+  if (!AcquireDeviceMutex(*m_hHidMutex, m_fnLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
+    szError = InUseText(*m_hHidMutex, szHolder, dwTimeOutMs);
+    return 1;
+  }
+  return 0;
+}
+
+void CUsb42xxMgr::UnlockDevice() {
+  if (m_hHidMutex) m_hHidMutex->Release();
 }
 
 int CUsb42xxMgr::ProbeSearch(DEVICE_LIST& list) {
@@ -116,6 +203,7 @@ int CUsb42xxMgr::ProbeSearch(DEVICE_LIST& list) {
 
 int CUsb42xxMgr::__AutoInit_QRT_Usb(uint16_t wVID, uint16_t wPID) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return -1;
   DEVICE_LIST list;
   int r =
       m_IsCheckDeviceId == 1 ? m_pSearchDeviceIdMgr->SearchPresentDevice(list) : ProbeSearch(list);
@@ -183,17 +271,20 @@ int CUsb42xxMgr::SetDeviceChange(DEVICE_CHANGE_CALLBACK fnCallback) {
 int CUsb42xxMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId,
                                     uint8_t& btReportId, uint32_t& dwOutputReportLength) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.GetChipInformation(wVID, wPID, wChipId, btReportId, dwOutputReportLength);
 }
 
 int CUsb42xxMgr::GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.GetInputReportLength(wVID, wPID, dwLength);
 }
 
 int CUsb42xxMgr::SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress,
                                  const uint8_t* pData, uint8_t btLength, uint8_t btReportId) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.SetRegisterData(wVID, wPID, wAddress, pData, btLength, m_ReportType,
                                      btReportId);
 }
@@ -201,6 +292,7 @@ int CUsb42xxMgr::SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress
 int CUsb42xxMgr::GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
                                  uint8_t btLength, uint8_t btReportId) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.GetRegisterData(wVID, wPID, wAddress, pData, btLength, m_ReportType,
                                      btReportId);
 }
@@ -210,6 +302,7 @@ int CUsb42xxMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t
                           const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
                           uint8_t btReportId) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.WriteI2C(wVID, wPID, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress,
                               dwDelayMs, m_ReportType, btReportId);
 }
@@ -219,6 +312,7 @@ int CUsb42xxMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
                          const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
                          uint8_t btReportId) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.ReadI2C(wVID, wPID, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress,
                              dwDelayMs, m_ReportType, btReportId);
 }
@@ -228,6 +322,7 @@ int CUsb42xxMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAdd
                                 uint8_t* pData, int nLength, uint32_t dwTimeOutMs,
                                 uint32_t dwDelayMs, uint8_t btReportId) {
   CDeviceLock lock(*this);
+  if (!lock.Held()) return kDeviceLockNotHad;
   return m_UsbHidMgr.ReadI2C_ByMode(wVID, wPID, btSlaveAddress, btWordAddress, nAutoIncrement,
                                     btMode, pData, nLength, dwTimeOutMs, dwDelayMs, m_ReportType,
                                     btReportId);

@@ -13,6 +13,7 @@
 // program's callback. Without a descriptor (-1) nothing arrives and the
 // program's periodic poll keeps its list current.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,24 +34,68 @@ inline constexpr const char* kHidMutexName =
 inline constexpr const char* kSpeakerMutexName =
     "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}";
 
+// A device operation that could not have the device lock within the wait
+// set by SetDeviceLockTimeOut.
+constexpr int kDeviceLockNotHad = -2;
+
+// Called while LockDevice waits: the milliseconds waited so far and, from
+// one second on, who holds the lock (empty before).
+using DEVICE_LOCK_WAIT_CALLBACK =
+    std::function<void(uint32_t dwWaitedMs, const std::string& szHolder)>;
+
+// Takes the device lock (the HID mutex in szLockDir; empty: the default
+// folder) before any facade exists, for a program that holds it for its whole
+// run: the facades of this process then take it at once. Waits at most
+// dwTimeOutMs. Returns the held lock (free it by
+// destroying it), or null with szError set for the user when the lock cannot
+// be set up or another process held it for the whole wait.
+std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
+                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
+                                               std::string& szError);
+
+// Sleeps for the lock waits: real time, as the other programs that hold the
+// lock run in real time (also with the simulated chip's virtual clock).
+void DeviceLockSleep(uint32_t dwMilliseconds);
+
 class CUsb42xxMgr {
  public:
   // platform: the HID backend (Linux hidraw, or the simulator). store: the
   // device-id groups (on Linux a CIniDeviceIdStore over
   // /etc/qrt4250/deviceid-groups.ini). Neither is owned; both must outlive
   // the facade. szLockDir: folder of the named mutexes' lock files; empty
-  // means CNamedMutex::DefaultLockDirectory(). Construction loads the four
+  // means CNamedMutex::DefaultLockDirectory(). dwLockTimeOutMs bounds the
+  // wait of each operation's own device lock, the first selection's
+  // included (see SetDeviceLockTimeOut). Construction loads the four
   // groups, opens the mutexes and selects a first active device (with the
   // device-id check on, so only AUDIO-group devices qualify).
-  CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store, const std::string& szLockDir = {});
+  CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store, const std::string& szLockDir = {},
+              uint32_t dwLockTimeOutMs = UINT32_MAX);
   ~CUsb42xxMgr();
   CUsb42xxMgr(const CUsb42xxMgr&) = delete;
   CUsb42xxMgr& operator=(const CUsb42xxMgr&) = delete;
 
   // Outcome of the construction, for diagnostics only: 0; 1 the mutexes
-  // could not be set up (operations then run unlocked and no first device
-  // was selected); 2 the first selection failed.
+  // could not be set up (operations then run unlocked, no first device was
+  // selected, and LockDevice refuses); 2 the first selection failed.
   int GetConstructionCode() const { return m_nConstructionCode; }
+
+  // Takes the device lock for a whole transfer, waiting at most dwTimeOutMs,
+  // re-entrant like every operation's own lock. Returns 0,
+  // or 1 with szError set for the user when the lock could not be set up or
+  // another process held it for the whole wait; nothing is sent then.
+  // Every 0 must be paired with UnlockDevice.
+  int LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
+                 std::string& szError);
+  void UnlockDevice();
+
+  // Bounds the wait of each operation's own lock (default: no limit). An
+  // operation that cannot have it returns kDeviceLockNotHad (a selection
+  // returns -1 or 1) without touching the device.
+  void SetDeviceLockTimeOut(uint32_t dwTimeOutMs) { m_dwLockTimeOutMs = dwTimeOutMs; }
+  // Replaces DeviceLockSleep in the lock waits (tests: a virtual clock).
+  void SetDeviceLockSleep(std::function<void(uint32_t)> fnSleep) {
+    m_fnLockSleep = std::move(fnSleep);
+  }
 
   // Present devices: with the check on, USB devices in the AUDIO group;
   // with it off, devices whose chip answers the probe. Zeroes list first.
@@ -130,6 +175,9 @@ class CUsb42xxMgr {
   std::unique_ptr<CNamedMutex> m_hSpeakerMutex;
   CDeviceIdMgr* m_pSearchDeviceIdMgr;
   int m_nConstructionCode = 0;
+  std::string m_szLockError;  // why the mutexes could not be set up
+  uint32_t m_dwLockTimeOutMs = UINT32_MAX;
+  std::function<void(uint32_t)> m_fnLockSleep = DeviceLockSleep;
 };
 
 }  // namespace USB42XX_MGR

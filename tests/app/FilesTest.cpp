@@ -265,7 +265,9 @@ class FilesTest : public QObject {
     m_p->Ui.qFiles.push_back(Chosen(Path("missing-dir/x.bin")));
     F()->WriteFileBitBtn->click();
     QVERIFY(!m_p->Ui.vBoxes.empty());
-    QCOMPARE(m_p->Ui.vBoxes.back().szText, QString("保存文件失败"));
+    // Message 42, then the file and why.
+    QCOMPARE(m_p->Ui.vBoxes.back().szText,
+             QString("保存文件失败\n") + Path("missing-dir/x.bin") + ": No such file or directory");
     QCOMPARE(F()->WriteFileEdit->text(), QString());
   }
 

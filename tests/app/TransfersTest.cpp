@@ -1,6 +1,10 @@
 // EEPROM read and write through the window on the simulated chip (virtual
 // clock): the size dialog, PASS / FAIL, faults, the I2C registers, the
 // timing switch, the AGC/IR bank, the log files, a close during a transfer.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -287,6 +291,32 @@ class TransfersTest : public QObject {
     QCOMPARE(BaseColour(F()->WriteEEPROMPercentEdit), QColor(255, 0, 0));
     QVERIFY(m_p->Ui.vBoxes.empty());
     QCOMPARE(F()->WriteProgressBar->value(), 100);
+  }
+
+  // Another program holds the device lock: the write ends as FAIL with a
+  // plain message naming the holder, nothing reaches the EEPROM, and the
+  // window is back to normal (no freeze).
+  void WriteWhileAnotherProgramHoldsTheLock() {
+    MakeFixture(256);
+    const std::vector<uint8_t> before = Chip().Eeprom();
+    const QString szLock =
+        m_p->LockDir.filePath("QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}");
+    const int fdHolder = ::open(szLock.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fdHolder >= 0);
+    QCOMPARE(::flock(fdHolder, LOCK_EX), 0);
+    uint32_t dwWaited = 0;
+    m_p->pForm->UsbMgr().SetDeviceLockSleep([&](uint32_t dwMs) { dwWaited += dwMs; });
+    F()->WriteEEPROMBitBtn->setEnabled(true);
+    F()->WriteEEPROMBitBtn->click();
+    ::close(fdHolder);
+    QCOMPARE(dwWaited, uint32_t(TMainForm::kDeviceLockWaitMs));
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
+    const QStringList texts = m_p->Ui.Texts();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts[0].contains("is held by process " + QString::number(::getpid())),
+             qPrintable(texts[0]));
+    QVERIFY(Chip().Eeprom() == before);
+    QVERIFY(F()->WriteEEPROMBitBtn->isEnabled());
   }
 
   void UnplugMidWrite() {

@@ -142,3 +142,32 @@ TEST_F(LogManagerTest, UnknownOrUnwritableDirectorySkipsTheDumpButCounts) {
   m_szCwd = m_Dir.string();
   EXPECT_EQ(fs::path(log.DumpReadData(data, 2)).filename(), "2024_0305_153005_ReadData-R_003.bin");
 }
+
+// The log and dump names are predictable and the current directory may be
+// shared: a planted link must not lead the writes to its target, and a name
+// already taken must not be overwritten.
+TEST_F(LogManagerTest, LinksAndTakenNamesAreNeverWrittenThrough) {
+  const fs::path victim = m_Dir / "victim";
+  std::ofstream(victim, std::ios::binary) << "keep";
+  const std::string stamp = "2024_0305_153005_";
+  fs::create_symlink(victim, m_Dir / "2024_0305_LogFile.txt");
+  fs::create_symlink(victim, m_Dir / (stamp + "ReadData-R_001.bin"));
+  std::ofstream(m_Dir / (stamp + "ReadWrite-W_003.bin"), std::ios::binary) << "other";
+
+  m_szCwd = m_Dir.string();
+  CLogManager log = MakeLog();
+  EXPECT_FALSE(log.Open((m_Dir / "2024_0305_LogFile.txt").string()));
+  log.WriteLine(5);
+  const uint8_t data[2] = {0xC7, 0x61};
+  EXPECT_EQ(fs::path(log.DumpReadData(data, 2)).filename(), stamp + "ReadData-R_002.bin");
+  // 003 is taken for one file of the pair, so both go to 004.
+  EXPECT_TRUE(log.DumpCompareData(data, data, 2));
+
+  EXPECT_EQ(ReadFile(victim), "keep");
+  EXPECT_EQ(ReadFile(m_Dir / (stamp + "ReadWrite-W_003.bin")), "other");
+  EXPECT_EQ(
+      DirectoryEntries(),
+      (std::vector<std::string>{stamp + "ReadData-R_001.bin", stamp + "ReadData-R_002.bin",
+                                stamp + "ReadWrite-R_004.bin", stamp + "ReadWrite-W_003.bin",
+                                stamp + "ReadWrite-W_004.bin", "2024_0305_LogFile.txt", "victim"}));
+}

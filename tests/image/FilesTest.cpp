@@ -278,3 +278,82 @@ TEST(ImageFiles, EepromTypeNames) {
   EXPECT_EQ(EepromNumber(1024), 8);
   EXPECT_EQ(NormaliseRomSize(513), 256u);
 }
+
+// Replacing an existing output file: through a link to its target, the
+// owner and mode kept, a name as long as the folder allows.
+TEST(ImageFiles, ReplacingKeepsLinksOwnerModeAndTakesLongNames) {
+  TempDir dir;
+  const uint8_t bytes[] = {0xC7, 0x61};
+  const std::string szNew("\xC7\x61", 2);
+
+  WriteRaw(dir / "real.bin", "old");
+  fs::create_symlink(dir / "real.bin", dir / "link.bin");
+  ASSERT_EQ(WriteBinFile(dir / "link.bin", bytes, 2), kWriteOk);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+  EXPECT_EQ(ReadRaw(dir / "real.bin"), szNew);
+
+  // A link that leads nowhere is refused rather than replaced by a file.
+  fs::create_symlink(dir / "missing.bin", dir / "dangling.bin");
+  std::string szWhy;
+  EXPECT_EQ(WriteBinFile(dir / "dangling.bin", bytes, 2, {}, &szWhy), kWriteFailed);
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.bin"));
+  EXPECT_FALSE(szWhy.empty());
+
+  // 252 characters plus ".bin" is a legal name; the temporary name must fit.
+  const std::string szLong = std::string(251, 'n') + ".bin";
+  ASSERT_EQ(WriteBinFile(dir / szLong, bytes, 2), kWriteOk);
+  ASSERT_EQ(WriteBinFile(dir / szLong, bytes, 1), kWriteOk);
+  EXPECT_EQ(ReadRaw(dir / szLong), "\xC7");
+
+  const std::string target = dir / "owned.bin";
+  WriteRaw(target, "old");
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  const bool bRoot = ::geteuid() == 0;
+  if (bRoot) {
+    ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(WriteBinFile(target, bytes, 2), kWriteOk);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (bRoot) {
+    EXPECT_EQ(st.st_uid, 65534u);
+  }
+  EXPECT_EQ(ReadRaw(target), szNew);
+  EXPECT_EQ(dir.Count(), 5u);  // no temporary file left
+}
+
+// A file the user may not write is refused, even in a folder where the user
+// could create and rename files. Root writes anything, so as root the write
+// runs in a child that has become "nobody".
+TEST(ImageFiles, ReadOnlyFileOfAWritableFolderIsRefused) {
+  TempDir dir;
+  const std::string folder = dir / "shared";
+  fs::create_directory(folder);
+  ASSERT_EQ(::chmod((dir / "").c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  const std::string target = folder + "/ro.bin";
+  WriteRaw(target, "old");
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  const uint8_t bytes[] = {0xC7, 0x61};
+
+  auto attempt = [&]() -> int {
+    std::string szWhy;
+    if (WriteBinFile(target, bytes, 2, {}, &szWhy) != kWriteFailed) return 1;
+    return szWhy == std::strerror(EACCES) ? 0 : 2;
+  };
+  int nResult = 0;
+  if (::geteuid() == 0) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 ? attempt() : 3);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    nResult = WEXITSTATUS(status);
+  } else {
+    nResult = attempt();
+  }
+  EXPECT_EQ(nResult, 0);
+  EXPECT_EQ(ReadRaw(target), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+}

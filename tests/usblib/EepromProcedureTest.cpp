@@ -1,7 +1,10 @@
 // The read and write procedures on the simulated chip: whole transfers for
 // every EEPROM size and layout, progress, messages, log steps, and the
 // failures (bit flip, unplug, too short a write delay, no device).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "EepromProcedure.h"
 #include "SimTestSupport.h"
@@ -31,6 +34,11 @@ class CRecordingObserver : public IEepromObserver {
     vLog.push_back(std::to_string(nCode) + "=" + std::to_string(nValue));
   }
   void OnLogClose() override { vLog.push_back("close"); }
+  void OnDeviceLockWait(uint32_t dwWaitedMs, const std::string& szHolder) override {
+    if (szHolder.empty() || !szLockHolder.empty()) return;
+    szLockHolder = szHolder;
+    dwHolderNamedAfterMs = dwWaitedMs;
+  }
   void OnDumpReadData(const uint8_t*, size_t nSize) override {
     vLog.push_back("dumpread " + std::to_string(nSize));
   }
@@ -52,6 +60,8 @@ class CRecordingObserver : public IEepromObserver {
   }
 
   int nSelectFailures = 0;
+  std::string szLockHolder;
+  uint32_t dwHolderNamedAfterMs = 0;
   std::vector<std::string> vMessages;
   std::vector<std::pair<EEepromProgress, int>> vProgress;
   std::vector<std::string> vLog;
@@ -65,7 +75,8 @@ std::vector<uint8_t> Image(size_t n, uint8_t btSeed) {
 
 // One device, the facade and a procedure set up as the window does it.
 struct Rig {
-  Rig(uint8_t nLayout, uint32_t dwSize, const qrt::sim::SIM_CHIP_CONFIG* pChip = nullptr) {
+  Rig(uint8_t nLayout, uint32_t dwSize, const qrt::sim::SIM_CHIP_CONFIG* pChip = nullptr,
+      const std::string& szLockSubdir = {}) {
     auto config = SimDevice(kVid, kPid, nLayout, dwSize);
     if (pChip != nullptr) {
       config.Chip = *pChip;
@@ -73,7 +84,7 @@ struct Rig {
       config.Chip.dwEepromSize = dwSize;
     }
     platform.AddDevice(config);
-    pMgr = std::make_unique<CUsb42xxMgr>(platform, store, lockDir.Path());
+    pMgr = std::make_unique<CUsb42xxMgr>(platform, store, lockDir.Path() + szLockSubdir);
     pMgr->SetCheckDeviceId(0);
     pProcedure = std::make_unique<CEepromProcedure>(*pMgr, observer);
     auto& s = pProcedure->Settings();
@@ -374,5 +385,58 @@ TEST(EepromTransfers, ShortOrMissingLoadBufferStillWritesAndVerifiesTheWholeImag
     EXPECT_EQ(rig.pProcedure->GetTransferLength(), 256u);
     EXPECT_TRUE(std::equal(load.begin(), load.begin() + nLoadBuffer, image.begin()));
     EXPECT_EQ(load[nLoadBuffer], 0xAA);
+  }
+}
+
+// A device lock held by another program ends the transfer after the wait,
+// naming the holder from one second on; a lock that cannot be set up (here:
+// no lock folder) refuses the transfer instead of running unlocked. Nothing
+// reaches the chip either way.
+TEST(EepromTransfers, DeviceLockNotHadSendsNothingAndSaysWhy) {
+  for (bool bHeldElsewhere : {true, false}) {
+    SCOPED_TRACE(bHeldElsewhere ? "held elsewhere" : "no lock folder");
+    Rig rig(0, 256, nullptr, bHeldElsewhere ? "" : "/missing");
+    const auto original = Image(256, 0x5C);
+    rig.Chip().SetEepromContents(original.data(), original.size());
+    int fdHolder = -1;
+    if (bHeldElsewhere) {
+      // A second open file description conflicts like another process.
+      fdHolder = ::open(
+          (rig.lockDir.Path() + "/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}").c_str(),
+          O_RDONLY | O_CLOEXEC);
+      ASSERT_GE(fdHolder, 0);
+      ASSERT_EQ(::flock(fdHolder, LOCK_EX), 0);
+    }
+    rig.pProcedure->Settings().m_dwLockTimeOut = 3000;
+    uint32_t dwSlept = 0;
+    rig.pMgr->SetDeviceLockSleep([&](uint32_t dwMs) { dwSlept += dwMs; });
+    const uint64_t qwReports = rig.Chip().OutputReportCount() + rig.Chip().InputReportCount();
+
+    const auto image = Image(256, 0xA3);
+    EXPECT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
+                                                rig.loadBuffer.size()),
+              1);
+    EXPECT_EQ(rig.pProcedure->GetLastCode(), kDeviceLockNotHad);
+    EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()),
+              kDeviceLockNotHad);
+    EXPECT_TRUE(std::all_of(rig.loadBuffer.begin(), rig.loadBuffer.end(),
+                            [](uint8_t b) { return b == 0xFF; }));
+
+    EXPECT_EQ(rig.Chip().Eeprom(), original);
+    EXPECT_EQ(rig.Chip().OutputReportCount() + rig.Chip().InputReportCount(), qwReports);
+    ASSERT_EQ(rig.observer.vMessages.size(), 2u);
+    if (bHeldElsewhere) {
+      EXPECT_EQ(dwSlept, 6000u);  // two whole waits
+      const std::string szHolder = "process " + std::to_string(::getpid());
+      EXPECT_EQ(rig.observer.szLockHolder.rfind(szHolder, 0), 0u) << rig.observer.szLockHolder;
+      EXPECT_EQ(rig.observer.dwHolderNamedAfterMs, 1000u);
+      EXPECT_NE(rig.observer.vMessages[0].find("is held by " + szHolder), std::string::npos)
+          << rig.observer.vMessages[0];
+      EXPECT_NE(rig.observer.vMessages[0].find("gave up after 3 s"), std::string::npos);
+      ::close(fdHolder);
+    } else {
+      EXPECT_NE(rig.observer.vMessages[0].find("cannot be had"), std::string::npos)
+          << rig.observer.vMessages[0];
+    }
   }
 }

@@ -2,6 +2,7 @@
 // processes are ordered with pipes; nothing here waits on the clock.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "NamedMutex.h"
+#include "PrivateMounts.h"
 #include "TempDir.h"
 
 using namespace USB42XX_MGR;
@@ -322,4 +325,94 @@ TEST(NamedMutex, OpenAndCreateRefuseWhatIsNotTheirs) {
   EXPECT_FALSE(CNamedMutex::Open("fifo", dir.Path(), &err));
   EXPECT_EQ(err, EINVAL);
   EXPECT_EQ(ReadAll(target), "keep");
+}
+
+// A lock folder is used only when nobody else can swap its files: not a
+// link, owned by root or this user, sticky when others may write to it.
+TEST(NamedMutex, LockFoldersOfOthersAndLinksAreRefused) {
+  CTempDir dir;
+  const bool bRoot = ::geteuid() == 0;
+  const struct {
+    const char* pszName;
+    mode_t mode;
+    bool bNobodysOwn;
+    bool bLink;
+    int nError;  // 0: usable
+  } cases[] = {
+      {"sticky", 01777, false, false, 0},    {"private", 0700, false, false, 0},
+      {"open", 0777, false, false, EPERM},   {"nobodys", 01777, true, false, EPERM},
+      {"link", 01777, false, true, ENOTDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    if (c.bNobodysOwn && !bRoot) continue;  // only root can give a folder away
+    const std::string folder = dir.File(c.pszName);
+    const std::string real = c.bLink ? dir.File(std::string(c.pszName) + ".real") : folder;
+    ASSERT_EQ(::mkdir(real.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(real.c_str(), c.mode), 0);
+    if (c.bNobodysOwn) {
+      ASSERT_EQ(::chown(real.c_str(), 65534, 65534), 0);
+    }
+    if (c.bLink) {
+      ASSERT_EQ(::symlink(real.c_str(), folder.c_str()), 0);
+    }
+
+    int err = 0;
+    EXPECT_EQ(CNamedMutex::PrepareLockDirectory(folder, &err), c.nError == 0);
+    EXPECT_EQ(err, c.nError);
+    err = 0;
+    auto mtx = CNamedMutex::Create(kHidMutexName, folder, &err);
+    EXPECT_EQ(mtx != nullptr, c.nError == 0);
+    EXPECT_EQ(err, c.nError);
+    if (c.nError != 0) {
+      EXPECT_TRUE(std::filesystem::is_empty(real)) << "nothing created in a refused folder";
+    }
+  }
+}
+
+// Today's attack on the default folders: /run/lock/qrt4250 made a plain
+// file, and a link at /tmp/qrt4250-locks into a folder of the attacker's
+// choice. No lock file may appear there; a sound /run/lock/qrt4250 is made
+// shared with the sticky bit.
+TEST(NamedMutex, DefaultFolderNeverFallsBackToAnUnsafeOne) {
+  const int nResult = qrt::test::RunWithPrivateRunAndTmp([] {
+    if (::close(::open("/run/lock/qrt4250", O_WRONLY | O_CREAT, 0666)) != 0) return 10;
+    if (::mkdir("/tmp/victim", 0755) != 0) return 11;
+    if (::symlink("/tmp/victim", "/tmp/qrt4250-locks") != 0) return 12;
+    int err = 0;
+    if (CNamedMutex::Create(kHidMutexName, CNamedMutex::DefaultLockDirectory(), &err)) return 1;
+    if (!std::filesystem::is_empty("/tmp/victim")) return 2;
+
+    ::unlink("/run/lock/qrt4250");
+    if (CNamedMutex::DefaultLockDirectory() != "/run/lock/qrt4250") return 3;
+    struct stat st {};
+    if (::lstat("/run/lock/qrt4250", &st) != 0 || (st.st_mode & 07777) != 01777) return 4;
+    return CNamedMutex::Create(kHidMutexName, "/run/lock/qrt4250") ? 0 : 5;
+  });
+  if (nResult < 0) GTEST_SKIP() << "no private mount namespace (needs root)";
+  EXPECT_EQ(nResult, 0);
+}
+
+// A lock another process holds is waited for a bounded time on the caller's
+// clock, and the holder can be named for the user.
+TEST(NamedMutex, BoundedWaitNamesTheHolder) {
+  CTempDir dir;
+  auto mtx = CNamedMutex::Create(kHidMutexName, dir.Path());
+  ASSERT_TRUE(mtx);
+  // A second open file description conflicts like another process.
+  const int fdHolder = ::open(mtx->Path().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(fdHolder, LOCK_EX), 0);
+
+  uint32_t dwSlept = 0, dwLastWaited = 0;
+  EXPECT_FALSE(mtx->AcquireWithin(
+      1234, [&](uint32_t ms) { dwSlept += ms; }, [&](uint32_t ms) { dwLastWaited = ms; }));
+  EXPECT_EQ(dwSlept, 1234u);
+  EXPECT_EQ(dwLastWaited, 1234u);
+  std::string szComm;
+  std::getline(std::ifstream("/proc/self/comm"), szComm);
+  EXPECT_EQ(mtx->DescribeHolder(), "process " + std::to_string(::getpid()) + " (" + szComm + ")");
+
+  ::close(fdHolder);
+  EXPECT_TRUE(mtx->AcquireWithin(0, [](uint32_t) { FAIL() << "no wait for a free lock"; }));
+  EXPECT_TRUE(mtx->Release());
 }
