@@ -19,7 +19,12 @@ packages=(
   # Qt's own texts (OK, Cancel, file dialogs) in Chinese
   qt6-translations-l10n
   # GUI tests and screenshots
-  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core
+  xvfb xauth imagemagick fonts-noto-cjk fonts-dejavu-core icewm xdotool
+  # the virtual board (scripts/test-vm.sh): QEMU guest, its initramfs, the
+  # kernel package unpacked with dpkg-deb
+  qemu-system-x86 busybox-static cpio
+  # man pages, icons and the Debian package, and the tools that check them
+  help2man librsvg2-bin dpkg-dev file gzip lintian desktop-file-utils appstream man-db
 )
 
 if [ "$(id -u)" -ne 0 ]; then

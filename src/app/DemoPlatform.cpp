@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 #include <QString>
+#include <vector>
 
 #include "ImageFiles.h"
 #include "IniDeviceIdStore.h"
@@ -54,21 +55,40 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
       return nullptr;
     }
   }
-  qrt::sim::SIM_FAULTS faults;
-  if (!options.szFaultSpec.empty() &&
-      !qrt::sim::ParseSimFaultSpec(options.szFaultSpec, faults, device.Chip, szError)) {
+  if (options.nBoards < 1 || options.nBoards > 8) {
+    szError = "the number of simulated boards must be 1 to 8";
     return nullptr;
+  }
+  const size_t nBoards = static_cast<size_t>(options.nBoards);
+  std::vector<qrt::sim::SIM_FAULTS> vFaults(nBoards);
+  std::vector<qrt::sim::SIM_CHIP_CONFIG> vChips(nBoards, device.Chip);
+  if (!options.szFaultSpec.empty() &&
+      !qrt::sim::ParseBoardFaultSpec(options.szFaultSpec, vFaults, vChips, szError)) {
+    return nullptr;
+  }
+  // The same loader as the command line's: .bin or .hex by the name.
+  std::vector<uint8_t> vSeed(qrt::image::kRomBufferSize, 0xFF);
+  size_t nSeed = 0;
+  if (!options.szImagePath.empty()) {
+    const int nRead =
+        qrt::image::ReadImageFile(options.szImagePath, vSeed.data(), vSeed.size(), &nSeed);
+    if (nRead != qrt::image::kReadOk) {
+      szError = options.szImagePath + ": " + qrt::image::ReadImageFileError(nRead);
+      return nullptr;
+    }
   }
   auto pSet = std::make_unique<CDemoPlatformSet>();
-  const size_t nIndex = pSet->Sim().AddDevice(device);
-  qrt::sim::CSimChip& chip = pSet->Sim().Chip(nIndex);
-  if (options.szImagePath.empty()) {
-    chip.SetEepromContents(qrt::image::g_btDefaultImage, sizeof(qrt::image::g_btDefaultImage));
-  } else if (!chip.LoadEeprom(options.szImagePath)) {
-    szError = "cannot read the EEPROM image '" + options.szImagePath + "'";
-    return nullptr;
+  for (size_t i = 0; i < nBoards; ++i) {
+    device.Chip = vChips[i];
+    const size_t nIndex = pSet->Sim().AddDevice(device);
+    qrt::sim::CSimChip& chip = pSet->Sim().Chip(nIndex);
+    if (options.szImagePath.empty()) {
+      chip.SetEepromContents(qrt::image::g_btDefaultImage, sizeof(qrt::image::g_btDefaultImage));
+    } else {
+      chip.SetEepromContents(vSeed.data(), nSeed);
+    }
+    chip.SetFaults(vFaults[i]);
   }
-  chip.SetFaults(faults);
   return pSet;
 }
 

@@ -23,9 +23,10 @@ struct DEMO_OPTIONS {
   std::string szImagePath;   // EEPROM contents (.bin); empty: the default image
   std::string szEepromType;  // "24C02".."24C16"; empty: 24C02
   std::string szFaultSpec;   // simulator faults, as qrt4250-cli --sim-fault
+  int nBoards = 1;           // identical boards sim:1 .. sim:N (1-8)
 };
 
-// One simulated device, VID 3A7C PID 4250, in real time. Null with a message
+// nBoards identical simulated devices, VID 3A7C PID 4250, in real time. Null with a message
 // in szError for a bad option.
 std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options, std::string& szError);
 

@@ -74,6 +74,8 @@ class TMainForm : public QWidget {
   // Devices.
   int RefreshDeviceList();
   int HasDuplicateDevices() const;
+  // Shows message 47 and returns true when two listed boards share a pair.
+  bool RefuseTransferWithDuplicates();
   void UpdateReportIdFlag();
   int SelectActiveDevice();
   void OnVIDPIDComboBoxChange(int nIndex);

@@ -25,7 +25,9 @@ void TMainForm::ConnectDeviceHandlers() {
 int TMainForm::RefreshDeviceList() {
   std::lock_guard<std::recursive_mutex> lock(m_DeviceListLock);
   Ui::TMainForm* u = m_pUi;
-  if (m_pUsbMgr->Search_Present_Device(m_DeviceId) != 0) {
+  // One entry per board, so two boards of one pair are both listed and
+  // HasDuplicateDevices sees them.
+  if (m_pUsbMgr->Search_Present_Boards(m_DeviceId) != 0) {
     u->VIDPIDComboBox->clear();
     ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
     u->ReadEEPROMBitBtn->setEnabled(false);
@@ -104,6 +106,14 @@ void TMainForm::UpdateReportIdFlag() {
   m_pUi->ReportIdCheckBox->setChecked(m_bReportId == 1);
 }
 
+bool TMainForm::RefuseTransferWithDuplicates() {
+  // The library reaches a board by its pair; with two boards of one pair the
+  // transfer could land on either, so none starts.
+  if (HasDuplicateDevices() == 0) return false;
+  ShowMessageId(m_Language, MSG_DUPLICATE_DEVICES);
+  return true;
+}
+
 int TMainForm::SelectActiveDevice() {
   uint32_t dwLength = 0;
   if (m_pUsbMgr->SetCheckDeviceId(0) != 0 ||
@@ -123,7 +133,7 @@ void TMainForm::OnVIDPIDComboBoxChange(int nIndex) {
 
 void TMainForm::Timer1Timer() {
   m_pTimer1->stop();
-  if (m_pUsbMgr->Search_Present_Device(m_PollDeviceId) != 0) {
+  if (m_pUsbMgr->Search_Present_Boards(m_PollDeviceId) != 0) {
     ShowMessageId(m_Language, MSG_SEARCH_PRESENT_DEVICE_FAIL);
     return;
   }

@@ -81,20 +81,17 @@ void TMainForm::LoadFileBitBtnClick() {
     return;
   }
   const std::string szPath = chosen.szPath.toStdString();
-  const qrt::image::EImageFileType type = qrt::image::GetImageFileTypeByPath(szPath);
-  if (type == qrt::image::EImageFileType::kUnknown) {
-    ShowMessageId(m_Language, MSG_LOAD_FILE_FAIL);
-    m_bFilling = 0;
-    return;
-  }
   // Read into a scratch buffer so that a refused file leaves the load buffer
   // as it was.
   uint8_t btFile[qrt::image::kRomBufferSize];
   size_t nCount = 0;
   const int nRead =
-      type == qrt::image::EImageFileType::kBin
-          ? qrt::image::ReadBinFile(szPath, btFile, qrt::image::kMaxImageSize, &nCount)
-          : qrt::image::ReadHexFile(szPath, btFile, qrt::image::kMaxImageSize, &nCount);
+      qrt::image::ReadImageFile(szPath, btFile, qrt::image::kMaxImageSize, &nCount);
+  if (nRead == qrt::image::kReadUnknownType) {
+    ShowMessageId(m_Language, MSG_LOAD_FILE_FAIL);
+    m_bFilling = 0;
+    return;
+  }
   if (nRead != qrt::image::kReadOk) {
     enableButtons();
     ShowMessageId(m_Language, MSG_LOAD_FILE_FAIL);

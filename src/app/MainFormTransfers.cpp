@@ -150,7 +150,7 @@ int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
 }
 
 void TMainForm::OnReadEEPROMBitBtnClick() {
-  if (m_bTransferRunning) return;
+  if (m_bTransferRunning || RefuseTransferWithDuplicates()) return;
   m_bTransferRunning = true;
   Ui::TMainForm* u = m_pUi;
   const int nPreviousSource = m_bImageFromFile;
@@ -198,7 +198,7 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
 }
 
 void TMainForm::OnWriteEEPROMBitBtnClick() {
-  if (m_bTransferRunning) return;
+  if (m_bTransferRunning || RefuseTransferWithDuplicates()) return;
   Ui::TMainForm* u = m_pUi;
   SetTransferButtons(false);
   EnableSettingControls(false);

@@ -3,17 +3,12 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 
+#include "ImageFiles.h"
 #include "MessageTable.h"
 #include "Trace.h"
 #include "ui_UReadEEPROMForm.h"
 
 namespace qrt::app {
-
-namespace {
-
-constexpr uint32_t kItemSizes[4] = {256, 512, 1024, 2048};
-
-}  // namespace
 
 TReadEEPROMForm::TReadEEPROMForm(QWidget* pParent)
     : QDialog(pParent), m_pUi(new Ui::TReadEEPROMForm) {
@@ -63,8 +58,8 @@ void TReadEEPROMForm::Formshow() {
   m_pUi->Label2->setText(QString::fromUtf8(MessageText(nLanguage, 11)));
   m_pUi->Button1->setText(QString::fromUtf8(MessageText(nLanguage, 68)));
   int nItem = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (m_dwRomSize == kItemSizes[i]) nItem = i;
+  for (int i = 0; i < qrt::image::kEepromTypeCount; ++i) {
+    if (m_dwRomSize == qrt::image::kEepromTypes[i].dwSize) nItem = i;
   }
   m_pUi->ComboBox1->setCurrentIndex(nItem);
   m_pUi->ComboBox1->setEditText(m_pUi->ComboBox1->itemText(nItem));
@@ -76,7 +71,9 @@ void TReadEEPROMForm::OnReadEEPROMChange() {
   const int nFound = m_pUi->ComboBox1->findText(m_pUi->ComboBox1->currentText(),
                                                 Qt::MatchFixedString | Qt::MatchCaseSensitive);
   m_ItemIndex = nFound;
-  m_dwRomSize = (nFound >= 1 && nFound <= 3) ? kItemSizes[nFound] : 256;
+  m_dwRomSize = (nFound >= 1 && nFound < qrt::image::kEepromTypeCount)
+                    ? qrt::image::kEepromTypes[nFound].dwSize
+                    : qrt::image::kEepromTypes[0].dwSize;
 }
 
 void TReadEEPROMForm::Button1Click() {

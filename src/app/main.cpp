@@ -1,7 +1,7 @@
 // qrt4250-config: the QRT4250 EEPROM configuration window.
 //   qrt4250-config                      the devices on this machine
 //   qrt4250-config --simulate [--sim-image FILE] [--sim-eeprom TYPE] [--sim-fault SPEC]
-//                                       one simulated QRT4250 (VID 3A7C, PID 4250)
+//                  [--sim-boards N]     N simulated QRT4250 (VID 3A7C, PID 4250)
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "AppFont.h"
+#include "AppIdentity.h"
 #include "DemoPlatform.h"
 #include "MainForm.h"
 #include "UiServices.h"
@@ -40,7 +41,7 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
       "Run on one simulated QRT4250 (VID 3A7C, PID 4250) instead of the devices "
       "on this machine.");
   const QCommandLineOption simImage("sim-image",
-                                    "With --simulate: EEPROM contents from a .bin file "
+                                    "With --simulate: EEPROM contents from a .bin or .hex file "
                                     "(default: the built-in default image).",
                                     "FILE");
   const QCommandLineOption simEeprom(
@@ -50,17 +51,26 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
                                     "With --simulate: faults and timing of the simulated chip, "
                                     "e.g. flip:0x40 or unplug:500 (as qrt4250-cli).",
                                     "SPEC");
-  parser.addOptions({simulate, simImage, simEeprom, simFault});
+  const QCommandLineOption simBoards(
+      "sim-boards", "With --simulate: N identical simulated boards sim:1 .. sim:N (1-8, default 1).",
+      "N");
+  parser.addOptions({simulate, simImage, simEeprom, simFault, simBoards});
   parser.process(core);  // --help, --version and unknown options end here
 
   OPTIONS options;
   options.bSimulate = parser.isSet(simulate);
   options.bSimOptionWithoutSimulate =
       !options.bSimulate &&
-      (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault));
+      (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault) ||
+       parser.isSet(simBoards));
   options.demo.szImagePath = parser.value(simImage).toStdString();
   options.demo.szEepromType = parser.value(simEeprom).toStdString();
   options.demo.szFaultSpec = parser.value(simFault).toStdString();
+  if (parser.isSet(simBoards)) {
+    bool bOk = false;
+    options.demo.nBoards = parser.value(simBoards).toInt(&bOk);
+    if (!bOk) options.demo.nBoards = 0;  // refused with the range message
+  }
   return options;
 }
 
@@ -70,7 +80,8 @@ int main(int argc, char* argv[]) {
   const OPTIONS options = ParseCommandLine(argc, argv);
   if (options.bSimOptionWithoutSimulate) {
     std::fprintf(stderr,
-                 "qrt4250-config: --sim-image, --sim-eeprom and --sim-fault need --simulate\n");
+                 "qrt4250-config: --sim-image, --sim-eeprom, --sim-fault and --sim-boards need "
+                 "--simulate\n");
     return 2;
   }
 
@@ -84,8 +95,7 @@ int main(int argc, char* argv[]) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName("qrt4250-config");
-  QApplication::setApplicationVersion(qrt::app::kProgramVersion);
+  qrt::app::ApplyApplicationIdentity();
   QApplication::setFont(qrt::app::MakeWindowFont());
   qrt::app::InstallTraceSink();
   qrt::app::CQtUiServices uiServices;

@@ -1,8 +1,11 @@
 #include "CliApp.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <ostream>
+#include <string_view>
 
+#include "CommandReference.h"
 #include "Trace.h"
 
 #ifndef QRT_VERSION
@@ -13,6 +16,8 @@ namespace qrt::cli {
 
 void CCliContext::Fail(const std::string& szText) {
   err << "qrt4250-cli: error: " << szText << '\n';
+  szLastError = szText;
+  if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
 }
 
@@ -26,7 +31,16 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   RegisterImageCommands(app, ctx);
   RegisterDeviceCommands(app, ctx);
+  RegisterFieldCommands(app, ctx);
   RegisterSystemCommands(app, ctx);
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
+
+  // Hidden: the build writes the installed bash completion with it, so the
+  // completion always knows the commands and options of this very program.
+  if (argc == 2 && std::string_view(argv[1]) == "--bash-completion") {
+    WriteBashCompletion(app, out);
+    return 0;
+  }
 
   // Route the trace channel before any command callback runs.
   qrt::diag::TraceSink previous;
@@ -49,7 +63,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     out << pHelpFor->help();
     nResult = 0;
   } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
+    WriteFullHelp(app, out);
     nResult = 0;
   } catch (const CLI::CallForVersion& e) {
     out << e.what() << '\n';

@@ -5,11 +5,17 @@
 // Adding a group of commands: write RegisterXxxCommands(CLI::App&,
 // CCliContext&) in its own file and add one call in RunCli (CliApp.cpp).
 // A command's callback sets ctx.nExitCode through Fail() on any failure.
+#include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
+}
+namespace qrt::image {
+class CImageSession;
 }
 
 namespace qrt::cli {
@@ -18,10 +24,15 @@ struct CCliContext {
   std::ostream& out;
   std::ostream& err;
   int nExitCode = 0;
+  // Set by a command's --json: failures then also print {"error": TEXT} on out.
+  bool bJson = false;
+  std::string szLastError = {};  // the text of the last Fail
 
   // Writes "qrt4250-cli: error: <text>" as one line to err; exit status 1.
   void Fail(const std::string& szText);
 };
+
+
 
 // Parses argv and runs the chosen command. Returns the exit status: 0 on
 // success (also --help and --version), 1 on any failure.
@@ -32,6 +43,30 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx);
 
 // list / read / write / verify (DeviceCommands.cpp).
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx);
+
+// diff, template export (FieldCommands.cpp).
+void RegisterFieldCommands(CLI::App& app, CCliContext& ctx);
+
+// The device options every device command takes (DeviceCommands.cpp).
+struct CDeviceOptions;
+// Adds them to pCommand; the returned options live as long as the command.
+std::shared_ptr<CDeviceOptions> AddDeviceOptionsTo(CLI::App* pCommand);
+// Reads dwSize bytes from the board the options choose into vOut (0xFF
+// beyond). szBoard receives "VID:PID at PATH". False (message written)
+// when no board is chosen or the read fails.
+bool ReadBoardImage(CCliContext& ctx, const CDeviceOptions& o, uint32_t dwSize,
+                    std::vector<uint8_t>& vOut, std::string& szBoard);
+
+// Reads an image file by its path's type and runs the accept sequence; the
+// session's image size becomes the file's length. False (message written,
+// session unchanged) when the file cannot be read or is refused.
+bool LoadImageFile(CCliContext& ctx, qrt::image::CImageSession& session, const std::string& szPath);
+
+// Applies a template file (JSON object keyed by set names, banks under
+// "banks") to the session. False with the message written and the session
+// unchanged when anything in it is refused.
+bool ApplyTemplateFile(CCliContext& ctx, qrt::image::CImageSession& session,
+                       const std::string& szPath);
 
 // monitor, deviceid encode.
 void RegisterSystemCommands(CLI::App& app, CCliContext& ctx);

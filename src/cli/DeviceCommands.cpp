@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cctype>
 #include <chrono>
 #include <ctime>
@@ -32,22 +33,15 @@
 #include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
+#include "SimReportLog.h"
 #include "TransferReport.h"
 #include "Usb42xxMgr.h"
 
 namespace qrt::cli {
 
-namespace {
-
-using namespace qrt::image;
-using namespace USB42XX_MGR;
-
-// The simulated device's ids.
-constexpr uint16_t kSimVid = 0x3A7C;
-constexpr uint16_t kSimPid = 0x4250;
-
 struct CDeviceOptions {
   std::string szDevice;
+  std::string szPath;
   uint32_t dwReadTimeOut = 128;
   uint32_t dwReadDelay = 5;
   uint32_t dwWriteTimeOut = 128;
@@ -58,10 +52,12 @@ struct CDeviceOptions {
   std::string szSimEeprom = "24C02";
   int nSimLayout = 0;
   std::string szSimSave;
+  int nSimBoards = 1;
+  std::string szSimLog;
   std::vector<std::string> vSimFaults;
   bool bSimRealTime = false;
   uint32_t dwLockTimeOut = 60;  // seconds
-  // read, write and verify only
+  // read, write and verify only (--json: list too)
   std::string szProfile = "default";
   uint32_t dwWriteCycleMs = 5;
   bool bJson = false;
@@ -73,6 +69,37 @@ struct CDeviceOptions {
   bool bNoRollback = false;
 };
 
+namespace {
+
+using namespace qrt::image;
+using namespace USB42XX_MGR;
+using json = nlohmann::ordered_json;
+
+// The simulated device's ids.
+constexpr uint16_t kSimVid = 0x3A7C;
+constexpr uint16_t kSimPid = 0x4250;
+constexpr int kMaxSimBoards = 8;
+
+std::string Pair(uint16_t wVid, uint16_t wPid) {
+  char sz[32];
+  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVid, wPid);
+  return sz;
+}
+
+// --sim-save's file for board k: FILE itself for board 1, else FILE with
+// ".k" before the extension (chip.bin, chip.2.bin, ...).
+std::string SimSaveName(const std::string& szFile, size_t nBoard) {
+  if (nBoard == 1) return szFile;
+  const size_t nSlash = szFile.find_last_of('/');
+  const size_t nDot = szFile.find_last_of('.');
+  const std::string szTag = "." + std::to_string(nBoard);
+  if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash)) {
+    return szFile + szTag;
+  }
+  return szFile.substr(0, nDot) + szTag + szFile.substr(nDot);
+}
+
+
 // The CLI always searches by the chip probe (device-id check off), so the
 // device-id groups are never consulted: an empty store will do.
 class CNoDeviceIdStore : public IDeviceIdStore {
@@ -83,6 +110,8 @@ class CNoDeviceIdStore : public IDeviceIdStore {
 
 void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
   pCommand->add_option("--device", o.szDevice, "VID:PID in hex (default: the first listed)");
+  pCommand->add_option("--path", o.szPath,
+                       "The board at PATH: hidraw node or USB bus-port (1-2.3), sim:N");
   pCommand->add_option("--read-timeout", o.dwReadTimeOut, "Per-byte read time-out in ms")
       ->capture_default_str();
   pCommand->add_option("--read-delay", o.dwReadDelay, "Delay after each byte read in ms")
@@ -105,10 +134,15 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
       ->capture_default_str();
   pCommand->add_option("--sim-layout", o.nSimLayout, "Simulated report layout 0, 1 or 2")
       ->capture_default_str();
+  pCommand->add_option("--sim-boards", o.nSimBoards, "Identical simulated boards, 1-8")
+      ->capture_default_str();
   pCommand->add_option("--sim-save", o.szSimSave,
-                       "Write the simulated EEPROM to a .bin/.hex file at exit");
+                       "Write the simulated EEPROM to a .bin/.hex file at exit "
+                       "(board k > 1: FILE with .k before the extension)");
+  pCommand->add_option("--sim-log", o.szSimLog,
+                       "Write simulated board 1's report log to a text file at exit");
   pCommand->add_option("--sim-fault", o.vSimFaults,
-                       "Inject faults (repeatable), see the README for SPEC");
+                       "Inject faults (repeatable; K@SPEC: board K only), see the README");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
                      "Sleep for real in the simulator (default: virtual clock)");
 }
@@ -139,17 +173,9 @@ void AddBackupOptions(CLI::App* pCommand, CDeviceOptions& o) {
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
-  if (szText.empty() || szText.size() > 4) return false;
-  unsigned n = 0;
-  for (char c : szText) {
-    int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-            : (c >= 'a' && c <= 'f')                    ? c - 'a' + 10
-            : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
-                                                        : -1;
-    if (d < 0) return false;
-    n = n * 16 + static_cast<unsigned>(d);
-  }
-  wValue = static_cast<uint16_t>(n);
+  uint32_t dw = 0;
+  if (!qrt::editor::ParseHex(szText, 0xFFFF, dw)) return false;
+  wValue = static_cast<uint16_t>(dw);
   return true;
 }
 
@@ -157,24 +183,9 @@ bool ParseHex16(const std::string& szText, uint16_t& wValue) {
 // written through Fail).
 long ReadImageBytes(CCliContext& ctx, const std::string& szPath, uint8_t* pBuffer, size_t nSize) {
   size_t n = 0;
-  int r = kReadCannotOpen;
-  switch (GetImageFileTypeByPath(szPath)) {
-    case EImageFileType::kBin:
-      r = ReadBinFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kHex:
-      r = ReadHexFile(szPath, pBuffer, nSize, &n);
-      break;
-    case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": the name needs .bin or .hex");
-      return -1;
-  }
+  const int r = ReadImageFile(szPath, pBuffer, nSize, &n);
   if (r != kReadOk) {
-    const char* pszWhy = r == kReadTooLarge  ? "image longer than 2048 bytes"
-                         : r == kReadCorrupt ? "not a hex image"
-                         : r == kReadShort   ? "short read"
-                                             : "cannot open";
-    ctx.Fail(szPath + ": " + pszWhy);
+    ctx.Fail(szPath + ": " + ReadImageFileError(r));
     return -1;
   }
   return static_cast<long>(n);
@@ -251,9 +262,13 @@ class CDeviceSession {
     if (m_pMgr) m_pMgr->DispatchDeviceEvents();
     m_pMgr.reset();
     if (m_pSim && !m_Options.szSimSave.empty()) {
-      const auto& eeprom = m_pSim->Chip(0).Eeprom();
-      WriteImageBytes(m_Ctx, m_Options.szSimSave, eeprom.data(), eeprom.size());
+      for (size_t i = 0; i < m_pSim->DeviceCount(); ++i) {
+        const auto& eeprom = m_pSim->Chip(i).Eeprom();
+        WriteImageBytes(m_Ctx, SimSaveName(m_Options.szSimSave, i + 1), eeprom.data(),
+                        eeprom.size());
+      }
     }
+    if (m_pSim && !m_Options.szSimLog.empty()) WriteSimLog();
   }
 
   // Builds the platform and the facade. False (message written) on failure.
@@ -274,40 +289,98 @@ class CDeviceSession {
     }
     if (!OpenSimulator() || !TakeDeviceLock()) return false;
     m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store, std::string(), LockTimeOutMs());
-    if (m_pSim) m_pSim->Chip(0).SetFaults(m_Faults);  // report numbers count from here
+    // Report numbers count from here.
+    for (size_t i = 0; m_pSim && i < m_pSim->DeviceCount(); ++i) m_pSim->Chip(i).SetFaults(m_vFaults[i]);
     m_pMgr->SetCheckDeviceId(0);
     return true;
   }
 
-  // The device to work on: --device when given (must be present), else the
-  // first listed. False (message written) when there is none.
+  // The board to work on: --path when given, else the one board of
+  // --device's pair or of the first listed pair. Two boards of one pair are
+  // refused without --path: picking one would program the wrong unit. False
+  // (message written) when there is none or the choice is ambiguous.
   bool SelectDevice(uint16_t& wVid, uint16_t& wPid) {
     DEVICE_LIST list;
-    if (m_pMgr->Search_Present_Device(list) != 0) {
+    std::vector<BOARD_INFO> vBoards;
+    if (m_pMgr->Search_Present_Boards(list, &vBoards) != 0) {
       m_Ctx.Fail("the device search failed");
       return false;
     }
-    if (!m_Options.szDevice.empty()) {
+    bool bPair = !m_Options.szDevice.empty();
+    if (bPair) {
       size_t nColon = m_Options.szDevice.find(':');
       if (nColon == std::string::npos || !ParseHex16(m_Options.szDevice.substr(0, nColon), wVid) ||
           !ParseHex16(m_Options.szDevice.substr(nColon + 1), wPid)) {
         m_Ctx.Fail("--device must be VID:PID in hex, not " + m_Options.szDevice);
         return false;
       }
-      if (!DeviceListContains(list, wVid, wPid)) {
+    }
+    const BOARD_INFO* pChosen = nullptr;
+    if (!m_Options.szPath.empty()) {
+      for (const BOARD_INFO& board : vBoards) {
+        if (BoardMatchesPath(board, m_Options.szPath)) pChosen = &board;
+        if (pChosen != nullptr) break;
+      }
+      if (pChosen == nullptr) {
+        m_Ctx.Fail("no board at " + m_Options.szPath);
+        return false;
+      }
+      if (bPair && (pChosen->wVID != wVid || pChosen->wPID != wPid)) {
+        m_Ctx.Fail("the board at " + m_Options.szPath + " is " +
+                   Pair(pChosen->wVID, pChosen->wPID) + ", not " + Pair(wVid, wPid));
+        return false;
+      }
+    } else {
+      if (!bPair) {
+        if (list.Number == 0) {
+          m_Ctx.Fail("no device present");
+          return false;
+        }
+        wVid = list.VID[0];
+        wPid = list.PID[0];
+      }
+      int nMatches = 0;
+      for (const BOARD_INFO& board : vBoards) {
+        if (board.wVID != wVid || board.wPID != wPid) continue;
+        if (pChosen == nullptr) pChosen = &board;
+        ++nMatches;
+      }
+      if (nMatches == 0) {
         m_Ctx.Fail("device " + m_Options.szDevice + " is not present");
         return false;
       }
-      return true;
+      if (nMatches > 1) {
+        m_Ctx.Fail(std::to_string(nMatches) + " boards match " + Pair(wVid, wPid) +
+                   "; choose one with --path");
+        return false;
+      }
     }
-    if (list.Number == 0) {
-      m_Ctx.Fail("no device present");
+    wVid = pChosen->wVID;
+    wPid = pChosen->wPID;
+    m_Board = *pChosen;
+    m_szBoardPath = pChosen->szPath;
+    // An empty path (a board the enumeration could not name) stays unpinned.
+    if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
+      m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
       return false;
     }
-    wVid = list.VID[0];
-    wPid = list.PID[0];
     return true;
   }
+
+  // Pins one listed board (program --all walks them in turn). False
+  // (message written) when it is gone.
+  bool UseBoard(const BOARD_INFO& board) {
+    m_Board = board;
+    m_szBoardPath = board.szPath;
+    if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
+      m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
+      return false;
+    }
+    return true;
+  }
+
+  const std::string& BoardPath() const { return m_szBoardPath; }
+  const BOARD_INFO& Board() const { return m_Board; }
 
   // A procedure for the device with the command's timing and speed.
   std::unique_ptr<CEepromProcedure> MakeProcedure(IEepromObserver& observer, uint16_t wVid,
@@ -377,6 +450,14 @@ class CDeviceSession {
     return true;
   }
 
+  void WriteSimLog() {
+    FILE* pFile = std::fopen(m_Options.szSimLog.c_str(), "we");
+    bool bOk = sim::WriteReportLog(m_pSim->Chip(0).ReportLog(), 0, pFile);
+    if (pFile != nullptr && std::fclose(pFile) != 0) bOk = false;
+    if (!bOk)
+      m_Ctx.err << "qrt4250-cli: warning: " << m_Options.szSimLog << ": cannot write the log\n";
+  }
+
   bool OpenSimulator() {
     uint32_t dwSize = RomSizeFromEepromType(m_Options.szSimEeprom);
     if (dwSize == 0) {
@@ -387,14 +468,21 @@ class CDeviceSession {
       m_Ctx.Fail("--sim-layout must be 0, 1 or 2");
       return false;
     }
+    if (m_Options.nSimBoards < 1 || m_Options.nSimBoards > kMaxSimBoards) {
+      m_Ctx.Fail("--sim-boards must be 1 to 8");
+      return false;
+    }
+    const size_t nBoards = static_cast<size_t>(m_Options.nSimBoards);
     sim::SIM_DEVICE_CONFIG config;
     config.wVID = kSimVid;
     config.wPID = kSimPid;
     config.Chip.nLayout = static_cast<uint8_t>(m_Options.nSimLayout);
     config.Chip.dwEepromSize = dwSize;
+    m_vFaults.assign(nBoards, sim::SIM_FAULTS{});
+    std::vector<sim::SIM_CHIP_CONFIG> vChips(nBoards, config.Chip);
     for (const auto& szSpec : m_Options.vSimFaults) {
       std::string szError;
-      if (!sim::ParseSimFaultSpec(szSpec, m_Faults, config.Chip, szError)) {
+      if (!sim::ParseBoardFaultSpec(szSpec, m_vFaults, vChips, szError)) {
         m_Ctx.Fail("--sim-fault: " + szError);
         return false;
       }
@@ -409,9 +497,14 @@ class CDeviceSession {
       nSeed = static_cast<size_t>(n);
     }
     m_pSim = std::make_unique<sim::CSimPlatform>(m_Options.bSimRealTime);
-    m_pSim->AddDevice(config);
-    m_pSim->Chip(0).SetReportLogEnabled(false);
-    m_pSim->Chip(0).SetEepromContents(seed.data(), nSeed);
+    for (size_t i = 0; i < nBoards; ++i) {
+      config.Chip = vChips[i];
+      size_t nIndex = m_pSim->AddDevice(config);
+      // Board 1 logs every report of the command, the facade's first device
+      // search included, when --sim-log asks for it.
+      m_pSim->Chip(nIndex).SetReportLogEnabled(i == 0 && !m_Options.szSimLog.empty());
+      m_pSim->Chip(nIndex).SetEepromContents(seed.data(), nSeed);
+    }
     return true;
   }
 
@@ -422,9 +515,11 @@ class CDeviceSession {
 #ifdef __linux__
   std::unique_ptr<CLinuxHidPlatform> m_pHidraw;
 #endif
-  sim::SIM_FAULTS m_Faults;
+  std::vector<sim::SIM_FAULTS> m_vFaults;
   std::unique_ptr<CNamedMutex> m_pDeviceLock;  // outlives the facade
   std::unique_ptr<CUsb42xxMgr> m_pMgr;
+  std::string m_szBoardPath;
+  BOARD_INFO m_Board;
 };
 
 const char* LayoutText(uint32_t dwOutputLength) {
@@ -438,36 +533,55 @@ const char* LayoutText(uint32_t dwOutputLength) {
   }
 }
 
-std::string Pair(uint16_t wVid, uint16_t wPid) {
-  char sz[32];
-  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVid, wPid);
-  return sz;
+// One line per board: the pair, the chip, the layout and where it sits.
+std::string BoardLine(const BOARD_INFO& board) {
+  char sz[160];
+  if (board.szPath.empty()) {
+    std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", board.wVID,
+                  board.wPID);
+    return sz;
+  }
+  std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", board.wVID,
+                board.wPID, board.wChipId,
+                LayoutText(CUsbHidMgr::OutputReportLengthOfLayout(board.btLayout)));
+  std::string szLine = sz;
+  szLine += ", path " + board.szPath;
+  if (!board.szUsbTopology.empty()) szLine += ", usb " + board.szUsbTopology;
+  if (!board.szSerial.empty()) szLine += ", serial " + board.szSerial;
+  return szLine;
+}
+
+json BoardJson(const BOARD_INFO& board) {
+  auto hex4 = [](unsigned n) {
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%.4X", n & 0xFFFF);
+    return std::string(sz);
+  };
+  auto orNull = [](const std::string& s) { return s.empty() ? json(nullptr) : json(s); };
+  return json{{"path", orNull(board.szPath)},          {"vid", hex4(board.wVID)},
+              {"pid", hex4(board.wPID)},               {"chipId", hex4(board.wChipId)},
+              {"layout", board.btLayout},              {"usb", orNull(board.szUsbTopology)},
+              {"serial", orNull(board.szSerial)}};
 }
 
 void RunList(CCliContext& ctx, const CDeviceOptions& o) {
+  ctx.bJson = o.bJson;
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
   DEVICE_LIST list;
-  if (session.Mgr().Search_Present_Device(list) != 0) {
+  std::vector<BOARD_INFO> vBoards;
+  if (session.Mgr().Search_Present_Boards(list, &vBoards) != 0) {
     ctx.Fail("the device search failed");
     return;
   }
-  if (list.Number == 0) ctx.err << "no device present\n";
-  for (int i = 0; i < list.Number; ++i) {
-    uint16_t wChipId = 0;
-    uint8_t btFlag = 0;
-    uint32_t dwLength = 0;
-    char sz[160];
-    if (session.Mgr().GetChipInformation(list.VID[i], list.PID[i], wChipId, btFlag, dwLength) ==
-        0) {
-      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", list.VID[i],
-                    list.PID[i], wChipId, LayoutText(dwLength));
-    } else {
-      std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", list.VID[i],
-                    list.PID[i]);
-    }
-    ctx.out << sz << '\n';
+  if (vBoards.empty()) ctx.err << "no device present\n";
+  if (o.bJson) {
+    json boards = json::array();
+    for (const BOARD_INFO& board : vBoards) boards.push_back(BoardJson(board));
+    ctx.out << json{{"boards", boards}}.dump(2) << '\n';
+    return;
   }
+  for (const BOARD_INFO& board : vBoards) ctx.out << BoardLine(board) << '\n';
 }
 
 // The steps every transfer command shares: platform and facade, the device,
@@ -479,27 +593,27 @@ class CTransferRun {
       : m_pOwnSession(std::make_unique<CDeviceSession>(ctx, o)),
         m_Session(*m_pOwnSession),
         m_Observer(ctx),
-        m_Report(report),
-        m_bSimulated(o.bSimulate) {}
+        m_Report(report) {}
 
   // A run on a session that outlives it (program: one session, many boards).
-  CTransferRun(CCliContext& ctx, CDeviceSession& session, const CDeviceOptions& o,
-               TRANSFER_REPORT& report)
-      : m_Session(session), m_Observer(ctx), m_Report(report), m_bSimulated(o.bSimulate) {}
+  CTransferRun(CCliContext& ctx, CDeviceSession& session, TRANSFER_REPORT& report)
+      : m_Session(session), m_Observer(ctx), m_Report(report) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
     m_Start = std::chrono::steady_clock::now();
     if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
+    m_Report.jBoard = BoardJson(m_Session.Board());
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
   }
 
-  // Start on an open session's device.
-  bool StartOn(uint32_t dwRomSize, uint16_t wVid, uint16_t wPid) {
+  // Start on an open session's board, already selected or pinned.
+  bool StartOn(uint32_t dwRomSize) {
     m_Start = std::chrono::steady_clock::now();
-    m_wVid = wVid;
-    m_wPid = wPid;
+    m_wVid = m_Session.Board().wVID;
+    m_wPid = m_Session.Board().wPID;
+    m_Report.jBoard = BoardJson(m_Session.Board());
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
   }
@@ -530,11 +644,18 @@ class CTransferRun {
 
   CEepromProcedure& Procedure() { return *m_pProcedure; }
   const std::vector<uint8_t>& Load() const { return m_vLoad; }
-  std::string Device() const { return Pair(m_wVid, m_wPid); }
+  std::string Device() const {
+    const std::string& szPath = m_Session.BoardPath();
+    return Pair(m_wVid, m_wPid) + (szPath.empty() ? "" : " at " + szPath);
+  }
   uint16_t Vid() const { return m_wVid; }
   uint16_t Pid() const { return m_wPid; }
-  // The board's path for backup names.
-  std::string BoardPath() const { return m_bSimulated ? "sim:1" : "hidraw"; }
+  // The board's path for backup names; the pair when the enumeration could
+  // not name the board.
+  std::string BoardPath() const {
+    const std::string& szPath = m_Session.BoardPath();
+    return szPath.empty() ? Pair(m_wVid, m_wPid) : szPath;
+  }
 
  private:
   void Finished(int nCode) {
@@ -555,12 +676,12 @@ class CTransferRun {
   std::vector<uint8_t> m_vLoad = std::vector<uint8_t>(kRomBufferSize, 0xFF);
   uint16_t m_wVid = 0;
   uint16_t m_wPid = 0;
-  bool m_bSimulated;
 };
 
 void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szType,
              const std::string& szOut) {
   CTransferReporter reporter(ctx, "read", o.szProfile, o.bJson);
+  reporter.Report().szFile = szOut;
   uint32_t dwSize = RomSizeFromEepromType(szType);
   if (dwSize == 0) {
     ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
@@ -691,6 +812,9 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
   }
   int r = run.Write(pImage, nSize);
   if (r == 0) return true;
+  if (r == 2 && run.Procedure().GetLastCode() == 0) {
+    report.nMismatchAt = static_cast<size_t>(run.Procedure().GetFirstMismatch());
+  }
   ctx.Fail(WriteFailureText(run, r, pImage));
   if (vBackup.empty()) return false;
   if (!bRollback || o.bNoRollback) {
@@ -720,6 +844,7 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
               const std::string& szType, const char* pszCommand) {
   CTransferReporter reporter(ctx, pszCommand, o.szProfile, o.bJson);
+  reporter.Report().szFile = szFile;
   bool bRestore = std::string(pszCommand) == "restore";
   uint8_t image[kMaxImageSize];
   size_t nSize = o.bRaw || bRestore ? LoadRawImage(ctx, szFile, szType, image)
@@ -740,6 +865,7 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
                const std::string& szType) {
   CTransferReporter reporter(ctx, "verify", o.szProfile, o.bJson);
+  reporter.Report().szFile = szFile;
   uint8_t image[kMaxImageSize];
   size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
@@ -757,6 +883,7 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
       std::snprintf(sz, sizeof(sz),
                     "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)", i,
                     image[i], load[i]);
+      reporter.Report().nMismatchAt = i;
       ctx.Fail(sz);
       return;
     }
@@ -787,14 +914,17 @@ struct CProgramTotals {
 
 // Programs one board and logs it. False when the run must stop (the serial
 // counter or the log failed); a failed board is counted, not a reason to stop.
-bool ProgramOneBoard(CCliContext& ctx, const CDeviceOptions& o, CDeviceSession& session, uint16_t wVid, uint16_t wPid,
-                     const std::string& szPath, CImageSession& base,
+bool ProgramOneBoard(CCliContext& ctx, const CDeviceOptions& o, CDeviceSession& session,
+                     CImageSession& base,
                      qrt::production::CSerialCounter* pCounter,
                      qrt::production::CProductionLog& log, CProgramTotals& totals) {
   using namespace qrt::production;
   auto start = std::chrono::steady_clock::now();
   TRANSFER_REPORT report;
   PRODUCTION_RECORD record;
+  const uint16_t wVid = session.Board().wVID;
+  const uint16_t wPid = session.Board().wPID;
+  const std::string szPath = session.BoardPath().empty() ? Pair(wVid, wPid) : session.BoardPath();
   record.szTime = UtcTimeText();
   record.szPath = szPath;
   record.wVid = wVid;
@@ -823,8 +953,8 @@ bool ProgramOneBoard(CCliContext& ctx, const CDeviceOptions& o, CDeviceSession& 
     bStop = true;
   } else {
     record.szImageSha256 = Sha256Hex(image, nSize);
-    CTransferRun run(ctx, session, o, report);
-    if (run.StartOn(static_cast<uint32_t>(nSize), wVid, wPid)) {
+    CTransferRun run(ctx, session, report);
+    if (run.StartOn(static_cast<uint32_t>(nSize))) {
       bPass = GuardedWrite(ctx, o, run, image, nSize, report, true);
     }
   }
@@ -910,23 +1040,33 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
   }
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
-  DEVICE_LIST list;
-  if (session.Mgr().Search_Present_Device(list) != 0) {
-    ctx.Fail("the device search failed");
-    return;
-  }
-  if (list.Number == 0) {
-    ctx.Fail("no board present");
-    return;
+  // Without --all the board is chosen as for every other command (--path,
+  // --device, else the one board of the first pair); --all takes every
+  // present board by its path.
+  std::vector<BOARD_INFO> vBoards;
+  if (p.bAll) {
+    DEVICE_LIST list;
+    if (session.Mgr().Search_Present_Boards(list, &vBoards) != 0) {
+      ctx.Fail("the device search failed");
+      return;
+    }
+    if (vBoards.empty()) {
+      ctx.Fail("no board present");
+      return;
+    }
+  } else {
+    uint16_t wVid = 0;
+    uint16_t wPid = 0;
+    if (!session.SelectDevice(wVid, wPid)) return;
+    vBoards.push_back(session.Board());
   }
   CProgramTotals totals;
-  int nBoards = p.bAll ? list.Number : 1;
-  for (int i = 0; i < nBoards; ++i) {
-    std::string szPath = o.bSimulate ? "sim:" + std::to_string(i + 1) : Pair(list.VID[i], list.PID[i]);
-    if (!ProgramOneBoard(ctx, o, session, list.VID[i], list.PID[i], szPath, base,
-                         pCounter.get(), log, totals)) {
-      break;
+  for (const BOARD_INFO& board : vBoards) {
+    if (p.bAll && !session.UseBoard(board)) {
+      ++totals.nFailed;
+      continue;
     }
+    if (!ProgramOneBoard(ctx, o, session, base, pCounter.get(), log, totals)) break;
   }
   char sz[160];
   std::snprintf(sz, sizeof(sz), "%d passed, %d failed, %d serial(s) used, %.2f s", totals.nPassed,
@@ -937,11 +1077,33 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
 
 }  // namespace
 
+std::shared_ptr<CDeviceOptions> AddDeviceOptionsTo(CLI::App* pCommand) {
+  auto pOptions = std::make_shared<CDeviceOptions>();
+  AddDeviceOptions(pCommand, *pOptions);
+  return pOptions;
+}
+
+bool ReadBoardImage(CCliContext& ctx, const CDeviceOptions& o, uint32_t dwSize,
+                    std::vector<uint8_t>& vOut, std::string& szBoard) {
+  TRANSFER_REPORT report;  // diff reports no times
+  CTransferRun run(ctx, o, report);
+  if (!run.Start(dwSize)) return false;
+  const int r = run.Read();
+  if (r != 0) {
+    ctx.Fail("read failed: code " + std::to_string(r));
+    return false;
+  }
+  vOut = run.Load();
+  szBoard = run.Device();
+  return true;
+}
+
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   // The options live as long as the app's parse; one set per command.
   auto pList = std::make_shared<CDeviceOptions>();
   CLI::App* pListCmd = app.add_subcommand("list", "List the present devices (chip probe)");
   AddDeviceOptions(pListCmd, *pList);
+  pListCmd->add_flag("--json", pList->bJson, "Print one JSON document");
   pListCmd->callback([&ctx, pList] { RunList(ctx, *pList); });
 
   auto pRead = std::make_shared<CDeviceOptions>();

@@ -2,6 +2,7 @@
 // window does: a file goes through the reader and the accept sequence, and
 // every written image is the output sequence's.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -13,15 +14,17 @@
 #include <vector>
 
 #include "CliApp.h"
+#include "FieldModel.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
 
 namespace qrt::cli {
 
+using namespace qrt::image;
+
 namespace {
 
-using namespace qrt::image;
 using namespace qrt::editor;
 using json = nlohmann::ordered_json;
 
@@ -35,44 +38,15 @@ std::string Hex(const uint8_t* p, size_t n) {
   return s;
 }
 
-std::string FieldText(const uint8_t* p, size_t nMax) {
-  size_t n = 0;
-  while (n < nMax && p[n] != 0) ++n;
-  return Latin1ToUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
-}
+}  // namespace
 
-// Reads a file by its path's type and runs the accept sequence; on success
-// the session's image size is the file's byte count.
 bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
   uint8_t buffer[kRomBufferSize];
   size_t n = 0;
-  int nRead = kReadCannotOpen;
-  switch (GetImageFileTypeByPath(szPath)) {
-    case EImageFileType::kBin:
-      nRead = ReadBinFile(szPath, buffer, sizeof buffer, &n);
-      break;
-    case EImageFileType::kHex:
-      nRead = ReadHexFile(szPath, buffer, sizeof buffer, &n);
-      break;
-    case EImageFileType::kUnknown:
-      ctx.Fail(szPath + ": Load File fail (the name has neither .bin nor .hex)");
-      return false;
-  }
-  switch (nRead) {
-    case kReadOk:
-      break;
-    case kReadTooLarge:
-      ctx.Fail(szPath + ": image longer than 2048 bytes");
-      return false;
-    case kReadCorrupt:
-      ctx.Fail(szPath + ": not a hex image (a letter G-Z in the text)");
-      return false;
-    case kReadShort:
-      ctx.Fail(szPath + ": Load File fail (short read)");
-      return false;
-    default:
-      ctx.Fail(szPath + ": Load File fail (cannot open)");
-      return false;
+  const int nRead = ReadImageFile(szPath, buffer, sizeof buffer, &n);
+  if (nRead != kReadOk) {
+    ctx.Fail(szPath + ": " + ReadImageFileError(nRead));
+    return false;
   }
   const EApplyResult r = session.ApplyLoadedImage(buffer, n);
   if (r != EApplyResult::kAccepted) {
@@ -82,6 +56,8 @@ bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& 
   session.SetRomSize(static_cast<uint32_t>(n));
   return true;
 }
+
+namespace {
 
 // The output sequence, then the writer chosen by the path's type.
 bool SaveImageFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
@@ -120,40 +96,14 @@ bool ApplySizeOption(CCliContext& ctx, CImageSession& session, const std::string
 
 json RecordJson(const _INTERNAL_OPT& r) {
   json j;
-  j["btSignature"] = r.btSignature;
-  j["btConfig1"] = r.btConfig1;
-  j["wVID"] = r.wVID;
-  j["wPID"] = r.wPID;
-  j["btVIDRaw"] = Hex(r.btVIDRaw, 2);
-  j["btPIDRaw"] = Hex(r.btPIDRaw, 2);
-  j["szStringArea"] = Hex(r.szStringArea, sizeof r.szStringArea);
-  j["szProduct"] = FieldText(r.szProduct, sizeof r.szProduct);
-  j["szManufacturer"] = FieldText(r.szManufacturer, sizeof r.szManufacturer);
-  j["btSerialNumber"] = Hex(r.btSerialNumber, 6);
-  j["btPlayVolume"] = r.btPlayVolume;
-  j["btRecordVolume"] = r.btRecordVolume;
-  j["btMixVolume"] = r.btMixVolume;
-  j["btMaxPowerGain1"] = r.btMaxPowerGain1;
-  j["btMixMute"] = r.btMixMute;
-  j["btPlayTerminalHi"] = r.btPlayTerminalHi;
-  j["btRecord2TerminalHi"] = r.btRecord2TerminalHi;
-  j["btRecordTerminalHi"] = r.btRecordTerminalHi;
-  j["btHpfMode"] = r.btHpfMode;
-  j["btProductLen"] = r.btProductLen;
-  j["btManufacturerLen"] = r.btManufacturerLen;
-  j["btHpfREnable"] = r.btHpfREnable;
-  j["btHpfLEnable"] = r.btHpfLEnable;
-  j["btPlayTerminalLo"] = r.btPlayTerminalLo;
-  j["btRecord2TerminalLo"] = r.btRecord2TerminalLo;
-  j["btRecordTerminalLo"] = r.btRecordTerminalLo;
-  j["btProductStringCtrl"] = r.btProductStringCtrl;
-  j["btSerialNumberCtrl"] = r.btSerialNumberCtrl;
-  j["btManufacturerStringCtrl"] = r.btManufacturerStringCtrl;
-  j["btMicBoostCtrl"] = r.btMicBoostCtrl;
-  j["btMicBoostDefault"] = r.btMicBoostDefault;
-  j["btGainA"] = r.btGainA;
-  j["btGainB"] = r.btGainB;
-  j["btGainC"] = r.btGainC;
+  for (const FIELD_DEF& def : Fields()) {
+    if (def.pszJsonName == nullptr) continue;
+    const FIELD_VALUE v = FieldJsonValue(def, r);
+    if (v.bNumber)
+      j[def.pszJsonName] = v.nNumber;
+    else
+      j[def.pszJsonName] = v.szText;
+  }
   return j;
 }
 
@@ -209,54 +159,17 @@ void PrintText(std::ostream& o, CImageSession& s) {
     std::snprintf(head, sizeof head, "%-26s", name);
     o << head << value << '\n';
   };
-  auto hex2 = [&sz](unsigned v) {
-    std::snprintf(sz, sizeof sz, "0x%.2X", v);
-    return std::string(sz);
-  };
   auto num = [](unsigned v) { return std::to_string(v); };
-  auto digits = [&sz](unsigned hi, unsigned lo) {
-    std::snprintf(sz, sizeof sz, "%u/%u (0x%.4X)", hi, lo,
-                  TerminalType(static_cast<uint8_t>(hi), static_cast<uint8_t>(lo)));
-    return std::string(sz);
-  };
   line("romSize", num(s.GetRomSize()));
   line("eepromType", EepromTypeText(s.GetReadRomSize()));
-  line("btSignature", hex2(r.btSignature));
-  line("btConfig1", hex2(r.btConfig1));
-  std::snprintf(sz, sizeof sz, "0x%.4X", r.wVID);
-  line("wVID", sz);
-  std::snprintf(sz, sizeof sz, "0x%.4X", r.wPID);
-  line("wPID", sz);
-  line("btVIDRaw", Hex(r.btVIDRaw, 2));
-  line("btPIDRaw", Hex(r.btPIDRaw, 2));
-  line("szProduct", "\"" + FieldText(r.szProduct, sizeof r.szProduct) + "\"");
-  line("szManufacturer", "\"" + FieldText(r.szManufacturer, sizeof r.szManufacturer) + "\"");
-  line("szStringArea", Hex(r.szStringArea, kStringAreaSize));
-  line("btProductLen", num(r.btProductLen));
-  line("btManufacturerLen", num(r.btManufacturerLen));
-  line("btSerialNumber", Hex(r.btSerialNumber, 6));
-  line("btProductStringCtrl", num(r.btProductStringCtrl));
-  line("btSerialNumberCtrl", num(r.btSerialNumberCtrl));
-  line("btManufacturerStringCtrl", num(r.btManufacturerStringCtrl));
-  line("btPlayVolume", num(r.btPlayVolume));
-  line("btRecordVolume", num(r.btRecordVolume));
-  line("btMixVolume", num(r.btMixVolume));
-  line("btMaxPowerGain1", num(r.btMaxPowerGain1));
-  line("btMixMute", num(r.btMixMute));
-  line("btMicBoostCtrl", num(r.btMicBoostCtrl));
-  line("btMicBoostDefault", num(r.btMicBoostDefault));
-  const CDeviceItems items = ShownDeviceItems(r);
-  line("play terminal",
-       digits(r.btPlayTerminalHi, r.btPlayTerminalLo) + " " + PlayDeviceName(items.nPlay));
-  line("record terminal",
-       digits(r.btRecordTerminalHi, r.btRecordTerminalLo) + " " + RecordDeviceName(items.nRecord));
-  line("record 2 terminal", digits(r.btRecord2TerminalHi, r.btRecord2TerminalLo));
-  line("btHpfMode", num(r.btHpfMode));
-  line("btHpfREnable", num(r.btHpfREnable));
-  line("btHpfLEnable", num(r.btHpfLEnable));
-  line("btGainA", num(r.btGainA));
-  line("btGainB", num(r.btGainB));
-  line("btGainC", num(r.btGainC));
+  std::vector<const FIELD_DEF*> vLines;
+  for (const FIELD_DEF& def : Fields()) {
+    if (def.pszShowName != nullptr) vLines.push_back(&def);
+  }
+  std::stable_sort(vLines.begin(), vLines.end(), [](const FIELD_DEF* a, const FIELD_DEF* b) {
+    return a->nShowOrder < b->nShowOrder;
+  });
+  for (const FIELD_DEF* pDef : vLines) line(pDef->pszShowName, FieldShowText(*pDef, r));
 
   const int nI2C = s.I2CInitMgr().GetCount();
   line("I2C init banks", num(static_cast<unsigned>(nI2C)));
@@ -287,107 +200,16 @@ void PrintText(std::ostream& o, CImageSession& s) {
 
 // --- set -----------------------------------------------------------------
 
-bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
-  if (s.empty() || s.size() > 5) return false;
-  unsigned v = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (v > nMax) return false;
-  nOut = v;
-  return true;
-}
-
-bool ParseHex16(std::string s, uint16_t& wOut) {
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
-  if (s.empty() || s.size() > 4 || !IsHexText(s)) return false;
-  wOut = static_cast<uint16_t>(std::stoul(s, nullptr, 16));
-  return true;
-}
-
-std::string CurrentField(const uint8_t* p) {
-  size_t n = 0;
-  while (n < kMaxStringBytes && p[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(p), n);
-}
-
 // Applies one NAME=VALUE to the record. Returns an error text, empty on success.
 std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
   const size_t nEq = szAssignment.find('=');
   if (nEq == std::string::npos) return "expected NAME=VALUE, got \"" + szAssignment + "\"";
   const std::string name = szAssignment.substr(0, nEq);
   const std::string value = szAssignment.substr(nEq + 1);
-  auto bad = [&](const std::string& why) { return name + "=" + value + ": " + why; };
-
-  struct CNumber {
-    uint8_t _INTERNAL_OPT::*pField;
-    unsigned nMax;
-  };
-  static const std::map<std::string, CNumber> kNumbers = {
-      {"playVolume", {&_INTERNAL_OPT::btPlayVolume, 63}},
-      {"recordVolume", {&_INTERNAL_OPT::btRecordVolume, 63}},
-      {"mixVolume", {&_INTERNAL_OPT::btMixVolume, 63}},
-      {"maxPowerGain1", {&_INTERNAL_OPT::btMaxPowerGain1, 63}},
-      {"mixMute", {&_INTERNAL_OPT::btMixMute, 1}},
-      {"micBoostDefault", {&_INTERNAL_OPT::btMicBoostDefault, 1}},
-      {"micBoostCtrl", {&_INTERNAL_OPT::btMicBoostCtrl, 1}},
-      {"hpfL", {&_INTERNAL_OPT::btHpfLEnable, 1}},
-      {"hpfR", {&_INTERNAL_OPT::btHpfREnable, 1}},
-      {"productCtrl", {&_INTERNAL_OPT::btProductStringCtrl, 1}},
-      {"serialCtrl", {&_INTERNAL_OPT::btSerialNumberCtrl, 1}},
-      {"manufacturerCtrl", {&_INTERNAL_OPT::btManufacturerStringCtrl, 1}},
-      {"gainA", {&_INTERNAL_OPT::btGainA, 3}},
-      {"gainB", {&_INTERNAL_OPT::btGainB, 7}},
-      {"gainC", {&_INTERNAL_OPT::btGainC, 7}},
-  };
-  if (const auto it = kNumbers.find(name); it != kNumbers.end()) {
-    unsigned v = 0;
-    if (!ParseDecimal(value, it->second.nMax, v))
-      return bad("a whole number 0-" + std::to_string(it->second.nMax) + " is expected");
-    r.*(it->second.pField) = static_cast<uint8_t>(v);
-    return {};
-  }
-  if (name == "vid" || name == "pid") {
-    uint16_t w = 0;
-    if (!ParseHex16(value, w)) return bad("1 to 4 hex digits are expected");
-    (name == "vid" ? r.wVID : r.wPID) = w;
-    return {};
-  }
-  if (name == "serial") {
-    if (!IsHexText(value) || !ParseSerialNumber(value, r.btSerialNumber))
-      return bad("up to 12 hex digits are expected");
-    return {};
-  }
-  if (name == "product" || name == "manufacturer") {
-    std::string szBytes;
-    if (!Utf8ToLatin1(value, szBytes))
-      return bad("only characters up to U+00FF fit the string area (one byte each)");
-    if (szBytes.size() > kMaxStringBytes) return bad("longer than 56 characters");
-    const bool bProduct = name == "product";
-    const std::string szProduct = bProduct ? szBytes : CurrentField(r.szProduct);
-    const std::string szManufacturer = bProduct ? CurrentField(r.szManufacturer) : szBytes;
-    if (PackStrings(r, szProduct, szManufacturer, bProduct, !bProduct) != kPackOk)
-      return bad("Max Length is 56 (ProductString + ManufacturerString)");
-    return {};
-  }
-  if (name == "playDevice") {
-    static const std::map<std::string, int> kItems = {
-        {"speaker", kPlaySpeaker}, {"headset", kPlayHeadset}, {"headphone", kPlayHeadphone}};
-    const auto it = kItems.find(value);
-    if (it == kItems.end()) return bad("speaker, headset or headphone is expected");
-    SetPlayDevice(r, it->second);
-    return {};
-  }
-  if (name == "recordDevice") {
-    static const std::map<std::string, int> kItems = {
-        {"mic", kRecordMic}, {"headset", kRecordHeadset}, {"micarray", kRecordMicArray}};
-    const auto it = kItems.find(value);
-    if (it == kItems.end()) return bad("mic, headset or micarray is expected");
-    SetRecordDevice(r, it->second);
-    return {};
-  }
-  return "unknown setting \"" + name + "\"";
+  const FIELD_DEF* pDef = FindSetField(name);
+  if (pDef == nullptr) return "unknown setting \"" + name + "\"";
+  const std::string szWhy = ApplyFieldText(*pDef, r, value);
+  return szWhy.empty() ? szWhy : name + "=" + value + ": " + szWhy;
 }
 
 }  // namespace
@@ -437,7 +259,7 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
 
   // set
   struct CSetArgs {
-    std::string szIn, szOut, szSize;
+    std::string szIn, szOut, szSize, szTemplate;
     std::vector<std::string> vAssignments;
   };
   auto set = std::make_shared<CSetArgs>();
@@ -458,12 +280,19 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
       "  gainA 0-3, gainB 0-7, gainC 0-7\n");
   pSet->add_option("IN", set->szIn, "Image file to load")->required();
   pSet->add_option("OUT", set->szOut, "File to write")->required();
-  pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied in order")->required();
+  pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied in order");
+  pSet->add_option("--template", set->szTemplate,
+                   "Apply a template (qrt4250-cli template export) before the settings");
   pSet->add_option("--size", set->szSize, "Image size: 24C02, 24C04, 24C08 or 24C16");
   pSet->callback([&ctx, set]() {
     CImageSession session;
     if (!LoadImageFile(ctx, session, set->szIn)) return;
     if (!ApplySizeOption(ctx, session, set->szSize)) return;
+    if (set->vAssignments.empty() && set->szTemplate.empty()) {
+      ctx.Fail("set needs NAME=VALUE settings or --template FILE");
+      return;
+    }
+    if (!set->szTemplate.empty() && !ApplyTemplateFile(ctx, session, set->szTemplate)) return;
     _INTERNAL_OPT rec = session.m_RecInternalOpt;
     for (const std::string& a : set->vAssignments) {
       const std::string szError = ApplySetting(rec, a);

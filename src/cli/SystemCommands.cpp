@@ -1,6 +1,7 @@
 // Commands for setting a machine up for real boards: `monitor` (watch
 // arrivals and removals) and `deviceid encode` (make a device-id store line).
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cctype>
 #include <memory>
 #include <ostream>
@@ -68,13 +69,24 @@ void RegisterSystemCommands(CLI::App& app, CCliContext& ctx) {
   CLI::App* pEncode = pDeviceId->add_subcommand(
       "encode", "Print the \"pattern,cipher\" store line for a VID/PID pattern");
   auto pPattern = std::make_shared<std::string>();
+  auto pJson = std::make_shared<bool>(false);
   pEncode->add_option("PATTERN", *pPattern, "For example VID_3A7C&PID_42XX")->required();
-  pEncode->callback([&ctx, pPattern]() {
+  pEncode->add_flag("--json", *pJson, "Print one JSON object");
+  pEncode->callback([&ctx, pPattern, pJson]() {
+    ctx.bJson = *pJson;
     const std::string szProblem = PatternProblem(*pPattern);
     if (!szProblem.empty()) return ctx.Fail(szProblem);
     std::string szCipher;
     if (USB42XX_MGR::QRT_Encrypt(*pPattern, szCipher) != 0 || szCipher.empty())
       return ctx.Fail("the pattern could not be enciphered");
+    if (*pJson) {
+      ctx.out << nlohmann::ordered_json{{"pattern", *pPattern},
+                                        {"cipher", szCipher},
+                                        {"line", *pPattern + "," + szCipher}}
+                     .dump(2)
+              << '\n';
+      return;
+    }
     ctx.out << *pPattern << ',' << szCipher << '\n';
   });
 }

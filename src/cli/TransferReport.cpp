@@ -19,6 +19,8 @@ double Round3(double d) {
 nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bPass) {
   nlohmann::ordered_json j;
   j["command"] = report.szCommand;
+  j["board"] = report.jBoard;
+  j["file"] = report.szFile;
   j["outcome"] = bPass ? "pass" : "fail";
   j["code"] = report.nCode;
   j["bytes"] = report.nBytes;
@@ -31,6 +33,8 @@ nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bP
     j["rollback"] = report.szRollback.empty() ? nlohmann::ordered_json(nullptr)
                                               : nlohmann::ordered_json(report.szRollback);
   }
+  if (report.nMismatchAt) j["mismatchAt"] = *report.nMismatchAt;
+  if (!bPass) j["error"] = report.szError;
   return j;
 }
 
@@ -55,6 +59,7 @@ CTransferReporter::CTransferReporter(CCliContext& ctx, std::string szCommand, st
 
 CTransferReporter::~CTransferReporter() {
   if (m_bJson) {
+    m_Report.szError = m_Ctx.szLastError;
     m_Ctx.out << TransferReportJson(m_Report, m_Ctx.nExitCode == 0).dump(2) << '\n';
   } else if (m_Report.bTransferred) {
     m_Ctx.out << TransferTimeLine(m_Report) << '\n';

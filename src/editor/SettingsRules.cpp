@@ -7,13 +7,6 @@ namespace qrt::editor {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 std::string ShownText(const _INTERNAL_OPT& r, unsigned nStart, unsigned nLength) {
   std::string s;
   for (unsigned i = 0; i < nLength && nStart + i < kMaxStringBytes; ++i) {
@@ -26,8 +19,30 @@ std::string ShownText(const _INTERNAL_OPT& r, unsigned nStart, unsigned nLength)
 
 }  // namespace
 
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool ParseHex(std::string_view szText, uint32_t dwMax, uint32_t& dwValue) {
+  if (szText.size() > 2 && szText[0] == '0' && (szText[1] == 'x' || szText[1] == 'X'))
+    szText.remove_prefix(2);
+  if (szText.empty() || szText.size() > 8) return false;
+  uint32_t dw = 0;
+  for (const char c : szText) {
+    const int d = HexDigitValue(c);
+    if (d < 0) return false;
+    dw = dw << 4 | static_cast<uint32_t>(d);
+  }
+  if (dw > dwMax) return false;
+  dwValue = dw;
+  return true;
+}
+
 bool IsHexText(std::string_view szText) {
-  return std::all_of(szText.begin(), szText.end(), [](char c) { return HexValue(c) >= 0; });
+  return std::all_of(szText.begin(), szText.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
 bool ParseSerialNumber(std::string_view szText, uint8_t btOut[6]) {
@@ -35,8 +50,8 @@ bool ParseSerialNumber(std::string_view szText, uint8_t btOut[6]) {
   std::string szPadded(12 - szText.size(), '0');
   szPadded.append(szText);
   for (int i = 0; i < 6; ++i) {
-    const int hi = HexValue(szPadded[2 * i]);
-    const int lo = HexValue(szPadded[2 * i + 1]);
+    const int hi = HexDigitValue(szPadded[2 * i]);
+    const int lo = HexDigitValue(szPadded[2 * i + 1]);
     btOut[i] = (hi < 0 || lo < 0) ? 0 : static_cast<uint8_t>(hi << 4 | lo);
   }
   return true;

@@ -201,50 +201,62 @@ std::string MakeDefaultFileName(uint16_t wVID, uint16_t wPID, uint32_t dwRomSize
 }
 
 uint32_t NormaliseRomSize(uint32_t dwRomSize) {
-  switch (dwRomSize) {
-    case 256:
-    case 512:
-    case 1024:
-    case 2048:
-      return dwRomSize;
-    default:
-      return 256;
+  for (const EEPROM_TYPE& type : kEepromTypes) {
+    if (type.dwSize == dwRomSize) return dwRomSize;
   }
+  return kEepromTypes[0].dwSize;
 }
 
 int EepromNumber(uint32_t dwRomSize) {
-  switch (dwRomSize) {
-    case 512:
-      return 4;
-    case 1024:
-      return 8;
-    case 2048:
-      return 16;
-    default:
-      return 2;
+  for (const EEPROM_TYPE& type : kEepromTypes) {
+    if (type.dwSize == dwRomSize) return type.nNumber;
   }
+  return kEepromTypes[0].nNumber;
 }
 
 const char* EepromTypeText(uint32_t dwRomSize) {
-  switch (dwRomSize) {
-    case 512:
-      return "24C04";
-    case 1024:
-      return "24C08";
-    case 2048:
-      return "24C16";
-    default:
-      return "24C02";
+  for (const EEPROM_TYPE& type : kEepromTypes) {
+    if (type.dwSize == dwRomSize) return type.pszName;
   }
+  return kEepromTypes[0].pszName;
 }
 
 uint32_t RomSizeFromEepromType(std::string_view szType) {
   const std::string s = UpperAscii(szType);
-  if (s == "24C02") return 256;
-  if (s == "24C04") return 512;
-  if (s == "24C08") return 1024;
-  if (s == "24C16") return 2048;
+  for (const EEPROM_TYPE& type : kEepromTypes) {
+    if (s == type.pszName) return type.dwSize;
+  }
   return 0;
+}
+
+int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
+                  size_t* pnCount) {
+  switch (GetImageFileTypeByPath(szPath)) {
+    case EImageFileType::kBin:
+      return ReadBinFile(szPath, pBuffer, nBufferSize, pnCount);
+    case EImageFileType::kHex:
+      return ReadHexFile(szPath, pBuffer, nBufferSize, pnCount);
+    case EImageFileType::kUnknown:
+      break;
+  }
+  return kReadUnknownType;
+}
+
+const char* ReadImageFileError(int nResult) {
+  switch (nResult) {
+    case kReadOk:
+      return "read";
+    case kReadTooLarge:
+      return "image longer than 2048 bytes";
+    case kReadCorrupt:
+      return "not a hex image (a letter G-Z in the text)";
+    case kReadShort:
+      return "Load File fail (short read)";
+    case kReadUnknownType:
+      return "Load File fail (the name has neither .bin nor .hex)";
+    default:
+      return "Load File fail (cannot open)";
+  }
 }
 
 }  // namespace qrt::image

@@ -21,6 +21,16 @@ enum : int {
   kReadCorrupt = 4,   // .hex: a letter G-Z / g-z
 };
 
+// Reads an image file by its path's type (.bin or .hex, see
+// GetImageFileTypeByPath) into pBuffer: the reader result, or
+// kReadUnknownType (nothing read) when the name has neither. The one loader
+// of the command line, the window's demo mode and the simulator seeding.
+inline constexpr int kReadUnknownType = 5;
+int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
+                  size_t* pnCount);
+// The reason of a reader result in words ("Load File fail (cannot open)").
+const char* ReadImageFileError(int nResult);
+
 // Reads a .bin file into pBuffer (nBufferSize bytes). *pnCount = the file's
 // length on kReadOk. A file longer than 2048 bytes (or than the buffer) is
 // kReadTooLarge and the buffer is not touched.
@@ -79,6 +89,16 @@ CUtcDate GetUtcDateNow();
 // "QRT4250-VID=%.4X-PID=%.4X-24C%.2d-%.4d%.2d%.2d", without an extension.
 std::string MakeDefaultFileName(uint16_t wVID, uint16_t wPID, uint32_t dwRomSize,
                                 const UtcDateSource& fnToday = GetUtcDateNow);
+
+// The EEPROM parts the chip reads its configuration from, smallest first.
+struct EEPROM_TYPE {
+  uint32_t dwSize;       // bytes
+  const char* pszName;   // "24C02"
+  int nNumber;           // 2, as in file names
+};
+inline constexpr EEPROM_TYPE kEepromTypes[] = {
+    {256, "24C02", 2}, {512, "24C04", 4}, {1024, "24C08", 8}, {2048, "24C16", 16}};
+inline constexpr int kEepromTypeCount = 4;
 
 // 256, 512, 1024 or 2048 as they are; any other size gives 256.
 uint32_t NormaliseRomSize(uint32_t dwRomSize);

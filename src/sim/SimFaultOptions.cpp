@@ -1,5 +1,6 @@
 #include "SimFaultOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -90,6 +91,33 @@ bool ParseSimFaultSpec(const std::string& szSpec, SIM_FAULTS& faults, SIM_CHIP_C
   }
   faults = newFaults;
   config = newConfig;
+  return true;
+}
+
+bool ParseBoardFaultSpec(const std::string& szSpec, std::vector<SIM_FAULTS>& vFaults,
+                         std::vector<SIM_CHIP_CONFIG>& vConfigs, std::string& szError) {
+  const size_t nBoards = std::min(vFaults.size(), vConfigs.size());
+  size_t nFirst = 0, nEnd = nBoards;
+  std::string szItems = szSpec;
+  const size_t nAt = szSpec.find('@');
+  if (nAt != std::string::npos) {
+    uint64_t qwBoard = 0;
+    if (!ParseNumber(szSpec.substr(0, nAt), nBoards, qwBoard) || qwBoard == 0) {
+      szError = "no simulated board " + szSpec.substr(0, nAt) + " (1.." +
+                std::to_string(nBoards) + ")";
+      return false;
+    }
+    nFirst = static_cast<size_t>(qwBoard - 1);
+    nEnd = nFirst + 1;
+    szItems = szSpec.substr(nAt + 1);
+  }
+  std::vector<SIM_FAULTS> vNewFaults = vFaults;
+  std::vector<SIM_CHIP_CONFIG> vNewConfigs = vConfigs;
+  for (size_t i = nFirst; i < nEnd; ++i) {
+    if (!ParseSimFaultSpec(szItems, vNewFaults[i], vNewConfigs[i], szError)) return false;
+  }
+  vFaults = std::move(vNewFaults);
+  vConfigs = std::move(vNewConfigs);
   return true;
 }
 

@@ -19,6 +19,7 @@
 //
 // Numbers are decimal or 0x-prefixed hex. Report numbers count from 1.
 #include <string>
+#include <vector>
 
 #include "SimChip.h"
 
@@ -28,5 +29,13 @@ namespace qrt::sim {
 // szError (and the two records unchanged) when SPEC is not in the grammar.
 bool ParseSimFaultSpec(const std::string& szSpec, SIM_FAULTS& faults, SIM_CHIP_CONFIG& config,
                        std::string& szError);
+
+// The same for several simulated boards (vFaults and vConfigs hold one entry
+// per board, board K at index K - 1): "K@SPEC" applies SPEC to board K only,
+// a SPEC without "K@" to every board. Returns false with a message in
+// szError (nothing changed) when K names no board or SPEC is not in the
+// grammar.
+bool ParseBoardFaultSpec(const std::string& szSpec, std::vector<SIM_FAULTS>& vFaults,
+                         std::vector<SIM_CHIP_CONFIG>& vConfigs, std::string& szError);
 
 }  // namespace qrt::sim

@@ -33,8 +33,9 @@ class CSimHidDevice : public IHidDevice {
   bool m_bVendor;  // the chip's collection; the others refuse every report
 };
 
+// Boards count from 1 for the user: device index 0 is "sim:1".
 std::string DevicePath(size_t nIndex) {
-  return "sim:" + std::to_string(nIndex);
+  return "sim:" + std::to_string(nIndex + 1);
 }
 
 }  // namespace
@@ -157,6 +158,8 @@ std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_IN
   } catch (...) {
     return nullptr;
   }
+  if (nIndex == 0) return nullptr;
+  --nIndex;
   if (nIndex >= m_vDevices.size() || !m_vDevices[nIndex].bPlugged) return nullptr;
   const SDevice& device = m_vDevices[nIndex];
   size_t nExtra = device.Config.vExtraCollections.size();

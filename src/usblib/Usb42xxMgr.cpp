@@ -235,6 +235,67 @@ int CUsb42xxMgr::Search_Present_Device(DEVICE_LIST& list) {
   return ProbeSearch(list);
 }
 
+int CUsb42xxMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
+  CDeviceLock lock(*this);
+  return m_UsbHidMgr.EnumerateBoards(vBoards) ? 0 : 1;
+}
+
+int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO>* pBoards) {
+  CDeviceLock lock(*this);
+  if (pBoards != nullptr) pBoards->clear();
+  DEVICE_LIST pairs;
+  if (Search_Present_Device(pairs) != 0) {
+    list = DEVICE_LIST{};
+    return 1;
+  }
+  std::vector<BOARD_INFO> vAll;
+  m_UsbHidMgr.EnumerateBoards(vAll);  // a failure leaves one entry per pair
+  list = DEVICE_LIST{};
+  for (int i = 0; i < pairs.Number; ++i) {
+    bool bAny = false;
+    for (const BOARD_INFO& board : vAll) {
+      if (board.wVID != pairs.VID[i] || board.wPID != pairs.PID[i]) continue;
+      bAny = true;
+      if (list.Number >= kMaxDeviceListEntries) break;
+      list.VID[list.Number] = board.wVID;
+      list.PID[list.Number] = board.wPID;
+      ++list.Number;
+      if (pBoards != nullptr) pBoards->push_back(board);
+    }
+    if (!bAny && list.Number < kMaxDeviceListEntries) {
+      list.VID[list.Number] = pairs.VID[i];
+      list.PID[list.Number] = pairs.PID[i];
+      ++list.Number;
+      if (pBoards != nullptr) {
+        BOARD_INFO board;
+        board.wVID = pairs.VID[i];
+        board.wPID = pairs.PID[i];
+        pBoards->push_back(board);
+      }
+    }
+  }
+  return 0;
+}
+
+int CUsb42xxMgr::SelectBoard(const std::string& szPath) {
+  CDeviceLock lock(*this);
+  if (szPath.empty()) {
+    m_UsbHidMgr.SetBoardPath({});
+    return 0;
+  }
+  std::vector<BOARD_INFO> vBoards;
+  if (!m_UsbHidMgr.EnumerateBoards(vBoards)) return 1;
+  for (const BOARD_INFO& board : vBoards) {
+    if (board.szPath != szPath) continue;
+    m_UsbHidMgr.SetBoardPath(szPath);
+    m_ActiveVID = board.wVID;
+    m_ActivePID = board.wPID;
+    m_ReportType = board.btLayout;
+    return 0;
+  }
+  return 1;
+}
+
 int CUsb42xxMgr::SetCheckDeviceId(int nValue) {
   uint16_t wVID = 0, wPID = 0;
   {

@@ -40,7 +40,7 @@ std::unique_ptr<IHidDevice> CUsbHidMgr::OpenDevice(uint16_t wVID, uint16_t wPID,
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
   for (const auto& info : vCollections) {
-    if (info.wVID != wVID || info.wPID != wPID) continue;
+    if (info.wVID != wVID || info.wPID != wPID || !OnBoardPath(info)) continue;
     if (info.dwOutputReportByteLength != dwWanted) continue;
     // A collection that does not open (held exclusively, gone) is skipped.
     if (auto pDevice = m_Platform.OpenCollection(info)) return pDevice;
@@ -53,13 +53,46 @@ std::unique_ptr<IHidDevice> CUsbHidMgr::OpenFirstDevice(uint16_t wVID, uint16_t 
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
   for (const auto& info : vCollections) {
-    if (info.wVID != wVID || info.wPID != wPID) continue;
+    if (info.wVID != wVID || info.wPID != wPID || !OnBoardPath(info)) continue;
     if (auto pDevice = m_Platform.OpenCollection(info)) {
       if (pInfo != nullptr) *pInfo = info;
       return pDevice;
     }
   }
   return nullptr;
+}
+
+bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText) {
+  if (szText.empty()) return false;
+  return szText == board.szPath || szText == board.szUsbTopology;
+}
+
+bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
+  vBoards.clear();
+  std::vector<HID_COLLECTION_INFO> vCollections;
+  if (!m_Platform.EnumerateHidCollections(vCollections)) return false;
+  const std::string szSaved = m_szBoardPath;
+  for (size_t i = 0; i < vCollections.size(); ++i) {
+    const HID_COLLECTION_INFO& info = vCollections[i];
+    bool bSeen = false;
+    for (size_t j = 0; j < i && !bSeen; ++j) bSeen = vCollections[j].szPath == info.szPath;
+    if (bSeen) continue;
+    // Probe this path only: the pair alone would reach the first board.
+    m_szBoardPath = info.szPath;
+    BOARD_INFO board;
+    uint8_t btFlag = 0;
+    uint32_t dwLength = 0;
+    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength) != 0) continue;
+    board.szPath = info.szPath;
+    board.wVID = info.wVID;
+    board.wPID = info.wPID;
+    board.btLayout = dwLength == 4 ? 1 : (dwLength == 8 ? 2 : 0);
+    board.szUsbTopology = info.szUsbTopology;
+    board.szSerial = info.szSerial;
+    vBoards.push_back(std::move(board));
+  }
+  m_szBoardPath = szSaved;
+  return true;
 }
 
 int CUsbHidMgr::GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength) {

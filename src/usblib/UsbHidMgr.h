@@ -37,6 +37,22 @@ using I2C_PROGRESS_CALLBACK = std::function<int(uint16_t wTotal, uint16_t wDone)
 // No time limit for WaitI2CReady and the I2C procedures.
 constexpr uint32_t kI2CNoTimeOut = 0xFFFFFFFF;
 
+// One present board: the collection of a VID/PID pair that answered the chip
+// probe, named by its platform path. Two identical boards share the pair and
+// differ only here.
+struct BOARD_INFO {
+  std::string szPath;  // hidraw node, or "sim:N" in the simulator
+  uint16_t wVID = 0;
+  uint16_t wPID = 0;
+  uint16_t wChipId = 0;
+  uint8_t btLayout = 0;  // report layout 0, 1 or 2
+  std::string szUsbTopology;
+  std::string szSerial;
+};
+
+// True when szText names the board: its path, or its USB topology.
+bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText);
+
 class CUsbHidMgr {
  public:
   // The platform is not owned and must outlive the transport. Installs the
@@ -53,6 +69,17 @@ class CUsbHidMgr {
   // Output report length looked for per layout: 0 -> 5, 1 -> 4, 2 -> 8,
   // anything else -> itself.
   static uint32_t OutputReportLengthOfLayout(uint8_t btLayout);
+
+  // Restricts every open of this transport to the collections on szPath
+  // (empty: no restriction), so that the procedures, which name a device by
+  // its pair, reach one board when two share the pair.
+  void SetBoardPath(const std::string& szPath) { m_szBoardPath = szPath; }
+  const std::string& GetBoardPath() const { return m_szBoardPath; }
+
+  // Every present board in enumeration order: one entry per path whose
+  // collections answer the chip probe. False when the enumeration failed
+  // (vBoards is then empty). Leaves the board path as it was.
+  bool EnumerateBoards(std::vector<BOARD_INFO>& vBoards);
 
   // First collection (enumeration order) of the pair whose output report
   // length matches the layout and that opens. Null when none does.
@@ -142,8 +169,13 @@ class CUsbHidMgr {
                      uint8_t btReportId);
 
  private:
+  bool OnBoardPath(const HID_COLLECTION_INFO& info) const {
+    return m_szBoardPath.empty() || info.szPath == m_szBoardPath;
+  }
+
   IHidPlatform& m_Platform;
   DEVICE_CHANGE_CALLBACK m_fnDeviceChange;
+  std::string m_szBoardPath;
 };
 
 }  // namespace USB42XX_MGR

@@ -62,17 +62,30 @@ class DevicesTest : public QObject {
   }
 
   void TwoDevicesWithTheSameIds() {
-    // The library lists a VID/PID pair once, so the window sees one entry
-    // and has no duplicate to report.
+    // Both boards are listed, message 47 follows the list, and a transfer
+    // is refused with 47 before it touches either board.
     CWindowFixture w(2);
-    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
-    QVERIFY(!w.Ui.Texts().contains(QString::fromUtf8(MessageText(0, 47))));
-    // A list that does hold a pair twice is reported as such.
-    w.pForm->m_DeviceId.Number = 2;
-    w.pForm->m_DeviceId.VID[1] = 0x3A7C;
-    w.pForm->m_DeviceId.PID[1] = 0x4250;
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
+    QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
     QCOMPARE(w.pForm->HasDuplicateDevices(), 1);
-    w.pForm->m_DeviceId.PID[1] = 0x4251;
+    const QString szMessage47 = QString::fromUtf8(MessageText(0, 47));
+    QCOMPARE(w.Ui.vBoxes.back().szText, szMessage47);
+    const size_t nBoxes = w.Ui.vBoxes.size();
+    const uint64_t qwReports = w.Sim.Chip(0).OutputReportCount() + w.Sim.Chip(1).OutputReportCount();
+    w.F()->ReadEEPROMBitBtn->click();
+    w.F()->WriteEEPROMBitBtn->setEnabled(true);
+    w.F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(w.Ui.vBoxes.size(), nBoxes + 2);
+    QCOMPARE(w.Ui.vBoxes.back().szText, szMessage47);
+    QCOMPARE(w.Sim.Chip(0).OutputReportCount() + w.Sim.Chip(1).OutputReportCount(), qwReports);
+    QCOMPARE(w.F()->ReadEEPROMPercentEdit->text(), QString());
+    // The poll sees the same two boards and stays quiet; one unplugged ends
+    // the duplicate.
+    w.pForm->Timer1Timer();
+    QCOMPARE(w.Ui.vBoxes.size(), nBoxes + 2);
+    w.Sim.Unplug(1);
+    QCoreApplication::processEvents();
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.pForm->HasDuplicateDevices(), 0);
   }
 

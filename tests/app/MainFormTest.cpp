@@ -7,8 +7,10 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "AppIdentity.h"
 #include "MessageTable.h"
 #include "Trace.h"
+#include "Version.h"
 #include "WindowFixture.h"
 
 using namespace qrt::app;
@@ -43,6 +45,16 @@ class MainFormTest : public QObject {
     QCOMPARE(F()->PlaySettingComboBox->count(), 3);
     QCOMPARE(F()->PlaySettingComboBox->itemText(2), QString("耳机"));
     QCOMPARE(m_pForm->size(), QSize(797, 679));
+  }
+
+  // A dock finds the menu entry by the desktop file name; the window shows
+  // the tool's icon in every rendered size, from 16 to 256 pixels.
+  void NamesItsDesktopEntryAndShowsItsIcon() {
+    ApplyApplicationIdentity();
+    QCOMPARE(QGuiApplication::desktopFileName(), QString(kDesktopFileName));
+    const QList<QSize> sizes = m_pForm->windowIcon().availableSizes();
+    QVERIFY2(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(256, 256)),
+             qPrintable(QString("icon sizes: %1").arg(sizes.size())));
   }
 
   void LanguageSwitchTwiceEqualsOnce() {

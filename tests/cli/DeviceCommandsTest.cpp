@@ -271,6 +271,97 @@ TEST_F(DeviceCommandsTest, LockHeldElsewhereEndsTheCommandAfterTheTimeOut) {
   EXPECT_EQ(nResult, 0);
 }
 
+TEST_F(DeviceCommandsTest, TwoIdenticalBoardsAreChosenByPath) {
+  CRun list = RunCliWith({"list", "--simulate", "--sim-boards", "2"});
+  ASSERT_EQ(list.nExit, 0) << list.err;
+  EXPECT_EQ(list.out,
+            "VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout 0 (5-byte reports), path sim:1\n"
+            "VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout 0 (5-byte reports), path sim:2\n");
+
+  // Board 1 never answers the I2C master: a transfer that reached it fails.
+  auto image = MakeImage(256, 9);
+  image[0x18] = 0x34;  // a VID the seeded boards do not have
+  WriteFile(P("in.bin"), image);
+  CRun w = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-boards", "2", "--path", "sim:2",
+                       "--sim-fault", "1@stay-busy", "--sim-save", P("chip.bin")});
+  ASSERT_EQ(w.nExit, 0) << w.err;
+  EXPECT_NE(w.out.find("at sim:2"), std::string::npos) << w.out;
+  EXPECT_EQ(ReadFile(P("chip.2.bin")), OutputImageOf(image));
+  EXPECT_NE(ReadFile(P("chip.bin")), OutputImageOf(image));
+  CRun r = RunCliWith({"read", "--eeprom", "24C02", "-o", P("two.bin"), "--simulate", "--sim-boards",
+                       "2", "--path", "sim:2", "--sim-fault", "1@stay-busy"});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+
+  struct Case {
+    std::vector<std::string> args;
+    const char* pszError;
+  };
+  const Case cases[] = {
+      {{"--device", "3A7C:4250"}, "qrt4250-cli: error: 2 boards match 3A7C:4250; choose one with --path\n"},
+      {{}, "qrt4250-cli: error: 2 boards match 3A7C:4250; choose one with --path\n"},
+      {{"--path", "sim:3"}, "qrt4250-cli: error: no board at sim:3\n"},
+      {{"--path", "sim:2", "--device", "3A7C:4251"},
+       "qrt4250-cli: error: the board at sim:2 is 3A7C:4250, not 3A7C:4251\n"},
+      {{"--path", "sim:2", "--sim-fault", "2@unplug:1"}, "qrt4250-cli: error: no board at sim:2\n"},
+      {{"--sim-fault", "3@stay-busy"}, "qrt4250-cli: error: --sim-fault: no simulated board 3 (1..2)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"read",     "--eeprom",     "24C02", "-o", P("x.bin"),
+                                      "--simulate", "--sim-boards", "2"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CRun x = RunCliWith(args);
+    EXPECT_EQ(x.nExit, 1) << c.pszError;
+    EXPECT_EQ(x.err, c.pszError);
+  }
+  EXPECT_FALSE(fs::exists(P("x.bin")));
+}
+
+TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
+  using json = nlohmann::json;
+  auto image = MakeImage(256, 3);
+  image[0x18] = 0x34;  // differs from the built-in image the boards hold
+  WriteFile(P("in.bin"), image);
+  const json list = json::parse(RunCliWith({"list", "--json", "--simulate", "--sim-boards", "2"}).out);
+  EXPECT_EQ(list["boards"][1],
+            json::parse(R"({"path": "sim:2", "vid": "3A7C", "pid": "4250", "chipId": "8042",
+                            "layout": 0, "usb": null, "serial": null})"));
+  struct Case {
+    std::vector<std::string> args;
+    int nExit;
+    const char* pszOutcome;
+    int nCode;
+  };
+  const Case cases[] = {
+      {{"read", "--eeprom", "24C02", "-o", P("r.bin")}, 0, "pass", 0},
+      {{"write", P("in.bin")}, 0, "pass", 0},
+      {{"verify", P("in.bin")}, 1, "fail", 0},  // the board holds the built-in image
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--json", "--simulate", "--sim-boards", "2", "--path", "sim:2"});
+    const CRun r = RunCliWith(args);
+    SCOPED_TRACE(c.args[0] + " " + r.err);
+    EXPECT_EQ(r.nExit, c.nExit);
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["board"]["path"], "sim:2");
+    EXPECT_EQ(j["file"], c.args[0] == "read" ? P("r.bin") : P("in.bin"));
+    EXPECT_EQ(j["outcome"], c.pszOutcome);
+    EXPECT_EQ(j["code"], c.nCode);
+    EXPECT_EQ(j["bytes"], 256);
+    // 256 bytes with the 5 ms delay after each, on the virtual clock.
+    EXPECT_GE(j["simulated_s"].get<double>(), 1.28);
+    EXPECT_EQ(j.contains("error"), c.nExit != 0);
+  }
+  // A refusal before any transfer carries the error and no board.
+  const CRun none =
+      RunCliWith({"read", "--eeprom", "24C02", "-o", P("x.bin"), "--json", "--simulate", "--path", "sim:9"});
+  const json j = json::parse(none.out);
+  EXPECT_EQ(j["error"], "no board at sim:9");
+  EXPECT_EQ(j["board"], nullptr);
+  const CRun encode = RunCliWith({"deviceid", "encode", "VID_3A7C&PID_42XX", "--json"});
+  EXPECT_EQ(json::parse(encode.out)["pattern"], "VID_3A7C&PID_42XX");
+}
+
 // The time figures: the simulated device's clock under --simulate, as a line
 // after the result or in the --json object; the fast profile at a real
 // board's 1 ms per report takes at most half the default's device time.
@@ -359,4 +450,20 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(lines[1]["result"], "rolled-back");
   EXPECT_EQ(lines[1]["serial"], "000000000101");
   EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
+}
+
+// program --all walks every present board by its path; backups are named by it.
+TEST_F(DeviceCommandsTest, ProgramAllTakesEveryBoardByPath) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
+                       "--serial-start", "100", "--log", P("p.jsonl"), "--all", "--simulate",
+                       "--sim-boards", "2"});
+  ASSERT_EQ(r.nExit, 0) << r.err;
+  EXPECT_NE(r.out.find("sim:2 3A7C:4250: pass, serial 000000000101"), std::string::npos) << r.out;
+  std::ifstream log(P("p.jsonl"));
+  std::vector<nlohmann::json> lines;
+  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1]["path"], "sim:2");
+  EXPECT_NE(lines[1]["backup"].get<std::string>().find("_3A7C-4250_sim-2.bin"), std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include "../usblib/SimTestSupport.h"
 #include "SimChip.h"
 #include "SimFaultOptions.h"
+#include "SimReportLog.h"
 
 using namespace qrt::sim;
 using Bytes = std::vector<uint8_t>;
@@ -218,4 +219,26 @@ TEST(SimFaultSpec, AcceptsTheGrammarAndRefusesTheRest) {
     EXPECT_FALSE(ParseSimFaultSpec(pszSpec, f, c, szError)) << pszSpec;
     EXPECT_EQ(f.dwRefuseOutput, 99u) << "unchanged on refusal: " << pszSpec;
   }
+}
+
+// The log text is what the virtual board and qrt4250-cli --sim-log both
+// write, and what the rig compares byte for byte: a refused report must not
+// read like a delivered one.
+TEST(SimChip, ReportLogLinesTellKindAndOutcome) {
+  auto pClock = std::make_shared<CSimClock>();
+  CSimChip chip(SIM_CHIP_CONFIG{}, pClock);
+  SIM_FAULTS faults;
+  faults.dwFailInput = 2;
+  chip.SetFaults(faults);
+  const Bytes select = {0x00, 0x60, 0xF2, 0x7F, 0x10};
+  ASSERT_TRUE(chip.HandleOutputReport(select.data(), select.size()));
+  Bytes in(5, 0);
+  ASSERT_TRUE(chip.HandleInputReport(in.data(), in.size()));
+  EXPECT_FALSE(chip.HandleInputReport(in.data(), in.size()));
+  EXPECT_FALSE(chip.HandleOutputReport(select.data(), 4));  // wrong length
+  const std::vector<std::string> vExpected = {"out 00 60 F2 7F 10", "in 00 60 80 00 00",
+                                              "in-failed", "out-refused 00 60 F2 7F"};
+  ASSERT_EQ(chip.ReportLog().size(), vExpected.size());
+  for (size_t i = 0; i < vExpected.size(); ++i)
+    EXPECT_EQ(FormatReportLogLine(chip.ReportLog()[i]), vExpected[i]) << i;
 }

@@ -28,6 +28,10 @@ struct HID_COLLECTION_INFO {
   // collection has no report of that kind. Same rule as Windows' HIDP_CAPS.
   uint32_t dwInputReportByteLength = 0;
   uint32_t dwOutputReportByteLength = 0;
+  // Where the board sits on the bus ("1-2.3": bus 1, hub port 2, port 3) and
+  // its USB serial string; empty when the platform does not know them.
+  std::string szUsbTopology;
+  std::string szSerial;
 };
 
 // An open HID collection. Reports travel on the control channel as one unit,

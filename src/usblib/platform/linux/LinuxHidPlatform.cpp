@@ -98,6 +98,23 @@ bool ReadNodeIds(udev_device* pDevice, SNodeIds& ids) {
          ParseHex16(udev_device_get_sysattr_value(pUsb, "idProduct"), ids.wPID);
 }
 
+// The USB device's bus-port name ("1-2.3") and serial string, when the node
+// sits on USB. A serial of stray bytes is dropped rather than printed.
+void ReadUsbPlace(udev_device* pDevice, HID_COLLECTION_INFO& info) {
+  udev_device* pUsb = udev_device_get_parent_with_subsystem_devtype(pDevice, "usb", "usb_device");
+  if (pUsb == nullptr) return;
+  const char* pszName = udev_device_get_sysname(pUsb);
+  if (pszName != nullptr) info.szUsbTopology = pszName;
+  const char* pszSerial = udev_device_get_sysattr_value(pUsb, "serial");
+  if (pszSerial == nullptr) return;
+  std::string szSerial(pszSerial);
+  if (szSerial.size() > 126) return;
+  for (char c : szSerial) {
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) return;
+  }
+  info.szSerial = std::move(szSerial);
+}
+
 // The report descriptor through the node, else from the HID parent's sysfs
 // attribute (which does not need the node).
 bool ReadReportDescriptor(int fd, udev_device* pDevice, std::vector<uint8_t>& vDescriptor) {
@@ -340,6 +357,7 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
       info.wPID = ids.wPID;
       info.dwInputReportByteLength = vCollections[i].dwInputReportByteLength;
       info.dwOutputReportByteLength = vCollections[i].dwOutputReportByteLength;
+      ReadUsbPlace(pDevice, info);
       vFound.push_back(std::move(info));
     }
   });

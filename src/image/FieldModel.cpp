@@ -1,0 +1,317 @@
+#include "FieldModel.h"
+
+#include <cstdio>
+#include <map>
+
+#include "SettingsRules.h"
+#include "VolumeTables.h"
+
+namespace qrt::image {
+
+namespace {
+
+using namespace qrt::editor;
+using O = _INTERNAL_OPT;
+using K = EFieldKind;
+using I = EFieldId;
+
+// The record's order (show --json). nShowOrder gives the show lines' order.
+const FIELD_DEF kFields[] = {
+    {I::kSignature, K::kHexByte, nullptr, "btSignature", "btSignature", 1, 0xFF, &O::btSignature, {}},
+    {I::kConfig1, K::kHexByte, nullptr, "btConfig1", "btConfig1", 2, 0xFF, &O::btConfig1, {}},
+    {I::kVid, K::kWord, "vid", "wVID", "wVID", 3, 0xFFFF, nullptr, {{0x18, 2, 0xFF}}},
+    {I::kPid, K::kWord, "pid", "wPID", "wPID", 4, 0xFFFF, nullptr, {{0x1A, 2, 0xFF}}},
+    {I::kVidRaw, K::kRawBytes, nullptr, "btVIDRaw", "btVIDRaw", 5, 0, nullptr, {}},
+    {I::kPidRaw, K::kRawBytes, nullptr, "btPIDRaw", "btPIDRaw", 6, 0, nullptr, {}},
+    {I::kStringArea, K::kRawBytes, nullptr, "szStringArea", "szStringArea", 9, 0, nullptr, {{0x22, 56, 0xFF}}},
+    {I::kProduct, K::kText, "product", "szProduct", "szProduct", 7, 0, nullptr, {{0x08, 1, 0xFC}}},
+    {I::kManufacturer, K::kText, "manufacturer", "szManufacturer", "szManufacturer", 8, 0, nullptr, {{0x07, 1, 0xFC}}},
+    {I::kSerial, K::kSerial, "serial", "btSerialNumber", "btSerialNumber", 12, 0, nullptr, {{0x1C, 6, 0xFF}}},
+    {I::kPlayVolume, K::kNumber, "playVolume", "btPlayVolume", "btPlayVolume", 16, 63, &O::btPlayVolume, {{0x0D, 1, 0xC0}, {0x0E, 1, 0x0F}}},
+    {I::kRecordVolume, K::kNumber, "recordVolume", "btRecordVolume", "btRecordVolume", 17, 63, &O::btRecordVolume, {{0x0E, 1, 0xF0}, {0x0F, 1, 0x03}}},
+    {I::kMixVolume, K::kNumber, "mixVolume", "btMixVolume", "btMixVolume", 18, 63, &O::btMixVolume, {{0x0F, 1, 0xFC}}},
+    {I::kMaxPowerGain1, K::kNumber, "maxPowerGain1", "btMaxPowerGain1", "btMaxPowerGain1", 19, 63, &O::btMaxPowerGain1, {{0xC9, 1, 0x3F}}},
+    {I::kMixMute, K::kNumber, "mixMute", "btMixMute", "btMixMute", 20, 1, &O::btMixMute, {{0x02, 1, 0x40}}},
+    {I::kPlayTerminalHi, K::kNumber, nullptr, "btPlayTerminalHi", nullptr, 0, 15, &O::btPlayTerminalHi, {{0x91, 1, 0x0F}}},
+    {I::kRecord2TerminalHi, K::kNumber, nullptr, "btRecord2TerminalHi", nullptr, 0, 15, &O::btRecord2TerminalHi, {{0x90, 1, 0xF0}}},
+    {I::kRecordTerminalHi, K::kNumber, nullptr, "btRecordTerminalHi", nullptr, 0, 15, &O::btRecordTerminalHi, {{0x90, 1, 0x0F}}},
+    {I::kHpfMode, K::kNumber, nullptr, "btHpfMode", "btHpfMode", 26, 3, &O::btHpfMode, {}},
+    {I::kProductLen, K::kNumber, nullptr, "btProductLen", "btProductLen", 10, 63, &O::btProductLen, {}},
+    {I::kManufacturerLen, K::kNumber, nullptr, "btManufacturerLen", "btManufacturerLen", 11, 63, &O::btManufacturerLen, {}},
+    {I::kHpfR, K::kNumber, "hpfR", "btHpfREnable", "btHpfREnable", 27, 1, &O::btHpfREnable, {{0xB5, 1, 0x20}}},
+    {I::kHpfL, K::kNumber, "hpfL", "btHpfLEnable", "btHpfLEnable", 28, 1, &O::btHpfLEnable, {{0xB5, 1, 0x10}}},
+    {I::kPlayTerminalLo, K::kNumber, nullptr, "btPlayTerminalLo", nullptr, 0, 15, &O::btPlayTerminalLo, {{0x04, 1, 0xF0}}},
+    {I::kRecord2TerminalLo, K::kNumber, nullptr, "btRecord2TerminalLo", nullptr, 0, 15, &O::btRecord2TerminalLo, {{0x03, 1, 0xF0}}},
+    {I::kRecordTerminalLo, K::kNumber, nullptr, "btRecordTerminalLo", nullptr, 0, 15, &O::btRecordTerminalLo, {{0x04, 1, 0x0F}}},
+    {I::kProductCtrl, K::kNumber, "productCtrl", "btProductStringCtrl", "btProductStringCtrl", 13, 1, &O::btProductStringCtrl, {{0x01, 1, 0x01}}},
+    {I::kSerialCtrl, K::kNumber, "serialCtrl", "btSerialNumberCtrl", "btSerialNumberCtrl", 14, 1, &O::btSerialNumberCtrl, {{0x01, 1, 0x02}}},
+    {I::kManufacturerCtrl, K::kNumber, "manufacturerCtrl", "btManufacturerStringCtrl", "btManufacturerStringCtrl", 15, 1, &O::btManufacturerStringCtrl, {{0x01, 1, 0x04}}},
+    {I::kMicBoostCtrl, K::kNumber, "micBoostCtrl", "btMicBoostCtrl", "btMicBoostCtrl", 21, 1, &O::btMicBoostCtrl, {{0x02, 1, 0x10}}},
+    {I::kMicBoostDefault, K::kNumber, "micBoostDefault", "btMicBoostDefault", "btMicBoostDefault", 22, 1, &O::btMicBoostDefault, {{0x02, 1, 0x20}}},
+    {I::kGainA, K::kNumber, "gainA", "btGainA", "btGainA", 29, 3, &O::btGainA, {{0xB5, 1, 0xC0}}},
+    {I::kGainB, K::kNumber, "gainB", "btGainB", "btGainB", 30, 7, &O::btGainB, {{0xB3, 1, 0x70}}},
+    {I::kGainC, K::kNumber, "gainC", "btGainC", "btGainC", 31, 7, &O::btGainC, {{0xB7, 1, 0x70}}},
+    // The device lists stand for the terminal digits above; set stores them
+    // after the digits, so a device list wins over raw digits.
+    {I::kPlayDevice, K::kPlayDevice, "playDevice", nullptr, "play terminal", 23, 0, nullptr, {}},
+    {I::kRecordDevice, K::kRecordDevice, "recordDevice", nullptr, "record terminal", 24, 0, nullptr, {}},
+    {I::kRecord2Terminal, K::kRecord2, nullptr, nullptr, "record 2 terminal", 25, 0, nullptr, {}},
+};
+
+const char* const kPlayNames[] = {"speaker", "headset", "headphone"};
+const char* const kRecordNames[] = {"mic", "headset", "micarray"};
+
+std::string Hex(const uint8_t* p, size_t n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s.push_back(kDigits[p[i] >> 4]);
+    s.push_back(kDigits[p[i] & 0x0F]);
+  }
+  return s;
+}
+
+std::string FieldText(const uint8_t* p, size_t nMax) {
+  size_t n = 0;
+  while (n < nMax && p[n] != 0) ++n;
+  return Latin1ToUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
+}
+
+std::string Printf(const char* pszFormat, unsigned a, unsigned b = 0, unsigned c = 0) {
+  char sz[64];
+  std::snprintf(sz, sizeof sz, pszFormat, a, b, c);
+  return sz;
+}
+
+std::string Digits(unsigned hi, unsigned lo) {
+  return Printf("%u/%u (0x%.4X)", hi, lo,
+                TerminalType(static_cast<uint8_t>(hi), static_cast<uint8_t>(lo)));
+}
+
+bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
+  if (s.empty() || s.size() > 5) return false;
+  unsigned v = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > nMax) return false;
+  nOut = v;
+  return true;
+}
+
+std::string CurrentField(const uint8_t* p) {
+  size_t n = 0;
+  while (n < kMaxStringBytes && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+// The list item the digits stand for exactly, or -1.
+int ExactPlayItem(const O& r) {
+  const unsigned t = TerminalType(r.btPlayTerminalHi, r.btPlayTerminalLo);
+  return t == 0x0301 ? kPlaySpeaker : t == 0x0402 ? kPlayHeadset : t == 0x0302 ? kPlayHeadphone : -1;
+}
+int ExactRecordItem(const O& r) {
+  const unsigned t = TerminalType(r.btRecordTerminalHi, r.btRecordTerminalLo);
+  return t == 0x0201 ? kRecordMic : t == 0x0402 ? kRecordHeadset : t == 0x0205 ? kRecordMicArray : -1;
+}
+int PlayItem(const O& r) {
+  const int n = ExactPlayItem(r);
+  return n >= 0 ? n : ShownDeviceItems(r).nPlay;
+}
+int RecordItem(const O& r) {
+  const int n = ExactRecordItem(r);
+  return n >= 0 ? n : ShownDeviceItems(r).nRecord;
+}
+
+}  // namespace
+
+std::span<const FIELD_DEF> Fields() {
+  return kFields;
+}
+
+const FIELD_DEF* FindSetField(std::string_view szName) {
+  for (const FIELD_DEF& def : kFields) {
+    if (def.pszSetName != nullptr && szName == def.pszSetName) return &def;
+  }
+  return nullptr;
+}
+
+size_t SetFieldCount() {
+  size_t n = 0;
+  for (const FIELD_DEF& def : kFields) n += def.pszSetName != nullptr;
+  return n;
+}
+
+FIELD_VALUE FieldJsonValue(const FIELD_DEF& def, const O& r) {
+  FIELD_VALUE v;
+  switch (def.eId) {
+    case I::kVid:
+    case I::kPid:
+      v.bNumber = true;
+      v.nNumber = def.eId == I::kVid ? r.wVID : r.wPID;
+      return v;
+    case I::kVidRaw:
+      v.szText = Hex(r.btVIDRaw, 2);
+      return v;
+    case I::kPidRaw:
+      v.szText = Hex(r.btPIDRaw, 2);
+      return v;
+    case I::kStringArea:
+      v.szText = Hex(r.szStringArea, sizeof r.szStringArea);
+      return v;
+    case I::kProduct:
+      v.szText = FieldText(r.szProduct, sizeof r.szProduct);
+      return v;
+    case I::kManufacturer:
+      v.szText = FieldText(r.szManufacturer, sizeof r.szManufacturer);
+      return v;
+    case I::kSerial:
+      v.szText = Hex(r.btSerialNumber, 6);
+      return v;
+    default:
+      break;
+  }
+  if (def.pByte != nullptr) {
+    v.bNumber = true;
+    v.nNumber = r.*(def.pByte);
+  }
+  return v;
+}
+
+std::string FieldShowText(const FIELD_DEF& def, const O& r) {
+  switch (def.eId) {
+    case I::kVid:
+      return Printf("0x%.4X", r.wVID);
+    case I::kPid:
+      return Printf("0x%.4X", r.wPID);
+    case I::kStringArea:
+      // The 56 bytes of the area, not the record's zero tail.
+      return Hex(r.szStringArea, kStringAreaSize);
+    case I::kProduct:
+    case I::kManufacturer:
+      return "\"" + FieldJsonValue(def, r).szText + "\"";
+    case I::kPlayDevice: {
+      const CDeviceItems items = ShownDeviceItems(r);
+      return Digits(r.btPlayTerminalHi, r.btPlayTerminalLo) + " " + PlayDeviceName(items.nPlay);
+    }
+    case I::kRecordDevice: {
+      const CDeviceItems items = ShownDeviceItems(r);
+      return Digits(r.btRecordTerminalHi, r.btRecordTerminalLo) + " " +
+             RecordDeviceName(items.nRecord);
+    }
+    case I::kRecord2Terminal:
+      return Digits(r.btRecord2TerminalHi, r.btRecord2TerminalLo);
+    default:
+      break;
+  }
+  if (def.eKind == K::kHexByte) return Printf("0x%.2X", r.*(def.pByte));
+  const FIELD_VALUE v = FieldJsonValue(def, r);
+  return v.bNumber ? std::to_string(v.nNumber) : v.szText;
+}
+
+FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const O& r) {
+  FIELD_VALUE v;
+  switch (def.eKind) {
+    case K::kWord:
+      v.szText = Printf("%.4X", def.eId == I::kVid ? r.wVID : r.wPID);
+      return v;
+    case K::kPlayDevice:
+      v.szText = kPlayNames[PlayItem(r)];
+      return v;
+    case K::kRecordDevice:
+      v.szText = kRecordNames[RecordItem(r)];
+      return v;
+    default:
+      return FieldJsonValue(def, r);
+  }
+}
+
+std::string FieldDisplayText(const FIELD_DEF& def, const O& r) {
+  switch (def.eId) {
+    case I::kPlayVolume:
+      return kPlayVolumeTexts[VolumeCodeToItem(r.btPlayVolume)];
+    case I::kMixVolume:
+      return kPlayVolumeTexts[VolumeCodeToItem(r.btMixVolume)];
+    case I::kMaxPowerGain1:
+      return kHeadphonePowerTexts[r.btMaxPowerGain1 & 0x3F];
+    case I::kRecordVolume: {
+      const int nItem = RecordVolumeCodeToItem(r.btRecordVolume);
+      return nItem >= 0 ? RecordVolumeItemText(nItem)
+                        : "code " + std::to_string(r.btRecordVolume);
+    }
+    case I::kProduct:
+    case I::kManufacturer:
+      return FieldShowText(def, r);
+    default:
+      break;
+  }
+  if (def.eKind == K::kHexByte) return FieldShowText(def, r);
+  const FIELD_VALUE v = FieldSetValue(def, r);
+  return v.bNumber ? std::to_string(v.nNumber) : v.szText;
+}
+
+std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value) {
+  switch (def.eKind) {
+    case K::kNumber: {
+      unsigned v = 0;
+      if (!ParseDecimal(value, def.nMax, v))
+        return "a whole number 0-" + std::to_string(def.nMax) + " is expected";
+      r.*(def.pByte) = static_cast<uint8_t>(v);
+      return {};
+    }
+    case K::kWord: {
+      uint32_t dw = 0;
+      if (!ParseHex(value, 0xFFFF, dw)) return "1 to 4 hex digits are expected";
+      (def.eId == I::kVid ? r.wVID : r.wPID) = static_cast<uint16_t>(dw);
+      return {};
+    }
+    case K::kSerial:
+      if (!IsHexText(value) || !ParseSerialNumber(value, r.btSerialNumber))
+        return "up to 12 hex digits are expected";
+      return {};
+    case K::kText: {
+      std::string szBytes;
+      if (!Utf8ToLatin1(value, szBytes))
+        return "only characters up to U+00FF fit the string area (one byte each)";
+      if (szBytes.size() > kMaxStringBytes) return "longer than 56 characters";
+      const bool bProduct = def.eId == I::kProduct;
+      const std::string szProduct = bProduct ? szBytes : CurrentField(r.szProduct);
+      const std::string szManufacturer = bProduct ? CurrentField(r.szManufacturer) : szBytes;
+      if (PackStrings(r, szProduct, szManufacturer, bProduct, !bProduct) != kPackOk)
+        return "Max Length is 56 (ProductString + ManufacturerString)";
+      return {};
+    }
+    case K::kPlayDevice:
+      for (int i = 0; i < 3; ++i) {
+        if (value == kPlayNames[i]) {
+          SetPlayDevice(r, i);
+          return {};
+        }
+      }
+      return "speaker, headset or headphone is expected";
+    case K::kRecordDevice:
+      for (int i = 0; i < 3; ++i) {
+        if (value == kRecordNames[i]) {
+          SetRecordDevice(r, i);
+          return {};
+        }
+      }
+      return "mic, headset or micarray is expected";
+    default:
+      return "read only";
+  }
+}
+
+void CoveredHeaderBits(uint8_t btMask[kHeaderSize]) {
+  for (unsigned i = 0; i < kHeaderSize; ++i) btMask[i] = 0;
+  for (const FIELD_DEF& def : kFields) {
+    for (const FIELD_BITS& bits : def.Bits) {
+      for (unsigned i = 0; i < bits.btCount && bits.btOffset + i < kHeaderSize; ++i) {
+        btMask[bits.btOffset + i] |= bits.btMask;
+      }
+    }
+  }
+}
+
+}  // namespace qrt::image

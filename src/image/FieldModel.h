@@ -1,0 +1,93 @@
+#pragma once
+// The settings of the general configuration block, described once: each
+// field's `set` name, its `show --json` name (the _INTERNAL_OPT member), its
+// `show` line, where it lives in the header (bytes and bit masks), its range,
+// and how it is parsed and shown. show, set, diff and the templates are loops
+// over this table; a new view adds a loop, not another list of fields.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "InternalOpt.h"
+
+namespace qrt::image {
+
+enum class EFieldKind {
+  kNumber,        // decimal 0..nMax (a byte of the record)
+  kHexByte,       // a byte shown as 0xNN; read only
+  kWord,          // wVID / wPID: 1-4 hex digits, shown 0xNNNN
+  kRawBytes,      // bytes as upper-case hex; read only
+  kSerial,        // up to 12 hex digits, right-aligned
+  kText,          // product / manufacturer: one byte per character
+  kPlayDevice,    // speaker | headset | headphone, from the terminal digits
+  kRecordDevice,  // mic | headset | micarray
+  kRecord2,       // the second record terminal; shown only
+};
+
+// Where a field lives: btCount header bytes from btOffset, the bits of
+// btMask in each.
+struct FIELD_BITS {
+  uint8_t btOffset;
+  uint8_t btCount;
+  uint8_t btMask;
+};
+
+enum class EFieldId {
+  kSignature, kConfig1, kVid, kPid, kVidRaw, kPidRaw, kStringArea, kProduct, kManufacturer,
+  kSerial, kPlayVolume, kRecordVolume, kMixVolume, kMaxPowerGain1, kMixMute, kPlayTerminalHi,
+  kRecord2TerminalHi, kRecordTerminalHi, kHpfMode, kProductLen, kManufacturerLen, kHpfR, kHpfL,
+  kPlayTerminalLo, kRecord2TerminalLo, kRecordTerminalLo, kProductCtrl, kSerialCtrl,
+  kManufacturerCtrl, kMicBoostCtrl, kMicBoostDefault, kGainA, kGainB, kGainC, kPlayDevice,
+  kRecordDevice, kRecord2Terminal,
+};
+
+struct FIELD_DEF {
+  EFieldId eId;
+  EFieldKind eKind;
+  const char* pszSetName;   // null: not settable
+  const char* pszJsonName;  // null: not a member of show --json's record
+  const char* pszShowName;  // null: no show line of its own
+  int nShowOrder;           // position among the show lines
+  unsigned nMax;            // kNumber: the largest value
+  uint8_t _INTERNAL_OPT::*pByte;  // kNumber / kHexByte: the record byte
+  FIELD_BITS Bits[2];       // header bits; unused entries have count 0
+};
+
+// Every field, in the record's (show --json's) order. Settable fields come
+// in an order where applying them in sequence is safe: the strings before
+// their switches, the device lists after the digits.
+std::span<const FIELD_DEF> Fields();
+// The field with this set name, or null.
+const FIELD_DEF* FindSetField(std::string_view szName);
+// Number of settable fields.
+size_t SetFieldCount();
+
+// A value as JSON carries it: a number, or a text.
+struct FIELD_VALUE {
+  bool bNumber = false;
+  unsigned nNumber = 0;
+  std::string szText;  // UTF-8
+};
+
+// show --json's value of the record member.
+FIELD_VALUE FieldJsonValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+// The value after the name on a show line.
+std::string FieldShowText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+// The value as set and the templates take it: kNumber as a number, the
+// rest as text. Device lists that hold no known pair show as set would
+// store the window's shown item.
+FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+// The value for people: dB texts for volumes and power, device names,
+// quoted strings, the rest as set takes it.
+std::string FieldDisplayText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+
+// Parses VALUE as set takes it and stores it in rec. Returns an empty text
+// on success, else the reason (rec unchanged). A settable field only.
+std::string ApplyFieldText(const FIELD_DEF& def, _INTERNAL_OPT& rec, const std::string& szValue);
+
+// Header bits that some field covers (mask per byte of the 256).
+void CoveredHeaderBits(uint8_t btMask[kHeaderSize]);
+
+}  // namespace qrt::image

@@ -1,0 +1,149 @@
+// qrt4250-cli diff and templates, in process on the sample images.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliApp.h"
+#include "ImageFiles.h"
+#include "SampleImages.h"
+
+namespace fs = std::filesystem;
+using namespace qrt::image;
+using json = nlohmann::json;
+
+namespace {
+
+struct CRun {
+  int nExit;
+  std::string out, err;
+};
+
+CRun Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "qrt4250-cli");
+  std::vector<const char*> argv;
+  for (const auto& s : args) argv.push_back(s.c_str());
+  std::ostringstream out, err;
+  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {n, out.str(), err.str()};
+}
+
+class FieldCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-fields-XXXXXX").string();
+    m_dir = ::mkdtemp(tmpl.data());
+    const auto banks = qrt::test::ImageWithBanks({2, true, 2, 512});
+    WriteBinFile(P("banks.bin"), banks.data(), banks.size());
+    const auto def = qrt::test::DefaultImage();
+    WriteBinFile(P("default.bin"), def.data(), def.size());
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+  std::string P(const std::string& name) const { return (m_dir / name).string(); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(P(name), std::ios::binary) << text;
+  }
+
+  fs::path m_dir;
+};
+
+}  // namespace
+
+TEST_F(FieldCommandsTest, ExportThenApplyOntoTheDefaultReproducesTheSettings) {
+  // An image with every kind of setting changed and banks of each kind.
+  ASSERT_EQ(Cli({"set", P("banks.bin"), P("edited.bin"), "vid=1234", "serial=ABC",
+                 "product=Héadset", "manufacturer=Q", "playVolume=50", "recordDevice=micarray",
+                 "playDevice=speaker", "gainB=5", "hpfR=0", "serialCtrl=0"})
+                .nExit,
+            0);
+  const CRun exported = Cli({"template", "export", P("edited.bin")});
+  ASSERT_EQ(exported.nExit, 0) << exported.err;
+  Write("t.json", exported.out);
+  const CRun applied =
+      Cli({"set", P("default.bin"), P("out.bin"), "--template", P("t.json"), "--size", "24C04"});
+  ASSERT_EQ(applied.nExit, 0) << applied.err;
+  EXPECT_EQ(Cli({"template", "export", P("out.bin")}).out, exported.out);
+  EXPECT_EQ(json::parse(exported.out)["banks"]["eq"].size(), 2u);
+  // The settings listed after the template win.
+  ASSERT_EQ(Cli({"set", P("default.bin"), P("out2.bin"), "--template", P("t.json"), "--size",
+                 "24C04", "playVolume=7"})
+                .nExit,
+            0);
+  EXPECT_EQ(json::parse(Cli({"template", "export", P("out2.bin")}).out)["playVolume"], 7);
+}
+
+TEST_F(FieldCommandsTest, BadTemplatesAreRefusedAndNothingIsWritten) {
+  const struct {
+    const char* pszName;
+    std::string szText;
+    const char* pszError;
+  } cases[] = {
+      {"not json", "{\"vid\": ", "not a JSON document"},
+      {"array", "[1, 2]", "must be a JSON object"},
+      {"duplicate", "{\"vid\": \"1\", \"vid\": \"2\"}", "\"vid\" is given twice"},
+      {"unknown", "{\"volume\": 3}", "unknown setting \"volume\""},
+      {"number as text", "{\"playVolume\": \"3\"}", "playVolume: a whole number is expected"},
+      {"text as number", "{\"vid\": 4660}", "vid: a string is expected"},
+      {"negative", "{\"gainA\": -1}", "gainA: a whole number is expected"},
+      {"out of range", "{\"gainA\": 4}", "gainA=4: a whole number 0-3 is expected"},
+      {"beyond Latin-1", "{\"product\": \"\\u20ac\"}", "only characters up to U+00FF"},
+      {"bad bank", "{\"banks\": {\"eq\": [\"00\"]}}", "banks.eq: each bank is 32 hex digits"},
+      {"too large", "{\"vid\": \"1\"" + std::string(1 << 20, ' ') + "}", "at most 1 MiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    Write("bad.json", c.szText);
+    const CRun r = Cli({"set", P("default.bin"), P("out.bin"), "--template", P("bad.json")});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.err.find(c.pszError), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+    EXPECT_FALSE(fs::exists(P("out.bin")));
+  }
+}
+
+TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
+  ASSERT_EQ(Cli({"set", P("default.bin"), P("a.bin"), "playVolume=53"}).nExit, 0);
+  ASSERT_EQ(Cli({"set", P("default.bin"), P("b.bin"), "playVolume=59", "product=X"}).nExit, 0);
+  std::string b;
+  {
+    std::ifstream f(P("b.bin"), std::ios::binary);
+    b.assign(std::istreambuf_iterator<char>(f), {});
+  }
+  b[0x05] = static_cast<char>(b[0x05] ^ 0x01);  // a header byte no setting explains
+  Write("b.bin", b);
+
+  const CRun same = Cli({"diff", P("a.bin"), P("a.bin")});
+  EXPECT_EQ(same.nExit, 0);
+  EXPECT_EQ(same.out, "");
+  const CRun text = Cli({"diff", P("a.bin"), P("b.bin")});
+  EXPECT_EQ(text.nExit, 1) << text.err;
+  EXPECT_EQ(text.out,
+            "product: \"USB PnP Audio Device(EEPROM)\" -> \"X\"\n"
+            "playVolume: -7.5 dB -> -3 dB\n"
+            "bytes 0x0005-0x0005 differ\n");
+  const json j = json::parse(Cli({"diff", P("a.bin"), P("b.bin"), "--json"}).out);
+  EXPECT_EQ(j["settings"][1], (json{{"name", "playVolume"}, {"a", "-7.5 dB"}, {"b", "-3 dB"}}));
+  EXPECT_EQ(j["bytes"], json::parse(R"([{"from": 5, "to": 5}])"));
+
+  const CRun banks = Cli({"diff", P("default.bin"), P("banks.bin"), "--json"});
+  EXPECT_EQ(banks.nExit, 1);
+  EXPECT_EQ(json::parse(banks.out)["banks"],
+            json::parse(R"(["I2C init bank 1", "I2C init bank 2", "AGC/IR", "EQ bank 1",
+                            "EQ bank 2"])"));
+
+  // Trouble is exit 2 with the load error; --json adds the error object.
+  const CRun missing = Cli({"diff", P("a.bin"), P("none.bin"), "--json"});
+  EXPECT_EQ(missing.nExit, 2);
+  EXPECT_NE(missing.err.find("none.bin: Load File fail (cannot open)"), std::string::npos);
+  EXPECT_TRUE(json::parse(missing.out).contains("error"));
+  const CRun gone =
+      Cli({"diff", "device", P("a.bin"), "--simulate", "--sim-fault", "unplug:1"});
+  EXPECT_EQ(gone.nExit, 2) << gone.err;
+  // The simulated board holds the built-in image.
+  EXPECT_EQ(Cli({"diff", "device", P("default.bin"), "--simulate"}).nExit, 0);
+}
