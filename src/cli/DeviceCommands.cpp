@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <cctype>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -25,7 +26,10 @@
 #ifdef __linux__
 #include "LinuxHidPlatform.h"
 #endif
+#include "Backup.h"
 #include "NamedMutex.h"
+#include "ProductionLog.h"
+#include "SerialCounter.h"
 #include "SettingsRules.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
@@ -57,6 +61,12 @@ struct CDeviceOptions {
   std::string szProfile = "default";
   uint32_t dwWriteCycleMs = 5;
   bool bJson = false;
+  // read and write: the EEPROM bytes as they are, no signature or re-encoding
+  bool bRaw = false;
+  // write and restore
+  std::string szBackup;
+  bool bNoBackup = false;
+  bool bNoRollback = false;
 };
 
 namespace {
@@ -151,6 +161,15 @@ void AddTransferOptions(CLI::App* pCommand, CDeviceOptions& o) {
       ->check(CLI::Range(0u, 1000u))
       ->capture_default_str();
   pCommand->add_flag("--json", o.bJson, "Print one JSON object (outcome, code, bytes, times)");
+}
+
+// The backup taken before a write (write, restore).
+void AddBackupOptions(CLI::App* pCommand, CDeviceOptions& o) {
+  auto* pBackup = pCommand->add_option(
+      "--backup", o.szBackup,
+      "Save the previous EEPROM contents (raw) to this file instead of the backup folder");
+  pCommand->add_flag("--no-backup", o.bNoBackup, "Write without saving the previous contents")
+      ->excludes(pBackup);
 }
 
 bool ParseHex16(const std::string& szText, uint16_t& wValue) {
@@ -341,6 +360,18 @@ class CDeviceSession {
     m_Board = *pChosen;
     m_szBoardPath = pChosen->szPath;
     // An empty path (a board the enumeration could not name) stays unpinned.
+    if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
+      m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
+      return false;
+    }
+    return true;
+  }
+
+  // Pins one listed board (program --all walks them in turn). False
+  // (message written) when it is gone.
+  bool UseBoard(const BOARD_INFO& board) {
+    m_Board = board;
+    m_szBoardPath = board.szPath;
     if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
       m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
       return false;
@@ -559,12 +590,29 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
 class CTransferRun {
  public:
   CTransferRun(CCliContext& ctx, const CDeviceOptions& o, TRANSFER_REPORT& report)
-      : m_Session(ctx, o), m_Observer(ctx), m_Report(report) {}
+      : m_pOwnSession(std::make_unique<CDeviceSession>(ctx, o)),
+        m_Session(*m_pOwnSession),
+        m_Observer(ctx),
+        m_Report(report) {}
+
+  // A run on a session that outlives it (program: one session, many boards).
+  CTransferRun(CCliContext& ctx, CDeviceSession& session, TRANSFER_REPORT& report)
+      : m_Session(session), m_Observer(ctx), m_Report(report) {}
 
   // False (message written) when the device or the options do not allow it.
   bool Start(uint32_t dwRomSize) {
     m_Start = std::chrono::steady_clock::now();
     if (!m_Session.Open() || !m_Session.SelectDevice(m_wVid, m_wPid)) return false;
+    m_Report.jBoard = BoardJson(m_Session.Board());
+    m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
+    return m_pProcedure != nullptr;
+  }
+
+  // Start on an open session's board, already selected or pinned.
+  bool StartOn(uint32_t dwRomSize) {
+    m_Start = std::chrono::steady_clock::now();
+    m_wVid = m_Session.Board().wVID;
+    m_wPid = m_Session.Board().wPID;
     m_Report.jBoard = BoardJson(m_Session.Board());
     m_pProcedure = m_Session.MakeProcedure(m_Observer, m_wVid, m_wPid, dwRomSize);
     return m_pProcedure != nullptr;
@@ -584,11 +632,29 @@ class CTransferRun {
     return r;
   }
 
+  // A write that does not change the report's code (the rollback), only its
+  // times.
+  int WriteAgain(const uint8_t* pImage, size_t nSize) {
+    int r = m_pProcedure->WriteDataToEEPROM(pImage, nSize, m_vLoad.data(), m_vLoad.size());
+    m_Observer.EndBar();
+    int nCode = m_Report.nCode;
+    Finished(nCode);
+    return r;
+  }
+
   CEepromProcedure& Procedure() { return *m_pProcedure; }
   const std::vector<uint8_t>& Load() const { return m_vLoad; }
   std::string Device() const {
     const std::string& szPath = m_Session.BoardPath();
     return Pair(m_wVid, m_wPid) + (szPath.empty() ? "" : " at " + szPath);
+  }
+  uint16_t Vid() const { return m_wVid; }
+  uint16_t Pid() const { return m_wPid; }
+  // The board's path for backup names; the pair when the enumeration could
+  // not name the board.
+  std::string BoardPath() const {
+    const std::string& szPath = m_Session.BoardPath();
+    return szPath.empty() ? Pair(m_wVid, m_wPid) : szPath;
   }
 
  private:
@@ -601,7 +667,8 @@ class CTransferRun {
     m_Report.dSimulatedS = m_Session.SimulatedSeconds();
   }
 
-  CDeviceSession m_Session;
+  std::unique_ptr<CDeviceSession> m_pOwnSession;
+  CDeviceSession& m_Session;
   CCliObserver m_Observer;
   TRANSFER_REPORT& m_Report;
   std::chrono::steady_clock::time_point m_Start;
@@ -633,9 +700,9 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
     return;
   }
   // Accepted first, as the window's ApplyLoadedImage does; nothing is
-  // written otherwise.
+  // written otherwise. --raw saves whatever the EEPROM holds (blank, corrupt).
   CImageSession image;
-  EApplyResult eApply = image.ApplyLoadedImage(load.data(), dwSize);
+  EApplyResult eApply = o.bRaw ? EApplyResult::kAccepted : image.ApplyLoadedImage(load.data(), dwSize);
   if (eApply != EApplyResult::kAccepted) {
     ctx.Fail(std::string("the EEPROM image was refused: ") + ApplyResultText(eApply));
     return;
@@ -678,36 +745,125 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
   return nSize;
 }
 
+// Reads a raw image file for write --raw and restore: its bytes as they are.
+// The size must be one of the four EEPROM sizes and match --eeprom when
+// given. Returns the size, 0 on failure (message written).
+size_t LoadRawImage(CCliContext& ctx, const std::string& szFile, const std::string& szType,
+                    uint8_t* pOut) {
+  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
+  long n = ReadImageBytes(ctx, szFile, buffer.data(), buffer.size());
+  if (n < 0) return 0;
+  size_t nSize = static_cast<size_t>(n);
+  if (nSize != 256 && nSize != 512 && nSize != 1024 && nSize != 2048) {
+    ctx.Fail(szFile + ": " + std::to_string(nSize) +
+             " bytes; a raw image must be 256, 512, 1024 or 2048 bytes");
+    return 0;
+  }
+  if (!szType.empty()) {
+    uint32_t dwSize = RomSizeFromEepromType(szType);
+    if (dwSize == 0) {
+      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + szType);
+      return 0;
+    }
+    if (dwSize != nSize) {
+      ctx.Fail(szFile + ": " + std::to_string(nSize) + " bytes, but --eeprom " + szType +
+               " holds " + std::to_string(dwSize));
+      return 0;
+    }
+  }
+  std::copy(buffer.begin(), buffer.begin() + static_cast<long>(nSize), pOut);
+  return nSize;
+}
+
+// Why a write or its read-back failed, one line.
+std::string WriteFailureText(CTransferRun& run, int r, const uint8_t* pImage) {
+  int nCode = run.Procedure().GetLastCode();
+  if (r == 1) return "write failed: code " + std::to_string(nCode);
+  if (nCode != 0) return "verify failed: read-back code " + std::to_string(nCode);
+  char sz[96];
+  int nAt = run.Procedure().GetFirstMismatch();
+  std::snprintf(sz, sizeof(sz), "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)",
+                nAt, pImage[nAt], run.Load()[static_cast<size_t>(nAt)]);
+  return sz;
+}
+
+// One board's protected write: read and save the previous contents (unless
+// --no-backup), write and verify, and on failure write the backup back and
+// verify it (unless --no-rollback). Nothing is written when the backup
+// cannot be read or saved. Returns true on a verified write; failures are
+// reported through ctx.Fail, the backup and rollback in the report.
+bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
+                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback) {
+  report.bWrite = true;
+  std::vector<uint8_t> vBackup;
+  if (!o.bNoBackup) {
+    int r = run.Read();
+    if (r != 0) {
+      ctx.Fail("cannot read the previous contents for the backup: code " + std::to_string(r) +
+               "; nothing written");
+      return false;
+    }
+    vBackup.assign(run.Load().begin(), run.Load().begin() + static_cast<long>(nSize));
+    std::string szError;
+    if (!qrt::production::SaveBackup(o.szBackup, qrt::production::DefaultBackupFolder(),
+                                     std::time(nullptr), run.Vid(), run.Pid(), run.BoardPath(),
+                                     vBackup.data(), vBackup.size(), report.szBackup, szError)) {
+      ctx.Fail("cannot save the backup: " + szError + "; nothing written");
+      return false;
+    }
+  }
+  int r = run.Write(pImage, nSize);
+  if (r == 0) return true;
+  if (r == 2 && run.Procedure().GetLastCode() == 0) {
+    report.nMismatchAt = static_cast<size_t>(run.Procedure().GetFirstMismatch());
+    // The other two failures carry this in the procedure's message.
+    ctx.err << EepromStateText(run.Procedure().GetWriteState()) << '\n';
+  }
+  ctx.Fail(WriteFailureText(run, r, pImage));
+  if (vBackup.empty()) return false;
+  if (!bRollback || o.bNoRollback) {
+    report.szRollback = "not attempted";
+    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in " << report.szBackup
+            << '\n';
+    return false;
+  }
+  int rBack = run.WriteAgain(vBackup.data(), vBackup.size());
+  if (rBack == 0) {
+    report.szRollback = "rolled back to the previous contents, verified";
+  } else if (rBack == 2 && run.Procedure().GetLastCode() == 0) {
+    // Read back in full: say how far it is from the previous contents.
+    size_t nDiffer = 0;
+    for (size_t i = 0; i < vBackup.size(); ++i) nDiffer += run.Load()[i] != vBackup[i];
+    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
+                        "): the EEPROM holds the previous contents except " +
+                        std::to_string(nDiffer) + " byte(s)";
+  } else {
+    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
+                        "): what the EEPROM holds is unknown";
+  }
+  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup " << report.szBackup << '\n';
+  return false;
+}
+
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
-              const std::string& szType) {
-  CTransferReporter reporter(ctx, "write", o.szProfile, o.bJson);
+              const std::string& szType, const char* pszCommand) {
+  CTransferReporter reporter(ctx, pszCommand, o.szProfile, o.bJson);
   reporter.Report().szFile = szFile;
+  bool bRestore = std::string(pszCommand) == "restore";
   uint8_t image[kMaxImageSize];
-  size_t nSize = BuildImageFromFile(ctx, szFile, szType, image);
+  size_t nSize = o.bRaw || bRestore ? LoadRawImage(ctx, szFile, szType, image)
+                                    : BuildImageFromFile(ctx, szFile, szType, image);
   if (nSize == 0) return;
   CTransferRun run(ctx, o, reporter.Report());
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
-  int r = run.Write(image, nSize);
-  const std::vector<uint8_t>& load = run.Load();
-  int nCode = run.Procedure().GetLastCode();
-  if (r == 1) {
-    ctx.Fail("write failed: code " + std::to_string(nCode));
-  } else if (r == 2 && nCode != 0) {
-    ctx.Fail("verify failed: read-back code " + std::to_string(nCode));
-  } else if (r == 2) {
-    char sz[96];
-    int nAt = run.Procedure().GetFirstMismatch();
-    std::snprintf(sz, sizeof(sz),
-                  "verify failed: data differ at 0x%04X (wrote 0x%02X, read 0x%02X)", nAt,
-                  image[nAt], load[static_cast<size_t>(nAt)]);
-    reporter.Report().nMismatchAt = static_cast<size_t>(nAt);
-    // The other two failures carry this in the procedure's message.
-    ctx.err << EepromStateText(run.Procedure().GetWriteState()) << '\n';
-    ctx.Fail(sz);
-  } else if (!o.bJson) {
-    ctx.out << "wrote " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-            << ") to " << run.Device() << ", verified\n";
-  }
+  // A restore puts back contents that are wanted; rolling back to what it
+  // replaced would undo that.
+  if (!GuardedWrite(ctx, o, run, image, nSize, reporter.Report(), !bRestore) || o.bJson) return;
+  ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
+          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to " << run.Device()
+          << ", verified";
+  if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << reporter.Report().szBackup;
+  ctx.out << '\n';
 }
 
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
@@ -739,6 +895,188 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
   if (o.bJson) return;
   ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
           << ") on " << run.Device() << '\n';
+}
+
+// The production run: every board gets a backup, a fresh serial, the base
+// image with that serial, a verified write (rolled back on failure) and one
+// synced log line.
+struct CProgramOptions {
+  std::string szImage;
+  std::string szType;
+  std::string szSerialFile;
+  std::string szSerialStart;
+  std::string szLog;
+  bool bAll = false;
+};
+
+struct CProgramTotals {
+  int nPassed = 0;
+  int nFailed = 0;
+  int nSerials = 0;
+  double dTotalS = 0;
+};
+
+// Programs one board and logs it. False when the run must stop (the serial
+// counter or the log failed); a failed board is counted, not a reason to stop.
+bool ProgramOneBoard(CCliContext& ctx, const CDeviceOptions& o, CDeviceSession& session,
+                     CImageSession& base,
+                     qrt::production::CSerialCounter* pCounter,
+                     qrt::production::CProductionLog& log, CProgramTotals& totals) {
+  using namespace qrt::production;
+  auto start = std::chrono::steady_clock::now();
+  TRANSFER_REPORT report;
+  PRODUCTION_RECORD record;
+  const uint16_t wVid = session.Board().wVID;
+  const uint16_t wPid = session.Board().wPID;
+  const std::string szPath = session.BoardPath().empty() ? Pair(wVid, wPid) : session.BoardPath();
+  record.szTime = UtcTimeText();
+  record.szPath = szPath;
+  record.wVid = wVid;
+  record.wPid = wPid;
+  bool bStop = false;
+  uint8_t image[kMaxImageSize];
+  size_t nSize = 0;
+  bool bPass = false;
+  // The serial is taken (and the counter synced) before the board is
+  // touched; from here on it is used, whatever happens to this board.
+  if (pCounter) {
+    uint64_t qwSerial = 0;
+    std::string szError;
+    if (pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
+      ctx.Fail("serial counter: " + szError);
+      return false;
+    }
+    record.qwSerial = qwSerial;
+    ++totals.nSerials;
+    qrt::editor::ParseSerialNumber(FormatSerial(qwSerial), base.m_RecInternalOpt.btSerialNumber);
+    base.m_RecInternalOpt.btSerialNumberCtrl = 1;
+  }
+  EBuildResult eBuild = base.BuildOutputImage(image, &nSize);
+  if (eBuild != EBuildResult::kOk) {
+    ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild));
+    bStop = true;
+  } else {
+    record.szImageSha256 = Sha256Hex(image, nSize);
+    CTransferRun run(ctx, session, report);
+    if (run.StartOn(static_cast<uint32_t>(nSize))) {
+      bPass = GuardedWrite(ctx, o, run, image, nSize, report, true);
+    }
+  }
+  record.nCode = report.nCode;
+  record.szBackup = report.szBackup;
+  record.szResult = bPass ? "pass"
+                    : report.szRollback.rfind("rolled back", 0) == 0 ? "rolled-back"
+                                                                      : "fail";
+  record.dElapsedS =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  totals.dTotalS += record.dElapsedS;
+  (bPass ? totals.nPassed : totals.nFailed) += 1;
+  std::string szError;
+  if (!log.Append(record, szError)) {
+    ctx.Fail(szError);
+    bStop = true;
+  }
+  char sz[200];
+  std::snprintf(sz, sizeof(sz), "%s %s: %s%s%s, %.2f s (total %.2f s)", szPath.c_str(),
+                Pair(wVid, wPid).c_str(), record.szResult.c_str(),
+                record.qwSerial ? (bPass ? ", serial " : ", burned serial ") : "",
+                record.qwSerial ? FormatSerial(*record.qwSerial).c_str() : "", record.dElapsedS,
+                totals.dTotalS);
+  ctx.out << sz << std::endl;
+  return !bStop;
+}
+
+void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p) {
+  using namespace qrt::production;
+  // Everything that can be checked without a board is checked first, so a
+  // bad option costs no serial and touches no board.
+  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
+  long n = ReadImageBytes(ctx, p.szImage, buffer.data(), buffer.size());
+  if (n < 0) return;
+  CImageSession base;
+  EApplyResult eApply = base.ApplyLoadedImage(buffer.data(), static_cast<size_t>(n));
+  if (eApply != EApplyResult::kAccepted) {
+    ctx.Fail(p.szImage + ": " + ApplyResultText(eApply));
+    return;
+  }
+  base.SetRomSize(static_cast<uint32_t>(n));
+  if (!p.szType.empty()) {
+    uint32_t dwSize = RomSizeFromEepromType(p.szType);
+    if (dwSize == 0) {
+      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + p.szType);
+      return;
+    }
+    base.SetRomSize(dwSize);
+  }
+  std::unique_ptr<CSerialCounter> pCounter;
+  if (!p.szSerialFile.empty()) {
+    pCounter = std::make_unique<CSerialCounter>(p.szSerialFile);
+    std::string szError;
+    if (!p.szSerialStart.empty()) {
+      uint64_t qwStart = 0;
+      std::string szStart = p.szSerialStart;
+      if (szStart.size() < 12) szStart.insert(0, 12 - szStart.size(), '0');
+      if (!ParseSerial(szStart, qwStart)) {
+        ctx.Fail("--serial-start must be 1 to 12 hex digits, not " + p.szSerialStart);
+        return;
+      }
+      if (pCounter->CreateIfMissing(qwStart, szError) != ESerialResult::kOk) {
+        ctx.Fail("serial counter: " + szError);
+        return;
+      }
+    }
+    uint64_t qwNext = 0;
+    ESerialResult e = pCounter->Peek(qwNext, szError);
+    if (e != ESerialResult::kOk) {
+      ctx.Fail("serial counter: " + szError +
+               (e == ESerialResult::kMissing ? " (--serial-start HEX creates it)" : ""));
+      return;
+    }
+  } else if (!p.szSerialStart.empty()) {
+    ctx.Fail("--serial-start needs --serial-file");
+    return;
+  }
+  CProductionLog log;
+  std::string szError;
+  if (!log.Open(p.szLog, szError)) {
+    ctx.Fail(szError);
+    return;
+  }
+  CDeviceSession session(ctx, o);
+  if (!session.Open()) return;
+  // Without --all the board is chosen as for every other command (--path,
+  // --device, else the one board of the first pair); --all takes every
+  // present board by its path.
+  std::vector<BOARD_INFO> vBoards;
+  if (p.bAll) {
+    DEVICE_LIST list;
+    if (session.Mgr().Search_Present_Boards(list, &vBoards) != 0) {
+      ctx.Fail("the device search failed");
+      return;
+    }
+    if (vBoards.empty()) {
+      ctx.Fail("no board present");
+      return;
+    }
+  } else {
+    uint16_t wVid = 0;
+    uint16_t wPid = 0;
+    if (!session.SelectDevice(wVid, wPid)) return;
+    vBoards.push_back(session.Board());
+  }
+  CProgramTotals totals;
+  for (const BOARD_INFO& board : vBoards) {
+    if (p.bAll && !session.UseBoard(board)) {
+      ++totals.nFailed;
+      continue;
+    }
+    if (!ProgramOneBoard(ctx, o, session, base, pCounter.get(), log, totals)) break;
+  }
+  char sz[160];
+  std::snprintf(sz, sizeof(sz), "%d passed, %d failed, %d serial(s) used, %.2f s", totals.nPassed,
+                totals.nFailed, totals.nSerials, totals.dTotalS);
+  ctx.out << sz << '\n';
+  if (totals.nFailed > 0 && ctx.nExitCode == 0) ctx.nExitCode = 1;
 }
 
 }  // namespace
@@ -779,6 +1117,8 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pReadCmd->add_option("--eeprom", *pReadType, "EEPROM type: 24C02, 24C04, 24C08 or 24C16")
       ->required();
   pReadCmd->add_option("-o,--output", *pReadOut, "Output file (.bin or .hex)")->required();
+  pReadCmd->add_flag("--raw", pRead->bRaw,
+                     "Save the bytes as they are, even without the signature");
   AddDeviceOptions(pReadCmd, *pRead);
   AddTransferOptions(pReadCmd, *pRead);
   pReadCmd->callback(
@@ -791,10 +1131,50 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
       app.add_subcommand("write", "Write an image file to the EEPROM, read it back and compare");
   pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
   pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
+  pWriteCmd->add_flag("--raw", pWrite->bRaw,
+                      "Write the file's bytes as they are (256, 512, 1024 or 2048 bytes)");
+  pWriteCmd->add_flag("--no-rollback", pWrite->bNoRollback,
+                      "Leave a failed write as it is instead of writing the backup back");
   AddDeviceOptions(pWriteCmd, *pWrite);
   AddTransferOptions(pWriteCmd, *pWrite);
-  pWriteCmd->callback(
-      [&ctx, pWrite, pWriteFile, pWriteType] { RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType); });
+  AddBackupOptions(pWriteCmd, *pWrite);
+  pWriteCmd->callback([&ctx, pWrite, pWriteFile, pWriteType] {
+    RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType, "write");
+  });
+
+  auto pRestore = std::make_shared<CDeviceOptions>();
+  auto pRestoreFile = std::make_shared<std::string>();
+  auto pRestoreType = std::make_shared<std::string>();
+  CLI::App* pRestoreCmd = app.add_subcommand(
+      "restore", "Write a backup back to the EEPROM as it is, read it back and compare");
+  pRestoreCmd->add_option("backup", *pRestoreFile, "Backup file (.bin or .hex, raw)")->required();
+  pRestoreCmd->add_option("--eeprom", *pRestoreType, "EEPROM type (default: the file's size)");
+  AddDeviceOptions(pRestoreCmd, *pRestore);
+  AddTransferOptions(pRestoreCmd, *pRestore);
+  AddBackupOptions(pRestoreCmd, *pRestore);
+  pRestoreCmd->callback([&ctx, pRestore, pRestoreFile, pRestoreType] {
+    RunWrite(ctx, *pRestore, *pRestoreFile, *pRestoreType, "restore");
+  });
+
+  auto pProgram = std::make_shared<CDeviceOptions>();
+  auto pProgramOpts = std::make_shared<CProgramOptions>();
+  CLI::App* pProgramCmd = app.add_subcommand(
+      "program", "Production: backup, serial, write and verify, rollback and a log line per board");
+  pProgramCmd->add_option("--image", pProgramOpts->szImage, "Base image (.bin or .hex)")
+      ->required();
+  pProgramCmd->add_option("--serial-file", pProgramOpts->szSerialFile,
+                          "Counter file holding the next serial (12 hex digits)");
+  pProgramCmd->add_option("--serial-start", pProgramOpts->szSerialStart,
+                          "Create the counter file with this serial when it is missing");
+  pProgramCmd->add_option("--log", pProgramOpts->szLog, "Production log (JSON lines, appended)")
+      ->required();
+  pProgramCmd->add_flag("--all", pProgramOpts->bAll, "Program every present board in turn");
+  pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
+  AddDeviceOptions(pProgramCmd, *pProgram);
+  AddTransferOptions(pProgramCmd, *pProgram);
+  pProgramCmd->remove_option(pProgramCmd->get_option("--json"));  // the log is the record
+  pProgramCmd->callback(
+      [&ctx, pProgram, pProgramOpts] { RunProgram(ctx, *pProgram, *pProgramOpts); });
 
   auto pVerify = std::make_shared<CDeviceOptions>();
   auto pVerifyFile = std::make_shared<std::string>();

@@ -27,6 +27,12 @@ nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bP
   j["profile"] = report.szProfile;
   j["elapsed_s"] = Round3(report.dElapsedS);
   if (report.dSimulatedS) j["simulated_s"] = Round3(*report.dSimulatedS);
+  if (report.bWrite) {
+    j["backup"] = report.szBackup.empty() ? nlohmann::ordered_json(nullptr)
+                                          : nlohmann::ordered_json(report.szBackup);
+    j["rollback"] = report.szRollback.empty() ? nlohmann::ordered_json(nullptr)
+                                              : nlohmann::ordered_json(report.szRollback);
+  }
   if (report.nMismatchAt) j["mismatchAt"] = *report.nMismatchAt;
   if (!bPass) j["error"] = report.szError;
   return j;

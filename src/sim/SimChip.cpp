@@ -329,6 +329,7 @@ void CSimChip::StartTransfer(uint8_t btCommand) {
       uint8_t btValue = m_Registers[wDataRegister];
       if (m_Faults.nFlipAddress >= 0 && static_cast<uint32_t>(m_Faults.nFlipAddress) == dwAddress) {
         btValue ^= m_Faults.btFlipMask;
+        if (m_Faults.bFlipOnce) m_Faults.nFlipAddress = -1;
       }
       m_vEeprom[dwAddress] = btValue;
     } else {

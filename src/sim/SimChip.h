@@ -53,6 +53,7 @@ struct SIM_FAULTS {
   bool bStayBusy = false;         // the busy bit never clears
   int32_t nFlipAddress = -1;      // EEPROM address whose written byte is corrupted
   uint8_t btFlipMask = 0x01;      // bits flipped in that byte
+  bool bFlipOnce = false;         // only the first write there (a marginal cell)
   bool bWriteProtect = false;     // EEPROM ignores writes
   uint32_t dwRandomSeed = 0;      // with a probability > 0: every report fails
   double dRandomProbability = 0;  // with this probability (replayable by seed)

@@ -63,13 +63,14 @@ bool ParseSimFaultSpec(const std::string& szSpec, SIM_FAULTS& faults, SIM_CHIP_C
       bOk = nArgs == 0;
       if (bOk && szName == "stay-busy") newFaults.bStayBusy = true;
       if (bOk && szName == "write-protect") newFaults.bWriteProtect = true;
-    } else if (szName == "flip") {
+    } else if (szName == "flip" || szName == "flip-once") {
       bOk = (nArgs == 1 || nArgs == 2) && ParseNumber(vArgs[1], 4095, a);
       b = 1;
       if (bOk && nArgs == 2) bOk = ParseNumber(vArgs[2], 0xFF, b) && b != 0;
       if (bOk) {
         newFaults.nFlipAddress = static_cast<int32_t>(a);
         newFaults.btFlipMask = static_cast<uint8_t>(b);
+        newFaults.bFlipOnce = szName == "flip-once";
       }
     } else if (szName == "random") {
       bOk = nArgs == 2 && ParseNumber(vArgs[1], 0xFFFFFFFFu, a);

@@ -9,6 +9,8 @@
 //          | "busy-reads:" N         status reads that show busy after each start
 //          | "flip:" ADDR [":" MASK] corrupt the byte written at EEPROM ADDR
 //                                    (bits in MASK flipped, default 0x01)
+//          | "flip-once:" ADDR [":" MASK]  the same, only for the first write
+//                                    to ADDR (a marginal cell)
 //          | "write-protect"         the EEPROM ignores writes
 //          | "write-cycle-us:" N     EEPROM write-cycle time (default 3000)
 //          | "latency-us:" N         virtual time per report (default 0)

@@ -65,6 +65,8 @@ class DeviceCommandsTest : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "qrt-cli-dev-XXXXXX").string();
     m_Dir = ::mkdtemp(tmpl.data());
+    // Backups of every write land here, not in the user's state folder.
+    ::setenv("XDG_STATE_HOME", P("state").c_str(), 1);
   }
   void TearDown() override { fs::remove_all(m_Dir); }
   std::string P(const std::string& name) const { return (m_Dir / name).string(); }
@@ -133,16 +135,17 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
     std::vector<std::string> args;
     const char* pszError;
   };
+  // The write cases skip the backup so that report numbers count from the write.
   const Case cases[] = {
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:300"},
        "write failed: code "},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:303"},
        " is unknown, the rest is unchanged\n"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},
        " are new, the rest is unchanged\n"},
       {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
@@ -158,7 +161,8 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
         "--profile", "fast", "--write-cycle", "2"},
        "verify failed: data differ"},
       {{"write", P("in.bin"), "--simulate", "--profile", "quick"}, "--profile"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "unplug:4000"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "unplug:4000"},
        "failed: "},
       {{"read", "--eeprom", "24C04", "-o", P("x.bin"), "--simulate", "--sim-fault", "stay-busy"},
        "read failed: code 2002"},
@@ -179,14 +183,77 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
   EXPECT_FALSE(fs::exists(P("x.bin"))) << "a failed read writes no file";
 }
 
-TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignature) {
+TEST_F(DeviceCommandsTest, ReadRefusesAnEepromWithoutTheSignatureUnlessRaw) {
   std::vector<uint8_t> blank(256, 0xFF);
+  blank[7] = 0x12;
   WriteFile(P("blank.bin"), blank);
   CRun r = RunCliWith({"read", "--eeprom", "24C02", "-o", P("out.bin"), "--simulate", "--sim-image",
                        P("blank.bin")});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.bin")));
+
+  r = RunCliWith({"read", "--raw", "--eeprom", "24C02", "-o", P("out.bin"), "--simulate",
+                  "--sim-image", P("blank.bin")});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("out.bin")), blank);
+  // ... and write --raw puts those bytes back unchanged, no header re-encoding.
+  r = RunCliWith({"write", "--raw", P("out.bin"), "--simulate", "--sim-save", P("chip.bin")});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), blank);
+}
+
+// Backup before the write and rollback after a failed one: what the EEPROM
+// holds at the end, and what the user is told.
+TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
+  auto before = MakeImage(512, 3);
+  auto image = MakeImage(512, 7);
+  WriteFile(P("before.bin"), before);
+  WriteFile(P("in.bin"), image);
+  struct {
+    std::vector<std::string> extra;
+    int nExit;
+    std::string szSays;
+    bool bEndsAsBefore;
+  } cases[] = {
+      {{}, 0, "; backup ", false},
+      {{"--sim-fault", "flip-once:0x40"}, 1, "rolled back to the previous contents, verified", true},
+      {{"--sim-fault", "flip:0x40"}, 1, "rollback failed (verify failed: data differ at 0x0040", false},
+      {{"--sim-fault", "flip-once:0x40", "--no-rollback"}, 1, "not rolled back", false},
+      {{"--sim-fault", "flip-once:0x40", "--backup", P("mine.bin")}, 1, "backup " + P("mine.bin"), true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04",
+                                     "--sim-image", P("before.bin"), "--sim-save", P("chip.bin")};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    CRun r = RunCliWith(args);
+    SCOPED_TRACE(r.err);
+    EXPECT_EQ(r.nExit, c.nExit);
+    EXPECT_NE((r.out + r.err).find(c.szSays), std::string::npos);
+    EXPECT_EQ(ReadFile(P("chip.bin")) == before, c.bEndsAsBefore);
+  }
+  // Every write left its backup, each holding the previous contents.
+  size_t nBackups = 0;
+  for (const auto& e : fs::directory_iterator(P("state/qrt4250/backups"))) {
+    EXPECT_EQ(ReadFile(e.path().string()), before) << e.path();
+    ++nBackups;
+  }
+  EXPECT_EQ(nBackups, 4u);
+  EXPECT_EQ(ReadFile(P("mine.bin")), before);
+
+  // A backup that cannot be saved stops the write before any byte goes out.
+  ::setenv("XDG_STATE_HOME", P("before.bin").c_str(), 1);
+  CRun r = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+                       P("before.bin"), "--sim-save", P("chip.bin"), "--json"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("cannot save the backup"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), before);
+
+  // restore puts a backup back by hand.
+  r = RunCliWith({"restore", P("mine.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+                  P("in.bin"), "--sim-save", P("chip.bin"), "--no-backup"});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_EQ(ReadFile(P("chip.bin")), before);
 }
 
 // Every hex option takes its digits with or without 0x.
@@ -410,4 +477,68 @@ TEST_F(DeviceCommandsTest, TransfersReportElapsedAndSimulatedTime) {
   const auto j = nlohmann::json::parse(f.out);
   EXPECT_EQ(j["outcome"], "fail");
   EXPECT_EQ(j["code"], 2002);
+}
+
+// A production run on one board: the serial goes into the image, the counter
+// advances before the write, a rolled-back board burns its serial, and a bad
+// counter stops the run before any board or log line.
+TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  const std::vector<std::string> common = {"program", "--image", P("base.bin"), "--serial-file",
+                                           P("c"), "--log", P("p.jsonl"), "--simulate"};
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCliWith(args);
+  };
+  CRun r = run({});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("--serial-start HEX creates it"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("p.jsonl")));
+
+  r = run({"--serial-start", "000000000100", "--sim-save", P("chip.bin")});
+  ASSERT_EQ(r.nExit, 0) << r.err;
+  EXPECT_NE(r.out.find("sim:1 3A7C:4250: pass, serial 000000000100"), std::string::npos) << r.out;
+  auto chip = ReadFile(P("chip.bin"));
+  ASSERT_EQ(chip.size(), 256u);
+  EXPECT_EQ(std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22),
+            (std::vector<uint8_t>{0, 0, 0, 0, 1, 0}));
+
+  r = run({"--serial-start", "000000000100", "--sim-image", P("chip.bin"), "--sim-fault",
+           "flip-once:0x40"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.out.find("rolled-back, burned serial 000000000101"), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
+                                                    '1', '0', '2', '\n'}));
+
+  WriteFile(P("c"), {'x', '\n'});
+  r = run({});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("does not hold a serial of 12 hex digits"), std::string::npos) << r.err;
+
+  std::ifstream log(P("p.jsonl"));
+  std::vector<nlohmann::json> lines;
+  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]["result"], "pass");
+  EXPECT_EQ(lines[0]["serial"], "000000000100");
+  EXPECT_EQ(lines[1]["result"], "rolled-back");
+  EXPECT_EQ(lines[1]["serial"], "000000000101");
+  EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
+}
+
+// program --all walks every present board by its path; backups are named by it.
+TEST_F(DeviceCommandsTest, ProgramAllTakesEveryBoardByPath) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
+                       "--serial-start", "100", "--log", P("p.jsonl"), "--all", "--simulate",
+                       "--sim-boards", "2"});
+  ASSERT_EQ(r.nExit, 0) << r.err;
+  EXPECT_NE(r.out.find("sim:2 3A7C:4250: pass, serial 000000000101"), std::string::npos) << r.out;
+  std::ifstream log(P("p.jsonl"));
+  std::vector<nlohmann::json> lines;
+  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1]["path"], "sim:2");
+  EXPECT_NE(lines[1]["backup"].get<std::string>().find("_3A7C-4250_sim-2.bin"), std::string::npos);
 }

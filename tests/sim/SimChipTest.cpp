@@ -202,6 +202,10 @@ TEST(SimFaultSpec, AcceptsTheGrammarAndRefusesTheRest) {
   ASSERT_TRUE(ParseSimFaultSpec("flip:5", faults, config, szError));
   EXPECT_EQ(faults.nFlipAddress, 5);
   EXPECT_EQ(faults.btFlipMask, 0x01);
+  EXPECT_FALSE(faults.bFlipOnce);
+  ASSERT_TRUE(ParseSimFaultSpec("flip-once:6:0x80", faults, config, szError));
+  EXPECT_TRUE(faults.bFlipOnce);
+  EXPECT_EQ(faults.btFlipMask, 0x80);
 
   const char* bad[] = {"",           "refuse-output", "refuse-output:0", "refuse-output:-1",
                        "unplug:x",   "stay-busy:1",   "flip:4096",       "flip:1:0",

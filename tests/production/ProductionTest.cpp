@@ -1,0 +1,224 @@
+// Serial allocation across processes and crashes, the counter file's bad
+// inputs, the log's lines and backup names.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "Backup.h"
+#include "ProductionLog.h"
+#include "SerialCounter.h"
+#include "TempDir.h"
+
+using namespace qrt::production;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadAll(const std::string& szPath) {
+  std::ifstream f(szPath, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
+  struct {
+    const char* pszContent;  // nullptr: no file
+    ESerialResult eExpected;
+  } cases[] = {
+      {nullptr, ESerialResult::kMissing},
+      {"", ESerialResult::kMalformed},
+      {"100\n", ESerialResult::kMalformed},
+      {"00000000010G\n", ESerialResult::kMalformed},
+      {"0000000001000\n", ESerialResult::kMalformed},
+      {" 00000000010\n", ESerialResult::kMalformed},
+      {"1000000000000\n", ESerialResult::kExhausted},
+  };
+  for (const auto& c : cases) {
+    CTempDir dir;
+    std::string szPath = dir.File("c");
+    if (c.pszContent) dir.Write("c", c.pszContent);
+    CSerialCounter counter(szPath, 50ms);
+    uint64_t q = 0;
+    std::string szError;
+    EXPECT_EQ(counter.Allocate(q, szError), c.eExpected) << (c.pszContent ? c.pszContent : "none");
+    EXPECT_FALSE(szError.empty());
+    if (c.pszContent) {
+      EXPECT_EQ(ReadAll(szPath), c.pszContent);
+    }
+  }
+}
+
+TEST(SerialCounter, HandsOutTheLastSerialThenRefuses) {
+  CTempDir dir;
+  CSerialCounter counter(dir.File("c"), 50ms);
+  std::string szError;
+  ASSERT_EQ(counter.CreateIfMissing(0xFFFFFFFFFFFE, szError), ESerialResult::kOk);
+  // A second start value does not reset an existing counter.
+  ASSERT_EQ(counter.CreateIfMissing(0x100, szError), ESerialResult::kOk);
+  uint64_t q = 0;
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, 0xFFFFFFFFFFFEu);
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, kLastSerial);
+  EXPECT_EQ(counter.Allocate(q, szError), ESerialResult::kExhausted);
+  EXPECT_EQ(counter.Allocate(q, szError), ESerialResult::kExhausted);
+}
+
+TEST(SerialCounter, WaitsForTheLockThenRefuses) {
+  CTempDir dir;
+  std::string szPath = dir.Write("c", "000000000100\n");
+  int fd = open(szPath.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);  // another station mid-allocation
+  CSerialCounter counter(szPath, 0ms);  // no real wait: refused at the first try
+  uint64_t q = 0;
+  std::string szError;
+  EXPECT_EQ(counter.Allocate(q, szError), ESerialResult::kLocked);
+  flock(fd, LOCK_UN);
+  close(fd);
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, 0x100u);
+  EXPECT_EQ(ReadAll(szPath), "000000000101\n");
+}
+
+// Two stations on one counter: every serial handed out once, none skipped.
+TEST(SerialCounter, TwoProcessesNeverShareASerial) {
+  CTempDir dir;
+  std::string szCounter = dir.Write("c", "000000000100\n");
+  constexpr int kEach = 40;
+  pid_t pids[2];
+  for (int i = 0; i < 2; ++i) {
+    pids[i] = fork();
+    ASSERT_GE(pids[i], 0);
+    if (pids[i] == 0) {
+      CSerialCounter counter(szCounter, 10s);
+      std::ofstream out(dir.File("got" + std::to_string(i)));
+      for (int n = 0; n < kEach; ++n) {
+        uint64_t q = 0;
+        std::string szError;
+        if (counter.Allocate(q, szError) != ESerialResult::kOk) _exit(2);
+        out << q << '\n' << std::flush;
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t pid : pids) {
+    int nStatus = 0;
+    waitpid(pid, &nStatus, 0);
+    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+  }
+  std::set<uint64_t> seen;
+  for (int i = 0; i < 2; ++i) {
+    std::ifstream in(dir.File("got" + std::to_string(i)));
+    for (uint64_t q; in >> q;) EXPECT_TRUE(seen.insert(q).second) << "serial " << q << " twice";
+  }
+  ASSERT_EQ(seen.size(), 2u * kEach);
+  EXPECT_EQ(*seen.begin(), 0x100u);
+  EXPECT_EQ(*seen.rbegin(), 0x100u + 2 * kEach - 1);
+  EXPECT_EQ(ReadAll(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
+}
+
+// A station killed after taking a serial but before writing the board: the
+// serial stays used.
+TEST(SerialCounter, CrashAfterAllocationDoesNotReuseTheSerial) {
+  CTempDir dir;
+  std::string szCounter = dir.Write("c", "0000000001ff\n");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CSerialCounter counter(szCounter, 10s);
+    uint64_t q = 0;
+    std::string szError;
+    if (counter.Allocate(q, szError) == ESerialResult::kOk) {
+      ssize_t n = write(fds[1], &q, sizeof(q));
+      (void)n;
+    }
+    raise(SIGKILL);
+  }
+  close(fds[1]);
+  uint64_t qChild = 0;
+  ASSERT_EQ(read(fds[0], &qChild, sizeof(qChild)), static_cast<ssize_t>(sizeof(qChild)));
+  close(fds[0]);
+  int nStatus = 0;
+  waitpid(pid, &nStatus, 0);
+  ASSERT_TRUE(WIFSIGNALED(nStatus));
+  EXPECT_EQ(qChild, 0x1FFu);
+  CSerialCounter counter(szCounter, 1s);
+  uint64_t q = 0;
+  std::string szError;
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, 0x200u);
+}
+
+TEST(ProductionLog, AppendsOneParsableLinePerBoard) {
+  CTempDir dir;
+  std::string szPath = dir.Write("p.jsonl", "{\"earlier\": 1}\n");
+  CProductionLog log;
+  std::string szError;
+  ASSERT_TRUE(log.Open(szPath, szError)) << szError;
+  PRODUCTION_RECORD r;
+  r.szPath = "sim:2\xff";  // invalid UTF-8 from outside must not throw
+  r.wVid = 0x3A7C;
+  r.wPid = 0x4250;
+  r.qwSerial = 0x101;
+  r.szResult = "rolled-back";
+  r.nCode = 8002;
+  ASSERT_TRUE(log.Append(r, szError)) << szError;
+  r.qwSerial.reset();
+  r.szBackup = "/b/x.bin";
+  ASSERT_TRUE(log.Append(r, szError)) << szError;
+  std::istringstream lines(ReadAll(szPath));
+  std::string szLine;
+  std::getline(lines, szLine);
+  std::getline(lines, szLine);
+  auto j = nlohmann::json::parse(szLine);
+  EXPECT_EQ(j["vid"], "3A7C");
+  EXPECT_EQ(j["serial"], "000000000101");
+  EXPECT_EQ(j["result"], "rolled-back");
+  EXPECT_TRUE(j["backup"].is_null());
+  std::getline(lines, szLine);
+  j = nlohmann::json::parse(szLine);
+  EXPECT_TRUE(j["serial"].is_null());
+  EXPECT_EQ(j["backup"], "/b/x.bin");
+  EXPECT_FALSE(std::getline(lines, szLine));
+}
+
+TEST(Backup, NamesAreSafeAndNeverReplaceAnEarlierBackup) {
+  struct {
+    const char* pszPath;
+    const char* pszName;
+  } names[] = {
+      {"sim:1", "20261209T101500Z_3A7C-4250_sim-1.bin"},
+      {"/dev/hidraw3", "20261209T101500Z_3A7C-4250_hidraw3.bin"},
+      {"../../etc/x", "20261209T101500Z_3A7C-4250_-.-..-etc-x.bin"},
+      {"", "20261209T101500Z_3A7C-4250_board.bin"},
+  };
+  const std::time_t t = 1796811300;  // 2026-12-09 10:15:00 UTC
+  for (const auto& n : names) EXPECT_EQ(BackupFileName(t, 0x3A7C, 0x4250, n.pszPath), n.pszName);
+
+  CTempDir dir;
+  std::string szFolder = dir.File("state/qrt4250/backups");
+  const uint8_t a[] = {1, 2, 3}, b[] = {4, 5};
+  std::string szFirst, szSecond, szError;
+  ASSERT_TRUE(SaveBackup("", szFolder, t, 0x3A7C, 0x4250, "sim:1", a, 3, szFirst, szError));
+  ASSERT_TRUE(SaveBackup("", szFolder, t, 0x3A7C, 0x4250, "sim:1", b, 2, szSecond, szError));
+  EXPECT_EQ(szFirst, szFolder + "/20261209T101500Z_3A7C-4250_sim-1.bin");
+  EXPECT_EQ(szSecond, szFolder + "/20261209T101500Z_3A7C-4250_sim-1-2.bin");
+  EXPECT_EQ(ReadAll(szFirst), std::string("\1\2\3"));
+  EXPECT_EQ(ReadAll(szSecond), std::string("\4\5"));
+  // A folder that cannot be made refuses the backup.
+  EXPECT_FALSE(SaveBackup("", szFirst + "/sub", t, 1, 2, "p", a, 3, szSecond, szError));
+  EXPECT_FALSE(szError.empty());
+}
