@@ -53,8 +53,24 @@ done
 mount -t devtmpfs devtmpfs /host/dev
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
+# The fresh /run and /tmp would hide a source or build tree that lives under
+# them on the host (a clone in /tmp): keep such trees visible through binds.
+binds=""
+for tree in "$SRC" "$BUILD"; do
+  case "$tree" in
+    /run/* | /tmp/*)
+      keep="/keep$(echo "$tree" | tr / _)"
+      mkdir -p "$keep" && mount -o bind "/host$tree" "$keep" || fail "bind of $tree"
+      binds="$binds $tree:$keep"
+      ;;
+  esac
+done
 mount -t tmpfs -o mode=0755 tmpfs /host/run
 mount -t tmpfs -o mode=1777 tmpfs /host/tmp
+for pair in $binds; do
+  tree=${pair%%:*}
+  mkdir -p "/host$tree" && mount -o bind "${pair#*:}" "/host$tree" || fail "bind of $tree"
+done
 mount -t configfs configfs /host/sys/kernel/config || fail "configfs mount"
 
 echo "vm-booted $(cut -d' ' -f1 /proc/uptime)"
