@@ -30,16 +30,6 @@ using json = nlohmann::ordered_json;
 // Templates are a few kilobytes; anything this large is not one.
 constexpr std::streamsize kMaxTemplateBytes = 1 << 20;
 
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s.push_back(kDigits[p[i] >> 4]);
-    s.push_back(kDigits[p[i] & 0x0F]);
-  }
-  return s;
-}
-
 // Exactly nBytes bytes of hex text (either case) into pOut.
 bool ParseHexBytes(const std::string& s, uint8_t* pOut, size_t nBytes) {
   if (s.size() != 2 * nBytes) return false;

@@ -28,16 +28,6 @@ namespace {
 using namespace qrt::editor;
 using json = nlohmann::ordered_json;
 
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s.push_back(kDigits[p[i] >> 4]);
-    s.push_back(kDigits[p[i] & 0x0F]);
-  }
-  return s;
-}
-
 }  // namespace
 
 bool LoadImageFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {

@@ -61,16 +61,6 @@ const FIELD_DEF kFields[] = {
 const char* const kPlayNames[] = {"speaker", "headset", "headphone"};
 const char* const kRecordNames[] = {"mic", "headset", "micarray"};
 
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s.push_back(kDigits[p[i] >> 4]);
-    s.push_back(kDigits[p[i] & 0x0F]);
-  }
-  return s;
-}
-
 std::string FieldText(const uint8_t* p, size_t nMax) {
   size_t n = 0;
   while (n < nMax && p[n] != 0) ++n;
@@ -125,6 +115,16 @@ int RecordItem(const O& r) {
 }
 
 }  // namespace
+
+std::string Hex(const uint8_t* p, size_t n) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s.push_back(kDigits[p[i] >> 4]);
+    s.push_back(kDigits[p[i] & 0x0F]);
+  }
+  return s;
+}
 
 std::span<const FIELD_DEF> Fields() {
   return kFields;

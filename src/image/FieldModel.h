@@ -14,6 +14,9 @@
 
 namespace qrt::image {
 
+// Bytes as upper-case hex digits, two per byte, no separators.
+std::string Hex(const uint8_t* p, size_t n);
+
 enum class EFieldKind {
   kNumber,        // decimal 0..nMax (a byte of the record)
   kHexByte,       // a byte shown as 0xNN; read only
