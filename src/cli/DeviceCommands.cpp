@@ -73,8 +73,10 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   auto pProgramOpts = std::make_shared<CProgramOptions>();
   CLI::App* pProgramCmd = app.add_subcommand(
       "program", "Production: backup, serial, write and verify, rollback and a log line per board");
-  pProgramCmd->add_option("--image", pProgramOpts->szImage, "Base image (.bin or .hex)")
-      ->required();
+  pProgramCmd->add_option("--image", pProgramOpts->szImage,
+                          "Base image (.bin or .hex; default: the built-in default image)");
+  pProgramCmd->add_option("--template", pProgramOpts->szTemplate,
+                          "Template applied to the base image (JSON, as template export writes)");
   pProgramCmd->add_option("--serial-file", pProgramOpts->szSerialFile,
                           "Counter file holding the next serial (12 hex digits)");
   pProgramCmd->add_option("--serial-start", pProgramOpts->szSerialStart,
@@ -82,10 +84,14 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pProgramCmd->add_option("--log", pProgramOpts->szLog, "Production log (JSON lines, appended)")
       ->required();
   pProgramCmd->add_flag("--all", pProgramOpts->bAll, "Program every present board in turn");
+  pProgramCmd->add_flag("--wait", pProgramOpts->bWait,
+                        "Station: program each board as it is plugged in, until Ctrl+C");
   pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
   AddDeviceOptions(pProgramCmd, *pProgram);
   AddTransferOptions(pProgramCmd, *pProgram);
-  pProgramCmd->remove_option(pProgramCmd->get_option("--json"));  // the log is the record
+  pProgramCmd->remove_option(pProgramCmd->get_option("--json"));
+  pProgramCmd->add_flag("--json", pProgramOpts->bJson,
+                        "Print one JSON document (the boards and the totals) at the end");
   pProgramCmd->callback(
       [&ctx, pProgram, pProgramOpts] { RunProgram(ctx, *pProgram, *pProgramOpts); });
 

@@ -188,6 +188,13 @@ CDeviceSession::~CDeviceSession() {
   if (m_pSim && !m_Options.szSimLog.empty()) WriteSimLog();
 }
 
+IHidPlatform& CDeviceSession::Platform() {
+#ifdef __linux__
+  if (!m_pSim) return *m_pHidraw;
+#endif
+  return *m_pSim;
+}
+
 bool CDeviceSession::Open() {
   if (!m_Options.bSimulate) {
 #ifdef __linux__
@@ -433,6 +440,7 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
     ctx.err << EepromStateText(run.Procedure().GetWriteState()) << '\n';
   }
   ctx.Fail(WriteFailureText(run, r, pImage));
+  const EEPROM_WRITE_STATE failedState = run.Procedure().GetWriteState();
   if (vBackup.empty()) return false;
   if (!bRollback || o.bNoRollback) {
     report.szRollback = "not attempted";
@@ -443,16 +451,26 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
   int rBack = run.WriteAgain(vBackup.data(), vBackup.size());
   if (rBack == 0) {
     report.szRollback = "rolled back to the previous contents, verified";
-  } else if (rBack == 2 && run.Procedure().GetLastCode() == 0) {
-    // Read back in full: say how far it is from the previous contents.
-    size_t nDiffer = 0;
-    for (size_t i = 0; i < vBackup.size(); ++i) nDiffer += run.Load()[i] != vBackup[i];
-    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
-                        "): the EEPROM holds the previous contents except " +
-                        std::to_string(nDiffer) + " byte(s)";
   } else {
-    report.szRollback = "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) +
-                        "): what the EEPROM holds is unknown";
+    // What the EEPROM holds now, in the words of a failed write's line: after
+    // a rollback that wrote nothing, what the failed write left.
+    const EEPROM_WRITE_STATE backState = run.Procedure().GetWriteState();
+    std::string szHolds;
+    if (backState.eKind == EEPROM_WRITE_STATE::EKind::kPartial && backState.nNew == 0 &&
+        backState.nUnknown == 0) {
+      szHolds = "nothing was written back; as the failed write left it, " +
+                EepromStateText(failedState);
+    } else {
+      szHolds = "writing back the previous contents, " + EepromStateText(backState);
+      if (rBack == 2 && run.Procedure().GetLastCode() == 0) {
+        // Read back in full: say how far it is from the previous contents.
+        size_t nDiffer = 0;
+        for (size_t i = 0; i < vBackup.size(); ++i) nDiffer += run.Load()[i] != vBackup[i];
+        szHolds += "; " + std::to_string(nDiffer) + " byte(s) differ from the previous contents";
+      }
+    }
+    report.szRollback =
+        "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) + "): " + szHolds;
   }
   ctx.err << "qrt4250-cli: " << report.szRollback << "; backup " << report.szBackup << '\n';
   return false;

@@ -163,6 +163,10 @@ class CDeviceSession {
       USB42XX_MGR::IEepromObserver& observer, uint16_t wVid, uint16_t wPid, uint32_t dwRomSize);
 
   USB42XX_MGR::CUsb42xxMgr& Mgr() { return *m_pMgr; }
+  // The platform under the facade (after Open).
+  USB42XX_MGR::IHidPlatform& Platform();
+  // The simulated platform; null on real boards.
+  sim::CSimPlatform* Simulator() { return m_pSim.get(); }
 
   // Time of the simulated device since it was made, in seconds; none on a
   // real board.
