@@ -1,4 +1,5 @@
 // list: the present boards by the chip probe.
+#include <chrono>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -48,6 +49,7 @@ std::string BoardLine(const BOARD_INFO& board) {
 
 void RunList(CCliContext& ctx, const CDeviceOptions& o) {
   ctx.bJson = o.bJson;
+  const auto start = std::chrono::steady_clock::now();
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
   DEVICE_LIST list;
@@ -57,13 +59,22 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
     return;
   }
   if (vBoards.empty()) ctx.err << "no device present\n";
+  // The probe of every device is what takes time, most of all on a hub full
+  // of boards.
+  const double dElapsedS =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (o.bJson) {
     json boards = json::array();
     for (const BOARD_INFO& board : vBoards) boards.push_back(BoardJson(board));
-    ctx.out << json{{"boards", boards}}.dump(2) << '\n';
+    ctx.out << json{{"boards", boards}, {"elapsed_s", dElapsedS}}.dump(2) << '\n';
     return;
   }
   for (const BOARD_INFO& board : vBoards) ctx.out << BoardLine(board) << '\n';
+  // On stderr: the board lines stay the whole of stdout for scripts.
+  char sz[48];
+  std::snprintf(sz, sizeof(sz), "elapsed %.2f s\n", dElapsedS);
+  ctx.out << std::flush;
+  ctx.err << sz;
 }
 
 }  // namespace qrt::cli

@@ -399,6 +399,7 @@ TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
   image[0x18] = 0x34;  // differs from the built-in image the boards hold
   WriteFile(P("in.bin"), image);
   const json list = json::parse(RunCliWith({"list", "--json", "--simulate", "--sim-boards", "2"}).out);
+  EXPECT_TRUE(list["elapsed_s"].is_number());
   EXPECT_EQ(list["boards"][1],
             json::parse(R"({"path": "sim:2", "vid": "3A7C", "pid": "4250", "chipId": "8042",
                             "layout": 0, "usb": null, "serial": null})"));
