@@ -413,7 +413,8 @@ bool CDeviceSession::OpenSimulator() {
 }
 
 bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
-                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback) {
+                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback,
+                  const std::function<bool()>& fnBeforeWrite) {
   report.bWrite = true;
   std::vector<uint8_t> vBackup;
   if (!o.bNoBackup) {
@@ -432,6 +433,7 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
       return false;
     }
   }
+  if (fnBeforeWrite && !fnBeforeWrite()) return false;
   int r = run.Write(pImage, nSize);
   if (r == 0) return true;
   if (r == 2 && run.Procedure().GetLastCode() == 0) {

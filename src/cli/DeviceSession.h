@@ -4,6 +4,7 @@
 // output, and the protected write of write, restore and program.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -294,7 +295,11 @@ class CTransferRun {
 // verify it (unless --no-rollback). Nothing is written when the backup
 // cannot be read or saved. Returns true on a verified write; failures are
 // reported through ctx.Fail, the backup and rollback in the report.
+// fnBeforeWrite runs once the backup is saved, before the first byte goes
+// out (program takes the serial there and finishes pImage); false from it
+// writes nothing.
 bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
-                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback);
+                  const uint8_t* pImage, size_t nSize, TRANSFER_REPORT& report, bool bRollback,
+                  const std::function<bool()>& fnBeforeWrite = {});
 
 }  // namespace qrt::cli

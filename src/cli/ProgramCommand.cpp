@@ -119,31 +119,47 @@ class CProgramRun {
     uint8_t image[kMaxImageSize];
     size_t nSize = 0;
     bool bPass = false;
-    // The serial is taken (and the counter synced) before the board is
-    // touched; from here on it is used, whatever happens to this board.
-    if (pCounter) {
-      uint64_t qwSerial = 0;
-      std::string szError;
-      if (pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
-        ctx.Fail("serial counter: " + szError);
-        return false;
-      }
-      record.qwSerial = qwSerial;
-      ++totals.nSerials;
-      if (!totals.qwFirstSerial) totals.qwFirstSerial = qwSerial;
-      totals.qwLastSerial = qwSerial;
-      qrt::editor::ParseSerialNumber(FormatSerial(qwSerial), base.m_RecInternalOpt.btSerialNumber);
-      base.m_RecInternalOpt.btSerialNumberCtrl = 1;
-    }
+    // Built once without the new serial for its size (the backup reads that
+    // much), then again with it: the serial goes in the header only.
     EBuildResult eBuild = base.BuildOutputImage(image, &nSize);
     if (eBuild != EBuildResult::kOk) {
       ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild));
       bStop = true;
     } else {
       record.szImageSha256 = Sha256Hex(image, nSize);
+      // The serial is taken (and the counter synced) once the backup is
+      // saved and before the first byte is written; from there on it is
+      // used, whatever happens to this board. A board whose backup fails
+      // costs none.
+      auto fnTakeSerial = [&]() {
+        if (!pCounter) return true;
+        uint64_t qwSerial = 0;
+        std::string szError;
+        if (pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
+          ctx.Fail("serial counter: " + szError + "; nothing written");
+          bStop = true;
+          return false;
+        }
+        record.qwSerial = qwSerial;
+        ++totals.nSerials;
+        if (!totals.qwFirstSerial) totals.qwFirstSerial = qwSerial;
+        totals.qwLastSerial = qwSerial;
+        qrt::editor::ParseSerialNumber(FormatSerial(qwSerial),
+                                       base.m_RecInternalOpt.btSerialNumber);
+        base.m_RecInternalOpt.btSerialNumberCtrl = 1;
+        size_t nWithSerial = 0;
+        if (base.BuildOutputImage(image, &nWithSerial) != EBuildResult::kOk ||
+            nWithSerial != nSize) {
+          ctx.Fail("cannot build the image with the serial; nothing written");
+          bStop = true;
+          return false;
+        }
+        record.szImageSha256 = Sha256Hex(image, nSize);
+        return true;
+      };
       CTransferRun run(ctx, session, report);
       if (run.StartOn(static_cast<uint32_t>(nSize))) {
-        bPass = GuardedWrite(ctx, o, run, image, nSize, report, true);
+        bPass = GuardedWrite(ctx, o, run, image, nSize, report, true, fnTakeSerial);
       }
     }
     record.nCode = report.nCode;
