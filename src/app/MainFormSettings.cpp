@@ -166,9 +166,9 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
   showItem(u->PlaySettingComboBox, EFieldId::kPlayDevice);
   showItem(u->RecordSettingComboBox, EFieldId::kRecordDevice);
 
-  m_nGainA = rec.btGainA;
-  m_nGainB = rec.btGainB;
-  m_nGainC = rec.btGainC;
+  m_nGainA = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainA), rec));
+  m_nGainB = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainB), rec));
+  m_nGainC = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainC), rec));
   const int nGainItem = editor::FindIfGainItem(m_nGainA, m_nGainB, m_nGainC);
   u->IFGainComboBox->setCurrentIndex(nGainItem < editor::kIfGainItemCount ? nGainItem : -1);
   u->GainTrackBar->setValue(nGainItem);
@@ -309,9 +309,9 @@ void TMainForm::ResetBitBtnClick() {
 void TMainForm::OnGainClick() {
   int nGainA = 0, nGainB = 0, nGainC = 0;
   if (editor::GetIfGainStages(m_pUi->IFGainComboBox->currentIndex(), nGainA, nGainB, nGainC)) {
-    m_RecInternalOpt.btGainA = static_cast<uint8_t>(nGainA);
-    m_RecInternalOpt.btGainB = static_cast<uint8_t>(nGainB);
-    m_RecInternalOpt.btGainC = static_cast<uint8_t>(nGainC);
+    image::SetFieldNumber(Field(EFieldId::kGainA), m_RecInternalOpt, static_cast<unsigned>(nGainA));
+    image::SetFieldNumber(Field(EFieldId::kGainB), m_RecInternalOpt, static_cast<unsigned>(nGainB));
+    image::SetFieldNumber(Field(EFieldId::kGainC), m_RecInternalOpt, static_cast<unsigned>(nGainC));
   }
   UpdateRecordVolumeRange();
 }
