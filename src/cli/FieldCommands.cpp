@@ -248,12 +248,10 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
   }
   // The header announces the banks (0x8F bit 7 with bit 4 for the I2C and
   // AGC/IR banks, 0x8D bit 0 for the EQ list); the output sequence writes
-  // bit 4 itself and keeps the rest of the header as placed.
+  // bit 4 itself and keeps the rest of the header as placed. Bit 7 alone
+  // announces nothing, so without such banks it stays as the base has it.
   std::vector<uint8_t> vImage(s.RomDataMgr().Data(), s.RomDataMgr().Data() + kRomBufferSize);
-  if (!vI2C.empty() || bAgcIr)
-    vImage[0x8F] |= 0x80;
-  else
-    vImage[0x8F] &= 0x7F;
+  if (!vI2C.empty() || bAgcIr) vImage[0x8F] |= 0x80;
   if (!vEq.empty())
     vImage[0x8D] |= 0x01;
   else

@@ -110,6 +110,8 @@ TEST_F(FieldCommandsTest, ExportThenApplyReproducesEverySampleImage) {
               0);
     // Every show line: settings, digits, strings, size and banks.
     EXPECT_EQ(Cli({"show", P("out.bin")}).out, shown.out);
+    const CRun diff = Cli({"diff", P("saved.bin"), P("out.bin")});
+    EXPECT_EQ(diff.nExit, 0) << diff.out;
   }
 }
 
