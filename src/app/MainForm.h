@@ -14,6 +14,7 @@
 
 #include "DeviceIdStore.h"
 #include "DeviceList.h"
+#include "FieldModel.h"
 #include "ImageSession.h"
 #include "UiServices.h"
 #include "Usb42xxMgr.h"
@@ -218,7 +219,8 @@ class TMainForm : public QWidget {
   bool TakeStringText(QLineEdit* pEdit, QString& szLastGood);
   void PackStringsFromEdits(bool bFromProduct, bool bFromManufacturer);
   void SetWriteButtonsForStringEdit();
-  void OnHiddenVolumeChange(QLineEdit* pEdit, uint8_t _INTERNAL_OPT::*pField);
+  void OnHiddenVolumeChange(QLineEdit* pEdit, qrt::image::EFieldId eId);
+  void OnHexFieldChange(QLineEdit* pEdit, qrt::image::EFieldId eId);
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);

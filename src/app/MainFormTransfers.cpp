@@ -103,16 +103,10 @@ void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
 }
 
 uint32_t TMainForm::RomSizeFromComboBox() const {
-  switch (m_pUi->ReadEEPROMRomSizeComboBox->currentIndex()) {
-    case 1:
-      return 512;
-    case 2:
-      return 1024;
-    case 3:
-      return 2048;
-    default:
-      return 256;
-  }
+  // The list's items are the EEPROM types in their table's order.
+  const int nItem = m_pUi->ReadEEPROMRomSizeComboBox->currentIndex();
+  return nItem >= 0 && nItem < qrt::image::kEepromTypeCount ? qrt::image::kEepromTypes[nItem].dwSize
+                                                            : qrt::image::kEepromTypes[0].dwSize;
 }
 
 void TMainForm::SetTransferButtons(bool bEnable) {

@@ -58,7 +58,8 @@ size_t LoadRawImage(CCliContext& ctx, const std::string& szFile, const std::stri
   long n = ReadImageBytes(ctx, szFile, buffer.data(), buffer.size());
   if (n < 0) return 0;
   size_t nSize = static_cast<size_t>(n);
-  if (nSize != 256 && nSize != 512 && nSize != 1024 && nSize != 2048) {
+  // One of the EEPROM types' sizes, which keep theirs when normalised.
+  if (NormaliseRomSize(static_cast<uint32_t>(nSize)) != nSize) {
     ctx.Fail(szFile + ": " + std::to_string(nSize) +
              " bytes; a raw image must be 256, 512, 1024 or 2048 bytes");
     return 0;
