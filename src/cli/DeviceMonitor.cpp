@@ -1,10 +1,11 @@
 #include "DeviceMonitor.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <vector>
 
-#include "InterruptibleWait.h"
 #include "UsbDeviceNames.h"
 #include "platform/HidPlatform.h"
 
@@ -37,8 +38,7 @@ int RunDeviceMonitor(USB42XX_MGR::IHidPlatform& platform, std::ostream& out, std
     if (!szLine.empty()) out << szLine << std::endl;
   };
   platform.SetEventSink(print);
-  const USB42XX_MGR::NATIVE_EVENT hEvent = platform.GetEventHandle();
-  const bool bEvents = hEvent != USB42XX_MGR::kNoNativeEvent;
+  const bool bEvents = HasDeviceEvents(platform);
   std::set<std::string> setPresent;
   if (!bEvents) {
     err << "qrt4250-cli: no hot-plug events on this system; checking the devices every "
@@ -46,19 +46,18 @@ int RunDeviceMonitor(USB42XX_MGR::IHidPlatform& platform, std::ostream& out, std
     setPresent = PresentDevices(platform);
   }
 
-  CInterruptibleWait wait;
+  CInterruptGuard guard;
   int nResult = 0;
-  while (!wait.Interrupted() && !(options.fnStop && options.fnStop())) {
-    std::string szError;
-    const EWaitResult eResult = wait.Wait(hEvent, options.nPollMs, szError);
-    if (eResult == EWaitResult::Interrupted) break;
-    if (eResult == EWaitResult::Failed) {
-      err << "qrt4250-cli: error: waiting for devices failed: " << szError << '\n';
+  while (!CInterruptGuard::Interrupted() && !(options.fnStop && options.fnStop())) {
+    const EDeviceWait eWait = WaitForDeviceChange(platform, options.nPollMs);
+    if (eWait == EDeviceWait::kInterrupted) break;
+    if (eWait == EDeviceWait::kError) {
+      err << "qrt4250-cli: error: waiting for devices failed: " << std::strerror(errno) << '\n';
       nResult = 1;
       break;
     }
     if (bEvents) {
-      if (eResult == EWaitResult::Signalled) platform.DispatchEvents();
+      if (eWait == EDeviceWait::kChanged) platform.DispatchEvents();
       continue;
     }
     // No events: report what changed in the list of present devices.
