@@ -75,7 +75,7 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
         qrt::image::ReadImageFile(options.szImagePath, vSeed.data(), vSeed.size(), &nSeed);
     if (nRead != qrt::image::kReadOk) {
       szError = "cannot read the EEPROM image " + qrt::image::QuoteText(options.szImagePath) +
-                ": " + qrt::image::ReadResultText(nRead);
+                ": " + qrt::image::ReadImageFileError(nRead);
       return nullptr;
     }
   }

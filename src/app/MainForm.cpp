@@ -24,6 +24,7 @@
 #include "ReadEEPROMForm.h"
 #include "SettingsRules.h"
 #include "StrToIntDef.h"
+#include "TextNumbers.h"
 #include "Trace.h"
 #include "Version.h"
 #include "VolumeTables.h"
@@ -108,13 +109,8 @@ uint32_t Shorten(uint32_t dwValue, uint32_t dwAbove, uint32_t dwTo, uint32_t dwF
 
 // Decimal digits only, with a value in [dwMin, dwMax]; false otherwise.
 bool ParseDecimalInRange(const QString& szText, uint32_t dwMin, uint32_t dwMax, uint32_t& dwValue) {
-  if (szText.isEmpty() || szText.size() > 10) return false;
   uint64_t qwValue = 0;
-  for (QChar c : szText) {
-    if (c < u'0' || c > u'9') return false;
-    qwValue = qwValue * 10 + static_cast<uint64_t>(c.unicode() - u'0');
-  }
-  if (qwValue < dwMin || qwValue > dwMax) return false;
+  if (!diag::ParseDecimal(szText.toStdString(), dwMax, qwValue) || qwValue < dwMin) return false;
   dwValue = static_cast<uint32_t>(qwValue);
   return true;
 }
@@ -146,8 +142,8 @@ class CDecimalRangeValidator : public QValidator {
 };
 
 // Hex digits up to the width the edit stores, typed or pasted.
-void SetHexValidator(QLineEdit* pEdit, int nDigits) {
-  pEdit->setMaxLength(nDigits);
+void SetHexValidator(QLineEdit* pEdit, unsigned nDigits) {
+  pEdit->setMaxLength(static_cast<int>(nDigits));
   pEdit->setValidator(new QRegularExpressionValidator(
       QRegularExpression(QString("[0-9A-Fa-f]{0,%1}").arg(nDigits)), pEdit));
 }
@@ -174,9 +170,12 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   m_pTimer1->setObjectName("Timer1");
   m_pTimer1->setInterval(4000);
 
-  SetHexValidator(m_pUi->VIDEdit, 4);
-  SetHexValidator(m_pUi->PIDEdit, 4);
-  SetHexValidator(m_pUi->SerialNumberEdit, 12);
+  using image::EFieldId;
+  using image::Field;
+  using image::FieldHexDigits;
+  SetHexValidator(m_pUi->VIDEdit, FieldHexDigits(Field(EFieldId::kVid)));
+  SetHexValidator(m_pUi->PIDEdit, FieldHexDigits(Field(EFieldId::kPid)));
+  SetHexValidator(m_pUi->SerialNumberEdit, FieldHexDigits(Field(EFieldId::kSerial)));
   SetHexValidator(m_pUi->NECIRGPONUMEdit, 1);
   SetHexValidator(m_pUi->I2CEdit, 2);  // one register byte
   for (QLineEdit* pEdit :
@@ -492,22 +491,19 @@ void TMainForm::BuildCaption(QString& szTitle, QString& szPrefix, QString& szVer
 // ------------------------------------------------------------ volume lists
 
 void TMainForm::FillVolumeItems() {
-  QStringList play, power, record;
-  for (int i = 0; i < editor::kVolumeItemCount; ++i) {
-    play << QString::fromLatin1(editor::kPlayVolumeTexts[i]);
-    power << QString::fromLatin1(editor::kHeadphonePowerTexts[i]);
-  }
-  for (int i = 0; i < editor::kRecordVolumeItemCount; ++i) {
-    record << QString::fromStdString(editor::RecordVolumeItemText(i));
-  }
-  m_pUi->PlayVolumeDefaultComboBox->clear();
-  m_pUi->PlayVolumeDefaultComboBox->addItems(play);
-  m_pUi->RecordVolumeDefaultComboBox->clear();
-  m_pUi->RecordVolumeDefaultComboBox->addItems(record);
-  m_pUi->MaxPowerDefaultGain1ComboBox->clear();
-  m_pUi->MaxPowerDefaultGain1ComboBox->addItems(power);
-  m_pUi->MixVolumeDefaultComboBox->clear();
-  m_pUi->MixVolumeDefaultComboBox->addItems(play);
+  const auto fill = [](QComboBox* pList, image::EFieldId eId) {
+    const image::FIELD_DEF& def = image::Field(eId);
+    QStringList items;
+    for (int i = 0; i < image::FieldItemCount(def); ++i) {
+      items << QString::fromStdString(image::FieldItemText(def, i));
+    }
+    pList->clear();
+    pList->addItems(items);
+  };
+  fill(m_pUi->PlayVolumeDefaultComboBox, image::EFieldId::kPlayVolume);
+  fill(m_pUi->RecordVolumeDefaultComboBox, image::EFieldId::kRecordVolume);
+  fill(m_pUi->MaxPowerDefaultGain1ComboBox, image::EFieldId::kMaxPowerGain1);
+  fill(m_pUi->MixVolumeDefaultComboBox, image::EFieldId::kMixVolume);
 }
 
 void TMainForm::TestFillGainNew() {

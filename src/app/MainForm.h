@@ -6,12 +6,15 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "DeviceIdStore.h"
 #include "DeviceList.h"
+#include "FieldModel.h"
 #include "ImageSession.h"
 #include "UiServices.h"
 #include "Usb42xxMgr.h"
@@ -156,6 +159,8 @@ class TMainForm : public QWidget {
   // Bytes of the last file or EEPROM read, and the image last written.
   uint8_t m_btLoadBuffer[qrt::image::kRomBufferSize];
   uint8_t m_WriteImage[qrt::image::kRomBufferSize];
+  // Each board's contents as last read or verified in this session.
+  std::map<std::string, std::vector<uint8_t>> m_KnownContents;
   // Stage indexes of the shown fine-tuning gain.
   int m_nGainA = 0;
   int m_nGainB = 0;
@@ -184,6 +189,11 @@ class TMainForm : public QWidget {
   bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
  private:
+  // Raw backups without an extra transfer: a read keeps what it read, a
+  // write first keeps what this window last read from (or verified on) the
+  // same board at the same size. The log names the file.
+  std::string BoardKey() const;
+  void KeepBackup(const uint8_t* pData, size_t nSize);
   void FormShow();
   void ReserveControlSizes();
   void ApplyTexts(int nLanguage);
@@ -209,7 +219,8 @@ class TMainForm : public QWidget {
   bool TakeStringText(QLineEdit* pEdit, QString& szLastGood);
   void PackStringsFromEdits(bool bFromProduct, bool bFromManufacturer);
   void SetWriteButtonsForStringEdit();
-  void OnHiddenVolumeChange(QLineEdit* pEdit, uint8_t _INTERNAL_OPT::*pField);
+  void OnHiddenVolumeChange(QLineEdit* pEdit, qrt::image::EFieldId eId);
+  void OnHexFieldChange(QLineEdit* pEdit, qrt::image::EFieldId eId);
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);

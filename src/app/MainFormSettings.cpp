@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "FieldModel.h"
 #include "MainForm.h"
 #include "MessageTable.h"
 #include "SettingsRules.h"
@@ -17,18 +18,18 @@ namespace qrt::app {
 
 namespace {
 
-QString HexBytes(const uint8_t* pBytes, int nCount) {
-  QString szText;
-  for (int i = 0; i < nCount; ++i) szText += QString::asprintf("%.2X", pBytes[i]);
-  return szText;
+using image::EFieldId;
+using image::Field;
+
+// The hidden headphone power edit shows the code less this offset (-57..6).
+constexpr int kPowerEditOffset = 57;
+
+QString FieldEditText(EFieldId eId, const _INTERNAL_OPT& rec) {
+  return QString::fromStdString(image::FieldSetValue(Field(eId), rec).szText);
 }
 
-// True when every character fits one byte (Latin-1: the byte is the code).
-bool IsLatin1(const QString& szText) {
-  for (QChar c : szText) {
-    if (c.unicode() > 0xFF) return false;
-  }
-  return true;
+bool IsSwitchOn(EFieldId eId, const _INTERNAL_OPT& rec) {
+  return image::FieldNumber(Field(eId), rec) == 1;
 }
 
 }  // namespace
@@ -45,61 +46,45 @@ void TMainForm::ConnectSettingsHandlers() {
   connect(u->ResetBitBtn, &QPushButton::clicked, this, &TMainForm::ResetBitBtnClick);
 
   // Lists: user choices only (activated); program selections run nothing.
-  connect(u->PlaySettingComboBox, &QComboBox::activated, this,
-          [this](int nItem) { editor::SetPlayDevice(m_RecInternalOpt, nItem); });
-  connect(u->RecordSettingComboBox, &QComboBox::activated, this,
-          [this](int nItem) { editor::SetRecordDevice(m_RecInternalOpt, nItem); });
-  connect(u->PlayVolumeDefaultComboBox, &QComboBox::activated, this, [this](int nItem) {
-    m_RecInternalOpt.btPlayVolume = static_cast<uint8_t>(editor::VolumeItemToCode(nItem));
-  });
-  connect(u->MixVolumeDefaultComboBox, &QComboBox::activated, this, [this](int nItem) {
-    m_RecInternalOpt.btMixVolume = static_cast<uint8_t>(editor::VolumeItemToCode(nItem));
-  });
-  connect(u->MaxPowerDefaultGain1ComboBox, &QComboBox::activated, this, [this](int nItem) {
-    if (nItem >= 0 && nItem < editor::kVolumeItemCount) {
-      m_RecInternalOpt.btMaxPowerGain1 = static_cast<uint8_t>(nItem);
-    }
-  });
-  connect(u->RecordVolumeDefaultComboBox, &QComboBox::activated, this, [this](int nItem) {
-    m_RecInternalOpt.btRecordVolume = static_cast<uint8_t>(editor::RecordVolumeItemToCode(nItem));
-  });
-  connect(u->IFGainComboBox, &QComboBox::activated, this, &TMainForm::OnGainClick);
-
-  // Check boxes: every change of state, by the user or the program.
-  const auto flag = [this](QCheckBox* pBox, uint8_t _INTERNAL_OPT::*pField, QLabel* pLabel) {
-    connect(pBox, &QCheckBox::toggled, this, [this, pField, pLabel](bool bChecked) {
-      m_RecInternalOpt.*pField = bChecked ? 1 : 0;
-      if (pLabel) pLabel->setEnabled(bChecked);
+  const auto list = [this](QComboBox* pList, EFieldId eId) {
+    connect(pList, &QComboBox::activated, this, [this, eId](int nItem) {
+      image::ApplyFieldItem(Field(eId), m_RecInternalOpt, nItem);
     });
   };
-  flag(u->MixMuteCheckBox, &_INTERNAL_OPT::btMixMute, u->MixMuteLabel);
-  flag(u->EnableMICBoostControlCheckBox, &_INTERNAL_OPT::btMicBoostCtrl,
-       u->EnableMICBoostControlLabel);
-  flag(u->EnableMICBoostDefaultCheckBox, &_INTERNAL_OPT::btMicBoostDefault,
+  list(u->PlaySettingComboBox, EFieldId::kPlayDevice);
+  list(u->RecordSettingComboBox, EFieldId::kRecordDevice);
+  list(u->PlayVolumeDefaultComboBox, EFieldId::kPlayVolume);
+  list(u->MixVolumeDefaultComboBox, EFieldId::kMixVolume);
+  list(u->MaxPowerDefaultGain1ComboBox, EFieldId::kMaxPowerGain1);
+  list(u->RecordVolumeDefaultComboBox, EFieldId::kRecordVolume);
+  connect(u->IFGainComboBox, &QComboBox::activated, this, &TMainForm::OnGainClick);
+
+  // Check boxes: every change of state, by the user or the program. The
+  // label and edit a box switches follow it.
+  const auto flag = [this](QCheckBox* pBox, EFieldId eId, QLabel* pLabel,
+                           QLineEdit* pEdit = nullptr) {
+    connect(pBox, &QCheckBox::toggled, this, [this, eId, pLabel, pEdit](bool bChecked) {
+      image::SetFieldNumber(Field(eId), m_RecInternalOpt, bChecked ? 1 : 0);
+      if (pLabel) pLabel->setEnabled(bChecked);
+      if (pEdit) pEdit->setEnabled(bChecked);
+    });
+  };
+  flag(u->MixMuteCheckBox, EFieldId::kMixMute, u->MixMuteLabel);
+  flag(u->EnableMICBoostControlCheckBox, EFieldId::kMicBoostCtrl, u->EnableMICBoostControlLabel);
+  flag(u->EnableMICBoostDefaultCheckBox, EFieldId::kMicBoostDefault,
        u->EnableMICBoostDefaultLabel);
   connect(u->EnableMICBoostDefaultCheckBox, &QCheckBox::toggled, this,
           &TMainForm::UpdateRecordVolumeRange);
-  flag(u->EnableMICHighPassFilterLCheckBox, &_INTERNAL_OPT::btHpfLEnable,
-       u->EnableMICHighPassFilterLLabel);
-  flag(u->EnableMICHighPassFilterRCheckBox, &_INTERNAL_OPT::btHpfREnable, nullptr);
-  connect(u->EnableMICBoostCheckBox, &QCheckBox::toggled, this, [this](bool bChecked) {
-    m_RecInternalOpt.btMicBoostCtrl = bChecked ? 1 : 0;
-    m_RecInternalOpt.btMicBoostDefault = bChecked ? 1 : 0;
-  });
-  const auto control = [this](QCheckBox* pBox, uint8_t _INTERNAL_OPT::*pField, QLabel* pLabel,
-                              QLineEdit* pEdit) {
-    connect(pBox, &QCheckBox::toggled, this, [this, pField, pLabel, pEdit](bool bChecked) {
-      m_RecInternalOpt.*pField = bChecked ? 1 : 0;
-      pLabel->setEnabled(bChecked);
-      pEdit->setEnabled(bChecked);
-    });
-  };
-  control(u->SerialNumbercontrlCheckBox, &_INTERNAL_OPT::btSerialNumberCtrl, u->SerialNumberLabel,
-          u->SerialNumberEdit);
-  control(u->ProductStringControlCheckBox, &_INTERNAL_OPT::btProductStringCtrl,
-          u->ProductStringLabel, u->ProductStringEdit);
-  control(u->ManufactureStringControlCheckBox, &_INTERNAL_OPT::btManufacturerStringCtrl,
-          u->ManufactureStringLabel, u->ManufactureStringEdit);
+  flag(u->EnableMICHighPassFilterLCheckBox, EFieldId::kHpfL, u->EnableMICHighPassFilterLLabel);
+  flag(u->EnableMICHighPassFilterRCheckBox, EFieldId::kHpfR, nullptr);
+  flag(u->EnableMICBoostCheckBox, EFieldId::kMicBoostCtrl, nullptr);
+  flag(u->EnableMICBoostCheckBox, EFieldId::kMicBoostDefault, nullptr);
+  flag(u->SerialNumbercontrlCheckBox, EFieldId::kSerialCtrl, u->SerialNumberLabel,
+       u->SerialNumberEdit);
+  flag(u->ProductStringControlCheckBox, EFieldId::kProductCtrl, u->ProductStringLabel,
+       u->ProductStringEdit);
+  flag(u->ManufactureStringControlCheckBox, EFieldId::kManufacturerCtrl,
+       u->ManufactureStringLabel, u->ManufactureStringEdit);
 
   // Unlock check boxes: they only enable a label and a list.
   const auto unlock = [this](QCheckBox* pBox, QLabel* pLabel, QWidget* pList) {
@@ -118,10 +103,10 @@ void TMainForm::ConnectSettingsHandlers() {
 
   // Hidden numeric edits.
   connect(u->PlayVolumeDefaultEdit, &QLineEdit::textChanged, this, [this] {
-    OnHiddenVolumeChange(m_pUi->PlayVolumeDefaultEdit, &_INTERNAL_OPT::btPlayVolume);
+    OnHiddenVolumeChange(m_pUi->PlayVolumeDefaultEdit, EFieldId::kPlayVolume);
   });
   connect(u->RecordVolumeDefaultEdit, &QLineEdit::textChanged, this, [this] {
-    OnHiddenVolumeChange(m_pUi->RecordVolumeDefaultEdit, &_INTERNAL_OPT::btRecordVolume);
+    OnHiddenVolumeChange(m_pUi->RecordVolumeDefaultEdit, EFieldId::kRecordVolume);
   });
   connect(u->MaxPowerDefaultGain1Edit, &QLineEdit::textChanged, this,
           &TMainForm::OnMaxPowerGain1Change);
@@ -138,8 +123,8 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
   Ui::TMainForm* u = m_pUi;
   if (!qrt::image::HasQrtSignature(rec.btSignature, rec.btConfig1)) return;
 
-  u->VIDEdit->setText(QString::asprintf("%.2X%.2X", rec.btVIDRaw[1], rec.btVIDRaw[0]));
-  u->PIDEdit->setText(QString::asprintf("%.2X%.2X", rec.btPIDRaw[1], rec.btPIDRaw[0]));
+  u->VIDEdit->setText(FieldEditText(EFieldId::kVid, rec));
+  u->PIDEdit->setText(FieldEditText(EFieldId::kPid, rec));
 
   // One byte per character both ways, so lengths and text always agree.
   const QString szProduct = QString::fromLatin1(editor::ShownProductText(rec));
@@ -153,48 +138,54 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
   m_nProductSize = rec.btProductLen > 0 ? rec.btProductLen - 1 : 0;
   m_nManufacturerSize = rec.btManufacturerLen > 0 ? rec.btManufacturerLen - 1 : 0;
 
-  u->SerialNumberEdit->setText(HexBytes(rec.btSerialNumber, 6));
+  u->SerialNumberEdit->setText(FieldEditText(EFieldId::kSerial, rec));
   // Long texts show their beginning.
   for (QLineEdit* pEdit : {u->ProductStringEdit, u->ManufactureStringEdit, u->SerialNumberEdit}) {
     pEdit->setCursorPosition(0);
   }
 
-  u->PlayVolumeDefaultComboBox->setCurrentIndex(editor::VolumeCodeToItem(rec.btPlayVolume));
-  u->RecordVolumeDefaultComboBox->setCurrentIndex(
-      editor::RecordVolumeCodeToItem(rec.btRecordVolume, -1));
-  u->MaxPowerDefaultGain1Edit->setText(QString::number(int(rec.btMaxPowerGain1) - 57));
-  u->MaxPowerDefaultGain1ComboBox->setCurrentIndex(rec.btMaxPowerGain1 < 64 ? rec.btMaxPowerGain1
-                                                                            : -1);
-  u->MixVolumeDefaultComboBox->setCurrentIndex(editor::VolumeCodeToItem(rec.btMixVolume));
+  const auto showItem = [&rec](QComboBox* pList, EFieldId eId) {
+    pList->setCurrentIndex(image::FieldItem(Field(eId), rec));
+  };
+  showItem(u->PlayVolumeDefaultComboBox, EFieldId::kPlayVolume);
+  showItem(u->RecordVolumeDefaultComboBox, EFieldId::kRecordVolume);
+  u->MaxPowerDefaultGain1Edit->setText(QString::number(
+      static_cast<int>(image::FieldNumber(Field(EFieldId::kMaxPowerGain1), rec)) -
+      kPowerEditOffset));
+  showItem(u->MaxPowerDefaultGain1ComboBox, EFieldId::kMaxPowerGain1);
+  showItem(u->MixVolumeDefaultComboBox, EFieldId::kMixVolume);
 
-  u->EnableMICBoostControlCheckBox->setChecked(rec.btMicBoostCtrl == 1);
-  u->EnableMICBoostDefaultCheckBox->setChecked(rec.btMicBoostDefault == 1);
-  u->MixMuteCheckBox->setChecked(rec.btMixMute == 1);
-
-  static constexpr bool kFilterR[4] = {true, true, false, false};
-  static constexpr bool kFilterL[4] = {false, true, false, true};
-  u->EnableMICHighPassFilterRCheckBox->setChecked(kFilterR[rec.btHpfMode & 3]);
-  u->EnableMICHighPassFilterLCheckBox->setChecked(kFilterL[rec.btHpfMode & 3]);
+  u->EnableMICBoostControlCheckBox->setChecked(IsSwitchOn(EFieldId::kMicBoostCtrl, rec));
+  u->EnableMICBoostDefaultCheckBox->setChecked(IsSwitchOn(EFieldId::kMicBoostDefault, rec));
+  u->MixMuteCheckBox->setChecked(IsSwitchOn(EFieldId::kMixMute, rec));
+  u->EnableMICHighPassFilterRCheckBox->setChecked(IsSwitchOn(EFieldId::kHpfR, rec));
+  u->EnableMICHighPassFilterLCheckBox->setChecked(IsSwitchOn(EFieldId::kHpfL, rec));
 
   // The Headset pairing is shown only: the terminals change when the user
   // picks an item, so an image loaded and saved keeps its header bytes.
-  const editor::CDeviceItems items = editor::ShownDeviceItems(rec);
-  u->PlaySettingComboBox->setCurrentIndex(items.nPlay);
-  u->RecordSettingComboBox->setCurrentIndex(items.nRecord);
+  showItem(u->PlaySettingComboBox, EFieldId::kPlayDevice);
+  showItem(u->RecordSettingComboBox, EFieldId::kRecordDevice);
 
-  m_nGainA = rec.btGainA;
-  m_nGainB = rec.btGainB;
-  m_nGainC = rec.btGainC;
+  m_nGainA = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainA), rec));
+  m_nGainB = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainB), rec));
+  m_nGainC = static_cast<int>(image::FieldNumber(Field(EFieldId::kGainC), rec));
   const int nGainItem = editor::FindIfGainItem(m_nGainA, m_nGainB, m_nGainC);
   u->IFGainComboBox->setCurrentIndex(nGainItem < editor::kIfGainItemCount ? nGainItem : -1);
   u->GainTrackBar->setValue(nGainItem);
 
-  u->ProductStringControlCheckBox->setChecked(rec.btProductStringCtrl == 1);
-  u->ProductStringEdit->setEnabled(rec.btProductStringCtrl == 1);
-  u->SerialNumbercontrlCheckBox->setChecked(rec.btSerialNumberCtrl == 1);
-  u->SerialNumberEdit->setEnabled(rec.btSerialNumberCtrl == 1);
-  u->ManufactureStringControlCheckBox->setChecked(rec.btManufacturerStringCtrl == 1);
-  u->ManufactureStringEdit->setEnabled(rec.btManufacturerStringCtrl == 1);
+  const struct {
+    QCheckBox* pBox;
+    QLineEdit* pEdit;
+    EFieldId eId;
+  } switched[] = {
+      {u->ProductStringControlCheckBox, u->ProductStringEdit, EFieldId::kProductCtrl},
+      {u->SerialNumbercontrlCheckBox, u->SerialNumberEdit, EFieldId::kSerialCtrl},
+      {u->ManufactureStringControlCheckBox, u->ManufactureStringEdit,
+       EFieldId::kManufacturerCtrl}};
+  for (const auto& c : switched) {
+    c.pBox->setChecked(IsSwitchOn(c.eId, rec));
+    c.pEdit->setEnabled(IsSwitchOn(c.eId, rec));
+  }
 
   UpdateRecordVolumeRange();
 }
@@ -202,27 +193,22 @@ void TMainForm::ShowSettings(_INTERNAL_OPT rec) {
 // ----------------------------------------------------------- VID, PID, SN
 
 void TMainForm::OnVIDChange() {
-  const std::string szText = m_pUi->VIDEdit->text().toStdString();
-  if (!editor::IsHexText(szText)) return;
-  uint32_t dwValue = 0;
-  editor::ParseHexUInt32(szText, dwValue);  // empty text: 0
-  m_RecInternalOpt.wVID = static_cast<uint16_t>(dwValue & 0xFFFF);
+  OnHexFieldChange(m_pUi->VIDEdit, EFieldId::kVid);
 }
 
 void TMainForm::OnPIDChange() {
-  const std::string szText = m_pUi->PIDEdit->text().toStdString();
-  if (!editor::IsHexText(szText)) return;
-  uint32_t dwValue = 0;
-  editor::ParseHexUInt32(szText, dwValue);
-  m_RecInternalOpt.wPID = static_cast<uint16_t>(dwValue & 0xFFFF);
+  OnHexFieldChange(m_pUi->PIDEdit, EFieldId::kPid);
 }
 
 void TMainForm::OnSerialNumberChange() {
-  uint8_t btSerial[6] = {};
-  if (editor::ParseSerialNumber(m_pUi->SerialNumberEdit->text().toStdString(), btSerial)) {
-    std::memcpy(m_RecInternalOpt.btSerialNumber, btSerial, sizeof(btSerial));
-  }
+  OnHexFieldChange(m_pUi->SerialNumberEdit, EFieldId::kSerial);
   m_Session.RomDataMgr().SetGenConfig(&m_RecInternalOpt);
+}
+
+void TMainForm::OnHexFieldChange(QLineEdit* pEdit, image::EFieldId eId) {
+  // An emptied edit stores 0; text the field refuses leaves the record alone.
+  const std::string szText = pEdit->text().toStdString();
+  image::ApplyFieldText(Field(eId), m_RecInternalOpt, szText.empty() ? "0" : szText);
 }
 
 // ----------------------------------------------------------------- strings
@@ -235,7 +221,8 @@ void TMainForm::SetWriteButtonsForStringEdit() {
 
 bool TMainForm::TakeStringText(QLineEdit* pEdit, QString& szLastGood) {
   if (m_bRestoringText) return false;
-  if (IsLatin1(pEdit->text())) {
+  std::string szBytes;
+  if (editor::Utf8ToLatin1(pEdit->text().toStdString(), szBytes)) {
     szLastGood = pEdit->text();
     return true;
   }
@@ -322,32 +309,33 @@ void TMainForm::ResetBitBtnClick() {
 void TMainForm::OnGainClick() {
   int nGainA = 0, nGainB = 0, nGainC = 0;
   if (editor::GetIfGainStages(m_pUi->IFGainComboBox->currentIndex(), nGainA, nGainB, nGainC)) {
-    m_RecInternalOpt.btGainA = static_cast<uint8_t>(nGainA);
-    m_RecInternalOpt.btGainB = static_cast<uint8_t>(nGainB);
-    m_RecInternalOpt.btGainC = static_cast<uint8_t>(nGainC);
+    image::SetFieldNumber(Field(EFieldId::kGainA), m_RecInternalOpt, static_cast<unsigned>(nGainA));
+    image::SetFieldNumber(Field(EFieldId::kGainB), m_RecInternalOpt, static_cast<unsigned>(nGainB));
+    image::SetFieldNumber(Field(EFieldId::kGainC), m_RecInternalOpt, static_cast<unsigned>(nGainC));
   }
   UpdateRecordVolumeRange();
 }
 
-void TMainForm::OnHiddenVolumeChange(QLineEdit* pEdit, uint8_t _INTERNAL_OPT::*pField) {
+void TMainForm::OnHiddenVolumeChange(QLineEdit* pEdit, image::EFieldId eId) {
   const int nValue = editor::StrToIntDef(pEdit->text().toStdString(), 0);
-  if (nValue < 0 || nValue > 63) {
+  if (nValue < 0 || !image::SetFieldNumber(Field(eId), m_RecInternalOpt,
+                                           static_cast<unsigned>(nValue))) {
     ShowMessageId(m_Language, MSG_INVALID_VOLUME);
     pEdit->clear();
-    m_RecInternalOpt.*pField = 0;
+    image::SetFieldNumber(Field(eId), m_RecInternalOpt, 0);
     return;
   }
-  m_RecInternalOpt.*pField = static_cast<uint8_t>(nValue);
 }
 
 void TMainForm::OnMaxPowerGain1Change() {
   const int nValue = editor::StrToIntDef(m_pUi->MaxPowerDefaultGain1Edit->text().toStdString(), 0);
-  if (nValue < -57 || nValue > 6) {
+  const int nCode = nValue + kPowerEditOffset;
+  if (nCode < 0 || !image::SetFieldNumber(Field(EFieldId::kMaxPowerGain1), m_RecInternalOpt,
+                                          static_cast<unsigned>(nCode))) {
     ShowMessageId(m_Language, MSG_INVALID_POWER);
     m_pUi->MaxPowerDefaultGain1Edit->clear();  // the empty edit stores 0 + 57
     return;
   }
-  m_RecInternalOpt.btMaxPowerGain1 = static_cast<uint8_t>(nValue + 57);
 }
 
 // ------------------------------------------------------- enabling controls

@@ -6,7 +6,9 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <cstring>
+#include <ctime>
 
+#include "Backup.h"
 #include "EepromProcedure.h"
 #include "ImageFiles.h"
 #include "LogManager.h"
@@ -101,16 +103,10 @@ void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
 }
 
 uint32_t TMainForm::RomSizeFromComboBox() const {
-  switch (m_pUi->ReadEEPROMRomSizeComboBox->currentIndex()) {
-    case 1:
-      return 512;
-    case 2:
-      return 1024;
-    case 3:
-      return 2048;
-    default:
-      return 256;
-  }
+  // The list's items are the EEPROM types in their table's order.
+  const int nItem = m_pUi->ReadEEPROMRomSizeComboBox->currentIndex();
+  return nItem >= 0 && nItem < qrt::image::kEepromTypeCount ? qrt::image::kEepromTypes[nItem].dwSize
+                                                            : qrt::image::kEepromTypes[0].dwSize;
 }
 
 void TMainForm::SetTransferButtons(bool bEnable) {
@@ -152,6 +148,24 @@ int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
                                          sizeof(m_btLoadBuffer));
 }
 
+std::string TMainForm::BoardKey() const {
+  char sz[16];
+  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", m_SelectedVid, m_SelectedPid);
+  const std::string& szPath = m_pUsbMgr->GetSelectedBoard();
+  return szPath.empty() ? sz : szPath;
+}
+
+void TMainForm::KeepBackup(const uint8_t* pData, size_t nSize) {
+  std::string szFile, szError;
+  const bool bSaved = qrt::production::SaveBackup(
+      std::string(), qrt::production::DefaultBackupFolder(), std::time(nullptr), m_SelectedVid,
+      m_SelectedPid, BoardKey(), pData, nSize, szFile, szError);
+  if (m_bLogEnabled != 1) return;
+  m_pLogManager->Open(m_pLogManager->MakeLogFileName());
+  m_pLogManager->WriteText(bSaved ? "Backup: " + szFile : "Backup failed: " + szError);
+  m_pLogManager->Close();
+}
+
 void TMainForm::OnReadEEPROMBitBtnClick() {
   if (m_bTransferRunning || RefuseTransferWithDuplicates()) return;
   m_bTransferRunning = true;
@@ -183,6 +197,9 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
   u->WriteEEPROMPercentEdit->clear();
   bool bBanksBeyondEnd = false;
   if (nResult == 0) {
+    const size_t nRead = m_Session.GetRomSize();
+    m_KnownContents[BoardKey()].assign(m_btLoadBuffer, m_btLoadBuffer + nRead);
+    KeepBackup(m_btLoadBuffer, nRead);
     ShowResult(u->ReadEEPROMPercentEdit, true);
     u->ReadWriteProgressBar->setValue(0);
     // Bytes beyond the size read are 0xFF in the load buffer.
@@ -229,9 +246,18 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
 
   m_bTransferRunning = true;
   m_pTimer1->stop();
+  // Saved before the first byte goes out. A board not read at this size is
+  // written without one: reading it first would change the window's timing.
+  const std::string szBoard = BoardKey();
+  const auto known = m_KnownContents.find(szBoard);
+  if (known != m_KnownContents.end() && known->second.size() == nSize)
+    KeepBackup(known->second.data(), nSize);
+  m_KnownContents.erase(szBoard);
   const int nResult = WriteDataToEEPROM(m_WriteImage, nSize);
   u->ReadEEPROMPercentEdit->clear();
   if (nResult == 0) {
+    // Read back in full and compared: the board now holds the image.
+    m_KnownContents[szBoard].assign(m_WriteImage, m_WriteImage + nSize);
     ShowResult(u->WriteEEPROMPercentEdit, true);
     u->WriteProgressBar->setValue(0);
   } else {

@@ -46,13 +46,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 // show / convert / set.
 void RegisterImageCommands(CLI::App& app, CCliContext& ctx);
 
-// list / read / write / verify (DeviceCommands.cpp).
+// list / read / write / restore / verify / program (DeviceCommands.cpp).
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx);
 
 // diff, template export (FieldCommands.cpp).
 void RegisterFieldCommands(CLI::App& app, CCliContext& ctx);
 
-// The device options every device command takes (DeviceCommands.cpp).
+// The device options every device command takes (DeviceSession.h).
 struct CDeviceOptions;
 // Adds them to pCommand; the returned options live as long as the command.
 std::shared_ptr<CDeviceOptions> AddDeviceOptionsTo(CLI::App* pCommand);

@@ -16,43 +16,19 @@ namespace qrt::cli {
 namespace {
 
 volatile sig_atomic_t g_bInterrupted = 0;
+// The mask to wait with while a guard lives (SIGINT and SIGTERM let through).
+sigset_t g_WaitMask;
+bool g_bGuarded = false;
 
 void OnInterrupt(int) {
   g_bInterrupted = 1;
 }
 
-// SIGINT and SIGTERM are blocked except inside ppoll, so an interrupt cannot
-// slip in between the check of the flag and the wait.
-class CInterruptGuard {
- public:
-  CInterruptGuard() {
-    g_bInterrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = &OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &m_OldInt);
-    sigaction(SIGTERM, &action, &m_OldTerm);
-    sigset_t block;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    sigprocmask(SIG_BLOCK, &block, &m_OldMask);
-  }
-  ~CInterruptGuard() {
-    sigprocmask(SIG_SETMASK, &m_OldMask, nullptr);
-    sigaction(SIGINT, &m_OldInt, nullptr);
-    sigaction(SIGTERM, &m_OldTerm, nullptr);
-  }
-  CInterruptGuard(const CInterruptGuard&) = delete;
-  CInterruptGuard& operator=(const CInterruptGuard&) = delete;
-
-  const sigset_t& WaitMask() const { return m_OldMask; }
-
- private:
-  struct sigaction m_OldInt {};
-  struct sigaction m_OldTerm {};
-  sigset_t m_OldMask{};
-};
+struct CSavedSignals {
+  struct sigaction Int {};
+  struct sigaction Term {};
+  sigset_t Mask{};
+} g_Saved;
 
 std::set<std::string> PresentDevices(USB42XX_MGR::IHidPlatform& platform) {
   std::vector<std::string> vNames;
@@ -61,6 +37,48 @@ std::set<std::string> PresentDevices(USB42XX_MGR::IHidPlatform& platform) {
 }
 
 }  // namespace
+
+CInterruptGuard::CInterruptGuard() {
+  g_bInterrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = &OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &g_Saved.Int);
+  sigaction(SIGTERM, &action, &g_Saved.Term);
+  sigset_t block;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  sigprocmask(SIG_BLOCK, &block, &g_Saved.Mask);
+  g_WaitMask = g_Saved.Mask;
+  g_bGuarded = true;
+}
+
+CInterruptGuard::~CInterruptGuard() {
+  g_bGuarded = false;
+  sigprocmask(SIG_SETMASK, &g_Saved.Mask, nullptr);
+  sigaction(SIGINT, &g_Saved.Int, nullptr);
+  sigaction(SIGTERM, &g_Saved.Term, nullptr);
+}
+
+bool CInterruptGuard::Interrupted() {
+  return g_bInterrupted != 0;
+}
+
+bool HasDeviceEvents(const USB42XX_MGR::IHidPlatform& platform) {
+  return platform.GetEventFd() >= 0;
+}
+
+EDeviceWait WaitForDeviceChange(USB42XX_MGR::IHidPlatform& platform, int nTimeoutMs) {
+  const int fd = platform.GetEventFd();
+  pollfd pfd{fd, POLLIN, 0};
+  const timespec timeout{nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000000L};
+  const int nReady = ppoll(&pfd, fd < 0 ? 0 : 1, &timeout, g_bGuarded ? &g_WaitMask : nullptr);
+  if (nReady < 0) return errno == EINTR && g_bInterrupted ? EDeviceWait::kInterrupted
+                                                          : errno == EINTR ? EDeviceWait::kTimeout
+                                                                           : EDeviceWait::kError;
+  return nReady > 0 ? EDeviceWait::kChanged : EDeviceWait::kTimeout;
+}
 
 std::string FormatDeviceEvent(const USB42XX_MGR::DEVICE_EVENT& event) {
   uint16_t wVID = 0;
@@ -80,9 +98,9 @@ int RunDeviceMonitor(USB42XX_MGR::IHidPlatform& platform, std::ostream& out, std
     if (!szLine.empty()) out << szLine << std::endl;
   };
   platform.SetEventSink(print);
-  const int fd = platform.GetEventFd();
+  const bool bEvents = HasDeviceEvents(platform);
   std::set<std::string> setPresent;
-  if (fd < 0) {
+  if (!bEvents) {
     err << "qrt4250-cli: no hot-plug events on this system; checking the devices every "
         << options.nPollMs << " ms" << std::endl;
     setPresent = PresentDevices(platform);
@@ -90,18 +108,16 @@ int RunDeviceMonitor(USB42XX_MGR::IHidPlatform& platform, std::ostream& out, std
 
   CInterruptGuard guard;
   int nResult = 0;
-  while (!g_bInterrupted && !(options.fnStop && options.fnStop())) {
-    pollfd pfd{fd, POLLIN, 0};
-    const timespec timeout{options.nPollMs / 1000, (options.nPollMs % 1000) * 1000000L};
-    const int nReady = ppoll(&pfd, fd < 0 ? 0 : 1, &timeout, &guard.WaitMask());
-    if (nReady < 0) {
-      if (errno == EINTR) continue;
+  while (!CInterruptGuard::Interrupted() && !(options.fnStop && options.fnStop())) {
+    const EDeviceWait eWait = WaitForDeviceChange(platform, options.nPollMs);
+    if (eWait == EDeviceWait::kInterrupted) break;
+    if (eWait == EDeviceWait::kError) {
       err << "qrt4250-cli: error: waiting for devices failed: " << std::strerror(errno) << '\n';
       nResult = 1;
       break;
     }
-    if (fd >= 0) {
-      if (nReady > 0) platform.DispatchEvents();
+    if (bEvents) {
+      if (eWait == EDeviceWait::kChanged) platform.DispatchEvents();
       continue;
     }
     // No events: report what changed in the list of present devices.

@@ -1,5 +1,7 @@
 #pragma once
-// `qrt4250-cli monitor`: prints device arrivals and removals as they happen.
+// Waiting for boards: `qrt4250-cli monitor` prints device arrivals and
+// removals as they happen; `program --wait` waits through the same function
+// for the next board.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -21,6 +23,34 @@ struct DEVICE_MONITOR_OPTIONS {
   // SIGTERM end it too.
   std::function<bool()> fnStop;
 };
+
+// While one lives, SIGINT and SIGTERM do not end the process: they are
+// blocked except inside WaitForDeviceChange, which then returns kInterrupted,
+// so a Ctrl+C during a transfer takes effect at the next wait, never in the
+// middle of a write. The previous handlers and mask come back at its end.
+class CInterruptGuard {
+ public:
+  CInterruptGuard();
+  ~CInterruptGuard();
+  CInterruptGuard(const CInterruptGuard&) = delete;
+  CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+  // A SIGINT or SIGTERM arrived since the guard began.
+  static bool Interrupted();
+};
+
+// True when the platform delivers hot-plug events; without them a waiter
+// compares the device list after each wait instead.
+bool HasDeviceEvents(const USB42XX_MGR::IHidPlatform& platform);
+
+enum class EDeviceWait {
+  kChanged,      // events are pending: call the platform's DispatchEvents()
+  kTimeout,      // nothing within the time (always so without events)
+  kInterrupted,  // SIGINT or SIGTERM (under a CInterruptGuard)
+  kError         // the wait itself failed; errno says why
+};
+
+// Waits at most nTimeoutMs for a hot-plug event of the platform.
+EDeviceWait WaitForDeviceChange(USB42XX_MGR::IHidPlatform& platform, int nTimeoutMs);
 
 // Formats one event as "arrival VID = 0x3A7C, PID = 0x4250" (or "removal
 // ..."). Returns an empty string when the name carries no VID/PID.

@@ -19,6 +19,7 @@
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
+#include "TextNumbers.h"
 
 namespace qrt::cli {
 
@@ -29,18 +30,6 @@ using json = nlohmann::ordered_json;
 
 // Templates are a few kilobytes; anything this large is not one.
 constexpr std::streamsize kMaxTemplateBytes = 1 << 20;
-
-// Exactly nBytes bytes of hex text (either case) into pOut.
-bool ParseHexBytes(const std::string& s, uint8_t* pOut, size_t nBytes) {
-  if (s.size() != 2 * nBytes) return false;
-  for (size_t i = 0; i < nBytes; ++i) {
-    const int hi = qrt::editor::HexDigitValue(s[2 * i]);
-    const int lo = qrt::editor::HexDigitValue(s[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    pOut[i] = static_cast<uint8_t>(hi << 4 | lo);
-  }
-  return true;
-}
 
 // The banks of a session in their image form.
 struct CBanks {
@@ -113,6 +102,13 @@ const char* DiffName(const FIELD_DEF& def) {
 void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
              const CDeviceOptions& o, const std::string& szType, bool bJson) {
   ctx.bJson = bJson;
+  // Both sides name the one board the device options choose: reading it
+  // twice compares the board with itself, which is never what was meant.
+  if (szA == "device" && szB == "device") {
+    ctx.Fail("A and B are both the chosen board; compare a board with an image file");
+    ctx.nExitCode = 2;
+    return;
+  }
   CSide a, b;
   if (!LoadSide(ctx, szA, o, szType, a) || !LoadSide(ctx, szB, o, szType, b)) {
     ctx.nExitCode = 2;
@@ -231,7 +227,7 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
       for (const json& item : value) {
         uint8_t bt[32];
         const size_t nBytes = bI2C ? 32 : 16;
-        if (!item.is_string() || !ParseHexBytes(item.get<std::string>(), bt, nBytes))
+        if (!item.is_string() || !qrt::diag::ParseHexBytes(item.get<std::string>(), bt, nBytes))
           return "banks." + szKey + ": each bank is " + std::to_string(2 * nBytes) + " hex digits";
         if (bI2C) {
           _I2C_INIT_BANK bank;
@@ -243,7 +239,7 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
       }
     } else if (szKey == "agcIr") {
       if (value.is_null()) continue;
-      if (!value.is_string() || !ParseHexBytes(value.get<std::string>(), btAgcIr, 32))
+      if (!value.is_string() || !qrt::diag::ParseHexBytes(value.get<std::string>(), btAgcIr, 32))
         return "banks.agcIr: null or 64 hex digits is expected";
       bAgcIr = true;
     } else {
@@ -252,12 +248,10 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
   }
   // The header announces the banks (0x8F bit 7 with bit 4 for the I2C and
   // AGC/IR banks, 0x8D bit 0 for the EQ list); the output sequence writes
-  // bit 4 itself and keeps the rest of the header as placed.
+  // bit 4 itself and keeps the rest of the header as placed. Bit 7 alone
+  // announces nothing, so without such banks it stays as the base has it.
   std::vector<uint8_t> vImage(s.RomDataMgr().Data(), s.RomDataMgr().Data() + kRomBufferSize);
-  if (!vI2C.empty() || bAgcIr)
-    vImage[0x8F] |= 0x80;
-  else
-    vImage[0x8F] &= 0x7F;
+  if (!vI2C.empty() || bAgcIr) vImage[0x8F] |= 0x80;
   if (!vEq.empty())
     vImage[0x8D] |= 0x01;
   else

@@ -268,6 +268,8 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
       "  playDevice          speaker | headset | headphone\n"
       "  recordDevice        mic | headset | micarray (headset also sets the\n"
       "                      second record terminal)\n"
+      "  record2Terminal     the second record terminal's digits H/L\n"
+      "                      (the devices take H/L too; each digit 0-15)\n"
       "  gainA 0-3, gainB 0-7, gainC 0-7\n");
   pSet->add_option("IN", set->szIn, "Image file to load")->required();
   pSet->add_option("OUT", set->szOut, "File to write")->required();

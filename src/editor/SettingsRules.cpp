@@ -19,28 +19,6 @@ std::string ShownText(const _INTERNAL_OPT& r, unsigned nStart, unsigned nLength)
 
 }  // namespace
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool ParseHex(std::string_view szText, uint32_t dwMax, uint32_t& dwValue) {
-  if (szText.size() > 2 && szText[0] == '0' && (szText[1] == 'x' || szText[1] == 'X'))
-    szText.remove_prefix(2);
-  if (szText.empty() || szText.size() > 8) return false;
-  uint32_t dw = 0;
-  for (const char c : szText) {
-    const int d = HexDigitValue(c);
-    if (d < 0) return false;
-    dw = dw << 4 | static_cast<uint32_t>(d);
-  }
-  if (dw > dwMax) return false;
-  dwValue = dw;
-  return true;
-}
-
 bool IsHexText(std::string_view szText) {
   return std::all_of(szText.begin(), szText.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }

@@ -7,15 +7,14 @@
 #include <string_view>
 
 #include "InternalOpt.h"
+#include "TextNumbers.h"
 
 namespace qrt::editor {
 
-// The hex parser of settings and options: 1-8 hex digits, with or without a
-// 0x/0X prefix. True with the value when it is at most dwMax; false
-// (dwValue untouched) otherwise.
-bool ParseHex(std::string_view szText, uint32_t dwMax, uint32_t& dwValue);
-// 0-15 for 0-9, a-f, A-F; -1 for any other character.
-int HexDigitValue(char c);
+// The hex parser of settings and options (1-8 digits, 0x allowed) and its
+// digit rule, shared with every library that reads hex text.
+using qrt::diag::HexDigitValue;
+using qrt::diag::ParseHex;
 
 // True when every character is 0-9, a-f or A-F; an empty text is hex.
 bool IsHexText(std::string_view szText);

@@ -1,9 +1,11 @@
 #include "FieldModel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "SettingsRules.h"
+#include "TextNumbers.h"
 #include "VolumeTables.h"
 
 namespace qrt::image {
@@ -55,7 +57,9 @@ const FIELD_DEF kFields[] = {
     // after the digits, so a device list wins over raw digits.
     {I::kPlayDevice, K::kPlayDevice, "playDevice", nullptr, "play terminal", 23, 0, nullptr, {}},
     {I::kRecordDevice, K::kRecordDevice, "recordDevice", nullptr, "record terminal", 24, 0, nullptr, {}},
-    {I::kRecord2Terminal, K::kRecord2, nullptr, nullptr, "record 2 terminal", 25, 0, nullptr, {}},
+    // Set after the record list, whose "headset" also sets these digits, so
+    // a template gives them back exactly.
+    {I::kRecord2Terminal, K::kRecord2, "record2Terminal", nullptr, "record 2 terminal", 25, 0, nullptr, {}},
 };
 
 const char* const kPlayNames[] = {"speaker", "headset", "headphone"};
@@ -78,21 +82,35 @@ std::string Digits(unsigned hi, unsigned lo) {
                 TerminalType(static_cast<uint8_t>(hi), static_cast<uint8_t>(lo)));
 }
 
-bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
-  if (s.empty() || s.size() > 5) return false;
-  unsigned v = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
+// Terminal digits as set takes them: "H/L", each 0-15 (the nibbles the
+// header keeps them in).
+std::string DigitPair(unsigned hi, unsigned lo) {
+  return std::to_string(hi) + "/" + std::to_string(lo);
+}
+
+bool ParseDigitPair(std::string_view s, uint8_t& btHi, uint8_t& btLo) {
+  const size_t nSlash = s.find('/');
+  uint64_t qwHi = 0, qwLo = 0;
+  if (nSlash == std::string_view::npos || !qrt::diag::ParseDecimal(s.substr(0, nSlash), 15, qwHi) ||
+      !qrt::diag::ParseDecimal(s.substr(nSlash + 1), 15, qwLo)) {
+    return false;
   }
-  if (v > nMax) return false;
-  nOut = v;
+  btHi = static_cast<uint8_t>(qwHi);
+  btLo = static_cast<uint8_t>(qwLo);
   return true;
 }
 
-std::string CurrentField(const uint8_t* p) {
-  size_t n = 0;
-  while (n < kMaxStringBytes && p[n] != 0) ++n;
+bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
+  uint64_t qw = 0;
+  if (!qrt::diag::ParseDecimal(s, nMax, qw)) return false;
+  nOut = static_cast<unsigned>(qw);
+  return true;
+}
+
+// A string's bytes as its length field gives them (btLen - 1), zero bytes
+// inside included: an image may count a trailing 0 in the string.
+std::string StringBytes(const uint8_t* p, uint8_t btLen) {
+  const size_t n = btLen > 0 ? std::min<size_t>(btLen - 1u, kMaxStringBytes) : 0;
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
@@ -105,15 +123,6 @@ int ExactRecordItem(const O& r) {
   const unsigned t = TerminalType(r.btRecordTerminalHi, r.btRecordTerminalLo);
   return t == 0x0201 ? kRecordMic : t == 0x0402 ? kRecordHeadset : t == 0x0205 ? kRecordMicArray : -1;
 }
-int PlayItem(const O& r) {
-  const int n = ExactPlayItem(r);
-  return n >= 0 ? n : ShownDeviceItems(r).nPlay;
-}
-int RecordItem(const O& r) {
-  const int n = ExactRecordItem(r);
-  return n >= 0 ? n : ShownDeviceItems(r).nRecord;
-}
-
 }  // namespace
 
 std::string Hex(const uint8_t* p, size_t n) {
@@ -216,11 +225,27 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const O& r) {
     case K::kWord:
       v.szText = Printf("%.4X", def.eId == I::kVid ? r.wVID : r.wPID);
       return v;
-    case K::kPlayDevice:
-      v.szText = kPlayNames[PlayItem(r)];
+    // Digits no list item stands for go out as digits, so set and the
+    // templates give them back exactly.
+    // The bytes the length field counts, so a template keeps the length.
+    case K::kText:
+      v.szText = Latin1ToUtf8(def.eId == I::kProduct
+                                  ? StringBytes(r.szProduct, r.btProductLen)
+                                  : StringBytes(r.szManufacturer, r.btManufacturerLen));
       return v;
-    case K::kRecordDevice:
-      v.szText = kRecordNames[RecordItem(r)];
+    case K::kPlayDevice: {
+      const int nItem = ExactPlayItem(r);
+      v.szText = nItem >= 0 ? kPlayNames[nItem] : DigitPair(r.btPlayTerminalHi, r.btPlayTerminalLo);
+      return v;
+    }
+    case K::kRecordDevice: {
+      const int nItem = ExactRecordItem(r);
+      v.szText = nItem >= 0 ? kRecordNames[nItem]
+                            : DigitPair(r.btRecordTerminalHi, r.btRecordTerminalLo);
+      return v;
+    }
+    case K::kRecord2:
+      v.szText = DigitPair(r.btRecord2TerminalHi, r.btRecord2TerminalLo);
       return v;
     default:
       return FieldJsonValue(def, r);
@@ -230,15 +255,11 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const O& r) {
 std::string FieldDisplayText(const FIELD_DEF& def, const O& r) {
   switch (def.eId) {
     case I::kPlayVolume:
-      return kPlayVolumeTexts[VolumeCodeToItem(r.btPlayVolume)];
     case I::kMixVolume:
-      return kPlayVolumeTexts[VolumeCodeToItem(r.btMixVolume)];
     case I::kMaxPowerGain1:
-      return kHeadphonePowerTexts[r.btMaxPowerGain1 & 0x3F];
     case I::kRecordVolume: {
-      const int nItem = RecordVolumeCodeToItem(r.btRecordVolume);
-      return nItem >= 0 ? RecordVolumeItemText(nItem)
-                        : "code " + std::to_string(r.btRecordVolume);
+      const int nItem = FieldItem(def, r);
+      return nItem >= 0 ? FieldItemText(def, nItem) : "code " + std::to_string(r.*(def.pByte));
     }
     case I::kProduct:
     case I::kManufacturer:
@@ -249,6 +270,99 @@ std::string FieldDisplayText(const FIELD_DEF& def, const O& r) {
   if (def.eKind == K::kHexByte) return FieldShowText(def, r);
   const FIELD_VALUE v = FieldSetValue(def, r);
   return v.bNumber ? std::to_string(v.nNumber) : v.szText;
+}
+
+const FIELD_DEF& Field(EFieldId eId) {
+  for (const FIELD_DEF& def : kFields) {
+    if (def.eId == eId) return def;
+  }
+  return kFields[0];  // every id has a row; the table test checks it
+}
+
+unsigned FieldNumber(const FIELD_DEF& def, const O& r) {
+  return def.eKind == K::kNumber ? r.*(def.pByte) : 0;
+}
+
+bool SetFieldNumber(const FIELD_DEF& def, O& r, unsigned nValue) {
+  if (def.eKind != K::kNumber || nValue > def.nMax) return false;
+  r.*(def.pByte) = static_cast<uint8_t>(nValue);
+  return true;
+}
+
+int FieldItemCount(const FIELD_DEF& def) {
+  switch (def.eId) {
+    case I::kPlayVolume:
+    case I::kMixVolume:
+    case I::kMaxPowerGain1:
+      return kVolumeItemCount;
+    case I::kRecordVolume:
+      return kRecordVolumeItemCount;
+    case I::kPlayDevice:
+    case I::kRecordDevice:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+std::string FieldItemText(const FIELD_DEF& def, int nItem) {
+  if (nItem < 0 || nItem >= FieldItemCount(def)) return {};
+  switch (def.eId) {
+    case I::kPlayVolume:
+    case I::kMixVolume:
+      return kPlayVolumeTexts[nItem];
+    case I::kMaxPowerGain1:
+      return kHeadphonePowerTexts[nItem];
+    case I::kRecordVolume:
+      return RecordVolumeItemText(nItem);
+    case I::kPlayDevice:
+      return PlayDeviceName(nItem);
+    default:
+      return RecordDeviceName(nItem);
+  }
+}
+
+int FieldItem(const FIELD_DEF& def, const O& r) {
+  switch (def.eId) {
+    case I::kPlayVolume:
+    case I::kMixVolume:
+      return VolumeCodeToItem(r.*(def.pByte));
+    case I::kMaxPowerGain1:
+      // The item is the code itself.
+      return r.btMaxPowerGain1 < kVolumeItemCount ? r.btMaxPowerGain1 : -1;
+    case I::kRecordVolume:
+      return RecordVolumeCodeToItem(r.btRecordVolume, -1);
+    case I::kPlayDevice:
+      return ShownDeviceItems(r).nPlay;
+    case I::kRecordDevice:
+      return ShownDeviceItems(r).nRecord;
+    default:
+      return -1;
+  }
+}
+
+bool ApplyFieldItem(const FIELD_DEF& def, O& r, int nItem) {
+  if (nItem < 0 || nItem >= FieldItemCount(def)) return false;
+  switch (def.eId) {
+    case I::kPlayVolume:
+    case I::kMixVolume:
+      r.*(def.pByte) = static_cast<uint8_t>(VolumeItemToCode(nItem));
+      return true;
+    case I::kMaxPowerGain1:
+      r.btMaxPowerGain1 = static_cast<uint8_t>(nItem);
+      return true;
+    case I::kRecordVolume:
+      r.btRecordVolume = static_cast<uint8_t>(RecordVolumeItemToCode(nItem));
+      return true;
+    case I::kPlayDevice:
+      return SetPlayDevice(r, nItem);
+    default:
+      return SetRecordDevice(r, nItem);
+  }
+}
+
+unsigned FieldHexDigits(const FIELD_DEF& def) {
+  return def.eKind == K::kWord ? 4 : def.eKind == K::kSerial ? 12 : 0;
 }
 
 namespace {
@@ -316,8 +430,9 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
         return "only characters up to U+00FF fit the string area (one byte each)";
       if (szBytes.size() > kMaxStringBytes) return "longer than 56 characters";
       const bool bProduct = def.eId == I::kProduct;
-      const std::string szProduct = bProduct ? szBytes : CurrentField(r.szProduct);
-      const std::string szManufacturer = bProduct ? CurrentField(r.szManufacturer) : szBytes;
+      const std::string szProduct = bProduct ? szBytes : StringBytes(r.szProduct, r.btProductLen);
+      const std::string szManufacturer =
+          bProduct ? StringBytes(r.szManufacturer, r.btManufacturerLen) : szBytes;
       if (PackStrings(r, szProduct, szManufacturer, bProduct, !bProduct) != kPackOk)
         return "Max Length is 56 (ProductString + ManufacturerString)";
       return {};
@@ -329,7 +444,8 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
           return {};
         }
       }
-      return "speaker, headset or headphone is expected";
+      if (ParseDigitPair(value, r.btPlayTerminalHi, r.btPlayTerminalLo)) return {};
+      return "speaker, headset, headphone or terminal digits H/L (0-15 each) are expected";
     case K::kRecordDevice:
       for (int i = 0; i < 3; ++i) {
         if (value == kRecordNames[i]) {
@@ -337,7 +453,11 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
           return {};
         }
       }
-      return "mic, headset or micarray is expected";
+      if (ParseDigitPair(value, r.btRecordTerminalHi, r.btRecordTerminalLo)) return {};
+      return "mic, headset, micarray or terminal digits H/L (0-15 each) are expected";
+    case K::kRecord2:
+      if (ParseDigitPair(value, r.btRecord2TerminalHi, r.btRecord2TerminalLo)) return {};
+      return "terminal digits H/L (0-15 each) are expected";
     default:
       return "read only";
   }

@@ -24,9 +24,9 @@ enum class EFieldKind {
   kRawBytes,      // bytes as upper-case hex; read only
   kSerial,        // up to 12 hex digits, right-aligned
   kText,          // product / manufacturer: one byte per character
-  kPlayDevice,    // speaker | headset | headphone, from the terminal digits
-  kRecordDevice,  // mic | headset | micarray
-  kRecord2,       // the second record terminal; shown only
+  kPlayDevice,    // speaker | headset | headphone, or the terminal digits "H/L"
+  kRecordDevice,  // mic | headset | micarray, or "H/L"
+  kRecord2,       // the second record terminal's digits "H/L"
 };
 
 // Where a field lives: btCount header bytes from btOffset, the bits of
@@ -79,8 +79,8 @@ FIELD_VALUE FieldJsonValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // The value after the name on a show line.
 std::string FieldShowText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // The value as set and the templates take it: kNumber as a number, the
-// rest as text. Device lists that hold no known pair show as set would
-// store the window's shown item.
+// rest as text. Terminal digits that no list item stands for come as "H/L",
+// so applying the value gives the record's digits back exactly.
 FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // The value for people: dB texts for volumes and power, device names,
 // quoted strings, the rest as set takes it.
@@ -89,6 +89,33 @@ std::string FieldDisplayText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // Parses VALUE as set takes it and stores it in rec. Returns an empty text
 // on success, else the reason (rec unchanged). A settable field only.
 std::string ApplyFieldText(const FIELD_DEF& def, _INTERNAL_OPT& rec, const std::string& szValue);
+
+// --- what the window's controls need of a field --------------------------
+
+// The field with this id.
+const FIELD_DEF& Field(EFieldId eId);
+
+// A kNumber field's value (switches are 0 or 1); 0 for other fields.
+unsigned FieldNumber(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+// Stores a kNumber field's value. False (rec unchanged) for a value above
+// nMax or a field of another kind.
+bool SetFieldNumber(const FIELD_DEF& def, _INTERNAL_OPT& rec, unsigned nValue);
+
+// Fields picked from a list: the volumes (dB items), the headphone power and
+// the device lists. The number of items, 0 for any other field.
+int FieldItemCount(const FIELD_DEF& def);
+// An item's text ("-0.75 dB", "21.00 dB", "Speaker"); empty outside the list.
+std::string FieldItemText(const FIELD_DEF& def, int nItem);
+// The item a list shows for the record; -1 when no item stands for its
+// value (a record volume code without a row). Device lists show the Headset
+// pairing and unknown digits as the editor rules say.
+int FieldItem(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
+// Stores the value of an item. False (rec unchanged) outside the list.
+bool ApplyFieldItem(const FIELD_DEF& def, _INTERNAL_OPT& rec, int nItem);
+
+// The hex digits a kWord or kSerial value is written with (4, 12); 0 for
+// other fields.
+unsigned FieldHexDigits(const FIELD_DEF& def);
 
 // Header bits that some field covers (mask per byte of the 256).
 void CoveredHeaderBits(uint8_t btMask[kHeaderSize]);

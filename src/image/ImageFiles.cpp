@@ -8,6 +8,7 @@
 #include "FileReplace.h"
 #include "ImageFileSystem.h"
 #include "InternalOpt.h"
+#include "TextNumbers.h"
 #include "Trace.h"
 
 namespace qrt::image {
@@ -23,13 +24,6 @@ int WriteImageFile(const std::string& szPath, const uint8_t* pData, size_t n,
   const int r = ReplaceFileContents(szPath, pData, n, fnConfirm, pszError);
   if (r == kWriteFailed) qrt::diag::Trace("Write File fail.");
   return r;
-}
-
-int HexDigitValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 char ToUpperAscii(char c) {
@@ -75,7 +69,7 @@ int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize,
   bool bHigh = true;
   for (const char ch : szText) {
     const unsigned char c = static_cast<unsigned char>(ch);
-    const int v = HexDigitValue(c);
+    const int v = qrt::diag::HexDigitValue(ch);
     if (v < 0) {
       if ((c >= 'G' && c <= 'Z') || (c >= 'g' && c <= 'z')) return kReadCorrupt;
       continue;  // separators do not break a pair
@@ -167,23 +161,6 @@ int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSiz
       break;
   }
   return kReadUnknownType;
-}
-
-const char* ReadResultText(int nResult) {
-  switch (nResult) {
-    case kReadOk:
-      return "read";
-    case kReadShort:
-      return "short read";
-    case kReadTooLarge:
-      return "image longer than 2048 bytes";
-    case kReadCorrupt:
-      return "not a hex image (a letter G-Z in the text)";
-    case kReadUnknownType:
-      return "the name needs .bin or .hex";
-    default:
-      return "cannot open";
-  }
 }
 
 std::string EncodeHexText(const uint8_t* pData, size_t n) {

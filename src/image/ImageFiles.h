@@ -46,9 +46,8 @@ int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
 // reads goes through here.
 int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
                   size_t* pnCount);
-// A short English text for a reader result ("cannot open", "short read", ...).
-const char* ReadResultText(int nResult);
-// The command line's wording of a reader result ("Load File fail (cannot open)").
+// The text of a reader result after the quoted file name, for every program
+// that reads image files ("Load File fail (cannot open)", ...).
 const char* ReadImageFileError(int nResult);
 
 // The same pairing rules on text in memory (used by ReadHexFile and fuzzing).

@@ -11,19 +11,13 @@
 #include <thread>
 
 #include "SyncedFile.h"
+#include "TextNumbers.h"
 
 namespace qrt::production {
 namespace {
 
 // After FFFFFFFFFFFF the file holds this one 13-digit value: used up.
 constexpr std::string_view kExhaustedText = "1000000000000";
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string FileText(uint64_t qwNext) {
   return (qwNext > kLastSerial ? std::string(kExhaustedText) : FormatSerial(qwNext)) + "\n";
@@ -115,15 +109,7 @@ std::string FormatSerial(uint64_t qwSerial) {
 }
 
 bool ParseSerial(std::string_view szText, uint64_t& qwSerial) {
-  if (szText.size() != 12) return false;
-  uint64_t q = 0;
-  for (char c : szText) {
-    int d = HexDigit(c);
-    if (d < 0) return false;
-    q = q * 16 + static_cast<uint64_t>(d);
-  }
-  qwSerial = q;
-  return true;
+  return szText.size() == 12 && qrt::diag::ParseHexDigits(szText, 12, kLastSerial, qwSerial);
 }
 
 CSerialCounter::CSerialCounter(std::string szPath, std::chrono::milliseconds lockTimeOut)

@@ -1,10 +1,11 @@
 #include "SimFaultOptions.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
+
+#include "TextNumbers.h"
 
 namespace qrt::sim {
 namespace {
@@ -18,14 +19,9 @@ std::vector<std::string> Split(const std::string& szText, char cSeparator) {
   return vParts;
 }
 
+// Decimal, or hex after 0x ("flip:0x40").
 bool ParseNumber(const std::string& szText, uint64_t qwMax, uint64_t& qwValue) {
-  if (szText.empty() || szText[0] == '-' || szText[0] == '+') return false;
-  errno = 0;
-  char* pEnd = nullptr;
-  unsigned long long n = std::strtoull(szText.c_str(), &pEnd, 0);
-  if (errno != 0 || pEnd == szText.c_str() || *pEnd != '\0' || n > qwMax) return false;
-  qwValue = n;
-  return true;
+  return qrt::diag::ParseNumber(szText, qwMax, qwValue);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string_view>
+
+#include "TextNumbers.h"
 
 namespace qrt::sim {
 namespace {
@@ -152,13 +155,13 @@ bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOu
 
 std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
   if (info.szPath.rfind("sim:", 0) != 0) return nullptr;
-  size_t nIndex = 0;
-  try {
-    nIndex = std::stoul(info.szPath.substr(4));
-  } catch (...) {
+  uint64_t qwIndex = 0;
+  if (!qrt::diag::ParseDecimal(std::string_view(info.szPath).substr(4), m_vDevices.size(),
+                               qwIndex) ||
+      qwIndex == 0) {
     return nullptr;
   }
-  if (nIndex == 0) return nullptr;
+  size_t nIndex = static_cast<size_t>(qwIndex);
   --nIndex;
   if (nIndex >= m_vDevices.size() || !m_vDevices[nIndex].bPlugged) return nullptr;
   const SDevice& device = m_vDevices[nIndex];

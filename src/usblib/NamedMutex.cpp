@@ -19,6 +19,8 @@
 #include <thread>
 #include <utility>
 
+#include "TextNumbers.h"
+
 namespace USB42XX_MGR {
 namespace {
 
@@ -371,8 +373,9 @@ std::string CNamedMutex::DescribeHolder() const {
     std::string szNumber, szKind, szAdvisory, szMode, szPid, szFile;
     line >> szNumber >> szKind >> szAdvisory >> szMode >> szPid >> szFile;
     if (szKind != "FLOCK" || szFile != szKey) continue;
-    const long nPid = std::strtol(szPid.c_str(), nullptr, 10);
-    if (nPid <= 0) break;
+    uint64_t qwPid = 0;
+    if (!qrt::diag::ParseDecimal(szPid, 0x7FFFFFFF, qwPid) || qwPid == 0) break;
+    const long nPid = static_cast<long>(qwPid);
     std::string szComm;
     std::ifstream comm("/proc/" + std::to_string(nPid) + "/comm");
     std::getline(comm, szComm);

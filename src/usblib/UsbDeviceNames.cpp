@@ -4,23 +4,17 @@
 #include <cctype>
 
 #include "DeviceList.h"
+#include "TextNumbers.h"
 #include "platform/HidPlatform.h"
 
 namespace USB42XX_MGR {
 namespace {
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Up to four hex digits starting at pos; stops at the first non-digit.
 uint16_t ReadHex4(const std::string& text, size_t pos) {
   uint32_t value = 0;
   for (size_t i = pos; i < text.size() && i < pos + 4; ++i) {
-    int digit = HexDigitValue(text[i]);
+    int digit = qrt::diag::HexDigitValue(text[i]);
     if (digit < 0) break;
     value = value * 16 + static_cast<uint32_t>(digit);
   }

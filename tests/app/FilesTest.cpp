@@ -201,7 +201,8 @@ class FilesTest : public QObject {
     options.szImagePath = Path("fifo.bin").toStdString();
     QCOMPARE(::mkfifo(options.szImagePath.c_str(), 0600), 0);
     QVERIFY(qrt::app::CreateDemoPlatform(options, szError) == nullptr);
-    QVERIFY2(szError.find("fifo.bin\": cannot open") != std::string::npos, szError.c_str());
+    QVERIFY2(szError.find("fifo.bin\": Load File fail (cannot open)") != std::string::npos,
+             szError.c_str());
   }
 
   // Every sample image, and the two Headset pairings (shown in both lists,

@@ -583,6 +583,23 @@ class TransfersTest : public QObject {
         "comparison failed\r\n"));
     const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
     QVERIFY(files.contains("2024_0305_153005_ReadData-R_001.bin"));
+    // Raw backups without a transfer of their own: each read's bytes, and
+    // before each write what the board was last read or verified to hold
+    // (the blank EEPROM twice, the verified image once); none after the
+    // failed write, whose contents are unknown.
+    const QString szBackups = m_p->StateDir.filePath("qrt4250/backups");
+    QVERIFY(text.contains(("Backup: " + szBackups + "/").toUtf8()));
+    std::vector<std::vector<uint8_t>> backups;
+    for (const QString& szName : QDir(szBackups).entryList(QDir::Files)) {
+      QFile backup(szBackups + "/" + szName);
+      QVERIFY(backup.open(QIODevice::ReadOnly));
+      const QByteArray bytes = backup.readAll();
+      backups.emplace_back(bytes.begin(), bytes.end());
+    }
+    const std::vector<uint8_t> blank(256, 0xFF);
+    QCOMPARE(backups.size(), size_t(4));
+    QCOMPARE(std::count(backups.begin(), backups.end(), blank), 3);
+    QVERIFY(std::count(backups.begin(), backups.end(), BuiltImage()) == 1);
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-R_002.bin"));
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_002.bin"));
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_003.bin"));

@@ -25,6 +25,8 @@ struct CWindowFixture {
   // nDevices simulated devices (VID 3A7C, PID 4250, 24C02 seeded with
   // nothing: the tests put what they need into the EEPROM).
   explicit CWindowFixture(int nDevices = 1, bool bPlugged = true) {
+    // The raw backups of reads and writes go here, not to the user's folder.
+    qputenv("XDG_STATE_HOME", StateDir.path().toUtf8());
     for (int i = 0; i < nDevices; ++i) {
       qrt::sim::SIM_DEVICE_CONFIG config;
       config.bPlugged = bPlugged;
@@ -67,6 +69,7 @@ struct CWindowFixture {
   qrt::sim::CSimPlatform Sim{false};
   CNoDeviceIdStore Store;
   QTemporaryDir LockDir;
+  QTemporaryDir StateDir;
   std::unique_ptr<TMainForm> pForm;
 };
 

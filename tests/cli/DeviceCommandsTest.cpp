@@ -16,6 +16,8 @@
 
 #include "../usblib/PrivateMounts.h"
 #include "CliApp.h"
+#include "DeviceCommands.h"
+#include "DeviceSession.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "RomDataMgr.h"
@@ -397,6 +399,7 @@ TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
   image[0x18] = 0x34;  // differs from the built-in image the boards hold
   WriteFile(P("in.bin"), image);
   const json list = json::parse(RunCliWith({"list", "--json", "--simulate", "--sim-boards", "2"}).out);
+  EXPECT_TRUE(list["elapsed_s"].is_number());
   EXPECT_EQ(list["boards"][1],
             json::parse(R"({"path": "sim:2", "vid": "3A7C", "pid": "4250", "chipId": "8042",
                             "layout": 0, "usb": null, "serial": null})"));
@@ -527,18 +530,160 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
 }
 
-// program --all walks every present board by its path; backups are named by it.
-TEST_F(DeviceCommandsTest, ProgramAllTakesEveryBoardByPath) {
-  WriteFile(P("base.bin"), MakeImage(256, 1));
-  CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
-                       "--serial-start", "100", "--log", P("p.jsonl"), "--all", "--simulate",
-                       "--sim-boards", "2"});
+// The production line on three boards: a template on the built-in image,
+// serials from the counter into each board (checked in what the boards hold),
+// the counter left at the next serial, a second run continuing from it; a
+// marginal cell on board 2 rolls it back to its backup, a dead one makes the
+// rollback fail and say what the EEPROM holds; a board unplugged mid-write or
+// gone before its turn still gets its log line.
+TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
+  {
+    std::ofstream f(P("t.json"));
+    f << R"({"product": "Line 7", "playVolume": 50})";
+  }
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"program",       "--template",   P("t.json"),
+                                     "--serial-file", P("c"),         "--serial-start",
+                                     "000000000100",  "--log",        P("p.jsonl"),
+                                     "--all",         "--simulate",   "--sim-boards",
+                                     "3",             "--sim-save",   P("s.bin")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCliWith(args);
+  };
+  auto serialOf = [&](const std::string& szFile) {
+    auto chip = ReadFile(P(szFile));
+    return chip.size() < 0x22 ? std::vector<uint8_t>{}
+                              : std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22);
+  };
+  auto logLines = [&] {
+    std::ifstream log(P("p.jsonl"));
+    std::vector<nlohmann::json> lines;
+    for (std::string s; std::getline(log, s);) lines.push_back(nlohmann::json::parse(s));
+    return lines;
+  };
+  auto counter = [&] {
+    auto c = ReadFile(P("c"));
+    return std::string(c.begin(), c.end());
+  };
+
+  CRun r = run({});
   ASSERT_EQ(r.nExit, 0) << r.err;
-  EXPECT_NE(r.out.find("sim:2 3A7C:4250: pass, serial 000000000101"), std::string::npos) << r.out;
-  std::ifstream log(P("p.jsonl"));
-  std::vector<nlohmann::json> lines;
-  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1]["path"], "sim:2");
+  for (const char* psz : {"sim:1 3A7C:4250: pass, serial 000000000100",
+                          "sim:2 3A7C:4250: pass, serial 000000000101",
+                          "sim:3 3A7C:4250: pass, serial 000000000102",
+                          "3 passed, 0 failed, 3 serial(s) used (000000000100-000000000102)"})
+    EXPECT_NE(r.out.find(psz), std::string::npos) << r.out;
+  EXPECT_EQ(serialOf("s.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x00}));
+  EXPECT_EQ(serialOf("s.2.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x01}));
+  EXPECT_EQ(serialOf("s.3.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x02}));
+  CRun shown = RunCliWith({"show", P("s.2.bin"), "--json"});
+  EXPECT_EQ(nlohmann::json::parse(shown.out)["szProduct"], "Line 7");
+  EXPECT_EQ(counter(), "000000000103\n");
+  auto lines = logLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (const auto& line : lines) EXPECT_EQ(line["result"], "pass");
   EXPECT_NE(lines[1]["backup"].get<std::string>().find("_3A7C-4250_sim-2.bin"), std::string::npos);
+
+  // A second run continues at 0x103; --json gives one document.
+  r = run({"--json"});
+  ASSERT_EQ(r.nExit, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["boards"][0]["serial"], "000000000103");
+  EXPECT_EQ(doc["boards"][2]["path"], "sim:3");
+  EXPECT_EQ(doc["totals"]["passed"], 3);
+  EXPECT_EQ(serialOf("s.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x03}));
+
+  // A marginal cell on board 2: rolled back to exactly its backup.
+  r = run({"--sim-fault", "2@flip-once:0x40"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.out.find("sim:2 3A7C:4250: rolled-back, burned serial 000000000107"),
+            std::string::npos) << r.out;
+  lines = logLines();
+  ASSERT_EQ(lines.size(), 9u);
+  EXPECT_EQ(lines[6]["result"], "pass");
+  EXPECT_EQ(lines[7]["result"], "rolled-back");
+  EXPECT_EQ(lines[8]["result"], "pass");
+  EXPECT_EQ(ReadFile(P("s.2.bin")), ReadFile(lines[7]["backup"].get<std::string>()));
+
+  // Every write to 0x40 corrupted: the rollback fails and says what is there.
+  r = run({"--sim-fault", "2@flip:0x40"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("rollback failed (verify failed: data differ at 0x0040"), std::string::npos);
+  EXPECT_NE(r.err.find("writing back the previous contents, the EEPROM holds the new image except "
+                       "where the comparison failed; 1 byte(s) differ from the previous contents"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(logLines().back()["result"], "pass");
+  EXPECT_EQ(logLines()[10]["result"], "fail");
+
+  // Unplugged mid-write: the rollback cannot run and says what the write
+  // left; gone before its turn: logged, no serial taken. Both get a line.
+  const struct {
+    const char* pszFault;
+    std::string szSays;
+  } gone[] = {
+      {"2@unplug:3000", "rollback failed (write failed: code -1): nothing was written back; as the "
+                        "failed write left it, bytes 0x0000-"},
+      {"2@unplug:5", "sim:2 3A7C:4250: fail (the board is gone)"},
+      {"2@unplug:80", "cannot read the previous contents for the backup"},
+  };
+  for (const auto& g : gone) {
+    SCOPED_TRACE(g.pszFault);
+    const size_t nBefore = logLines().size();
+    r = run({"--sim-fault", g.pszFault});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE((r.out + r.err).find(g.szSays), std::string::npos) << r.out << r.err;
+    lines = logLines();
+    ASSERT_EQ(lines.size(), nBefore + 3);
+    EXPECT_EQ(lines[nBefore + 1]["result"], "fail");
+    EXPECT_EQ(lines[nBefore + 1]["path"], "sim:2");
+    // No serial goes to a board that is never written.
+    if (g.szSays.find("rollback") == std::string::npos) {
+      EXPECT_TRUE(lines[nBefore + 1]["serial"].is_null());
+    }
+  }
+  EXPECT_EQ(counter(), "000000000113\n");
+}
+
+// The station: boards present at the start are programmed, then each arrival;
+// a board that stays plugged is never programmed twice, one unplugged and
+// plugged again is a new board. The hot-plug events come from the simulator
+// on its virtual clock, and the stop hook ends the station as Ctrl+C would.
+TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
+  qrt::cli::CDeviceOptions o;
+  o.bSimulate = true;
+  o.nSimBoards = 2;
+  qrt::cli::CProgramOptions p;
+  p.szImage = P("base.bin");
+  p.szSerialFile = P("c");
+  p.szSerialStart = "100";
+  p.szLog = P("p.jsonl");
+  p.bWait = true;
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  int nStep = 0;
+  qrt::cli::STATION_HOOKS hooks;
+  hooks.fnBeforeWait = [&](qrt::sim::CSimPlatform* pSim) {
+    if (pSim == nullptr) return true;
+    switch (nStep++) {
+      case 0: pSim->Unplug(1); return false;  // board 2 leaves; board 1 stays
+      case 1: pSim->Plug(1); return false;    // and comes back: a new board
+      default: return true;
+    }
+  };
+  std::ostringstream out, err;
+  qrt::cli::CCliContext ctx{out, err};
+  qrt::cli::RunProgram(ctx, o, p, hooks);
+  EXPECT_EQ(ctx.nExitCode, 0) << err.str();
+  const std::string s = out.str();
+  auto count = [&s](const std::string& szWhat) {
+    size_t n = 0;
+    for (size_t at = s.find(szWhat); at != std::string::npos; at = s.find(szWhat, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("sim:1 3A7C:4250: pass"), 1u) << s;
+  EXPECT_EQ(count("sim:2 3A7C:4250: pass"), 2u) << s;
+  EXPECT_NE(s.find("sim:2 3A7C:4250: pass, serial 000000000102"), std::string::npos) << s;
+  EXPECT_EQ(count("ready for the next board\n"), 2u) << s;
+  EXPECT_NE(s.find("3 passed, 0 failed, 3 serial(s) used (000000000100-000000000102)"),
+            std::string::npos) << s;
+  EXPECT_EQ(nStep, 3);
 }

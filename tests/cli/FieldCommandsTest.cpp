@@ -11,6 +11,7 @@
 
 #include "CliApp.h"
 #include "ImageFiles.h"
+#include "SampleFiles.h"
 #include "SampleImages.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +76,43 @@ TEST_F(FieldCommandsTest, ExportThenApplyOntoTheDefaultReproducesTheSettings) {
                 .nExit,
             0);
   EXPECT_EQ(json::parse(Cli({"template", "export", P("out2.bin")}).out)["playVolume"], 7);
+}
+
+TEST_F(FieldCommandsTest, ExportThenApplyReproducesEverySampleImage) {
+  // The files of tests/data, and each .bin with terminal digits no device
+  // list item stands for (play 3/5, record 1/1, second record 6/0).
+  std::vector<std::string> vNames;
+  for (const qrt::test::CSampleFile& f : qrt::test::SampleFiles()) {
+    Write(f.szName, std::string(f.bytes.begin(), f.bytes.end()));
+    vNames.push_back(f.szName);
+    if (f.szName.find(".bin") == std::string::npos) continue;
+    std::string odd(f.bytes.begin(), f.bytes.end());
+    odd[0x03] = static_cast<char>(odd[0x03] & 0x0F);
+    odd[0x04] = 0x51;
+    odd[0x90] = 0x61;
+    odd[0x91] = static_cast<char>((odd[0x91] & 0xF0) | 0x03);
+    Write("odd-" + f.szName, odd);
+    vNames.push_back("odd-" + f.szName);
+  }
+  for (const std::string& szName : vNames) {
+    SCOPED_TRACE(szName);
+    // As the tool writes the image (the AGC/IR bank's byte 31 as it encodes it).
+    ASSERT_EQ(Cli({"convert", P(szName), P("saved.bin")}).nExit, 0);
+    const CRun shown = Cli({"show", P("saved.bin")});
+    ASSERT_EQ(shown.nExit, 0) << shown.err;
+    const CRun exported = Cli({"template", "export", P(szName)});
+    ASSERT_EQ(exported.nExit, 0) << exported.err;
+    Write("t.json", exported.out);
+    const std::string szType = json::parse(Cli({"show", P(szName), "--json"}).out)["eepromType"];
+    ASSERT_EQ(Cli({"set", P("default.bin"), P("out.bin"), "--template", P("t.json"), "--size",
+                   szType})
+                  .nExit,
+              0);
+    // Every show line: settings, digits, strings, size and banks.
+    EXPECT_EQ(Cli({"show", P("out.bin")}).out, shown.out);
+    const CRun diff = Cli({"diff", P("saved.bin"), P("out.bin")});
+    EXPECT_EQ(diff.nExit, 0) << diff.out;
+  }
 }
 
 TEST_F(FieldCommandsTest, BadTemplatesAreRefusedAndNothingIsWritten) {
@@ -146,4 +184,8 @@ TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
   EXPECT_EQ(gone.nExit, 2) << gone.err;
   // The simulated board holds the built-in image.
   EXPECT_EQ(Cli({"diff", "device", P("default.bin"), "--simulate"}).nExit, 0);
+  // One board on both sides is refused before anything is read.
+  const CRun twice = Cli({"diff", "device", "device", "--simulate", "--sim-fault", "unplug:1"});
+  EXPECT_EQ(twice.nExit, 2);
+  EXPECT_NE(twice.err.find("both the chosen board"), std::string::npos) << twice.err;
 }

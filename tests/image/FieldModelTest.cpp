@@ -29,6 +29,8 @@ std::string SampleValue(const FIELD_DEF& def) {
       return "headphone";
     case EFieldKind::kRecordDevice:
       return "micarray";
+    case EFieldKind::kRecord2:
+      return "5/9";
     default:
       return {};
   }
@@ -66,7 +68,7 @@ TEST(FieldModelTest, EverySettableFieldRoundTripsThroughTheImage) {
     }
   }
   EXPECT_EQ(names.size(), SetFieldCount());
-  EXPECT_EQ(SetFieldCount(), 22u);
+  EXPECT_EQ(SetFieldCount(), 23u);
 }
 
 TEST(FieldModelTest, CoveredBitsAreTheBitsTheSettingsChange) {
@@ -90,5 +92,24 @@ TEST(FieldModelTest, CoveredBitsAreTheBitsTheSettingsChange) {
       bAny = bAny || btChanged != 0;
     }
     EXPECT_TRUE(bAny);
+  }
+}
+
+TEST(FieldModelTest, EveryIdHasItsRowAndListItemsRoundTrip) {
+  for (const FIELD_DEF& def : Fields()) EXPECT_EQ(&Field(def.eId), &def);
+  EXPECT_EQ(Fields().size(), static_cast<size_t>(EFieldId::kRecord2Terminal) + 1);
+  // What the window's lists store is what they show again.
+  for (const FIELD_DEF& def : Fields()) {
+    for (int nItem = 0; nItem < FieldItemCount(def); ++nItem) {
+      SCOPED_TRACE(std::string(def.pszSetName) + " item " + std::to_string(nItem));
+      _INTERNAL_OPT rec = CImageSession().m_RecInternalOpt;
+      ASSERT_TRUE(ApplyFieldItem(Field(EFieldId::kPlayDevice), rec, 0));  // no Headset pairing
+      ASSERT_TRUE(ApplyFieldItem(Field(EFieldId::kRecordDevice), rec, 0));
+      ASSERT_TRUE(ApplyFieldItem(def, rec, nItem));
+      EXPECT_EQ(FieldItem(def, rec), nItem);
+      EXPECT_FALSE(FieldItemText(def, nItem).empty());
+    }
+    _INTERNAL_OPT rec = CImageSession().m_RecInternalOpt;
+    EXPECT_FALSE(ApplyFieldItem(def, rec, FieldItemCount(def)));
   }
 }

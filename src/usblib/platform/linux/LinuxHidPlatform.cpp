@@ -12,8 +12,10 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string_view>
 
 #include "HidReportDescriptor.h"
+#include "TextNumbers.h"
 #include "Trace.h"
 
 // Report exchanges on the control channel need kernel 5.11 headers or newer.
@@ -48,15 +50,14 @@ struct SUdevDeleter {
 template <typename T>
 using UdevPtr = std::unique_ptr<T, SUdevDeleter>;
 
+// A sysfs id attribute: hex digits, perhaps with the line's newline.
 bool ParseHex16(const char* psz, uint16_t& wValue) {
-  if (psz == nullptr || *psz == '\0') return false;
-  char* pEnd = nullptr;
-  errno = 0;
-  const unsigned long ulValue = std::strtoul(psz, &pEnd, 16);
-  if (errno != 0 || pEnd == psz || ulValue > 0xFFFF) return false;
-  while (*pEnd == '\n' || *pEnd == ' ') ++pEnd;
-  if (*pEnd != '\0') return false;
-  wValue = static_cast<uint16_t>(ulValue);
+  if (psz == nullptr) return false;
+  std::string_view sz(psz);
+  while (!sz.empty() && (sz.back() == '\n' || sz.back() == ' ')) sz.remove_suffix(1);
+  uint32_t dwValue = 0;
+  if (!qrt::diag::ParseHex(sz, 0xFFFF, dwValue)) return false;
+  wValue = static_cast<uint16_t>(dwValue);
   return true;
 }
 
@@ -220,15 +221,19 @@ std::string MakeUsbDeviceName(uint16_t wVID, uint16_t wPID, const std::string& s
 
 bool ParseHidIdProperty(const char* pszHidId, uint16_t& wVID, uint16_t& wPID) {
   if (pszHidId == nullptr) return false;
-  unsigned int uBus = 0;
-  unsigned int uVendor = 0;
-  unsigned int uProduct = 0;
-  int nConsumed = 0;
-  if (std::sscanf(pszHidId, "%x:%x:%x%n", &uBus, &uVendor, &uProduct, &nConsumed) != 3)
+  // "BBBB:VVVVVVVV:PPPPPPPP", hex fields.
+  const std::string_view sz(pszHidId);
+  const size_t nFirst = sz.find(':');
+  const size_t nSecond = nFirst == std::string_view::npos ? nFirst : sz.find(':', nFirst + 1);
+  if (nSecond == std::string_view::npos) return false;
+  uint32_t dwBus = 0, dwVendor = 0, dwProduct = 0;
+  if (!qrt::diag::ParseHex(sz.substr(0, nFirst), 0xFFFFFFFFu, dwBus) ||
+      !qrt::diag::ParseHex(sz.substr(nFirst + 1, nSecond - nFirst - 1), 0xFFFF, dwVendor) ||
+      !qrt::diag::ParseHex(sz.substr(nSecond + 1), 0xFFFF, dwProduct)) {
     return false;
-  if (pszHidId[nConsumed] != '\0' || uVendor > 0xFFFF || uProduct > 0xFFFF) return false;
-  wVID = static_cast<uint16_t>(uVendor);
-  wPID = static_cast<uint16_t>(uProduct);
+  }
+  wVID = static_cast<uint16_t>(dwVendor);
+  wPID = static_cast<uint16_t>(dwProduct);
   return true;
 }
 

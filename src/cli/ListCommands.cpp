@@ -1,0 +1,80 @@
+// list: the present boards by the chip probe.
+#include <chrono>
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "DeviceCommands.h"
+#include "DeviceSession.h"
+
+namespace qrt::cli {
+
+using namespace qrt::image;
+using namespace USB42XX_MGR;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+const char* LayoutText(uint32_t dwOutputLength) {
+  switch (dwOutputLength) {
+    case 4:
+      return "layout 1 (4-byte reports, report ID)";
+    case 8:
+      return "layout 2 (8-byte reports, report ID)";
+    default:
+      return "layout 0 (5-byte reports)";
+  }
+}
+
+// One line per board: the pair, the chip, the layout and where it sits.
+std::string BoardLine(const BOARD_INFO& board) {
+  char sz[160];
+  if (board.szPath.empty()) {
+    std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", board.wVID,
+                  board.wPID);
+    return sz;
+  }
+  std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", board.wVID,
+                board.wPID, board.wChipId,
+                LayoutText(CUsbHidMgr::OutputReportLengthOfLayout(board.btLayout)));
+  std::string szLine = sz;
+  szLine += ", path " + board.szPath;
+  if (!board.szUsbTopology.empty()) szLine += ", usb " + board.szUsbTopology;
+  if (!board.szSerial.empty()) szLine += ", serial " + board.szSerial;
+  return szLine;
+}
+
+}  // namespace
+
+void RunList(CCliContext& ctx, const CDeviceOptions& o) {
+  ctx.bJson = o.bJson;
+  const auto start = std::chrono::steady_clock::now();
+  CDeviceSession session(ctx, o);
+  if (!session.Open()) return;
+  DEVICE_LIST list;
+  std::vector<BOARD_INFO> vBoards;
+  if (session.Mgr().Search_Present_Boards(list, &vBoards) != 0) {
+    ctx.Fail("the device search failed");
+    return;
+  }
+  if (vBoards.empty()) ctx.err << "no device present\n";
+  // The probe of every device is what takes time, most of all on a hub full
+  // of boards.
+  const double dElapsedS =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (o.bJson) {
+    json boards = json::array();
+    for (const BOARD_INFO& board : vBoards) boards.push_back(BoardJson(board));
+    ctx.out << json{{"boards", boards}, {"elapsed_s", dElapsedS}}.dump(2) << '\n';
+    return;
+  }
+  for (const BOARD_INFO& board : vBoards) ctx.out << BoardLine(board) << '\n';
+  // On stderr: the board lines stay the whole of stdout for scripts.
+  char sz[48];
+  std::snprintf(sz, sizeof(sz), "elapsed %.2f s\n", dElapsedS);
+  ctx.out << std::flush;
+  ctx.err << sz;
+}
+
+}  // namespace qrt::cli
