@@ -37,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -159,7 +160,16 @@ class CVirtualBoard {
       const ssize_t n = ::read(m_fdEp0, events, sizeof events);
       if (n < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
-        std::cerr << "qrt-vboard: ep0: " << std::strerror(errno) << '\n';
+        // EIDRM: a control request we had not answered yet was overtaken by
+        // the next event (a retried request, a reset, a disable) and
+        // FunctionFS dropped it. A board answers the next request; quitting
+        // here unbound the gadget while usbhid was still probing it (the
+        // host then logged "can't add hid device: -71").
+        if (errno == EIDRM) {
+          Note("ep0: a request was cancelled before its answer");
+          continue;
+        }
+        Note(std::string("ep0: ") + std::strerror(errno));
         bOk = false;
         break;
       }
@@ -320,24 +330,23 @@ class CVirtualBoard {
     }
     if (!WriteFile(m_szGadget + "/UDC", szUdc)) return false;
     m_bBound = true;
-    std::cout << "qrt-vboard: " << m_Options.szName << " bound to " << szUdc << std::endl;
+    Note(m_Options.szName + " bound to " + szUdc);
     return true;
   }
 
   void OnEvent(const usb_functionfs_event& event) {
-    switch (event.type) {
-      case FUNCTIONFS_SETUP:
-        OnSetup(event.u.setup);
-        break;
-      case FUNCTIONFS_ENABLE:
-        std::cout << "qrt-vboard: enabled" << std::endl;
-        break;
-      case FUNCTIONFS_DISABLE:
-        std::cout << "qrt-vboard: disabled" << std::endl;
-        break;
-      default:
-        break;
-    }
+    static const char* const kNames[] = {"bind",  "unbind",  "enable", "disable",
+                                         "setup", "suspend", "resume"};
+    if (event.type != FUNCTIONFS_SETUP && event.type < std::size(kNames)) Note(kNames[event.type]);
+    if (event.type == FUNCTIONFS_SETUP) OnSetup(event.u.setup);
+  }
+
+  // A line on stdout with the time since the start, for the rig's notes.
+  void Note(const std::string& szText) const {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - m_Start);
+    std::printf("qrt-vboard: %.3f %s\n", static_cast<double>(us.count()) / 1e6, szText.c_str());
+    std::fflush(stdout);
   }
 
   // A control request. Any interrupt OUT data the host sent before it is
@@ -350,6 +359,8 @@ class CVirtualBoard {
     const uint8_t btType = setup.bRequestType;
     uint8_t buffer[kMaxReport + 1] = {};
     const bool bIds = m_Options.nLayout != 0;
+    const bool bReport = (btType & USB_TYPE_MASK) == USB_TYPE_CLASS &&
+                         (setup.bRequest == 0x09 || setup.bRequest == 0x01);
     if (btType == (USB_DIR_IN | USB_RECIP_INTERFACE) && setup.bRequest == USB_REQ_GET_DESCRIPTOR &&
         (wValue >> 8) == 0x22) {
       const size_t n = std::min<size_t>(wLength, m_vDescriptor.size());
@@ -381,17 +392,22 @@ class CVirtualBoard {
     } else {
       Stall((btType & USB_DIR_IN) != 0);
     }
+    if (!bReport) {
+      char sz[64];
+      std::snprintf(sz, sizeof sz, "setup %.2X %.2X %.4X %.4X %.4X", btType, setup.bRequest, wValue,
+                    unsigned(setup.wIndex), wLength);
+      Note(sz);
+    }
     ResumeOutThread();
   }
 
   void Reply(const std::vector<uint8_t>& v) {
     if (::write(m_fdEp0, v.data(), v.size()) < 0)
-      std::cerr << "qrt-vboard: ep0 reply: " << std::strerror(errno) << '\n';
+      Note(std::string("ep0 reply: ") + std::strerror(errno));
   }
   void Acknowledge() {
     uint8_t bt = 0;
-    if (::read(m_fdEp0, &bt, 0) < 0)
-      std::cerr << "qrt-vboard: ep0 status: " << std::strerror(errno) << '\n';
+    if (::read(m_fdEp0, &bt, 0) < 0) Note(std::string("ep0 status: ") + std::strerror(errno));
   }
   // FunctionFS halts ep0 when it is used in the wrong direction.
   void Stall(bool bIn) {
@@ -476,6 +492,7 @@ class CVirtualBoard {
   int m_fdEp0 = -1;
   int m_fdOut = -1;
   FILE* m_pLog = nullptr;
+  const std::chrono::steady_clock::time_point m_Start = std::chrono::steady_clock::now();
   size_t m_nLogged = 0;
 
   std::mutex m_Mutex;  // the chip, the log and the flags below

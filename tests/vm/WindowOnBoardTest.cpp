@@ -3,7 +3,8 @@
 // window's own read procedure (size dialog, Read EEPROM, PASS) brings the
 // EEPROM into the load buffer. QRT_VBOARD_EXPECT names a file with the
 // EEPROM's expected first bytes; without it (an ordinary machine) the test
-// is skipped.
+// is skipped. With QRT_VBOARD_BOARDS=2 (two boards of one pair) the window
+// shows its duplicate message instead.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include "../app/FakeUiServices.h"
 #include "LinuxHidPlatform.h"
 #include "MainForm.h"
+#include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "ui_UMainForm.h"
 #include "ui_UReadEEPROMForm.h"
@@ -70,6 +72,32 @@ class WindowOnBoardTest : public QObject {
     f->ReadEEPROMBitBtn->click();
     QCOMPARE(f->ReadEEPROMPercentEdit->text(), QString("成功"));
     QVERIFY(std::memcmp(pForm->m_btLoadBuffer, vExpect.data(), vExpect.size()) == 0);
+    ui.qAnswers.push_back(kIdOk);  // the exit question
+  }
+
+  // Two boards of one pair (QRT_VBOARD_BOARDS=2): both listed, message 47
+  // shown, and a read refused with 47 again before it touches either board.
+  void ShowsTheDuplicateMessage() {
+    if (qgetenv("QRT_VBOARD_BOARDS") != "2") QSKIP("needs two virtual boards");
+    USB42XX_MGR::CLinuxHidPlatform platform;
+    CFakeUiServices ui;
+    CNoDeviceIdStore store;
+    QTemporaryDir lockDir;
+    auto pForm = std::make_unique<TMainForm>(ui, platform, store, lockDir.path().toStdString());
+    pForm->show();
+    Ui::TMainForm* f = pForm->Form();
+    QCOMPARE(f->VIDPIDComboBox->count(), 2);
+    for (int i = 0; i < 2; ++i)
+      QCOMPARE(f->VIDPIDComboBox->itemText(i), QString("VID = 0x3A7C, PID = 0x4250"));
+    const QString szMessage47 = QString::fromUtf8(MessageText(pForm->m_Language, 47));
+    QVERIFY(!ui.vBoxes.empty());
+    QCOMPARE(ui.vBoxes.back().szText, szMessage47);
+    const size_t nBoxes = ui.vBoxes.size();
+    ui.fnModal = [](QDialog*) { return int(QDialog::Rejected); };  // no size dialog expected
+    f->ReadEEPROMBitBtn->click();
+    QCOMPARE(ui.vBoxes.size(), nBoxes + 1);
+    QCOMPARE(ui.vBoxes.back().szText, szMessage47);
+    QCOMPARE(f->ReadEEPROMPercentEdit->text(), QString());
     ui.qAnswers.push_back(kIdOk);  // the exit question
   }
 };

@@ -35,6 +35,7 @@ SRC=$(arg qrt.src)
 BUILD=$(arg qrt.build)
 LIMIT=$(arg qrt.limit)
 FULL=$(arg qrt.full)
+ENUM=$(arg qrt.enum)
 [ -n "$SRC" ] && [ -n "$BUILD" ] || fail "qrt.src and qrt.build missing on the kernel command line"
 
 # No modules.dep in the initramfs: insmod in dependency order, one per line
@@ -75,5 +76,6 @@ mount -t configfs configfs /host/sys/kernel/config || fail "configfs mount"
 
 echo "vm-booted $(cut -d' ' -f1 /proc/uptime)"
 chroot /host /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp LANG=C.UTF-8 QRT_VM_FULL="${FULL:-0}" \
+  QRT_VM_ENUM="${ENUM:-0}" \
   /usr/bin/timeout -k 5 "${LIMIT:-540}" /bin/bash "$SRC/tests/vm/scenarios.sh" "$SRC" "$BUILD"
 finish $?
