@@ -11,6 +11,16 @@ if(QRT_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# What touches the operating system lives in platform/<os>/ folders beside
+# the code that needs it; this one choice picks the folder everywhere.
+if(WIN32)
+  set(QRT_OS_DIR windows)
+elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(QRT_OS_DIR linux)
+else()
+  message(FATAL_ERROR "no platform folder for ${CMAKE_SYSTEM_NAME} (Linux and Windows are built)")
+endif()
+
 # Adds the sub-folders of the current folder that have a CMakeLists.txt, in
 # the given order. Lets each part of the tree bring its own build file.
 function(qrt_add_subdirectories)

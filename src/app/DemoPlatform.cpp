@@ -5,14 +5,11 @@
 #include <vector>
 
 #include "ImageFiles.h"
-#include "IniDeviceIdStore.h"
-#ifdef QRT_HAVE_LINUX_HID
-#include "LinuxHidPlatform.h"
-#endif
 #include "RomDataMgr.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
 #include "Trace.h"
+#include "platform/SystemPlatform.h"
 
 namespace qrt::app {
 
@@ -94,37 +91,24 @@ std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options,
   return pSet;
 }
 
-#ifdef QRT_HAVE_LINUX_HID
-
 namespace {
 
-// The hidraw nodes of this machine and the system's device-id groups.
+// The devices of this machine and the system's device-id groups.
 class CSystemPlatformSet : public CPlatformSet {
  public:
-  USB42XX_MGR::IHidPlatform& Platform() override { return m_Platform; }
-  USB42XX_MGR::IDeviceIdStore& Store() override { return m_Store; }
+  USB42XX_MGR::IHidPlatform& Platform() override { return *m_pPlatform; }
+  USB42XX_MGR::IDeviceIdStore& Store() override { return *m_pStore; }
 
  private:
-  USB42XX_MGR::CLinuxHidPlatform m_Platform;
-  USB42XX_MGR::CIniDeviceIdStore m_Store;
+  std::unique_ptr<USB42XX_MGR::IHidPlatform> m_pPlatform = USB42XX_MGR::CreateSystemPlatform();
+  std::unique_ptr<USB42XX_MGR::IDeviceIdStore> m_pStore = USB42XX_MGR::CreateSystemDeviceIdStore();
 };
 
 }  // namespace
 
-std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string&) {
+std::unique_ptr<CPlatformSet> CreateSystemPlatformSet(std::string&) {
   return std::make_unique<CSystemPlatformSet>();
 }
-
-#else
-
-std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string& szError) {
-  szError =
-      "this build has no backend for the devices of this machine; "
-      "run with --simulate to use the simulated QRT4250";
-  return nullptr;
-}
-
-#endif
 
 void InstallTraceSink() {
   qrt::diag::SetTraceSink([](std::string_view szText) {

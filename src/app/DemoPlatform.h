@@ -30,9 +30,10 @@ struct DEMO_OPTIONS {
 // in szError for a bad option.
 std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options, std::string& szError);
 
-// The devices of this machine. Null with a message when this build has no
-// backend for them.
-std::unique_ptr<CPlatformSet> CreateSystemPlatform(std::string& szError);
+// The devices of this machine (USB42XX_MGR::CreateSystemPlatform) with the
+// system's device-id store. Null with a message in szError when they cannot
+// be set up.
+std::unique_ptr<CPlatformSet> CreateSystemPlatformSet(std::string& szError);
 
 // Sends the trace channel's lines to the Qt logging category "qrt.trace".
 void InstallTraceSink();

@@ -9,13 +9,13 @@
 #include <QPalette>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
 #include <QValidator>
 #include <cstring>
 #include <functional>
 
+#include "DeviceEventNotifier.h"
 #include "EepromProcedure.h"
 #include "HotKeys.h"
 #include "ImageFiles.h"
@@ -331,7 +331,7 @@ void TMainForm::FormShow() {
   EnableSettingControls(false);
 
   const int nResult =
-      m_pUsbMgr->SetDeviceChange([this](uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd,
+      m_pUsbMgr->SetDeviceChange([this](uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDOW_HANDLE hWnd,
                                         uint32_t uMessage, uintptr_t wParam, intptr_t lParam) {
         return OnDeviceChangeEx(wVID, wPID, hWnd, uMessage, wParam, lParam);
       });
@@ -340,12 +340,8 @@ void TMainForm::FormShow() {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     return;
   }
-  const int nFd = m_pUsbMgr->GetDeviceEventFd();
-  if (nFd >= 0) {
-    m_pDeviceNotifier = new QSocketNotifier(nFd, QSocketNotifier::Read, this);
-    connect(m_pDeviceNotifier, &QSocketNotifier::activated, this,
-            [this] { m_pUsbMgr->DispatchDeviceEvents(); });
-  }
+  m_pDeviceNotifier = WatchDeviceEvents(m_pUsbMgr->GetDeviceEventHandle(), this,
+                                        [this] { m_pUsbMgr->DispatchDeviceEvents(); });
 
   m_bFilling = 0;
   TestFillGainNew();

@@ -17,7 +17,6 @@
 #include "Usb42xxMgr.h"
 #include "platform/HidPlatform.h"
 
-class QSocketNotifier;
 namespace qrt::diag {
 class CLogManager;
 }
@@ -80,7 +79,7 @@ class TMainForm : public QWidget {
   int SelectActiveDevice();
   void OnVIDPIDComboBoxChange(int nIndex);
   void Timer1Timer();
-  int OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND hWnd, uint32_t uMessage,
+  int OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDOW_HANDLE hWnd, uint32_t uMessage,
                        uintptr_t wParam, intptr_t lParam);
   void ClearProgress();
 
@@ -250,7 +249,7 @@ class TMainForm : public QWidget {
   class CHotKeys* m_pHotKeys = nullptr;
   std::recursive_mutex m_DeviceListLock;
   QTimer* m_pTimer1;
-  QSocketNotifier* m_pDeviceNotifier = nullptr;
+  QObject* m_pDeviceNotifier = nullptr;  // watches the platform's event object
   QString m_szLastProductText;
   QString m_szLastManufacturerText;
   bool m_bRestoringText = false;

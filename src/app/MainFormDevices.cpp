@@ -144,7 +144,7 @@ void TMainForm::Timer1Timer() {
   if (m_PollDeviceId.Number > 0) m_pTimer1->start();
 }
 
-int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::HWND, uint32_t,
+int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDOW_HANDLE, uint32_t,
                                 uintptr_t wParam, intptr_t) {
   diag::TraceFormat("====> OnDeviceChangeEx, VID = 0x%.4X, PDI = 0x%.4X, wParam = %.4X\n", wVID,
                     wPID, static_cast<unsigned>(wParam));

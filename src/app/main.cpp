@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
   std::string szError;
   std::unique_ptr<qrt::app::CPlatformSet> pPlatform =
       options.bSimulate ? qrt::app::CreateDemoPlatform(options.demo, szError)
-                        : qrt::app::CreateSystemPlatform(szError);
+                        : qrt::app::CreateSystemPlatformSet(szError);
   if (!pPlatform) {
     std::fprintf(stderr, "qrt4250-config: %s\n", szError.c_str());
     return 2;

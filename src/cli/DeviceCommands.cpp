@@ -23,9 +23,6 @@
 #include "EepromProcedure.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
-#ifdef __linux__
-#include "LinuxHidPlatform.h"
-#endif
 #include "Backup.h"
 #include "NamedMutex.h"
 #include "ProductionLog.h"
@@ -36,6 +33,7 @@
 #include "SimReportLog.h"
 #include "TransferReport.h"
 #include "Usb42xxMgr.h"
+#include "platform/SystemPlatform.h"
 
 namespace qrt::cli {
 
@@ -274,18 +272,13 @@ class CDeviceSession {
   // Builds the platform and the facade. False (message written) on failure.
   bool Open() {
     if (!m_Options.bSimulate) {
-#ifdef __linux__
-      // Real boards through hidraw. The hot-plug monitor stays unread here, but
-      // the transport then sets up its notifications as the window's does.
-      m_pHidraw = std::make_unique<CLinuxHidPlatform>();
+      // Real boards of this machine. The hot-plug events stay unread here,
+      // but the transport then sets up its notifications as the window's does.
+      m_pSystem = CreateSystemPlatform();
       if (!TakeDeviceLock()) return false;
-      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pHidraw, m_Store, std::string(), LockTimeOutMs());
+      m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSystem, m_Store, std::string(), LockTimeOutMs());
       m_pMgr->SetCheckDeviceId(0);
       return true;
-#else
-      m_Ctx.Fail("no hardware backend is built into this version; use --simulate");
-      return false;
-#endif
     }
     if (!OpenSimulator() || !TakeDeviceLock()) return false;
     m_pMgr = std::make_unique<CUsb42xxMgr>(*m_pSim, m_Store, std::string(), LockTimeOutMs());
@@ -512,9 +505,7 @@ class CDeviceSession {
   const CDeviceOptions& m_Options;
   CNoDeviceIdStore m_Store;
   std::unique_ptr<sim::CSimPlatform> m_pSim;
-#ifdef __linux__
-  std::unique_ptr<CLinuxHidPlatform> m_pHidraw;
-#endif
+  std::unique_ptr<IHidPlatform> m_pSystem;
   std::vector<sim::SIM_FAULTS> m_vFaults;
   std::unique_ptr<CNamedMutex> m_pDeviceLock;  // outlives the facade
   std::unique_ptr<CUsb42xxMgr> m_pMgr;

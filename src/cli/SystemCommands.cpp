@@ -11,9 +11,7 @@
 #include "DeviceIdMgr.h"
 #include "DeviceMonitor.h"
 
-#ifdef __linux__
-#include "LinuxHidPlatform.h"
-#endif
+#include "platform/SystemPlatform.h"
 
 namespace qrt::cli {
 namespace {
@@ -56,12 +54,8 @@ void RegisterSystemCommands(CLI::App& app, CCliContext& ctx) {
   CLI::App* pMonitor = app.add_subcommand(
       "monitor", "Print device arrivals and removals as they happen, until interrupted");
   pMonitor->callback([&ctx]() {
-#ifdef __linux__
-    USB42XX_MGR::CLinuxHidPlatform platform;
-    ctx.nExitCode = RunDeviceMonitor(platform, ctx.out, ctx.err);
-#else
-    ctx.Fail("no hardware backend is built into this version");
-#endif
+    std::unique_ptr<USB42XX_MGR::IHidPlatform> pPlatform = USB42XX_MGR::CreateSystemPlatform();
+    ctx.nExitCode = RunDeviceMonitor(*pPlatform, ctx.out, ctx.err);
   });
 
   CLI::App* pDeviceId = app.add_subcommand("deviceid", "Device-id store entries");

@@ -1,8 +1,5 @@
 #include "SimPlatform.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cstdio>
 
 namespace qrt::sim {
@@ -41,12 +38,10 @@ std::string DevicePath(size_t nIndex) {
 }  // namespace
 
 CSimPlatform::CSimPlatform(bool bRealTime)
-    : m_pClock(std::make_shared<CSimClock>(bRealTime)),
-      m_nEventFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : m_pClock(std::make_shared<CSimClock>(bRealTime)) {}
 
 CSimPlatform::~CSimPlatform() {
   for (auto& device : m_vDevices) device.pChip->SetUnplugHook(nullptr);
-  if (m_nEventFd >= 0) close(m_nEventFd);
 }
 
 size_t CSimPlatform::AddDevice(const SIM_DEVICE_CONFIG& config) {
@@ -96,11 +91,7 @@ void CSimPlatform::PostEvent(EDeviceEvent eKind, size_t nIndex) {
   event.eKind = eKind;
   event.szInterfaceName = InterfaceName(nIndex);
   m_qEvents.push_back(std::move(event));
-  if (m_nEventFd >= 0) {
-    uint64_t qwOne = 1;
-    ssize_t n = write(m_nEventFd, &qwOne, sizeof(qwOne));
-    (void)n;  // a full counter still leaves the fd readable
-  }
+  m_Event.Signal();
 }
 
 void CSimPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
@@ -108,11 +99,7 @@ void CSimPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink)
 }
 
 void CSimPlatform::DispatchEvents() {
-  if (m_nEventFd >= 0) {
-    uint64_t qwCount = 0;
-    ssize_t n = read(m_nEventFd, &qwCount, sizeof(qwCount));
-    (void)n;  // EAGAIN when nothing was pending
-  }
+  m_Event.Reset();
   // A handler may plug or unplug in turn; those events wait for the next call.
   std::deque<DEVICE_EVENT> qEvents;
   qEvents.swap(m_qEvents);

@@ -13,6 +13,7 @@
 
 #include "SimChip.h"
 #include "SimClock.h"
+#include "platform/EventObject.h"
 #include "platform/HidPlatform.h"
 
 namespace qrt::sim {
@@ -52,7 +53,8 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   }
   bool IsPlugged(size_t nIndex) const { return m_vDevices.at(nIndex).bPlugged; }
 
-  // Plug and unplug raise an arrival or removal event (eventfd readable).
+  // Plug and unplug raise an arrival or removal event (the event object is
+  // signalled until DispatchEvents).
   void Plug(size_t nIndex);
   void Unplug(size_t nIndex);
 
@@ -68,7 +70,7 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
       const USB42XX_MGR::HID_COLLECTION_INFO& info) override;
   bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
   void SetEventSink(std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> fnSink) override;
-  int GetEventFd() const override { return m_nEventFd; }
+  USB42XX_MGR::NATIVE_EVENT GetEventHandle() const override { return m_Event.Native(); }
   void DispatchEvents() override;
   uint32_t GetTickCount() override { return m_pClock->GetTickCount(); }
   void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
@@ -86,7 +88,7 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   std::vector<SDevice> m_vDevices;
   std::deque<USB42XX_MGR::DEVICE_EVENT> m_qEvents;
   std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> m_fnSink;
-  int m_nEventFd = -1;
+  USB42XX_MGR::CEventObject m_Event;
   bool m_bEnumerationFails = false;
 };
 

@@ -2,6 +2,7 @@
 // The machine-wide store of device-id groups: named groups of numbered string
 // values ("1", "2", ...), readable by an unprivileged user. On Windows this is
 // HKLM\SOFTWARE\<group name>; on Linux an INI file (one section per group).
+#include <memory>
 #include <string>
 
 namespace USB42XX_MGR {
@@ -19,5 +20,9 @@ class IDeviceIdStore {
   virtual bool ReadValue(const std::string& szGroupName, const std::string& szValueName,
                          std::string& szValue) = 0;
 };
+
+// The store of this machine: HKLM\SOFTWARE on Windows (CRegistryDeviceIdStore),
+// /etc/qrt4250/deviceid-groups.ini on Linux (CIniDeviceIdStore). Never null.
+std::unique_ptr<IDeviceIdStore> CreateSystemDeviceIdStore();
 
 }  // namespace USB42XX_MGR

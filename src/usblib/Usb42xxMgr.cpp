@@ -115,7 +115,7 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
   m_AudioDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[2]);
   m_HidSymDeviceIdMgr.GetDeviceIdGroupFromRegistry(m_szGroupNames[3]);
 
-  m_UsbHidMgr.SetDeviceChangeHandler([this](uint16_t wVID, uint16_t wPID, HWND hWnd,
+  m_UsbHidMgr.SetDeviceChangeHandler([this](uint16_t wVID, uint16_t wPID, WINDOW_HANDLE hWnd,
                                             uint32_t uMessage, uintptr_t wParam, intptr_t lParam) {
     return OnHidDeviceChange(wVID, wPID, hWnd, uMessage, wParam, lParam);
   });
@@ -389,14 +389,14 @@ int CUsb42xxMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAdd
                                     btReportId);
 }
 
-int CUsb42xxMgr::OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage,
+int CUsb42xxMgr::OnHidDeviceChange(uint16_t wVID, uint16_t wPID, WINDOW_HANDLE hWnd, uint32_t uMessage,
                                    uintptr_t wParam, intptr_t lParam) {
   TraceFormat("##### Device VID = 0x%.4X, PID = 0x%.4X #####\n", wVID, wPID);
   if (m_IsCheckDeviceId == 1 && !m_pSearchDeviceIdMgr->IsDeviceIdContainGroupEx(wVID, wPID)) {
     Trace("***** m_pSearchDeviceIdMgr->IsDeviceIdContainGroupEx = FALSE *****\n");
     return 0;
   }
-  if (m_IsCheckDeviceId != 1 && wParam == DBT_DEVICEREMOVECOMPLETE) {
+  if (m_IsCheckDeviceId != 1 && wParam == kDbtDeviceRemoveComplete) {
     CDeviceLock lock(*this);
     if (wVID != m_ActiveVID || wPID != m_ActivePID) {
       Trace("***** Removing device is not QR device! *****\n");
@@ -430,7 +430,7 @@ int CUsb42xxMgr::OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint
     fnCallback = m_OnDeviceChangeCallback;
   }
 
-  if (wParam == DBT_DEVICEARRIVAL) {
+  if (wParam == kDbtDeviceArrival) {
     int r = __AutoInit_QRT_Usb(wVID, wPID);
     if (r != 0) {
       TraceFormat("***** __AutoInit_QRT_Usb FAIL! (ret = %d) *****\n", r);
@@ -442,7 +442,7 @@ int CUsb42xxMgr::OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint
     restore();
     return 0;
   }
-  if (wParam == DBT_DEVICEREMOVECOMPLETE) {
+  if (wParam == kDbtDeviceRemoveComplete) {
     if (fnCallback) {
       if (fnCallback(wVID, wPID, hWnd, uMessage, wParam, lParam) != 0) {
         clear();

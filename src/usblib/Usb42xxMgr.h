@@ -5,13 +5,13 @@
 // device lock (the system-wide HID mutex, re-entrant for its owner thread),
 // and hot-plug turned into calls of the program's device-change callback.
 //
-// Hot-plug: the platform's event descriptor (GetDeviceEventFd) becomes
-// readable while events are pending. The GUI watches it with a
-// QSocketNotifier and calls DispatchDeviceEvents on the GUI thread; the CLI
-// polls it between commands. Each event runs the transport's device-change
-// path (probe on arrival) and then OnHidDeviceChange, which calls the
-// program's callback. Without a descriptor (-1) nothing arrives and the
-// program's periodic poll keeps its list current.
+// Hot-plug: the platform's event object (GetDeviceEventHandle) is signalled
+// while events are pending. The GUI watches it with a notifier and calls
+// DispatchDeviceEvents on the GUI thread; the CLI waits on it between
+// commands. Each event runs the transport's device-change path (probe on
+// arrival) and then OnHidDeviceChange, which calls the program's callback.
+// Without an event object (kNoNativeEvent) nothing arrives and the program's
+// periodic poll keeps its list current.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,12 +149,12 @@ class CUsb42xxMgr {
                      uint32_t dwTimeOutMs, uint32_t dwDelayMs, uint8_t btReportId);
 
   // Hot-plug (see the top of this file).
-  int GetDeviceEventFd() const { return m_UsbHidMgr.GetEventFd(); }
+  NATIVE_EVENT GetDeviceEventHandle() const { return m_UsbHidMgr.GetEventHandle(); }
   void DispatchDeviceEvents() { m_UsbHidMgr.DispatchEvents(); }
 
   // The transport's device-change handler. Returns 1 when the arriving
   // device stays active or a removal cleared the active device, else 0.
-  int OnHidDeviceChange(uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage,
+  int OnHidDeviceChange(uint16_t wVID, uint16_t wPID, WINDOW_HANDLE hWnd, uint32_t uMessage,
                         uintptr_t wParam, intptr_t lParam);
 
   // Selection of the active device (VID/PID 0: the first present one).

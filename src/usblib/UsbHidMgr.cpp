@@ -10,7 +10,7 @@ using qrt::diag::TraceFormat;
 
 CUsbHidMgr::CUsbHidMgr(IHidPlatform& platform) : m_Platform(platform) {
   m_Platform.SetEventSink([this](const DEVICE_EVENT& event) { OnDeviceEvent(event); });
-  if (m_Platform.GetEventFd() < 0) {
+  if (m_Platform.GetEventHandle() == kNoNativeEvent) {
     // The library still works; the window's poll keeps the list current.
     Trace("***** Install the device change callback ERROR *****\n");
   } else {
@@ -122,7 +122,7 @@ int CUsbHidMgr::SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler) {
 
 int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
   bool bArrival = event.eKind == EDeviceEvent::Arrival;
-  uintptr_t wParam = bArrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+  uintptr_t wParam = bArrival ? kDbtDeviceArrival : kDbtDeviceRemoveComplete;
   Trace(bArrival ? "##### DBT_DEVICEARRIVAL #####\n" : "##### DBT_DEVICEREMOVECOMPLETE #####\n");
   uint16_t wVID = 0, wPID = 0;
   ParseVidPid(event.szInterfaceName, wVID, wPID);
@@ -140,7 +140,7 @@ int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
   // Copy: the handler may replace itself.
   DEVICE_CHANGE_CALLBACK fnHandler = m_fnDeviceChange;
   if (!fnHandler) return 0;
-  return fnHandler(wVID, wPID, nullptr, WM_DEVICECHANGE, wParam, 0);
+  return fnHandler(wVID, wPID, nullptr, kWmDeviceChange, wParam, 0);
 }
 
 }  // namespace USB42XX_MGR

@@ -14,22 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "DeviceChange.h"
 #include "platform/HidPlatform.h"
 
 namespace USB42XX_MGR {
 
-// Windows device-change values carried by the device-change callback.
-constexpr uint32_t WM_DEVICECHANGE = 0x0219;
-constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
-constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
-
-using HWND = void*;
-
 // (VID, PID, window handle, message, wParam, lParam) -> int. wParam is
-// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE; the window handle is null
-// (there is no notification window off Windows) and lParam is 0.
-using DEVICE_CHANGE_CALLBACK = std::function<int(
-    uint16_t wVID, uint16_t wPID, HWND hWnd, uint32_t uMessage, uintptr_t wParam, intptr_t lParam)>;
+// kDbtDeviceArrival or kDbtDeviceRemoveComplete; the window handle is null
+// (the platform owns its notification window, if any) and lParam is 0.
+using DEVICE_CHANGE_CALLBACK =
+    std::function<int(uint16_t wVID, uint16_t wPID, WINDOW_HANDLE hWnd, uint32_t uMessage,
+                      uintptr_t wParam, intptr_t lParam)>;
 
 // (total length, bytes completed before the current unit); result ignored.
 using I2C_PROGRESS_CALLBACK = std::function<int(uint16_t wTotal, uint16_t wDone)>;
@@ -106,10 +101,10 @@ class CUsbHidMgr {
   // Stores the device-change handler (may be empty). Returns 0.
   int SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler);
 
-  // Hot-plug: the platform's event descriptor (-1 when it delivers none) and
-  // the dispatch that runs the handler for each pending event. The GUI
-  // watches the descriptor with a QSocketNotifier, the CLI polls it.
-  int GetEventFd() const { return m_Platform.GetEventFd(); }
+  // Hot-plug: the platform's event object (kNoNativeEvent when it delivers
+  // none) and the dispatch that runs the handler for each pending event. The
+  // window watches the object with a notifier, the CLI waits on it.
+  NATIVE_EVENT GetEventHandle() const { return m_Platform.GetEventHandle(); }
   void DispatchEvents() { m_Platform.DispatchEvents(); }
 
   // The device-change path for one event: arrival runs the chip probe and

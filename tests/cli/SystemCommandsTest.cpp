@@ -3,7 +3,6 @@
 // that a real store then accepts.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <deque>
@@ -18,6 +17,7 @@
 #include "DeviceIdMgr.h"
 #include "DeviceMonitor.h"
 #include "IniDeviceIdStore.h"
+#include "platform/EventObject.h"
 #include "platform/HidPlatform.h"
 
 namespace {
@@ -40,19 +40,13 @@ SRun RunCliArgs(std::initializer_list<std::string> args) {
 }
 
 // A platform whose events and USB device list the test scripts. With events
-// on, an eventfd signals pending events as the real monitor's socket does.
+// on, an event object signals pending events as the real monitor's does.
 class CScriptedPlatform : public IHidPlatform {
  public:
-  explicit CScriptedPlatform(bool bEvents) {
-    if (bEvents) m_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  }
-  ~CScriptedPlatform() override {
-    if (m_fd >= 0) close(m_fd);
-  }
+  explicit CScriptedPlatform(bool bEvents) : m_bEvents(bEvents) {}
   void Post(EDeviceEvent eKind, const std::string& szName) {
     m_qEvents.push_back({eKind, szName});
-    const uint64_t one = 1;
-    EXPECT_EQ(write(m_fd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    m_Event.Signal();
   }
   // The USB device lists answered by successive enumerations (the last repeats).
   std::deque<std::vector<std::string>> m_qUsbLists;
@@ -74,11 +68,13 @@ class CScriptedPlatform : public IHidPlatform {
   void SetEventSink(std::function<void(const DEVICE_EVENT&)> fn) override {
     m_fnSink = std::move(fn);
   }
-  int GetEventFd() const override { return m_fd; }
+  NATIVE_EVENT GetEventHandle() const override {
+    return m_bEvents ? m_Event.Native() : kNoNativeEvent;
+  }
   void DispatchEvents() override {
     ++m_nDispatches;
-    uint64_t n = 0;
-    if (read(m_fd, &n, sizeof n) < 0) return;
+    if (!m_Event.Wait(0)) return;
+    m_Event.Reset();
     while (!m_qEvents.empty()) {
       DEVICE_EVENT e = m_qEvents.front();
       m_qEvents.pop_front();
@@ -89,7 +85,8 @@ class CScriptedPlatform : public IHidPlatform {
   void Sleep(uint32_t) override {}
 
  private:
-  int m_fd = -1;
+  bool m_bEvents;
+  CEventObject m_Event;
   std::deque<DEVICE_EVENT> m_qEvents;
   std::function<void(const DEVICE_EVENT&)> m_fnSink;
 };

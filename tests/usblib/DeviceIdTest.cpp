@@ -1,6 +1,5 @@
 // Device-id groups: the cipher, the INI store and CDeviceIdMgr over both.
 #include <gtest/gtest.h>
-#include <nettle/base64.h>
 
 #include <string>
 #include <vector>
@@ -27,22 +26,6 @@ std::string Entry(const std::string& pattern) {
   return pattern + "," + Cipher(pattern);
 }
 
-std::vector<uint8_t> Base64Decode(const std::string& text) {
-  std::vector<uint8_t> out(BASE64_DECODE_LENGTH(text.size()));
-  base64_decode_ctx ctx;
-  base64_decode_init(&ctx);
-  size_t n = 0;
-  EXPECT_TRUE(base64_decode_update(&ctx, &n, out.data(), text.size(), text.data()));
-  out.resize(n);
-  return out;
-}
-
-std::string Base64Encode(const std::vector<uint8_t>& data) {
-  std::string out(BASE64_ENCODE_RAW_LENGTH(data.size()), '\0');
-  base64_encode_raw(out.data(), data.size(), data.data());
-  return out;
-}
-
 // Only the USB device names matter to the device-id search.
 class CFakeUsbPlatform : public IHidPlatform {
  public:
@@ -63,7 +46,7 @@ class CFakeUsbPlatform : public IHidPlatform {
     return true;
   }
   void SetEventSink(std::function<void(const DEVICE_EVENT&)>) override {}
-  int GetEventFd() const override { return -1; }
+  NATIVE_EVENT GetEventHandle() const override { return kNoNativeEvent; }
   void DispatchEvents() override {}
   uint32_t GetTickCount() override { return 0; }
   void Sleep(uint32_t) override {}
@@ -86,79 +69,6 @@ struct SGroupFixture {
 };
 
 }  // namespace
-
-// --- cipher ---------------------------------------------------------------
-
-TEST(DeviceIdCipher, MatchesIndependentDesCbcAndRoundTrips) {
-  // Reference from `openssl enc -des-cbc -K <key> -iv 0 -a`; guards the key
-  // that every installed store file depends on.
-  std::string plain;
-  EXPECT_EQ(QRT_Decrypt("cd61zzTvFaqlmPs1ORA/0OWTPKQXruAW", plain), 0);
-  EXPECT_EQ(plain, "VID_3A7C&PID_42XX");
-
-  for (size_t n : {0u, 1u, 7u, 8u, 9u, 16u, 4095u}) {
-    std::string text(n, 'a');
-    for (size_t i = 0; i < n; ++i) text[i] = static_cast<char>('!' + i % 90);
-    std::string cipher = Cipher(text);
-    EXPECT_EQ(cipher.size() % 4, 0u);
-    EXPECT_EQ(QRT_Decrypt(cipher, plain), 0) << n;
-    EXPECT_EQ(plain, text) << n;
-  }
-  std::string cipher;
-  EXPECT_NE(QRT_Encrypt(std::string(4096, 'a'), cipher), 0);  // would not decipher
-  EXPECT_TRUE(cipher.empty());
-}
-
-TEST(DeviceIdCipher, RefusesMalformedText) {
-  const std::string good = "cd61zzTvFaqlmPs1ORA/0OWTPKQXruAW";
-  const struct {
-    const char* why;
-    std::string text;
-  } cases[] = {
-      {"empty", ""},
-      {"length not a multiple of 4", good.substr(0, 31)},
-      // nettle skips white space and would decode these two to the good text
-      {"blanks inside", "cd61 zzTv FaqlmPs1ORA/0OWT PKQXruAW "},
-      {"line feeds inside", "cd61zzTvFaqlmPs1\nORA/0OWTPKQXruAW\n\n\n"},
-      {"URL-safe alphabet", "cd61zzTvFaqlmPs1ORA_0OWTPKQXruAW"},
-      {"padding in the middle", "cd61zzTvFaq=mPs1ORA/0OWTPKQXruAW"},
-      {"three padding characters", "cd61zzTvFaqlmPs1ORA/0OWTPKQXr==="},
-      {"decoded length 4", "QUJDRA=="},
-      {"decoded length 9", "QUJDREVGR0hJ"},
-      {"more than 4096 bytes", std::string(5472, 'A')},
-  };
-  for (const auto& c : cases) {
-    std::string plain = "stale";
-    EXPECT_NE(QRT_Decrypt(c.text, plain), 0) << c.why;
-    EXPECT_TRUE(plain.empty()) << c.why;
-  }
-}
-
-TEST(DeviceIdCipher, ChecksPaddingByHand) {
-  // CBC: flipping a bit of the second-to-last cipher block flips the same bit
-  // of the last plain block, which holds 'X' and seven padding bytes 0x07.
-  const std::vector<uint8_t> data = Base64Decode(Cipher("VID_3A7C&PID_42XX"));
-  ASSERT_EQ(data.size(), 24u);
-  const struct {
-    const char* why;
-    size_t index;
-    uint8_t xorMask;
-    bool ok;
-  } cases[] = {
-      {"pad value 0", 15, 0x07, false},         {"pad value 9", 15, 0x07 ^ 0x09, false},
-      {"pad value 0x87", 15, 0x80, false},      {"unequal pad bytes", 12, 0x01, false},
-      {"pad value 1 is valid", 15, 0x06, true},
-  };
-  for (const auto& c : cases) {
-    std::vector<uint8_t> bent = data;
-    bent[c.index] ^= c.xorMask;
-    std::string plain;
-    EXPECT_EQ(QRT_Decrypt(Base64Encode(bent), plain) == 0, c.ok) << c.why;
-    if (c.ok) {
-      EXPECT_EQ(plain.size(), 23u) << c.why;
-    }
-  }
-}
 
 // --- INI store ------------------------------------------------------------
 

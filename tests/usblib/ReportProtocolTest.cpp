@@ -1,8 +1,6 @@
 // The report protocol and the transport on the simulated chip: literal report
 // bytes per layout, chip identification, the busy wait, the I2C procedures
 // and their failure codes.
-#include <poll.h>
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,6 +8,7 @@
 #include "SimTestSupport.h"
 #include "Trace.h"
 #include "UsbHidMgr.h"
+#include "platform/EventObject.h"
 
 using namespace USB42XX_MGR;
 using qrt::sim::CSimChip;
@@ -319,7 +318,7 @@ TEST(Transport, ArrivalProbesRemovalDoesNot) {
     uintptr_t wParam;
   };
   std::vector<Call> calls;
-  hid.SetDeviceChangeHandler([&](uint16_t v, uint16_t p, HWND, uint32_t m, uintptr_t w, intptr_t) {
+  hid.SetDeviceChangeHandler([&](uint16_t v, uint16_t p, WINDOW_HANDLE, uint32_t m, uintptr_t w, intptr_t) {
     calls.push_back({v, p, m, w});
     return 0;
   });
@@ -331,15 +330,14 @@ TEST(Transport, ArrivalProbesRemovalDoesNot) {
   qrt::diag::CTraceCapture trace;
   platform.Plug(nOther);
   platform.Plug(nChip);
-  pollfd pfd{platform.GetEventFd(), POLLIN, 0};
-  ASSERT_EQ(poll(&pfd, 1, 0), 1);
+  ASSERT_TRUE(WaitNativeEvent(hid.GetEventHandle(), 0));
   hid.DispatchEvents();
-  EXPECT_EQ(poll(&pfd, 1, 0), 0);
+  EXPECT_FALSE(WaitNativeEvent(hid.GetEventHandle(), 0));
   ASSERT_EQ(calls.size(), 1u) << "only the chip that answers the probe is reported";
   EXPECT_EQ(calls[0].vid, kVid);
   EXPECT_EQ(calls[0].pid, kPid);
-  EXPECT_EQ(calls[0].msg, WM_DEVICECHANGE);
-  EXPECT_EQ(calls[0].wParam, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(calls[0].msg, kWmDeviceChange);
+  EXPECT_EQ(calls[0].wParam, kDbtDeviceArrival);
   EXPECT_TRUE(trace.Contains("##### Device VID = 0x1111, PID = 0x2222 #####\n"));
   EXPECT_TRUE(trace.Contains("***** Inserting device is not QR device! *****\n"));
 }

@@ -1,9 +1,6 @@
 #pragma once
 // Shared pieces of the device-library tests: an in-memory device-id store, a
 // temporary lock directory, and quick set-ups of the simulated platform.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <map>
 #include <string>
@@ -11,6 +8,7 @@
 
 #include "DeviceIdStore.h"
 #include "SimPlatform.h"
+#include "TestDirectory.h"
 
 namespace qrt::test {
 
@@ -41,12 +39,7 @@ class CMemoryDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
 
 class CTempDir {
  public:
-  CTempDir() {
-    std::string szTemplate =
-        (std::filesystem::temp_directory_path() / "qrt-usb-test-XXXXXX").string();
-    char* p = mkdtemp(szTemplate.data());
-    m_szPath = p != nullptr ? p : "";
-  }
+  CTempDir() : m_szPath(MakeTestDirectory("qrt-usb-test-").string()) {}
   ~CTempDir() {
     std::error_code ec;
     if (!m_szPath.empty()) std::filesystem::remove_all(m_szPath, ec);

@@ -59,7 +59,7 @@ class FacadeTest : public ::testing::Test {
   }
   void Record(CUsb42xxMgr& mgr, int nAnswer) {
     mgr.SetDeviceChange(
-        [this, nAnswer](uint16_t v, uint16_t p, HWND, uint32_t, uintptr_t w, intptr_t) {
+        [this, nAnswer](uint16_t v, uint16_t p, WINDOW_HANDLE, uint32_t, uintptr_t w, intptr_t) {
           calls.push_back({v, p, w});
           return nAnswer;
         });
@@ -169,10 +169,10 @@ TEST_F(FacadeTest, ArrivalAnsweredZeroRestoresTheActiveDevice) {
   mgr->DispatchDeviceEvents();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].pid, 0x4251);
-  EXPECT_EQ(calls[0].wParam, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(calls[0].wParam, kDbtDeviceArrival);
   EXPECT_EQ(ActiveOf(*mgr), before);
   // The handler's own answer.
-  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0),
+  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceArrival, 0),
             0);
   EXPECT_EQ(ActiveOf(*mgr), before);
 }
@@ -181,7 +181,7 @@ TEST_F(FacadeTest, ArrivalAcceptedByTheCallbackStaysActive) {
   auto mgr = Make();
   mgr->SetCheckDeviceId(0);
   Record(*mgr, 1);
-  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0),
+  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceArrival, 0),
             1);
   EXPECT_EQ(ActiveOf(*mgr), (Active{kVid, 0x4251, 2}));
 }
@@ -190,11 +190,11 @@ TEST_F(FacadeTest, RestoreAlsoUndoesTheCallbacksOwnSelection) {
   auto mgr = Make();
   mgr->SetCheckDeviceId(0);
   Active before = ActiveOf(*mgr);
-  mgr->SetDeviceChange([&](uint16_t, uint16_t, HWND, uint32_t, uintptr_t, intptr_t) {
+  mgr->SetDeviceChange([&](uint16_t, uint16_t, WINDOW_HANDLE, uint32_t, uintptr_t, intptr_t) {
     mgr->SetActiveDevice(kVid, 0x4251);
     return 0;
   });
-  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0),
+  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceArrival, 0),
             0);
   EXPECT_EQ(ActiveOf(*mgr), before);
 }
@@ -216,7 +216,7 @@ TEST_F(FacadeTest, RemovalWithoutCallbackClearsOnlyTheActiveDevice) {
   ASSERT_EQ(ActiveOf(*mgr), (Active{kVid, 0x4250, 0}));
   qrt::diag::CTraceCapture trace;
   EXPECT_EQ(
-      mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0),
+      mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceRemoveComplete, 0),
       0);
   EXPECT_TRUE(trace.Contains("***** Removing device is not QR device! *****\n"));
   EXPECT_EQ(ActiveOf(*mgr), (Active{kVid, 0x4250, 0}));
@@ -234,12 +234,12 @@ TEST_F(FacadeTest, RemovalWithCallbackClearsOnlyWhenAccepted) {
     mgr->SetActiveDevice(kVid, 0x4251);
     Record(*mgr, nAnswer);
     EXPECT_EQ(
-        mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0),
+        mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceRemoveComplete, 0),
         nAnswer);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].wParam, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(calls[0].wParam, kDbtDeviceRemoveComplete);
     EXPECT_EQ(ActiveOf(*mgr), nAnswer ? (Active{0, 0, 0}) : (Active{kVid, 0x4251, 2}));
-    EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, 0x0007, 0), 0);
+    EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, 0x0007, 0), 0);
   }
 }
 
@@ -249,15 +249,15 @@ TEST_F(FacadeTest, CheckOnIgnoresPairsOutsideTheAudioGroup) {
   auto mgr = Make();
   Record(*mgr, 1);
   qrt::diag::CTraceCapture trace;
-  EXPECT_EQ(mgr->OnHidDeviceChange(0x1111, 0x2222, nullptr, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0),
+  EXPECT_EQ(mgr->OnHidDeviceChange(0x1111, 0x2222, nullptr, kWmDeviceChange, kDbtDeviceArrival, 0),
             0);
   EXPECT_EQ(
-      mgr->OnHidDeviceChange(kVid, 0x4350, nullptr, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, 0),
+      mgr->OnHidDeviceChange(kVid, 0x4350, nullptr, kWmDeviceChange, kDbtDeviceRemoveComplete, 0),
       0);
   EXPECT_TRUE(calls.empty());
   EXPECT_TRUE(
       trace.Contains("***** m_pSearchDeviceIdMgr->IsDeviceIdContainGroupEx = FALSE *****\n"));
-  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0),
+  EXPECT_EQ(mgr->OnHidDeviceChange(kVid, 0x4251, nullptr, kWmDeviceChange, kDbtDeviceArrival, 0),
             1);
   EXPECT_EQ(calls.size(), 1u);
 }
@@ -289,7 +289,9 @@ TEST_F(FacadeTest, LockFilesAndReentrantLockDuringATransfer) {
   platform.DispatchEvents();
   auto mgr = Make();
   ASSERT_TRUE(mgr->HasDeviceLock());
+#ifndef _WIN32  // Windows mutexes are kernel objects: no files
   EXPECT_FALSE(std::filesystem::is_empty(lockDir.Path()));
+#endif
   mgr->SetCheckDeviceId(0);
   Record(*mgr, 0);
   // A notification handled from the progress callback, inside the locked
@@ -309,10 +311,11 @@ TEST_F(FacadeTest, LockFilesAndReentrantLockDuringATransfer) {
       0, 0);
   EXPECT_EQ(r, 0);
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].wParam, DBT_DEVICEARRIVAL);
+  EXPECT_EQ(calls[0].wParam, kDbtDeviceArrival);
   EXPECT_EQ(ActiveOf(*mgr), (Active{kVid, 0x4250, 0}));
 }
 
+#ifndef _WIN32  // a lock folder is the Linux side of the named mutex
 TEST_F(FacadeTest, WithoutLockDirectoryTheFacadeRunsUnlocked) {
   CUsb42xxMgr mgr(platform, store, lockDir.Path() + "/missing/dir");
   EXPECT_EQ(mgr.GetConstructionCode(), 1);
@@ -320,3 +323,4 @@ TEST_F(FacadeTest, WithoutLockDirectoryTheFacadeRunsUnlocked) {
   EXPECT_EQ(mgr.SetCheckDeviceId(0), 0);
   EXPECT_EQ(ActiveOf(mgr), (Active{kVid, 0x4250, 0}));
 }
+#endif

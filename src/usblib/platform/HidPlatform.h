@@ -4,13 +4,15 @@
 // collections with their report lengths, opening one, exchanging reports on
 // the control channel, the present USB devices, hot-plug events, and time.
 // Implementations: platform/linux (hidraw + libudev), the simulated chip in
-// sim/, and later platform/windows (HID.DLL + SetupAPI).
+// sim/, and platform/windows (HID.DLL + SetupAPI).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "NativeEvent.h"
 
 namespace USB42XX_MGR {
 
@@ -81,13 +83,13 @@ class IHidPlatform {
   // failed.
   virtual bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) = 0;
 
-  // Hot-plug. GetEventFd() returns a descriptor that becomes readable while
-  // events are pending (watched with QSocketNotifier or poll), or -1 when the
-  // platform can deliver none; the caller then relies on polling.
-  // DispatchEvents() hands every pending event to the sink on the calling
-  // thread and never blocks.
+  // Hot-plug. GetEventHandle() returns the OS object that is signalled while
+  // events are pending (a descriptor polled readable on Linux, an event
+  // handle on Windows), or kNoNativeEvent when the platform can deliver none;
+  // the caller then relies on polling. DispatchEvents() hands every pending
+  // event to the sink on the calling thread and never blocks.
   virtual void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) = 0;
-  virtual int GetEventFd() const = 0;
+  virtual NATIVE_EVENT GetEventHandle() const = 0;
   virtual void DispatchEvents() = 0;
 
   // Milliseconds from an arbitrary start, wrapping at 2^32, and a sleep of

@@ -413,8 +413,8 @@ void CLinuxHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fn
   m_pImpl->fnSink = std::move(fnSink);
 }
 
-int CLinuxHidPlatform::GetEventFd() const {
-  return m_pImpl->pMonitor ? udev_monitor_get_fd(m_pImpl->pMonitor.get()) : -1;
+NATIVE_EVENT CLinuxHidPlatform::GetEventHandle() const {
+  return m_pImpl->pMonitor ? udev_monitor_get_fd(m_pImpl->pMonitor.get()) : kNoNativeEvent;
 }
 
 void CLinuxHidPlatform::DispatchEvents() {

@@ -67,7 +67,7 @@ class CLinuxHidPlatform : public IHidPlatform {
 
   void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
   // The udev monitor's descriptor, or -1 when no monitor could be set up.
-  int GetEventFd() const override;
+  NATIVE_EVENT GetEventHandle() const override;
   // Passes every pending hidraw add/remove to the sink. Removals take their
   // VID/PID from the ids remembered when the node was enumerated or arrived.
   void DispatchEvents() override;

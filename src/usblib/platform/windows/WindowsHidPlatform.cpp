@@ -596,12 +596,8 @@ void CWindowsHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> 
   m_pImpl->fnSink = std::move(fnSink);
 }
 
-int CWindowsHidPlatform::GetEventFd() const {
-  return -1;
-}
-
-void* CWindowsHidPlatform::GetEventHandle() const {
-  return m_pImpl->hEvent;
+NATIVE_EVENT CWindowsHidPlatform::GetEventHandle() const {
+  return m_pImpl->hEvent != nullptr ? m_pImpl->hEvent : kNoNativeEvent;
 }
 
 bool CWindowsHidPlatform::OnDeviceChangeMessage(uint32_t uMessage, uintptr_t wParam,

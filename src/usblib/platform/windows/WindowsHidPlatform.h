@@ -85,20 +85,18 @@ class CWindowsHidPlatform : public IHidPlatform {
   bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
 
   void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
-  // No descriptor on Windows; see GetEventHandle().
-  int GetEventFd() const override;
-  // Passes every queued arrival and removal to the sink on the calling
-  // thread. The ids come from the path, else from the ids remembered at
-  // enumeration or arrival, else (arrival) from the device itself.
+  // The auto-reset event (a HANDLE) set while events are queued, or
+  // kNoNativeEvent when no notification could be registered.
+  NATIVE_EVENT GetEventHandle() const override;
+  // Resets the event and passes every queued arrival and removal to the
+  // sink on the calling thread. The ids come from the path, else from the
+  // ids remembered at enumeration or arrival, else (arrival) from the device
+  // itself.
   void DispatchEvents() override;
 
   // GetTickCount() and Sleep() of the system.
   uint32_t GetTickCount() override;
   void Sleep(uint32_t dwMilliseconds) override;
-
-  // The auto-reset event (a HANDLE) set while events are queued, or null
-  // when no notification could be registered.
-  void* GetEventHandle() const;
 
   // For a caller window given in the options: call with every
   // WM_DEVICECHANGE message it receives. Returns true when an arrival or

@@ -192,7 +192,7 @@ TEST_F(LinuxEndToEndPlugTest, UnplugDuringAReadFailsItAndReportsTheRemoval) {
   OpenFacade(EUdevEventSource::Udev);
   ASSERT_EQ(m_pMgr->SetActiveDevice(0x3A7C, 0x4250), 0);
   std::vector<std::pair<uint16_t, uintptr_t>> vCalls;
-  m_pMgr->SetDeviceChange([&](uint16_t, uint16_t wPID, HWND, uint32_t, uintptr_t wParam, intptr_t) {
+  m_pMgr->SetDeviceChange([&](uint16_t, uint16_t wPID, WINDOW_HANDLE, uint32_t, uintptr_t wParam, intptr_t) {
     vCalls.emplace_back(wPID, wParam);
     return 1;
   });
@@ -211,7 +211,7 @@ TEST_F(LinuxEndToEndPlugTest, UnplugDuringAReadFailsItAndReportsTheRemoval) {
   // The kernel removes the node; the event resolves VID/PID from what was
   // remembered and reaches the program's callback as a removal.
   m_pBed->Unplug(*m_pBoard);
-  ASSERT_TRUE(WaitReadable(m_pMgr->GetDeviceEventFd()));
+  ASSERT_TRUE(WaitReadable(m_pMgr->GetDeviceEventHandle()));
   m_pMgr->DispatchDeviceEvents();
   ASSERT_EQ(vCalls.size(), 1u);
   EXPECT_EQ(vCalls[0].first, 0x4250);
@@ -226,12 +226,12 @@ TEST_F(LinuxEndToEndPlugTest, UnplugDuringAReadFailsItAndReportsTheRemoval) {
 TEST_F(LinuxEndToEndPlugTest, ArrivalIsProbedThroughTheNodeBeforeTheCallback) {
   OpenFacade(EUdevEventSource::Udev);
   std::vector<uintptr_t> vCalls;
-  m_pMgr->SetDeviceChange([&](uint16_t, uint16_t, HWND, uint32_t, uintptr_t wParam, intptr_t) {
+  m_pMgr->SetDeviceChange([&](uint16_t, uint16_t, WINDOW_HANDLE, uint32_t, uintptr_t wParam, intptr_t) {
     vCalls.push_back(wParam);
     return 1;
   });
   AddChip(1, 256);  // a keyboard (not a chip) and the chip arrive
-  ASSERT_TRUE(WaitReadable(m_pMgr->GetDeviceEventFd()));
+  ASSERT_TRUE(WaitReadable(m_pMgr->GetDeviceEventHandle()));
   m_pMgr->DispatchDeviceEvents();
   // Both nodes carry 3A7C:4250; only the chip answers the probe, and the
   // probe of each arrival finds it, so the callback runs for both.

@@ -241,8 +241,8 @@ class HotPlugTest : public LinuxHidPlatformTest,
 
   // Waits until the monitor has something, then dispatches it.
   void Pump(CLinuxHidPlatform& platform) {
-    ASSERT_GE(platform.GetEventFd(), 0);
-    ASSERT_TRUE(WaitReadable(platform.GetEventFd()));
+    ASSERT_GE(platform.GetEventHandle(), 0);
+    ASSERT_TRUE(WaitReadable(platform.GetEventHandle()));
     platform.DispatchEvents();
   }
 };
@@ -322,7 +322,7 @@ TEST_F(LinuxHidPlatformTest, KernelArrivalWaitsBrieflyForTheNode) {
     std::vector<DEVICE_EVENT> vEvents;
     platform.SetEventSink([&](const DEVICE_EVENT& e) { vEvents.push_back(e); });
     pBed->AddBoard(1, 3, 0x3A7C, 0x4250, kVendorNoIds);
-    ASSERT_TRUE(WaitReadable(platform.GetEventFd()));
+    ASSERT_TRUE(WaitReadable(platform.GetEventHandle()));
     platform.DispatchEvents();
     EXPECT_EQ(nSleeps, c.nSleepsExpected);
     ASSERT_EQ(vEvents.size(), 1u);
@@ -346,14 +346,14 @@ TEST_F(LinuxHidPlatformTest, EventSourceFollowsUdevdPresence) {
   {
     CLinuxHidPlatform platform(options);
     EXPECT_EQ(platform.GetEventSource(), EUdevEventSource::Udev);
-    EXPECT_GE(platform.GetEventFd(), 0);
+    EXPECT_GE(platform.GetEventHandle(), 0);
   }
   ::unlink(szControl.c_str());
   ::rmdir(szDir);
   // Without a monitor nothing can arrive and nothing fails.
   CLinuxHidPlatform platform(Quiet());
   EXPECT_EQ(platform.GetEventSource(), EUdevEventSource::None);
-  EXPECT_EQ(platform.GetEventFd(), -1);
+  EXPECT_EQ(platform.GetEventHandle(), kNoNativeEvent);
   platform.DispatchEvents();
 }
 

@@ -12,6 +12,7 @@
 #include <cwchar>
 
 #include "Trace.h"
+#include "UsbHidMgr.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -130,7 +131,7 @@ TEST(WindowsHidPlatform, ListsTheHidStackWithPlausibleCaps) {
   EXPECT_TRUE(platform.EnumerateUsbDeviceNames(vUsb));
 }
 
-TEST(WindowsHidPlatform, TransferToAnotherDeviceFailsCleanly) {
+TEST(WindowsHidPlatform, TransferToAnotherDeviceFailsWithItsCode) {
   CWindowsHidPlatform platform;
   std::vector<HID_COLLECTION_INFO> vCollections;
   ASSERT_TRUE(platform.EnumerateHidCollections(vCollections));
@@ -141,11 +142,12 @@ TEST(WindowsHidPlatform, TransferToAnotherDeviceFailsCleanly) {
   if (pMouse == nullptr) GTEST_SKIP() << "no wine HID mouse here";
   std::unique_ptr<IHidDevice> pDevice = platform.OpenCollection(*pMouse);
   ASSERT_NE(pDevice, nullptr);
-  // A chip register report (5 bytes, layout 0) does not fit a collection
-  // without output reports; nothing reaches the driver.
+  // The chip-id read's first output report (5 bytes, layout 0) does not fit
+  // a collection without output reports and never reaches the driver:
+  // register code 3, first read +1000.
   qrt::diag::CTraceCapture trace;
-  const uint8_t request[5] = {0, 0x01, 0x7F, 0xF2, 0};
-  EXPECT_FALSE(pDevice->SetOutputReport(request, sizeof request));
+  uint16_t wChipId = 0;
+  EXPECT_EQ(CUsbHidMgr::ReadChipId(*pDevice, wChipId, 0, 0), 1003);
   EXPECT_TRUE(trace.Contains("refused: 5-byte report, collection reports 0 bytes"));
   // A report longer than the collection's is refused, nothing written.
   uint8_t report[16];
@@ -155,6 +157,14 @@ TEST(WindowsHidPlatform, TransferToAnotherDeviceFailsCleanly) {
   for (size_t i = 1; i < sizeof report; ++i) EXPECT_EQ(report[i], 0x5A);
   // One of the collection's own length travels through the driver.
   EXPECT_TRUE(pDevice->GetInputReport(report, pMouse->dwInputReportByteLength));
+  // No board answers the chip probe, and the board search says so.
+  CUsbHidMgr hid(platform);
+  uint8_t btReportId = 0;
+  uint32_t dwLength = 0;
+  EXPECT_EQ(hid.GetChipInformation(0x845E, 0x0001, wChipId, btReportId, dwLength), 1);
+  std::vector<BOARD_INFO> vBoards;
+  EXPECT_TRUE(hid.EnumerateBoards(vBoards));
+  EXPECT_TRUE(vBoards.empty());
 }
 
 TEST(WindowsHidPlatform, DeviceChangeMessagesReachTheSinkWithTheirIds) {

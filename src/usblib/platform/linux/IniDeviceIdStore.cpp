@@ -167,4 +167,8 @@ bool CIniDeviceIdStore::ReadValue(const std::string& szGroupName, const std::str
   return true;
 }
 
+std::unique_ptr<IDeviceIdStore> CreateSystemDeviceIdStore() {
+  return std::make_unique<CIniDeviceIdStore>();
+}
+
 }  // namespace USB42XX_MGR
