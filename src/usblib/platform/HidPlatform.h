@@ -34,6 +34,10 @@ struct HID_COLLECTION_INFO {
   // its USB serial string; empty when the platform does not know them.
   std::string szUsbTopology;
   std::string szSerial;
+  // The device's USB product and manufacturer strings (UTF-8); empty when
+  // the platform does not read them.
+  std::string szProduct;
+  std::string szManufacturer;
 };
 
 // An open HID collection. Reports travel on the control channel as one unit,

@@ -1,33 +1,111 @@
 #pragma once
-// The HID platform on Windows: HID collections through SetupAPI and HID.DLL.
-// For now it lists no devices and delivers no events; the full backend
-// (enumeration, report exchange, device notifications) replaces this file
-// and WindowsHidPlatform.cpp.
+// The HID platform on Windows: HID interfaces found through SetupAPI, report
+// lengths from the HID class driver's capabilities (HidP_GetCaps), reports on
+// the control channel with HidD_SetOutputReport / HidD_GetInputReport, and
+// hot-plug from RegisterDeviceNotificationW. <windows.h> stays out of this
+// header; handles cross it as void*.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/HidPlatform.h"
 
 namespace USB42XX_MGR {
 
+struct WINDOWS_HID_OPTIONS {
+  // Where the device-interface notifications go. Null: a message-only window
+  // (HWND_MESSAGE) on a thread of the platform. Otherwise the caller's own
+  // window (an HWND); its window procedure then hands every WM_DEVICECHANGE
+  // to OnDeviceChangeMessage().
+  void* hNotifyWindow = nullptr;
+  // False: no notifications at all; the caller's poll keeps the list current.
+  bool bHotPlug = true;
+};
+
+// Device paths are case-insensitive on Windows, and an arrival may spell a
+// path otherwise than the enumeration did: paths are kept with ASCII A-Z
+// folded to lower case so that they compare as plain strings.
+std::string FoldDevicePath(std::string_view szPath);
+
+// VID and PID from an interface path ("...vid_3a7c&pid_4250..." in any
+// case): "VID_" and "PID_" each followed by exactly four hex digits. Used
+// when a device does not answer HidD_GetAttributes. Returns false (outputs
+// unchanged) when either is missing or malformed.
+bool ParseInterfacePathIds(std::string_view szPath, uint16_t& wVID, uint16_t& wPID);
+
+// Size of the buffer a report exchange passes to the HID class driver, which
+// takes whole reports of the collection's length (caps length, report ID
+// byte included): the caller's nLength bytes go first, the rest is zero.
+// Returns 0 when the exchange cannot be made: nothing to send, or a report
+// longer than the collection's (its bytes would be lost) or a collection
+// without reports of that kind (caps length 0).
+size_t ReportBufferLength(size_t nLength, uint32_t dwCapsLength);
+
+// The present USB devices out of QueryDosDeviceW's list (NUL-separated names,
+// ended by an empty one, nChars long): every name longer than "USB#" that
+// begins with it in any case, as UTF-8. A list without its final NUL ends at
+// nChars; nothing is read beyond it.
+std::vector<std::string> UsbNamesFromDosDeviceList(const wchar_t* pList, size_t nChars);
+
+// The interface path carried by a WM_DEVICECHANGE broadcast (lParam), as a
+// folded UTF-8 path. Returns false for a broadcast that is not a device
+// interface, is shorter than its header or whose name is empty; a name
+// without a NUL inside the broadcast's own size is cut at that size.
+bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath);
+
+// Event name for the device library: "HID#VID_xxxx&PID_xxxx#<path>", so that
+// ParseVidPid reads the ids first, as from a Windows interface name.
+std::string MakeHidEventName(uint16_t wVID, uint16_t wPID, const std::string& szPath);
+
 class CWindowsHidPlatform : public IHidPlatform {
  public:
-  CWindowsHidPlatform() = default;
+  explicit CWindowsHidPlatform(WINDOWS_HID_OPTIONS options = {});
+  ~CWindowsHidPlatform() override;
+  CWindowsHidPlatform(const CWindowsHidPlatform&) = delete;
+  CWindowsHidPlatform& operator=(const CWindowsHidPlatform&) = delete;
 
+  // Every present HID interface (one top-level collection each; a device's
+  // collections have their own paths). Opened for reading and writing, else
+  // with no access (a keyboard or mouse the system holds exclusively still
+  // shows its ids and caps; it will not open for transfers). An interface
+  // that does not open at all or vanishes meanwhile is skipped with a trace
+  // line. Returns false only when SetupAPI cannot enumerate.
   bool EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) override;
+
+  // Opens a listed collection for reading and writing. Returns null when it
+  // does not open, now answers with another VID/PID, or has no caps.
   std::unique_ptr<IHidDevice> OpenCollection(const HID_COLLECTION_INFO& info) override;
+
+  // The DOS device names beginning with "USB#" (QueryDosDeviceW). Returns
+  // false when the list cannot be had (also when it exceeds 0x80000 chars).
   bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
+
   void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
-  NATIVE_EVENT GetEventHandle() const override { return kNoNativeEvent; }
-  void DispatchEvents() override {}
+  // The auto-reset event (a HANDLE) set while events are queued, or
+  // kNoNativeEvent when no notification could be registered.
+  NATIVE_EVENT GetEventHandle() const override;
+  // Resets the event and passes every queued arrival and removal to the
+  // sink on the calling thread. The ids come from the path, else from the
+  // ids remembered at enumeration or arrival, else (arrival) from the device
+  // itself.
+  void DispatchEvents() override;
+
+  // GetTickCount() and Sleep() of the system.
   uint32_t GetTickCount() override;
   void Sleep(uint32_t dwMilliseconds) override;
 
+  // For a caller window given in the options: call with every
+  // WM_DEVICECHANGE message it receives. Returns true when an arrival or
+  // removal of a HID interface was queued.
+  bool OnDeviceChangeMessage(uint32_t uMessage, uintptr_t wParam, intptr_t lParam);
+
  private:
-  std::function<void(const DEVICE_EVENT&)> m_fnSink;
+  struct SImpl;
+  std::unique_ptr<SImpl> m_pImpl;
 };
 
 }  // namespace USB42XX_MGR

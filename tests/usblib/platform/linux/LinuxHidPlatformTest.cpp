@@ -119,7 +119,7 @@ TEST_F(LinuxHidPlatformTest, NodesThatDoNotOpenOrParseAreSkipped) {
   EXPECT_TRUE(trace.Contains("/dev/hidraw1 skipped: Permission denied")) << trace.Text();
   EXPECT_TRUE(trace.Contains("/dev/hidraw2 skipped: report descriptor fault")) << trace.Text();
   // The unopenable collection cannot be opened directly either.
-  HID_COLLECTION_INFO denied{"/dev/hidraw1", 0, 0x3A7C, 0x4251, 5, 5, "", ""};
+  HID_COLLECTION_INFO denied{"/dev/hidraw1", 0, 0x3A7C, 0x4251, 5, 5, "", "", "", ""};
   EXPECT_EQ(platform.OpenCollection(denied), nullptr);
 }
 
