@@ -1,14 +1,9 @@
 #include "LogManager.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <ctime>
-#include <vector>
 
+#include "LogFiles.h"
 #include "Trace.h"
 
 namespace qrt::diag {
@@ -22,52 +17,6 @@ std::string Format(const char* pszFormat, int a, int b = 0, int c = 0) {
   return szBuffer;
 }
 
-// The log and dumps go to the current directory, which may be shared: a
-// link planted under a predictable name must not make us truncate or append
-// to its target. The helpers below hold every POSIX call of this file.
-
-// Opens the text log for appending: never through a link, regular files
-// only (a FIFO must not block). Null on failure.
-std::FILE* OpenLogForAppend(const std::string& szPath) {
-  const int fd = ::open(szPath.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  const int nFlags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || nFlags < 0 ||
-      ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::FILE* pFile = ::fdopen(fd, "ab");
-  if (pFile == nullptr) ::close(fd);
-  return pFile;
-}
-
-// Creates a new file; an existing name (a link included) is EEXIST.
-int CreateNewFile(const std::string& szPath) {
-  return ::open(szPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
-
-bool WriteAndClose(int fd, const uint8_t* pData, size_t nSize) {
-  bool bOk = true;
-  while (bOk && nSize > 0) {
-    const ssize_t k = ::write(fd, pData, nSize);
-    if (k < 0 && errno == EINTR) continue;
-    bOk = k > 0;
-    if (bOk) {
-      pData += k;
-      nSize -= static_cast<size_t>(k);
-    }
-  }
-  if (::close(fd) != 0) bOk = false;
-  return bOk;
-}
-
-void RemoveFile(const std::string& szPath) {
-  ::unlink(szPath.c_str());
-}
-
 // Names already taken (another process's dumps of the same second, or
 // anything planted) are passed over; this many at most.
 constexpr int kMaxDumpNameTries = 1000;
@@ -77,7 +26,7 @@ constexpr int kMaxDumpNameTries = 1000;
 SLocalTime SystemLocalTime() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  platform::LocalTime(now, &local);
   SLocalTime t;
   t.nYear = local.tm_year + 1900;
   t.nMonth = local.tm_mon + 1;
@@ -89,12 +38,7 @@ SLocalTime SystemLocalTime() {
 }
 
 std::string SystemWorkingDirectory() {
-  std::vector<char> buffer(4096);
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() >= (1u << 20)) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
+  return platform::WorkingDirectory();
 }
 
 CLogManager::CLogManager(LocalClock fnClock, WorkingDirectoryFn fnWorkingDirectory)
@@ -131,7 +75,7 @@ bool CLogManager::Open(const std::string& szFileName) {
   Close();
   // Binary mode: the CR LF line ends are written explicitly, as a Windows
   // text-mode stream would.
-  m_pFile = OpenLogForAppend(szFileName);
+  m_pFile = platform::OpenLogForAppend(szFileName);
   Trace(m_pFile != nullptr ? "open file ok!" : "open file error");
   return m_pFile != nullptr;
 }
@@ -215,9 +159,12 @@ std::string CLogManager::DumpReadData(const uint8_t* pData, size_t nSize) {
   const SLocalTime now = m_fnClock();
   for (int nTry = 0; nTry < kMaxDumpNameTries; ++nTry, nCounter = NextDumpNumber()) {
     std::string path = DumpPath(szDirectory, now, "ReadData-R", nCounter);
-    const int fd = CreateNewFile(path);
-    if (fd >= 0) return WriteAndClose(fd, pData, nSize) ? path : std::string();
-    if (errno != EEXIST) return {};
+    platform::CNewFile file;
+    const platform::ECreateResult eResult = file.Create(path);
+    if (eResult == platform::ECreateResult::kCreated) {
+      return file.WriteAndClose(pData, nSize) ? path : std::string();
+    }
+    if (eResult == platform::ECreateResult::kFailed) return {};
   }
   return {};
 }
@@ -231,21 +178,20 @@ bool CLogManager::DumpCompareData(const uint8_t* pReadBack, const uint8_t* pWrit
   // Both files of one call share a counter value that is free for both.
   for (int nTry = 0; nTry < kMaxDumpNameTries; ++nTry, nCounter = NextDumpNumber()) {
     const std::string szRead = DumpPath(szDirectory, now, "ReadWrite-R", nCounter);
-    const int fdRead = CreateNewFile(szRead);
-    if (fdRead < 0) {
-      if (errno == EEXIST) continue;
+    platform::CNewFile fileRead;
+    const platform::ECreateResult eRead = fileRead.Create(szRead);
+    if (eRead == platform::ECreateResult::kExists) continue;
+    if (eRead == platform::ECreateResult::kFailed) return false;
+    platform::CNewFile fileWritten;
+    const platform::ECreateResult eWritten =
+        fileWritten.Create(DumpPath(szDirectory, now, "ReadWrite-W", nCounter));
+    if (eWritten != platform::ECreateResult::kCreated) {
+      fileRead.Discard();  // ours, still empty
+      if (eWritten == platform::ECreateResult::kExists) continue;
       return false;
     }
-    const int fdWritten = CreateNewFile(DumpPath(szDirectory, now, "ReadWrite-W", nCounter));
-    if (fdWritten < 0) {
-      const int nError = errno;
-      ::close(fdRead);
-      RemoveFile(szRead);  // ours, still empty
-      if (nError == EEXIST) continue;
-      return false;
-    }
-    const bool bRead = WriteAndClose(fdRead, pReadBack, nSize);
-    const bool bWritten = WriteAndClose(fdWritten, pWritten, nSize);
+    const bool bRead = fileRead.WriteAndClose(pReadBack, nSize);
+    const bool bWritten = fileWritten.WriteAndClose(pWritten, nSize);
     return bRead && bWritten;
   }
   return false;

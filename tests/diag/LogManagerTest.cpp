@@ -150,8 +150,11 @@ TEST_F(LogManagerTest, LinksAndTakenNamesAreNeverWrittenThrough) {
   const fs::path victim = m_Dir / "victim";
   std::ofstream(victim, std::ios::binary) << "keep";
   const std::string stamp = "2024_0305_153005_";
-  fs::create_symlink(victim, m_Dir / "2024_0305_LogFile.txt");
-  fs::create_symlink(victim, m_Dir / (stamp + "ReadData-R_001.bin"));
+  std::error_code ec;
+  fs::create_symlink(victim, m_Dir / "2024_0305_LogFile.txt", ec);
+  if (!ec) fs::create_symlink(victim, m_Dir / (stamp + "ReadData-R_001.bin"), ec);
+  // Windows grants links to administrators or in developer mode only.
+  if (ec) GTEST_SKIP() << "cannot create links here: " << ec.message();
   std::ofstream(m_Dir / (stamp + "ReadWrite-W_003.bin"), std::ios::binary) << "other";
 
   m_szCwd = m_Dir.string();

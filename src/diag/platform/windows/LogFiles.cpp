@@ -1,0 +1,107 @@
+#include "LogFiles.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "WideText.h"
+
+namespace qrt::diag::platform {
+namespace {
+
+// A handle to a plain disk file that is not a reparse point (a link or
+// junction planted under the name is opened as itself, then refused).
+bool IsPlainFile(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
+HANDLE ToHandle(intptr_t n) {
+  return reinterpret_cast<HANDLE>(n);
+}
+
+}  // namespace
+
+std::FILE* OpenLogForAppend(const std::string& szPath) {
+  const std::wstring szWide = Widen(szPath);
+  if (szWide.empty()) return nullptr;
+  // FILE_APPEND_DATA alone: every write lands at the end, as O_APPEND does.
+  const HANDLE h = ::CreateFileW(szWide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (!IsPlainFile(h)) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* pFile = ::_fdopen(fd, "ab");
+  if (pFile == nullptr) ::_close(fd);
+  return pFile;
+}
+
+CNewFile::~CNewFile() {
+  if (m_nHandle != -1) ::CloseHandle(ToHandle(m_nHandle));
+}
+
+ECreateResult CNewFile::Create(const std::string& szPath) {
+  const std::wstring szWide = Widen(szPath);
+  if (szWide.empty()) return ECreateResult::kFailed;
+  // CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT: an existing name, a link
+  // included, is refused rather than followed.
+  const HANDLE h = ::CreateFileW(szWide.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD dwError = ::GetLastError();
+    return dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS ? ECreateResult::kExists
+                                                                            : ECreateResult::kFailed;
+  }
+  m_nHandle = reinterpret_cast<intptr_t>(h);
+  m_szPath = szPath;
+  return ECreateResult::kCreated;
+}
+
+bool CNewFile::WriteAndClose(const uint8_t* pData, size_t nSize) {
+  if (m_nHandle == -1) return false;
+  const HANDLE h = ToHandle(m_nHandle);
+  m_nHandle = -1;
+  bool bOk = true;
+  while (bOk && nSize > 0) {
+    const DWORD nChunk = nSize > (1u << 30) ? (1u << 30) : static_cast<DWORD>(nSize);
+    DWORD nWritten = 0;
+    bOk = ::WriteFile(h, pData, nChunk, &nWritten, nullptr) && nWritten > 0;
+    pData += nWritten;
+    nSize -= nWritten;
+  }
+  if (!::CloseHandle(h)) bOk = false;
+  return bOk;
+}
+
+void CNewFile::Discard() {
+  if (m_nHandle == -1) return;
+  ::CloseHandle(ToHandle(m_nHandle));
+  m_nHandle = -1;
+  ::DeleteFileW(Widen(m_szPath).c_str());
+}
+
+bool LocalTime(std::time_t t, std::tm* pTm) {
+  return ::localtime_s(pTm, &t) == 0;
+}
+
+std::string WorkingDirectory() {
+  const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::vector<wchar_t> buffer(n);
+  const DWORD k = ::GetCurrentDirectoryW(n, buffer.data());
+  if (k == 0 || k >= n) return {};
+  return Narrow(std::wstring(buffer.data(), k));
+}
+
+}  // namespace qrt::diag::platform
