@@ -1,7 +1,7 @@
 // The device session and the transfer run every device command uses.
 #include "DeviceSession.h"
 
-#include <unistd.h>
+#include "platform/StandardStreams.h"
 
 #include <CLI/CLI.hpp>
 #include <cctype>
@@ -171,7 +171,7 @@ json BoardJson(const BOARD_INFO& board) {
 }
 
 CCliObserver::CCliObserver(CCliContext& ctx)
-    : m_Ctx(ctx), m_bBar(&ctx.err == &std::cerr && isatty(STDERR_FILENO) == 1) {}
+    : m_Ctx(ctx), m_bBar(&ctx.err == &std::cerr && platform::StandardErrorIsTerminal()) {}
 
 CDeviceSession::~CDeviceSession() {
   // Hand pending hot-plug events (an unplug during the transfer) to the

@@ -1,10 +1,10 @@
 // Commands built on the field model: diff of two images (files or a board)
 // and settings templates (export here, apply through set --template).
-#include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -12,6 +12,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "CliApp.h"
@@ -270,12 +271,15 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
 }  // namespace
 
 bool ApplyTemplateFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
-  struct stat st {};
-  if (::stat(szPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  std::error_code ec;
+  const std::filesystem::path path(szPath);
+  const uintmax_t nSize =
+      std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
+  if (ec || !std::filesystem::is_regular_file(path, ec)) {
     ctx.Fail(szPath + ": cannot read the template");
     return false;
   }
-  if (st.st_size > kMaxTemplateBytes) {
+  if (nSize > static_cast<uintmax_t>(kMaxTemplateBytes)) {
     ctx.Fail(szPath + ": a template is at most 1 MiB");
     return false;
   }

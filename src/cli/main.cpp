@@ -2,7 +2,9 @@
 #include <iostream>
 
 #include "CliApp.h"
+#include "platform/StandardStreams.h"
 
 int main(int argc, char** argv) {
+  qrt::cli::platform::PrepareStandardStreams();
   return qrt::cli::RunCli(argc, argv, std::cout, std::cerr);
 }

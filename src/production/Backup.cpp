@@ -3,16 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ProductionFiles.h"
 #include "SyncedFile.h"
 
 namespace qrt::production {
 
 std::string DefaultBackupFolder() {
-  const char* pszState = std::getenv("XDG_STATE_HOME");
-  if (pszState && pszState[0] == '/') return std::string(pszState) + "/qrt4250/backups";
-  const char* pszHome = std::getenv("HOME");
-  if (pszHome && pszHome[0] == '/') return std::string(pszHome) + "/.local/state/qrt4250/backups";
-  return {};
+  return platform::DefaultBackupFolder();
 }
 
 std::string BackupFileName(std::time_t tUtc, uint16_t wVid, uint16_t wPid,
@@ -43,12 +40,13 @@ bool SaveBackup(const std::string& szChosen, const std::string& szFolder, std::t
     return true;
   }
   if (szFolder.empty()) {
-    szError = "no backup folder: neither XDG_STATE_HOME nor HOME is an absolute path";
+    szError = std::string("no backup folder: ") + platform::kNoBackupFolderReason;
     return false;
   }
   if (!MakeFolders(szFolder, szError)) return false;
-  return WriteSyncedNewFile(szFolder + "/" + BackupFileName(tUtc, wVid, wPid, szBoardPath), pData,
-                            n, &szWritten, szError);
+  return WriteSyncedNewFile(
+      szFolder + platform::kPathSeparator + BackupFileName(tUtc, wVid, wPid, szBoardPath), pData,
+      n, &szWritten, szError);
 }
 
 }  // namespace qrt::production

@@ -11,7 +11,7 @@ namespace qrt::production {
 
 // $XDG_STATE_HOME/qrt4250/backups, or ~/.local/state/qrt4250/backups when
 // XDG_STATE_HOME is unset, empty or not absolute. Empty when neither it nor
-// HOME gives an absolute folder.
+// HOME gives an absolute folder. On Windows %LOCALAPPDATA%\qrt4250\backups.
 std::string DefaultBackupFolder();
 
 // "20261209T101500Z_3A7C-4250_sim-1.bin": UTC time, VID-PID, and the board

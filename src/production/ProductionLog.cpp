@@ -1,15 +1,11 @@
 #include "ProductionLog.h"
 
-#include <fcntl.h>
-#include <nettle/sha2.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+
+#include "ProductionFiles.h"
 
 #include "SerialCounter.h"
 
@@ -36,51 +32,29 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
 }
 
 CProductionLog::~CProductionLog() {
-  if (m_fd >= 0) close(m_fd);
+  platform::CloseAppend(m_nHandle);
 }
 
 bool CProductionLog::Open(const std::string& szPath, std::string& szError) {
-  int fd = open(szPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    szError = szPath + ": cannot open the log: " + std::strerror(errno);
-    return false;
-  }
-  if (m_fd >= 0) close(m_fd);
-  m_fd = fd;
+  const intptr_t nHandle = platform::OpenForAppend(szPath, szError);
+  if (nHandle < 0) return false;
+  platform::CloseAppend(m_nHandle);
+  m_nHandle = nHandle;
   m_szPath = szPath;
   return true;
 }
 
 bool CProductionLog::Append(const PRODUCTION_RECORD& record, std::string& szError) {
-  if (m_fd < 0) {
+  if (m_nHandle < 0) {
     szError = "the production log is not open";
     return false;
   }
-  // One write call per line: with O_APPEND, lines of two stations never
-  // interleave.
-  std::string szLine = ProductionLogLine(record) + "\n";
-  ssize_t n;
-  do {
-    n = write(m_fd, szLine.data(), szLine.size());
-  } while (n < 0 && errno == EINTR);
-  if (n != static_cast<ssize_t>(szLine.size())) {
-    szError = m_szPath + ": cannot append to the log: " +
-              (n < 0 ? std::strerror(errno) : "short write (disk full?)");
-    return false;
-  }
-  if (fsync(m_fd) != 0) {
-    szError = m_szPath + ": cannot sync the log: " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return platform::AppendAndSync(m_nHandle, m_szPath, ProductionLogLine(record) + "\n", szError);
 }
 
 std::string Sha256Hex(const uint8_t* pData, size_t n) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  sha256_update(&ctx, n, pData);
-  uint8_t digest[SHA256_DIGEST_SIZE];
-  sha256_digest(&ctx, sizeof(digest), digest);
+  uint8_t digest[32];
+  if (!platform::Sha256(pData, n, digest)) return {};
   std::string sz;
   char szByte[4];
   for (uint8_t b : digest) {

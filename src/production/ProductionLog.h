@@ -41,11 +41,11 @@ class CProductionLog {
   bool Append(const PRODUCTION_RECORD& record, std::string& szError);
 
  private:
-  int m_fd = -1;
+  intptr_t m_nHandle = -1;  // the OS handle of the open log, -1 when closed
   std::string m_szPath;
 };
 
-// Lower-case hex SHA-256 of n bytes.
+// Lower-case hex SHA-256 of n bytes; empty when the OS cannot hash.
 std::string Sha256Hex(const uint8_t* pData, size_t n);
 
 // The current UTC time as "2026-12-09T10:15:00Z".

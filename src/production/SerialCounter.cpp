@@ -1,15 +1,8 @@
 #include "SerialCounter.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <thread>
 
+#include "ProductionFiles.h"
 #include "SyncedFile.h"
 #include "TextNumbers.h"
 
@@ -23,64 +16,20 @@ std::string FileText(uint64_t qwNext) {
   return (qwNext > kLastSerial ? std::string(kExhaustedText) : FormatSerial(qwNext)) + "\n";
 }
 
-// Holds an flock on the counter file's current inode. The file is replaced
-// by rename, so a lock taken on a name that has since been replaced is
-// dropped and taken again on the new file.
+// The counter under its lock; the parsing of what it holds is the same on
+// every OS.
 class CLockedFile {
  public:
-  ~CLockedFile() {
-    if (m_fd >= 0) close(m_fd);  // also releases the flock
-  }
-
   ESerialResult Lock(const std::string& szPath, std::chrono::milliseconds timeOut,
                      std::string& szError) {
-    auto deadline = std::chrono::steady_clock::now() + timeOut;
-    for (;;) {
-      m_fd = open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-      if (m_fd < 0) {
-        int nErr = errno;
-        szError = szPath + ": " + std::strerror(nErr);
-        return nErr == ENOENT ? ESerialResult::kMissing : ESerialResult::kUnreadable;
-      }
-      struct stat st{};
-      if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        szError = szPath + ": not a regular file";
-        return ESerialResult::kUnreadable;
-      }
-      if (flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
-        struct stat now{};
-        if (stat(szPath.c_str(), &now) == 0 && now.st_ino == st.st_ino &&
-            now.st_dev == st.st_dev) {
-          return ESerialResult::kOk;
-        }
-        close(m_fd);  // replaced meanwhile: lock the new file
-        m_fd = -1;
-        continue;
-      }
-      int nErr = errno;
-      close(m_fd);
-      m_fd = -1;
-      if (nErr != EWOULDBLOCK) {
-        szError = szPath + ": cannot lock: " + std::strerror(nErr);
-        return ESerialResult::kUnreadable;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) {
-        szError = szPath + ": locked by another process (waited " +
-                  std::to_string(timeOut.count()) + " ms)";
-        return ESerialResult::kLocked;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return m_Counter.Lock(szPath, timeOut, szError);
   }
 
   // Reads the file (at most 64 bytes matter) and parses it.
   ESerialResult Read(const std::string& szPath, uint64_t& qwNext, std::string& szError) {
     char sz[64];
-    ssize_t n = pread(m_fd, sz, sizeof(sz), 0);
-    if (n < 0) {
-      szError = szPath + ": " + std::strerror(errno);
-      return ESerialResult::kUnreadable;
-    }
+    const long n = m_Counter.ReadStart(sz, sizeof(sz), szError);
+    if (n < 0) return ESerialResult::kUnreadable;
     std::string_view szText(sz, static_cast<size_t>(n));
     while (!szText.empty() && (szText.back() == '\n' || szText.back() == '\r')) {
       szText.remove_suffix(1);
@@ -97,7 +46,7 @@ class CLockedFile {
   }
 
  private:
-  int m_fd = -1;
+  platform::CLockedCounter m_Counter;
 };
 
 }  // namespace

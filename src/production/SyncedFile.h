@@ -26,7 +26,8 @@ bool MakeFolders(const std::string& szDir, std::string& szError);
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string& szPath);
 
-// Fsyncs a folder so that a rename or create in it is durable.
+// Fsyncs a folder so that a rename or create in it is durable (Windows: the
+// moves are write-through already; always true).
 bool SyncFolder(const std::string& szDir);
 
 }  // namespace qrt::production

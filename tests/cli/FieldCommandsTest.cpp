@@ -1,6 +1,5 @@
 // qrt4250-cli diff and templates, in process on the sample images.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "ImageFiles.h"
 #include "SampleFiles.h"
 #include "SampleImages.h"
+#include "TestDirectory.h"
 
 namespace fs = std::filesystem;
 using namespace qrt::image;
@@ -37,8 +37,8 @@ CRun Cli(std::vector<std::string> args) {
 class FieldCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-fields-XXXXXX").string();
-    m_dir = ::mkdtemp(tmpl.data());
+    m_dir = qrt::test::MakeTestDirectory("qrt-cli-fields-");
+    ASSERT_FALSE(m_dir.empty());
     const auto banks = qrt::test::ImageWithBanks({2, true, 2, 512});
     WriteBinFile(P("banks.bin"), banks.data(), banks.size());
     const auto def = qrt::test::DefaultImage();

@@ -1,15 +1,15 @@
 #pragma once
 // A fresh directory under the temp folder for one test, removed afterwards.
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "TestDirectory.h"
+
 class CTempDir {
  public:
   CTempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "qrt-test-XXXXXX").string();
-    if (::mkdtemp(templ.data()) != nullptr) m_szPath = templ;
+    m_szPath = qrt::test::MakeTestDirectory("qrt-test-").string();
   }
   ~CTempDir() {
     std::error_code ec;

@@ -1,0 +1,115 @@
+// Serial allocation across processes and crashes: flock and fork (Linux).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+
+#include "SerialCounter.h"
+#include "TempDir.h"
+
+using namespace qrt::production;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadAll(const std::string& szPath) {
+  std::ifstream f(szPath, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+}  // namespace
+
+TEST(SerialCounter, WaitsForTheLockThenRefuses) {
+  CTempDir dir;
+  std::string szPath = dir.Write("c", "000000000100\n");
+  int fd = open(szPath.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);  // another station mid-allocation
+  CSerialCounter counter(szPath, 0ms);  // no real wait: refused at the first try
+  uint64_t q = 0;
+  std::string szError;
+  EXPECT_EQ(counter.Allocate(q, szError), ESerialResult::kLocked);
+  flock(fd, LOCK_UN);
+  close(fd);
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, 0x100u);
+  EXPECT_EQ(ReadAll(szPath), "000000000101\n");
+}
+
+// Two stations on one counter: every serial handed out once, none skipped.
+TEST(SerialCounter, TwoProcessesNeverShareASerial) {
+  CTempDir dir;
+  std::string szCounter = dir.Write("c", "000000000100\n");
+  constexpr int kEach = 40;
+  pid_t pids[2];
+  for (int i = 0; i < 2; ++i) {
+    pids[i] = fork();
+    ASSERT_GE(pids[i], 0);
+    if (pids[i] == 0) {
+      CSerialCounter counter(szCounter, 10s);
+      std::ofstream out(dir.File("got" + std::to_string(i)));
+      for (int n = 0; n < kEach; ++n) {
+        uint64_t q = 0;
+        std::string szError;
+        if (counter.Allocate(q, szError) != ESerialResult::kOk) _exit(2);
+        out << q << '\n' << std::flush;
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t pid : pids) {
+    int nStatus = 0;
+    waitpid(pid, &nStatus, 0);
+    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+  }
+  std::set<uint64_t> seen;
+  for (int i = 0; i < 2; ++i) {
+    std::ifstream in(dir.File("got" + std::to_string(i)));
+    for (uint64_t q; in >> q;) EXPECT_TRUE(seen.insert(q).second) << "serial " << q << " twice";
+  }
+  ASSERT_EQ(seen.size(), 2u * kEach);
+  EXPECT_EQ(*seen.begin(), 0x100u);
+  EXPECT_EQ(*seen.rbegin(), 0x100u + 2 * kEach - 1);
+  EXPECT_EQ(ReadAll(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
+}
+
+// A station killed after taking a serial but before writing the board: the
+// serial stays used.
+TEST(SerialCounter, CrashAfterAllocationDoesNotReuseTheSerial) {
+  CTempDir dir;
+  std::string szCounter = dir.Write("c", "0000000001ff\n");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CSerialCounter counter(szCounter, 10s);
+    uint64_t q = 0;
+    std::string szError;
+    if (counter.Allocate(q, szError) == ESerialResult::kOk) {
+      ssize_t n = write(fds[1], &q, sizeof(q));
+      (void)n;
+    }
+    raise(SIGKILL);
+  }
+  close(fds[1]);
+  uint64_t qChild = 0;
+  ASSERT_EQ(read(fds[0], &qChild, sizeof(qChild)), static_cast<ssize_t>(sizeof(qChild)));
+  close(fds[0]);
+  int nStatus = 0;
+  waitpid(pid, &nStatus, 0);
+  ASSERT_TRUE(WIFSIGNALED(nStatus));
+  EXPECT_EQ(qChild, 0x1FFu);
+  CSerialCounter counter(szCounter, 1s);
+  uint64_t q = 0;
+  std::string szError;
+  ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
+  EXPECT_EQ(q, 0x200u);
+}
