@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "WideText.h"
+#include "Utf16Path.h"
 
 namespace qrt::diag::platform {
 namespace {

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "WideText.h"
+#include "Utf16Path.h"
 
 namespace qrt::production::platform {
 namespace {

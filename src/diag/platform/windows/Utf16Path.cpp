@@ -1,4 +1,4 @@
-#include "WideText.h"
+#include "Utf16Path.h"
 
 #include <windows.h>
 
