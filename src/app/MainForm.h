@@ -144,6 +144,9 @@ class TMainForm : public QWidget {
   _INTERNAL_OPT& m_RecOriginalOpt;
 
   USB42XX_MGR::DEVICE_LIST m_DeviceId;
+  // The boards of m_DeviceId's entries, index for index (their paths name
+  // the backups).
+  std::vector<USB42XX_MGR::BOARD_INFO> m_vPresentBoards;
   USB42XX_MGR::DEVICE_LIST m_PollDeviceId;
   uint16_t m_SelectedVid = 0;
   uint16_t m_SelectedPid = 0;

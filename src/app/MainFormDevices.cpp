@@ -27,7 +27,7 @@ int TMainForm::RefreshDeviceList() {
   Ui::TMainForm* u = m_pUi;
   // One entry per board, so two boards of one pair are both listed and
   // HasDuplicateDevices sees them.
-  if (m_pUsbMgr->Search_Present_Boards(m_DeviceId) != 0) {
+  if (m_pUsbMgr->Search_Present_Boards(m_DeviceId, &m_vPresentBoards) != 0) {
     u->VIDPIDComboBox->clear();
     ShowMessageId(m_Language, MSG_REPLUG_DEVICE);
     u->ReadEEPROMBitBtn->setEnabled(false);

@@ -152,7 +152,15 @@ std::string TMainForm::BoardKey() const {
   char sz[16];
   std::snprintf(sz, sizeof(sz), "%.4X:%.4X", m_SelectedVid, m_SelectedPid);
   const std::string& szPath = m_pUsbMgr->GetSelectedBoard();
-  return szPath.empty() ? sz : szPath;
+  if (!szPath.empty()) return szPath;
+  // Unpinned: the one present board of the pair (a transfer with two of
+  // them present is refused), so the backup names where it came from.
+  for (const auto& board : m_vPresentBoards) {
+    if (board.wVID == m_SelectedVid && board.wPID == m_SelectedPid && !board.szPath.empty()) {
+      return board.szPath;
+    }
+  }
+  return sz;
 }
 
 void TMainForm::KeepBackup(const uint8_t* pData, size_t nSize) {

@@ -298,6 +298,18 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
     }
     base.SetRomSize(dwSize);
   }
+  {
+    // The same image for every board but its serial: one that cannot be
+    // built (banks beyond the size) stops the run before the first board.
+    uint8_t trial[kMaxImageSize];
+    size_t nTrial = 0;
+    const EBuildResult eBuild = base.BuildOutputImage(trial, &nTrial);
+    if (eBuild != EBuildResult::kOk) {
+      ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild) +
+               "; no board was touched");
+      return;
+    }
+  }
   std::unique_ptr<CSerialCounter> pCounter;
   if (!p.szSerialFile.empty()) {
     pCounter = std::make_unique<CSerialCounter>(p.szSerialFile);

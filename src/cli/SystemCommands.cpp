@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -10,7 +12,6 @@
 #include "CliApp.h"
 #include "DeviceIdMgr.h"
 #include "DeviceMonitor.h"
-
 #include "platform/SystemPlatform.h"
 
 namespace qrt::cli {
@@ -55,7 +56,14 @@ void RegisterSystemCommands(CLI::App& app, CCliContext& ctx) {
       "monitor", "Print device arrivals and removals as they happen, until interrupted");
   pMonitor->callback([&ctx]() {
     std::unique_ptr<USB42XX_MGR::IHidPlatform> pPlatform = USB42XX_MGR::CreateSystemPlatform();
+    const auto start = std::chrono::steady_clock::now();
     ctx.nExitCode = RunDeviceMonitor(*pPlatform, ctx.out, ctx.err);
+    // How long it watched, on stderr like list's: stdout stays event lines.
+    char sz[48];
+    std::snprintf(sz, sizeof(sz), "elapsed %.2f s\n",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    ctx.out << std::flush;
+    ctx.err << sz;
   });
 
   CLI::App* pDeviceId = app.add_subcommand("deviceid", "Device-id store entries");

@@ -591,6 +591,9 @@ class TransfersTest : public QObject {
     QVERIFY(text.contains(("Backup: " + szBackups + "/").toUtf8()));
     std::vector<std::vector<uint8_t>> backups;
     for (const QString& szName : QDir(szBackups).entryList(QDir::Files)) {
+      // Named after the board's path, not its VID/PID pair twice.
+      QVERIFY2(szName.endsWith("_3A7C-4250_sim-1.bin") || szName.contains("_3A7C-4250_sim-1-"),
+               qPrintable(szName));
       QFile backup(szBackups + "/" + szName);
       QVERIFY(backup.open(QIODevice::ReadOnly));
       const QByteArray bytes = backup.readAll();

@@ -498,6 +498,17 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("--serial-start HEX creates it"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("p.jsonl")));
+  // An image the size cannot hold (an I2C bank on a 24C02) stops the run
+  // before the counter, the log or a board is touched.
+  {
+    std::ofstream f(P("banks.json"));
+    f << R"({"banks": {"i2cInit": [")" << std::string(64, 'A') << R"("]}})";
+  }
+  r = RunCliWith({"program", "--template", P("banks.json"), "--eeprom", "24C02", "--serial-file",
+                  P("c"), "--serial-start", "100", "--log", P("p.jsonl"), "--simulate"});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("no board was touched"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("c")) || fs::exists(P("p.jsonl")));
 
   r = run({"--serial-start", "000000000100", "--sim-save", P("chip.bin")});
   ASSERT_EQ(r.nExit, 0) << r.err;

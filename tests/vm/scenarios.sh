@@ -342,6 +342,15 @@ unplug_during_read() {
   fi
   if [ -z "$why" ]; then
     echo "$udc" >"$UDC_FILE"
+    # Under TCG the rebound gadget now and then fails its enumeration
+    # (usbhid -71), as a real board may on a bad plug: one noted replug.
+    if ! wait_until 30 board_present; then
+      echo "  rebind (try 1): the board did not come back"
+      kernel_notes
+      echo >"$UDC_FILE"
+      wait_until 10 usb_absent
+      echo "$udc" >"$UDC_FILE"
+    fi
     if ! wait_until 30 board_present; then
       why="the board did not come back after the rebind"
     elif ! wait_until 10 grep -q '^arrival VID = 0x3A7C, PID = 0x4250$' "$WORK/monitor.out"; then

@@ -20,7 +20,9 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include "TextNumbers.h"
 #include "Trace.h"
+#include "WideText.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -43,33 +45,14 @@ constexpr wchar_t kWindowTitle[] = L"QRT Audio DeviceChange Window";
 constexpr UINT kStopMessage = WM_APP + 1;
 
 std::string Narrow(const wchar_t* pText, size_t nChars) {
-  if (nChars == 0 || nChars > 32767) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, pText, static_cast<int>(nChars), nullptr, 0,
-                                      nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string s(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, pText, static_cast<int>(nChars), s.data(), n, nullptr,
-                        nullptr);
-  return s;
+  return WideToUtf8(std::wstring(pText, nChars));
 }
 
 // Empty for text that is not UTF-8 (the open then fails).
 std::wstring Widen(const std::string& s) {
-  if (s.empty() || s.size() > 32767) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
-                                      static_cast<int>(s.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
-                        w.data(), n);
+  std::wstring w;
+  Utf8ToWide(s, w);
   return w;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 // Exactly four hex digits after the first occurrence of szKey (folded).
@@ -80,11 +63,11 @@ bool ReadHex4After(const std::string& szFolded, std::string_view szKey, uint16_t
   if (szFolded.size() < nStart + 4) return false;
   unsigned int uValue = 0;
   for (size_t i = nStart; i < nStart + 4; ++i) {
-    const int nDigit = HexDigit(szFolded[i]);
+    const int nDigit = qrt::diag::HexDigitValue(szFolded[i]);
     if (nDigit < 0) return false;
     uValue = uValue * 16 + static_cast<unsigned int>(nDigit);
   }
-  if (szFolded.size() > nStart + 4 && HexDigit(szFolded[nStart + 4]) >= 0) return false;
+  if (szFolded.size() > nStart + 4 && qrt::diag::HexDigitValue(szFolded[nStart + 4]) >= 0) return false;
   wValue = static_cast<uint16_t>(uValue);
   return true;
 }
