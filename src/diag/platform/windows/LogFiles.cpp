@@ -61,7 +61,7 @@ ECreateResult CNewFile::Create(const std::string& szPath) {
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD dwError = ::GetLastError();
     return dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS ? ECreateResult::kExists
-                                                                            : ECreateResult::kFailed;
+                                                                           : ECreateResult::kFailed;
   }
   m_nHandle = reinterpret_cast<intptr_t>(h);
   m_szPath = szPath;

@@ -95,7 +95,7 @@ bool MakeFolder(const std::string& szPart, std::string& szError) {
 }
 
 bool IsFolder(const std::string& szPath) {
-  struct stat st{};
+  struct stat st {};
   return stat(szPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -124,15 +124,14 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
       return nErr == ENOENT ? ESerialResult::kMissing : ESerialResult::kUnreadable;
     }
     m_nHandle = fd;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       szError = szPath + ": not a regular file";
       return ESerialResult::kUnreadable;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      struct stat now{};
-      if (stat(szPath.c_str(), &now) == 0 && now.st_ino == st.st_ino &&
-          now.st_dev == st.st_dev) {
+      struct stat now {};
+      if (stat(szPath.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
         return ESerialResult::kOk;
       }
       close(fd);  // replaced meanwhile: lock the new file
@@ -147,8 +146,8 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
       return ESerialResult::kUnreadable;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      szError = szPath + ": locked by another process (waited " +
-                std::to_string(timeOut.count()) + " ms)";
+      szError = szPath + ": locked by another process (waited " + std::to_string(timeOut.count()) +
+                " ms)";
       return ESerialResult::kLocked;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

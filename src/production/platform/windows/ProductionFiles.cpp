@@ -1,6 +1,7 @@
 #include "ProductionFiles.h"
 
 #include <windows.h>
+// wincrypt.h needs windows.h first.
 #include <wincrypt.h>
 
 #include <cstdlib>
@@ -154,7 +155,7 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
   if (hCounter == INVALID_HANDLE_VALUE) {
     if (szWide.empty()) dwError = ERROR_INVALID_NAME;
     szError = dwError == ERROR_INVALID_PARAMETER ? szPath + ": not a regular file"
-                                                  : ErrorText(szPath, dwError);
+                                                 : ErrorText(szPath, dwError);
     return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
                ? ESerialResult::kMissing
                : ESerialResult::kUnreadable;
@@ -182,8 +183,8 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
       return ESerialResult::kUnreadable;
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      szError = szPath + ": locked by another process (waited " +
-                std::to_string(timeOut.count()) + " ms)";
+      szError = szPath + ": locked by another process (waited " + std::to_string(timeOut.count()) +
+                " ms)";
       return ESerialResult::kLocked;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -210,11 +211,10 @@ intptr_t OpenForAppend(const std::string& szPath, std::string& szError) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end
   // of the file, as O_APPEND does, whatever another station wrote meanwhile.
   const HANDLE h =
-      szWide.empty()
-          ? INVALID_HANDLE_VALUE
-          : ::CreateFileW(szWide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      szWide.empty() ? INVALID_HANDLE_VALUE
+                     : ::CreateFileW(szWide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     szError = szPath + ": cannot open the log: " +
               std::system_category().message(
@@ -260,8 +260,9 @@ std::string DefaultBackupFolder() {
   const wchar_t* pszLocal = ::_wgetenv(L"LOCALAPPDATA");
   if (pszLocal == nullptr) return {};
   const std::string szLocal = qrt::diag::platform::Narrow(pszLocal);
-  const bool bAbsolute = (szLocal.size() >= 3 && szLocal[1] == ':' && IsSeparator(szLocal[2])) ||
-                         (szLocal.size() >= 2 && IsSeparator(szLocal[0]) && IsSeparator(szLocal[1]));
+  const bool bAbsolute =
+      (szLocal.size() >= 3 && szLocal[1] == ':' && IsSeparator(szLocal[2])) ||
+      (szLocal.size() >= 2 && IsSeparator(szLocal[0]) && IsSeparator(szLocal[1]));
   return bAbsolute ? szLocal + "\\qrt4250\\backups" : std::string();
 }
 
