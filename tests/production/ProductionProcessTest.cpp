@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,4 +113,29 @@ TEST(SerialCounter, CrashAfterAllocationDoesNotReuseTheSerial) {
   std::string szError;
   ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
   EXPECT_EQ(q, 0x200u);
+}
+
+// A disk that takes no more bytes (a file-size limit in a child stands in
+// for a full disk): the allocation is refused, no serial handed out, and the
+// counter keeps its value for the next run.
+TEST(SerialCounter, FullDiskRefusesAndKeepsTheCounter) {
+  CTempDir dir;
+  std::string szCounter = dir.Write("c", "000000000100\n");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CSerialCounter counter(szCounter, 1s);
+    uint64_t q = 0;
+    std::string szError;
+    const ESerialResult e = counter.Allocate(q, szError);
+    _exit(e == ESerialResult::kOk ? 1 : szError.empty() ? 2 : 0);
+  }
+  int nStatus = 0;
+  waitpid(pid, &nStatus, 0);
+  ASSERT_TRUE(WIFEXITED(nStatus));
+  EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial handed out without a synced counter";
+  EXPECT_EQ(ReadAll(szCounter), "000000000100\n");
 }
