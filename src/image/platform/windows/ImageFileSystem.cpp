@@ -9,20 +9,11 @@
 
 #include <random>
 
+#include "Utf16Path.h"
+
 namespace qrt::image::platform {
 
-// Paths are UTF-8 throughout the program; Windows takes UTF-16. An empty
-// result for text that is not UTF-8 (the caller then fails to open).
-std::wstring Widen(const std::string& s) {
-  if (s.empty() || s.size() > 32767) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(),
-                                      static_cast<int>(s.size()), nullptr, 0);
-  if (n <= 0) return {};
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
-                        w.data(), n);
-  return w;
-}
+using qrt::diag::platform::Widen;
 
 bool WriteAll(HANDLE h, const uint8_t* p, size_t n) {
   while (n > 0) {
@@ -90,7 +81,7 @@ int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t 
     if (pszError != nullptr) *pszError = ErrorWords(dwError);
     return kWriteFailed;
   };
-  const std::wstring szTarget = platform::Widen(szPath);
+  const std::wstring szTarget = qrt::diag::platform::Widen(szPath);
   if (szTarget.empty()) return fail(ERROR_INVALID_NAME);
   const DWORD dwAttributes = ::GetFileAttributesW(szTarget.c_str());
   const bool bExists = dwAttributes != INVALID_FILE_ATTRIBUTES;
