@@ -164,11 +164,10 @@ class CVirtualBoard {
         // A board stays plugged whatever the host does, so an error on ep0
         // is noted and the next request served. EIDRM: a request we had not
         // answered was overtaken by the next event and FunctionFS dropped
-        // it. EL2HLT: an answer that failed because the host went (an
-        // unbind mid-transfer) left the request pending, and this read
-        // stalled it. Quitting on either unbound the gadget under usbhid's
-        // probe ("can't add hid device: -71") or let it vanish before the
-        // rig's rebind. Only an error that persists ends the gadget.
+        // it. ESHUTDOWN: the UDC was unbound in the middle of a transfer
+        // (seen followed by EIDRM). Quitting on either unbound the gadget
+        // under usbhid's probe ("can't add hid device: -71") or removed it
+        // before the rig's rebind. Only an error that persists ends it.
         Note(std::string("ep0: ") + std::strerror(errno));
         if (++nErrors >= 50) {
           bOk = false;

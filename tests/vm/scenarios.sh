@@ -212,7 +212,7 @@ if [ "${QRT_VM_ENUM:-0}" -gt 0 ]; then
       lost=$((lost + 1))
     fi
     board_down
-    grep 'cancelled' "$WORK/gadget.out" | note
+    grep 'ep0' "$WORK/gadget.out" | note
   done
   echo "  enumerate: $QRT_VM_ENUM cycles, $lost lost"
   if [ "$lost" -eq 0 ]; then pass enumerate; else fail enumerate "$lost boards did not appear"; fi
@@ -325,6 +325,7 @@ unplug_during_read() {
       sed -n 's/^qrt4250-cli: error: read failed: code \(-\{0,1\}[0-9]*\)$/\1/p')")
   done
   grep '^hidraw' "$WORK/unplug.out" | note
+  grep 'ep0' "$WORK/gadget.out" | note
   echo "  $name: $handled reports before the unplug, failed after ${seconds}s with code ${code:-none} (simulator: ${expected[*]})"
   local why=
   if [ "$status" -ne 1 ]; then
