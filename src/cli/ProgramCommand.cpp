@@ -163,6 +163,7 @@ class CProgramRun {
       }
     }
     record.nCode = report.nCode;
+    record.nMismatchAt = report.nMismatchAt;
     record.szBackup = report.szBackup;
     record.szResult = bPass                                            ? "pass"
                       : report.szRollback.rfind("rolled back", 0) == 0 ? "rolled-back"
@@ -188,6 +189,7 @@ class CProgramRun {
          {"serial", record.qwSerial ? json(FormatSerial(*record.qwSerial)) : json(nullptr)},
          {"result", record.szResult},
          {"code", record.nCode},
+         {"mismatchAt", record.nMismatchAt ? json(*record.nMismatchAt) : json(nullptr)},
          {"elapsed_s", record.dElapsedS},
          {"backup", orNull(record.szBackup)},
          {"note", orNull(bPass ? std::string() : szNote)}});

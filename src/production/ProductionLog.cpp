@@ -23,6 +23,7 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
   j["serial"] = r.qwSerial ? nlohmann::ordered_json(FormatSerial(*r.qwSerial)) : nullptr;
   j["result"] = r.szResult;
   j["code"] = r.nCode;
+  if (r.nMismatchAt) j["mismatch_at"] = *r.nMismatchAt;
   j["elapsed_s"] = std::round(r.dElapsedS * 1000.0) / 1000.0;
   j["image_sha256"] = r.szImageSha256;
   j["backup"] = r.szBackup.empty() ? nlohmann::ordered_json(nullptr)

@@ -16,6 +16,9 @@ struct PRODUCTION_RECORD {
   std::optional<uint64_t> qwSerial;  // allocated serial (burned unless result is "pass")
   std::string szResult;              // "pass", "fail", "rolled-back"
   int nCode = 0;                     // composite code of the failed step, else 0
+  // First byte that differed in the read-back, when the write failed there;
+  // the transfer itself may have gone well (code 0).
+  std::optional<size_t> nMismatchAt;
   double dElapsedS = 0;
   std::string szImageSha256;  // of the image meant for the board
   std::string szBackup;       // backup file, empty when none was taken
