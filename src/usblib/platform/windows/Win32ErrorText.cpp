@@ -13,8 +13,8 @@ std::string Win32ErrorText(unsigned long dwError) {
                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), wsz, 512, nullptr);
   std::string szText =
       nChars == 0 ? std::string() : qrt::diag::platform::Narrow(std::wstring(wsz, nChars));
-  while (!szText.empty() &&
-         (szText.back() == '\n' || szText.back() == '\r' || szText.back() == '.' || szText.back() == ' '))
+  while (!szText.empty() && (szText.back() == '\n' || szText.back() == '\r' ||
+                             szText.back() == '.' || szText.back() == ' '))
     szText.pop_back();
   return szText.empty() ? "error " + std::to_string(dwError) : szText;
 }
