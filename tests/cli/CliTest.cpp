@@ -1,8 +1,6 @@
 // qrt4250-cli: the image commands run in process on sample files, and the
 // built program once for its exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +15,8 @@
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SampleImages.h"
+#include "TestDirectory.h"
+#include "TestEnvironment.h"
 
 namespace fs = std::filesystem;
 using namespace qrt::image;
@@ -41,8 +41,8 @@ CRun RunCliArgs(std::initializer_list<std::string> args) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-XXXXXX").string();
-    m_dir = ::mkdtemp(tmpl.data());
+    m_dir = qrt::test::MakeTestDirectory("qrt-cli-");
+    ASSERT_FALSE(m_dir.empty());
     const auto banks = qrt::test::ImageWithBanks({2, true, 2, 512});
     WriteBinFile(P("banks.bin"), banks.data(), banks.size());
     const auto def = qrt::test::DefaultImage();
@@ -152,6 +152,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
       {"letters in hex", {"convert", P("letters.hex"), out}},
       {"unknown input type", {"convert", P("image.txt"), out}},
       {"missing input", {"convert", P("missing.bin"), out}},
+      {"drive letter and backslashes", {"convert", "Q:\\missing\\in.bin", out}, "Q:\\\\missing"},
       {"unknown output type", {"convert", P("banks.bin"), P("out.img")}},
       {"banks do not fit", {"convert", P("banks.bin"), out, "--size", "24C02"}},
       {"bad size", {"convert", P("banks.bin"), out, "--size", "24C32"}},
@@ -288,20 +289,17 @@ TEST_F(CliTest, HelpVersionAndTrace) {
 }
 
 TEST_F(CliTest, ProgramExitStatus) {
-  const std::string cli = QRT_CLI_PATH;
-  auto status = [](const std::string& cmd) {
-    const int n = std::system((cmd + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(n) ? WEXITSTATUS(n) : -1;
-  };
-  EXPECT_EQ(status(cli + " --version"), 0);
-  EXPECT_EQ(status(cli + " show --builtin"), 0);
-  EXPECT_EQ(status(cli + " show '" + P("banks.bin") + "' --json"), 0);
-  EXPECT_EQ(status(cli + " set '" + P("banks.bin") + "' '" + P("x.bin") + "' gainA=9"), 1);
+  using qrt::test::Quoted;
+  using qrt::test::RunQuietly;
+  const std::string cli = Quoted(QRT_CLI_PATH);
+  EXPECT_EQ(RunQuietly(cli + " --version"), 0);
+  EXPECT_EQ(RunQuietly(cli + " show --builtin"), 0);
+  EXPECT_EQ(RunQuietly(cli + " show " + Quoted(P("banks.bin")) + " --json"), 0);
+  EXPECT_EQ(
+      RunQuietly(cli + " set " + Quoted(P("banks.bin")) + " " + Quoted(P("x.bin")) + " gainA=9"),
+      1);
   EXPECT_FALSE(fs::exists(P("x.bin")));
-  EXPECT_EQ(status(cli + " show '" + P("missing.bin") + "'"), 1);
-  // The program's own stdout, not only the stream the tests hand in.
-  const int nFull = std::system((cli + " show --builtin --json >/dev/full 2>/dev/null").c_str());
-  EXPECT_EQ(WIFEXITED(nFull) ? WEXITSTATUS(nFull) : -1, 1);
+  EXPECT_EQ(RunQuietly(cli + " show " + Quoted(P("missing.bin"))), 1);
 }
 
 // A 256-byte image whose header announces an AGC/IR bank (0x8F = 0x90) and EQ
@@ -314,8 +312,8 @@ TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
   WriteBinFile(P("short.bin"), img.data(), img.size());
   const CRun c = RunCliArgs({"convert", P("short.bin"), P("out.bin")});
   EXPECT_EQ(c.nExit, 0) << c.err;
-  EXPECT_EQ(c.err, "qrt4250-cli: warning: \"" + P("short.bin") +
-                       "\": the header announces banks beyond the end of the image; the image "
+  EXPECT_EQ(c.err, "qrt4250-cli: warning: " + QuoteText(P("short.bin")) +
+                       ": the header announces banks beyond the end of the image; the image "
                        "is taken without them\n");
   const std::string out = ReadRaw("out.bin");
   ASSERT_EQ(out.size(), 256u);
