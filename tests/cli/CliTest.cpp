@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "CliApp.h"
+#include "CliRun.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SampleImages.h"
@@ -23,20 +23,8 @@ using namespace qrt::image;
 
 namespace {
 
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun RunCliArgs(std::initializer_list<std::string> args) {
-  std::vector<std::string> storage{"qrt4250-cli"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<const char*> argv;
-  for (const auto& s : storage) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::CRun;
+using qrt::test::RunCliWith;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -76,7 +64,7 @@ class CliTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(CliTest, ShowJsonHasEveryFieldAndTheBanks) {
-  const CRun r = RunCliArgs({"show", P("banks.bin"), "--json"});
+  const CRun r = RunCliWith({"show", P("banks.bin"), "--json"});
   ASSERT_EQ(r.nExit, 0) << r.err;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["btSignature"], 0xC7);
@@ -101,20 +89,20 @@ TEST_F(CliTest, ShowJsonHasEveryFieldAndTheBanks) {
 }
 
 TEST_F(CliTest, ShowBuiltinAndHexText) {
-  CRun r = RunCliArgs({"show", "--builtin", "--json"});
+  CRun r = RunCliWith({"show", "--builtin", "--json"});
   ASSERT_EQ(r.nExit, 0) << r.err;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_TRUE(j["agcIrBank"].is_null());
   EXPECT_EQ(j["romSize"], 256);
-  r = RunCliArgs({"show", P("default.hex")});
+  r = RunCliWith({"show", P("default.hex")});
   ASSERT_EQ(r.nExit, 0) << r.err;
   EXPECT_NE(r.out.find("Speaker"), std::string::npos);
   EXPECT_NE(r.out.find("24C02"), std::string::npos);
 }
 
 TEST_F(CliTest, ConvertBetweenFormatsKeepsTheImage) {
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.bin"), P("banks.hex")}).nExit, 0);
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.hex"), P("again.bin")}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.bin"), P("banks.hex")}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.hex"), P("again.bin")}).nExit, 0);
   EXPECT_EQ(ReadRaw("banks.hex").size(), 3u * 512u);
   // The only changes are the AGC/IR bank's reserved bits (bank at 320).
   std::string expected = ReadRaw("banks.bin");
@@ -126,7 +114,7 @@ TEST_F(CliTest, ConvertBetweenFormatsKeepsTheImage) {
   EXPECT_EQ(ReadRaw("again.bin"), expected);
 
   // A bigger EEPROM: same banks, erased tail.
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.bin"), P("big.bin"), "--size", "24C16"}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.bin"), P("big.bin"), "--size", "24C16"}).nExit, 0);
   const std::string big = ReadRaw("big.bin");
   ASSERT_EQ(big.size(), 2048u);
   EXPECT_EQ(big.substr(0, 512), expected);
@@ -196,7 +184,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
 
 TEST_F(CliTest, RefusedSetLeavesAnExistingOutputAlone) {
   std::ofstream(P("keep.bin"), std::ios::binary) << "keep";
-  EXPECT_EQ(RunCliArgs({"set", P("banks.bin"), P("keep.bin"), "recordVolume=99"}).nExit, 1);
+  EXPECT_EQ(RunCliWith({"set", P("banks.bin"), P("keep.bin"), "recordVolume=99"}).nExit, 1);
   EXPECT_EQ(ReadRaw("keep.bin"), "keep");
 }
 
@@ -260,7 +248,7 @@ TEST_F(CliTest, SetChangesEachNamedSetting) {
   for (const Case& c : cases) {
     const std::string outName = "set.hex";
     fs::remove(P(outName));
-    const CRun r = RunCliArgs({"set", P("banks.bin"), P(outName), c.assignment});
+    const CRun r = RunCliWith({"set", P("banks.bin"), P(outName), c.assignment});
     ASSERT_EQ(r.nExit, 0) << c.assignment << ": " << r.err;
     size_t n = 0;
     CImageSession s = Load(outName, &n);
@@ -275,14 +263,14 @@ TEST_F(CliTest, SetChangesEachNamedSetting) {
 
 TEST_F(CliTest, HelpVersionAndTrace) {
   for (const char* cmd : {"show", "convert", "set"}) {
-    const CRun r = RunCliArgs({cmd, "--help"});
+    const CRun r = RunCliWith({cmd, "--help"});
     EXPECT_EQ(r.nExit, 0) << cmd;
     EXPECT_NE(r.out.find(cmd), std::string::npos) << cmd;
   }
-  const CRun v = RunCliArgs({"--version"});
+  const CRun v = RunCliWith({"--version"});
   EXPECT_EQ(v.nExit, 0);
   EXPECT_EQ(v.out, std::string("qrt4250-cli ") + QRT_VERSION + "\n");
-  const CRun t = RunCliArgs({"--trace", "convert", P("banks.bin"), P("t.bin"), "--size", "24C08"});
+  const CRun t = RunCliWith({"--trace", "convert", P("banks.bin"), P("t.bin"), "--size", "24C08"});
   EXPECT_EQ(t.nExit, 0);
   EXPECT_NE(t.err.find("m_bReadAGCFromOutSide = 1"), std::string::npos);
   EXPECT_NE(t.err.find("nNotUsedSize = 640"), std::string::npos);
@@ -310,7 +298,7 @@ TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
   img[0x8F] = 0x90;
   img[0x8D] |= 0x01;
   WriteBinFile(P("short.bin"), img.data(), img.size());
-  const CRun c = RunCliArgs({"convert", P("short.bin"), P("out.bin")});
+  const CRun c = RunCliWith({"convert", P("short.bin"), P("out.bin")});
   EXPECT_EQ(c.nExit, 0) << c.err;
   EXPECT_EQ(c.err, "qrt4250-cli: warning: " + QuoteText(P("short.bin")) +
                        ": the header announces banks beyond the end of the image; the image "
@@ -318,7 +306,7 @@ TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
   const std::string out = ReadRaw("out.bin");
   ASSERT_EQ(out.size(), 256u);
   EXPECT_EQ(static_cast<uint8_t>(out[0x8F]), 0x80);
-  const CRun j = RunCliArgs({"show", P("short.bin"), "--json"});
+  const CRun j = RunCliWith({"show", P("short.bin"), "--json"});
   ASSERT_EQ(j.nExit, 0);
   const auto json = nlohmann::json::parse(j.out);
   EXPECT_TRUE(json["agcIrBank"].is_null());

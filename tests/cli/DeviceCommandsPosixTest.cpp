@@ -7,30 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../usblib/PrivateMounts.h"
-#include "CliApp.h"
+#include "CliRun.h"
 
-namespace {
-
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun RunCliWith(std::vector<std::string> args) {
-  args.insert(args.begin(), "qrt4250-cli");
-  std::vector<const char*> argv;
-  for (const auto& s : args) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
-
-}  // namespace
+using qrt::test::CRun;
+using qrt::test::RunCliWith;
 
 // Another program holds the device lock: the command gives up after
 // --lock-timeout (real time, so 0 here) with exit 1, names the holder and

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CliApp.h"
+#include "CliRun.h"
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
 #include "ImageFiles.h"
@@ -24,19 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun RunCliWith(std::vector<std::string> args) {
-  args.insert(args.begin(), "qrt4250-cli");
-  std::vector<const char*> argv;
-  for (const auto& s : args) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::CRun;
+using qrt::test::RunCliWith;
 
 std::vector<uint8_t> ReadFile(const std::string& szPath) {
   std::ifstream f(szPath, std::ios::binary);

@@ -3,13 +3,13 @@
 // device-id group then accepts.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "../usblib/SimTestSupport.h"
 #include "CliApp.h"
+#include "CliRun.h"
 #include "DeviceIdMgr.h"
 #include "DeviceMonitor.h"
 #include "ScriptedPlatform.h"
@@ -19,20 +19,7 @@ namespace {
 using namespace USB42XX_MGR;
 using qrt::test::CScriptedPlatform;
 
-struct SRun {
-  int nExit;
-  std::string szOut, szErr;
-};
-
-SRun RunCliArgs(std::initializer_list<std::string> args) {
-  std::vector<std::string> storage{"qrt4250-cli"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<const char*> argv;
-  for (const auto& s : storage) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::RunCliWith;
 
 TEST(DeviceMonitor, PrintsEachArrivalAndRemovalWithItsIds) {
   CScriptedPlatform platform(true);
@@ -78,14 +65,14 @@ TEST(DeviceIdEncode, PrintsALineTheStoreAccepts) {
                          SCase{"USB\\VID_3A7C&PID_4251", 0x4251}}) {
     const std::string& szPattern = c.szPattern;
     SCOPED_TRACE(szPattern);
-    const SRun run = RunCliArgs({"deviceid", "encode", szPattern});
-    ASSERT_EQ(run.nExit, 0) << run.szErr;
-    ASSERT_EQ(run.szOut.rfind(szPattern + ",", 0), 0u) << run.szOut;
-    ASSERT_EQ(run.szOut.back(), '\n');
+    const auto run = RunCliWith({"deviceid", "encode", szPattern});
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    ASSERT_EQ(run.out.rfind(szPattern + ",", 0), 0u) << run.out;
+    ASSERT_EQ(run.out.back(), '\n');
 
     // The line as the value of a group, loaded as the program does.
     qrt::test::CMemoryDeviceIdStore store;
-    store.SetGroup(kAudioDeviceIdGroupName, {run.szOut.substr(0, run.szOut.size() - 1)});
+    store.SetGroup(kAudioDeviceIdGroupName, {run.out.substr(0, run.out.size() - 1)});
     CScriptedPlatform platform(false);
     CDeviceIdMgr group(store, platform);
     EXPECT_EQ(group.GetDeviceIdGroupFromRegistry(kAudioDeviceIdGroupName), 0);
@@ -100,10 +87,10 @@ TEST(DeviceIdEncode, RefusesPatternsTheStoreCouldNeverAccept) {
        {"", "VID_3A7C", "PID_4250", "VID_3A7C&PID_42G0", "VID_3A7&PID_4250", "VID_3A7C&PID_4250,x",
         " VID_3A7C&PID_4250", "VID_3A7C&PID_4250 ", "VID_3A7C&PID_4250;c"}) {
     SCOPED_TRACE(pszPattern);
-    const SRun run = RunCliArgs({"deviceid", "encode", pszPattern});
+    const auto run = RunCliWith({"deviceid", "encode", pszPattern});
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.szOut, "");
-    EXPECT_NE(run.szErr.find("qrt4250-cli: error:"), std::string::npos);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("qrt4250-cli: error:"), std::string::npos);
   }
 }
 
