@@ -15,6 +15,10 @@ endif()
 # the code that needs it; this one choice picks the folder everywhere.
 if(WIN32)
   set(QRT_OS_DIR windows)
+  # localtime_r / gmtime_r are declared by mingw's <time.h> only on request;
+  # set here, not in the cross toolchain, so that a MinGW build on Windows
+  # gets it too.
+  add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
 elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(QRT_OS_DIR linux)
 else()

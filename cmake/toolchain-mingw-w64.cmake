@@ -24,8 +24,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} "")
 set(ENV{PKG_CONFIG_PATH} "")
 
-# localtime_r / gmtime_r are declared by mingw's <time.h> only on request.
-add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run under wine when it is there (scripts/test-windows.sh).

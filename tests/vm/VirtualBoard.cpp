@@ -148,6 +148,7 @@ class CVirtualBoard {
   bool Run() {
     if (m_Options.bOutEndpoint) m_OutThread = std::thread([this] { ServeOutEndpoint(); });
     bool bOk = true;
+    int nErrors = 0;  // in a row
     while (!g_bStop) {
       pollfd pfd{m_fdEp0, POLLIN, 0};
       const int nReady = ::poll(&pfd, 1, 200);
@@ -160,19 +161,23 @@ class CVirtualBoard {
       const ssize_t n = ::read(m_fdEp0, events, sizeof events);
       if (n < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
-        // EIDRM: a control request we had not answered yet was overtaken by
-        // the next event (a retried request, a reset, a disable) and
-        // FunctionFS dropped it. A board answers the next request; quitting
-        // here unbound the gadget while usbhid was still probing it (the
-        // host then logged "can't add hid device: -71").
-        if (errno == EIDRM) {
-          Note("ep0: a request was cancelled before its answer");
-          continue;
-        }
+        // A board stays plugged whatever the host does, so an error on ep0
+        // is noted and the next request served. EIDRM: a request we had not
+        // answered was overtaken by the next event and FunctionFS dropped
+        // it. EL2HLT: an answer that failed because the host went (an
+        // unbind mid-transfer) left the request pending, and this read
+        // stalled it. Quitting on either unbound the gadget under usbhid's
+        // probe ("can't add hid device: -71") or let it vanish before the
+        // rig's rebind. Only an error that persists ends the gadget.
         Note(std::string("ep0: ") + std::strerror(errno));
-        bOk = false;
-        break;
+        if (++nErrors >= 50) {
+          bOk = false;
+          break;
+        }
+        ::poll(nullptr, 0, 20);
+        continue;
       }
+      nErrors = 0;
       for (size_t i = 0; i < static_cast<size_t>(n) / sizeof events[0]; ++i) OnEvent(events[i]);
     }
     StopOutThread();

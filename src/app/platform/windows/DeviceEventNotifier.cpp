@@ -4,8 +4,9 @@
 
 namespace qrt::app {
 
-// The platform's event is manual-reset and DispatchEvents resets it, so the
-// notifier fires once per batch of events.
+// The HID platform's event is auto-reset (the simulator's manual-reset) and
+// DispatchEvents resets it before it takes the queue, so the notifier fires
+// about once per batch of events and never misses one queued meanwhile.
 QObject* WatchDeviceEvents(USB42XX_MGR::NATIVE_EVENT hEvent, QObject* pParent,
                            std::function<void()> fnPending) {
   if (hEvent == USB42XX_MGR::kNoNativeEvent) return nullptr;
