@@ -51,8 +51,16 @@ export WINEPREFIX=${WINEPREFIX:-$root/build/windows-deps/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 mkdir -p "$WINEPREFIX"
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# A server may still run for this prefix (a run that was cut short, or one
+# beside this one): use it, and stop at the end only the server we started.
+# Its output goes nowhere, so it holds no pipe of the caller open.
+stop_server() { :; }
+if wineserver -p </dev/null >/dev/null 2>&1; then
+  stop_server() { wineserver -k 2>/dev/null || true; }
+else
+  echo "test-windows: using the wineserver already running for $WINEPREFIX" >&2
+fi
+trap stop_server EXIT
 # Plain wineboot: "-i" starts a second set of services beside the running
 # one, and wine's virtual HID devices then come and go under the tests.
 wineboot >/dev/null 2>&1
@@ -69,7 +77,7 @@ if [ ! -x "$linux_cli" ]; then
   cmake --build --preset default --target qrt4250-cli
 fi
 scratch=$(mktemp -d)
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
+trap 'stop_server; rm -rf "$scratch"' EXIT
 fail() { echo "test-windows: $*" >&2; exit 1; }
 "$linux_cli" show --builtin --json >"$scratch/linux.json"
 wine "$win_cli" show --builtin --json >"$scratch/windows.json" 2>"$scratch/err.txt" ||

@@ -1,48 +1,36 @@
 // qrt4250-cli: the image commands run in process on sample files, and the
 // built program once for its exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "CliApp.h"
+#include "CliRun.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SampleImages.h"
+#include "TestDirectory.h"
+#include "TestEnvironment.h"
 
 namespace fs = std::filesystem;
 using namespace qrt::image;
 
 namespace {
 
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun RunCliArgs(std::initializer_list<std::string> args) {
-  std::vector<std::string> storage{"qrt4250-cli"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<const char*> argv;
-  for (const auto& s : storage) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::CRun;
+using qrt::test::RunCliWith;
 
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-XXXXXX").string();
-    m_dir = ::mkdtemp(tmpl.data());
+    m_dir = qrt::test::MakeTestDirectory("qrt-cli-");
+    ASSERT_FALSE(m_dir.empty());
     const auto banks = qrt::test::ImageWithBanks({2, true, 2, 512});
     WriteBinFile(P("banks.bin"), banks.data(), banks.size());
     const auto def = qrt::test::DefaultImage();
@@ -76,7 +64,7 @@ class CliTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(CliTest, ShowJsonHasEveryFieldAndTheBanks) {
-  const CRun r = RunCliArgs({"show", P("banks.bin"), "--json"});
+  const CRun r = RunCliWith({"show", P("banks.bin"), "--json"});
   ASSERT_EQ(r.nExit, 0) << r.err;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["btSignature"], 0xC7);
@@ -101,20 +89,20 @@ TEST_F(CliTest, ShowJsonHasEveryFieldAndTheBanks) {
 }
 
 TEST_F(CliTest, ShowBuiltinAndHexText) {
-  CRun r = RunCliArgs({"show", "--builtin", "--json"});
+  CRun r = RunCliWith({"show", "--builtin", "--json"});
   ASSERT_EQ(r.nExit, 0) << r.err;
   const auto j = nlohmann::json::parse(r.out);
   EXPECT_TRUE(j["agcIrBank"].is_null());
   EXPECT_EQ(j["romSize"], 256);
-  r = RunCliArgs({"show", P("default.hex")});
+  r = RunCliWith({"show", P("default.hex")});
   ASSERT_EQ(r.nExit, 0) << r.err;
   EXPECT_NE(r.out.find("Speaker"), std::string::npos);
   EXPECT_NE(r.out.find("24C02"), std::string::npos);
 }
 
 TEST_F(CliTest, ConvertBetweenFormatsKeepsTheImage) {
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.bin"), P("banks.hex")}).nExit, 0);
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.hex"), P("again.bin")}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.bin"), P("banks.hex")}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.hex"), P("again.bin")}).nExit, 0);
   EXPECT_EQ(ReadRaw("banks.hex").size(), 3u * 512u);
   // The only changes are the AGC/IR bank's reserved bits (bank at 320).
   std::string expected = ReadRaw("banks.bin");
@@ -126,7 +114,7 @@ TEST_F(CliTest, ConvertBetweenFormatsKeepsTheImage) {
   EXPECT_EQ(ReadRaw("again.bin"), expected);
 
   // A bigger EEPROM: same banks, erased tail.
-  ASSERT_EQ(RunCliArgs({"convert", P("banks.bin"), P("big.bin"), "--size", "24C16"}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"convert", P("banks.bin"), P("big.bin"), "--size", "24C16"}).nExit, 0);
   const std::string big = ReadRaw("big.bin");
   ASSERT_EQ(big.size(), 2048u);
   EXPECT_EQ(big.substr(0, 512), expected);
@@ -152,6 +140,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
       {"letters in hex", {"convert", P("letters.hex"), out}},
       {"unknown input type", {"convert", P("image.txt"), out}},
       {"missing input", {"convert", P("missing.bin"), out}},
+      {"drive letter and backslashes", {"convert", "Q:\\missing\\in.bin", out}, "Q:\\\\missing"},
       {"unknown output type", {"convert", P("banks.bin"), P("out.img")}},
       {"banks do not fit", {"convert", P("banks.bin"), out, "--size", "24C02"}},
       {"bad size", {"convert", P("banks.bin"), out, "--size", "24C32"}},
@@ -195,7 +184,7 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
 
 TEST_F(CliTest, RefusedSetLeavesAnExistingOutputAlone) {
   std::ofstream(P("keep.bin"), std::ios::binary) << "keep";
-  EXPECT_EQ(RunCliArgs({"set", P("banks.bin"), P("keep.bin"), "recordVolume=99"}).nExit, 1);
+  EXPECT_EQ(RunCliWith({"set", P("banks.bin"), P("keep.bin"), "recordVolume=99"}).nExit, 1);
   EXPECT_EQ(ReadRaw("keep.bin"), "keep");
 }
 
@@ -259,7 +248,7 @@ TEST_F(CliTest, SetChangesEachNamedSetting) {
   for (const Case& c : cases) {
     const std::string outName = "set.hex";
     fs::remove(P(outName));
-    const CRun r = RunCliArgs({"set", P("banks.bin"), P(outName), c.assignment});
+    const CRun r = RunCliWith({"set", P("banks.bin"), P(outName), c.assignment});
     ASSERT_EQ(r.nExit, 0) << c.assignment << ": " << r.err;
     size_t n = 0;
     CImageSession s = Load(outName, &n);
@@ -274,34 +263,31 @@ TEST_F(CliTest, SetChangesEachNamedSetting) {
 
 TEST_F(CliTest, HelpVersionAndTrace) {
   for (const char* cmd : {"show", "convert", "set"}) {
-    const CRun r = RunCliArgs({cmd, "--help"});
+    const CRun r = RunCliWith({cmd, "--help"});
     EXPECT_EQ(r.nExit, 0) << cmd;
     EXPECT_NE(r.out.find(cmd), std::string::npos) << cmd;
   }
-  const CRun v = RunCliArgs({"--version"});
+  const CRun v = RunCliWith({"--version"});
   EXPECT_EQ(v.nExit, 0);
   EXPECT_EQ(v.out, std::string("qrt4250-cli ") + QRT_VERSION + "\n");
-  const CRun t = RunCliArgs({"--trace", "convert", P("banks.bin"), P("t.bin"), "--size", "24C08"});
+  const CRun t = RunCliWith({"--trace", "convert", P("banks.bin"), P("t.bin"), "--size", "24C08"});
   EXPECT_EQ(t.nExit, 0);
   EXPECT_NE(t.err.find("m_bReadAGCFromOutSide = 1"), std::string::npos);
   EXPECT_NE(t.err.find("nNotUsedSize = 640"), std::string::npos);
 }
 
 TEST_F(CliTest, ProgramExitStatus) {
-  const std::string cli = QRT_CLI_PATH;
-  auto status = [](const std::string& cmd) {
-    const int n = std::system((cmd + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(n) ? WEXITSTATUS(n) : -1;
-  };
-  EXPECT_EQ(status(cli + " --version"), 0);
-  EXPECT_EQ(status(cli + " show --builtin"), 0);
-  EXPECT_EQ(status(cli + " show '" + P("banks.bin") + "' --json"), 0);
-  EXPECT_EQ(status(cli + " set '" + P("banks.bin") + "' '" + P("x.bin") + "' gainA=9"), 1);
+  using qrt::test::Quoted;
+  using qrt::test::RunQuietly;
+  const std::string cli = Quoted(QRT_CLI_PATH);
+  EXPECT_EQ(RunQuietly(cli + " --version"), 0);
+  EXPECT_EQ(RunQuietly(cli + " show --builtin"), 0);
+  EXPECT_EQ(RunQuietly(cli + " show " + Quoted(P("banks.bin")) + " --json"), 0);
+  EXPECT_EQ(
+      RunQuietly(cli + " set " + Quoted(P("banks.bin")) + " " + Quoted(P("x.bin")) + " gainA=9"),
+      1);
   EXPECT_FALSE(fs::exists(P("x.bin")));
-  EXPECT_EQ(status(cli + " show '" + P("missing.bin") + "'"), 1);
-  // The program's own stdout, not only the stream the tests hand in.
-  const int nFull = std::system((cli + " show --builtin --json >/dev/full 2>/dev/null").c_str());
-  EXPECT_EQ(WIFEXITED(nFull) ? WEXITSTATUS(nFull) : -1, 1);
+  EXPECT_EQ(RunQuietly(cli + " show " + Quoted(P("missing.bin"))), 1);
 }
 
 // A 256-byte image whose header announces an AGC/IR bank (0x8F = 0x90) and EQ
@@ -312,15 +298,15 @@ TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
   img[0x8F] = 0x90;
   img[0x8D] |= 0x01;
   WriteBinFile(P("short.bin"), img.data(), img.size());
-  const CRun c = RunCliArgs({"convert", P("short.bin"), P("out.bin")});
+  const CRun c = RunCliWith({"convert", P("short.bin"), P("out.bin")});
   EXPECT_EQ(c.nExit, 0) << c.err;
-  EXPECT_EQ(c.err, "qrt4250-cli: warning: \"" + P("short.bin") +
-                       "\": the header announces banks beyond the end of the image; the image "
+  EXPECT_EQ(c.err, "qrt4250-cli: warning: " + QuoteText(P("short.bin")) +
+                       ": the header announces banks beyond the end of the image; the image "
                        "is taken without them\n");
   const std::string out = ReadRaw("out.bin");
   ASSERT_EQ(out.size(), 256u);
   EXPECT_EQ(static_cast<uint8_t>(out[0x8F]), 0x80);
-  const CRun j = RunCliArgs({"show", P("short.bin"), "--json"});
+  const CRun j = RunCliWith({"show", P("short.bin"), "--json"});
   ASSERT_EQ(j.nExit, 0);
   const auto json = nlohmann::json::parse(j.out);
   EXPECT_TRUE(json["agcIrBank"].is_null());

@@ -1,8 +1,5 @@
 // qrt4250-cli device commands, run in process on the simulated chip.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,31 +11,22 @@
 
 #include <nlohmann/json.hpp>
 
-#include "../usblib/PrivateMounts.h"
 #include "CliApp.h"
+#include "CliRun.h"
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "RomDataMgr.h"
+#include "TestDirectory.h"
+#include "TestEnvironment.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun RunCliWith(std::vector<std::string> args) {
-  args.insert(args.begin(), "qrt4250-cli");
-  std::vector<const char*> argv;
-  for (const auto& s : args) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::CRun;
+using qrt::test::RunCliWith;
 
 std::vector<uint8_t> ReadFile(const std::string& szPath) {
   std::ifstream f(szPath, std::ios::binary);
@@ -65,10 +53,10 @@ std::vector<uint8_t> OutputImageOf(const std::vector<uint8_t>& file) {
 class DeviceCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "qrt-cli-dev-XXXXXX").string();
-    m_Dir = ::mkdtemp(tmpl.data());
+    m_Dir = qrt::test::MakeTestDirectory("qrt-cli-dev-");
+    ASSERT_FALSE(m_Dir.empty());
     // Backups of every write land here, not in the user's state folder.
-    ::setenv("XDG_STATE_HOME", P("state").c_str(), 1);
+    ASSERT_TRUE(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("state")));
   }
   void TearDown() override { fs::remove_all(m_Dir); }
   std::string P(const std::string& name) const { return (m_Dir / name).string(); }
@@ -244,7 +232,7 @@ TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
   EXPECT_EQ(ReadFile(P("mine.bin")), before);
 
   // A backup that cannot be saved stops the write before any byte goes out.
-  ::setenv("XDG_STATE_HOME", P("before.bin").c_str(), 1);
+  ASSERT_TRUE(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("before.bin")));
   CRun r = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-image",
                        P("before.bin"), "--sim-save", P("chip.bin"), "--json"});
   EXPECT_EQ(r.nExit, 1);
@@ -319,33 +307,6 @@ TEST_F(DeviceCommandsTest, ShortReadWrittenBackLeavesOnlyErasedBytesBehindTheHea
   EXPECT_EQ(std::vector<uint8_t>(after.begin() + 256, after.end()),
             std::vector<uint8_t>(256, 0xFF));
   EXPECT_EQ(after[0x8F] & 0x10, 0) << "no AGC/IR bank announced";
-}
-
-// Another program holds the device lock: the command gives up after
-// --lock-timeout (real time, so 0 here) with exit 1, names the holder and
-// writes nothing. Private /run and /tmp keep the machine's lock folders out
-// of it.
-TEST_F(DeviceCommandsTest, LockHeldElsewhereEndsTheCommandAfterTheTimeOut) {
-  const int nResult = qrt::test::RunWithPrivateRunAndTmp([] {
-    if (::mkdir("/run/lock/qrt4250", 01777) != 0) return 10;
-    const int fd = ::open("/run/lock/qrt4250/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}",
-                          O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return 11;
-    const CRun run = RunCliWith(
-        {"read", "--simulate", "--eeprom", "24C02", "-o", "/tmp/out.bin", "--lock-timeout", "0"});
-    std::fputs(run.err.c_str(), stderr);
-    if (run.nExit != 1) return 1;
-    if (run.err.find("qrt4250-cli: error: the device is in use: its lock "
-                     "/run/lock/qrt4250/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57} is "
-                     "held by process " +
-                     std::to_string(::getpid())) != 0) {
-      return 2;
-    }
-    if (run.err.find("gave up after 0 s") == std::string::npos) return 3;
-    return ::access("/tmp/out.bin", F_OK) == 0 ? 4 : 0;
-  });
-  if (nResult < 0) GTEST_SKIP() << "no private mount namespace (needs root)";
-  EXPECT_EQ(nResult, 0);
 }
 
 TEST_F(DeviceCommandsTest, TwoIdenticalBoardsAreChosenByPath) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CliApp.h"
+#include "CliRun.h"
 #include "ImageFiles.h"
 #include "SampleFiles.h"
 #include "SampleImages.h"
@@ -20,19 +21,8 @@ using json = nlohmann::json;
 
 namespace {
 
-struct CRun {
-  int nExit;
-  std::string out, err;
-};
-
-CRun Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "qrt4250-cli");
-  std::vector<const char*> argv;
-  for (const auto& s : args) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
+using qrt::test::CRun;
+constexpr auto& Cli = qrt::test::RunCliWith;
 
 class FieldCommandsTest : public ::testing::Test {
  protected:

@@ -20,6 +20,9 @@ class CMemoryDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
     group.clear();
     for (size_t i = 0; i < vValues.size(); ++i) group[std::to_string(i + 1)] = vValues[i];
   }
+  void SetValue(const std::string& szGroup, const std::string& szName, const std::string& szValue) {
+    m_Groups[szGroup][szName] = szValue;
+  }
   bool OpenGroup(const std::string& szGroupName) override {
     return m_Groups.count(szGroupName) != 0;
   }

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "HandleWrite.h"
 #include "Utf16Path.h"
 
 namespace qrt::diag::platform {
@@ -72,14 +73,7 @@ bool CNewFile::WriteAndClose(const uint8_t* pData, size_t nSize) {
   if (m_nHandle == -1) return false;
   const HANDLE h = ToHandle(m_nHandle);
   m_nHandle = -1;
-  bool bOk = true;
-  while (bOk && nSize > 0) {
-    const DWORD nChunk = nSize > (1u << 30) ? (1u << 30) : static_cast<DWORD>(nSize);
-    DWORD nWritten = 0;
-    bOk = ::WriteFile(h, pData, nChunk, &nWritten, nullptr) && nWritten > 0;
-    pData += nWritten;
-    nSize -= nWritten;
-  }
+  bool bOk = WriteAll(h, pData, nSize);
   if (!::CloseHandle(h)) bOk = false;
   return bOk;
 }

@@ -9,22 +9,13 @@
 
 #include <random>
 
+#include "HandleWrite.h"
 #include "Utf16Path.h"
 
 namespace qrt::image::platform {
 
 using qrt::diag::platform::Widen;
-
-bool WriteAll(HANDLE h, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const DWORD nChunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-    DWORD nWritten = 0;
-    if (!::WriteFile(h, p, nChunk, &nWritten, nullptr) || nWritten == 0) return false;
-    p += nWritten;
-    n -= nWritten;
-  }
-  return true;
-}
+using qrt::diag::platform::WriteAll;
 
 // Creates a new, unique file beside the target: "<folder>.<name>.<random>".
 HANDLE CreateTemporaryBeside(const std::string& szPath, std::wstring* pszTemp) {

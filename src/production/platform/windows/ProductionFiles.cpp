@@ -9,12 +9,14 @@
 #include <system_error>
 #include <thread>
 
+#include "HandleWrite.h"
 #include "Utf16Path.h"
 
 namespace qrt::production::platform {
 namespace {
 
 using qrt::diag::platform::Widen;
+using qrt::diag::platform::WriteAll;
 
 std::string ErrorText(const std::string& szWhat, DWORD dwError) {
   return szWhat + ": " + std::system_category().message(static_cast<int>(dwError));
@@ -22,17 +24,6 @@ std::string ErrorText(const std::string& szWhat, DWORD dwError) {
 
 HANDLE ToHandle(intptr_t n) {
   return reinterpret_cast<HANDLE>(n);
-}
-
-bool WriteAll(HANDLE h, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const DWORD nChunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
-    DWORD nWritten = 0;
-    if (!::WriteFile(h, p, nChunk, &nWritten, nullptr) || nWritten == 0) return false;
-    p += nWritten;
-    n -= nWritten;
-  }
-  return true;
 }
 
 // Opens an existing plain file (no folder, no reparse point) for reading.

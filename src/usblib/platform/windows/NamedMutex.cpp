@@ -11,7 +11,8 @@
 #include <map>
 #include <mutex>
 
-#include "WideText.h"
+#include "Utf16Path.h"
+#include "Win32ErrorText.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -79,7 +80,8 @@ std::unique_ptr<CNamedMutex::SImpl> CNamedMutex::OpenImpl(std::string_view szNam
   }
   auto pImpl = std::make_unique<SImpl>();
   pImpl->szName = KernelName(szName, szLockDir);
-  if (!Utf8ToWide(pImpl->szName, pImpl->wszName)) {
+  pImpl->wszName = qrt::diag::platform::Widen(pImpl->szName);
+  if (pImpl->wszName.empty()) {
     SetError(pErrno, ERROR_NO_UNICODE_TRANSLATION);
     return nullptr;
   }

@@ -4,10 +4,13 @@
 
 #include <memory>
 
-#include "WideText.h"
+#include "Utf16Path.h"
 
 namespace USB42XX_MGR {
 namespace {
+
+using qrt::diag::platform::Narrow;
+using qrt::diag::platform::Widen;
 
 // A value holds at most 2048 bytes (1024 UTF-16 characters).
 constexpr DWORD kMaxValueBytes = 2048;
@@ -21,8 +24,8 @@ struct SKey {
 
 bool OpenKey(const std::string& szRoot, const std::string& szGroupName, SKey& key) {
   if (szGroupName.empty() || szGroupName.find('\\') != std::string::npos) return false;
-  std::wstring wszPath;
-  if (!Utf8ToWide(szRoot + "\\" + szGroupName, wszPath)) return false;
+  const std::wstring wszPath = Widen(szRoot + "\\" + szGroupName);
+  if (wszPath.empty()) return false;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, wszPath.c_str(), 0, KEY_READ, &key.hKey) ==
          ERROR_SUCCESS;
 }
@@ -40,8 +43,9 @@ bool CRegistryDeviceIdStore::ReadValue(const std::string& szGroupName,
                                        const std::string& szValueName, std::string& szValue) {
   szValue.clear();
   SKey key;
-  std::wstring wszName;
-  if (!OpenKey(m_szRoot, szGroupName, key) || !Utf8ToWide(szValueName, wszName)) return false;
+  const std::wstring wszName = Widen(szValueName);
+  if (!OpenKey(m_szRoot, szGroupName, key) || (wszName.empty() && !szValueName.empty()))
+    return false;
   // One byte pair more than allowed, so that a longer value is seen and refused
   // instead of cut.
   wchar_t wszBuffer[kMaxValueBytes / sizeof(wchar_t) + 2] = {};
@@ -55,8 +59,9 @@ bool CRegistryDeviceIdStore::ReadValue(const std::string& szGroupName,
   // The stored terminator (when there is one) is not part of the text.
   while (nChars > 0 && wszBuffer[nChars - 1] == L'\0') --nChars;
   if (nChars * sizeof(wchar_t) > kMaxValueBytes) return false;
-  szValue = WideToUtf8(std::wstring(wszBuffer, nChars));
-  return true;
+  // A lone surrogate makes the value unreadable, like an over-long one.
+  szValue = Narrow(std::wstring(wszBuffer, nChars));
+  return nChars == 0 || !szValue.empty();
 }
 
 std::unique_ptr<IDeviceIdStore> CreateSystemDeviceIdStore() {

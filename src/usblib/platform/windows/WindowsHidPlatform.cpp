@@ -22,7 +22,7 @@ extern "C" {
 
 #include "TextNumbers.h"
 #include "Trace.h"
-#include "WideText.h"
+#include "Utf16Path.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -44,15 +44,12 @@ constexpr wchar_t kWindowClass[] = L"QRTDeviceChangeClass";
 constexpr wchar_t kWindowTitle[] = L"QRT Audio DeviceChange Window";
 constexpr UINT kStopMessage = WM_APP + 1;
 
-std::string Narrow(const wchar_t* pText, size_t nChars) {
-  return WideToUtf8(std::wstring(pText, nChars));
-}
+using qrt::diag::platform::Widen;
 
-// Empty for text that is not UTF-8 (the open then fails).
-std::wstring Widen(const std::string& s) {
-  std::wstring w;
-  Utf8ToWide(s, w);
-  return w;
+// Empty for text that is not UTF-16 (a lone surrogate): such a path could
+// not be opened again by its UTF-8 name.
+std::string Narrow(const wchar_t* pText, size_t nChars) {
+  return qrt::diag::platform::Narrow(std::wstring(pText, nChars));
 }
 
 // Exactly four hex digits after the first occurrence of szKey (folded).
