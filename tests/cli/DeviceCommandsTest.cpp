@@ -574,6 +574,10 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[6]["result"], "pass");
   EXPECT_EQ(lines[7]["result"], "rolled-back");
+  // The transfer went well, the comparison did not: the log says where.
+  EXPECT_EQ(lines[7]["code"], 0);
+  EXPECT_EQ(lines[7]["mismatch_at"], 0x40);
+  EXPECT_FALSE(lines[6].contains("mismatch_at"));
   EXPECT_EQ(lines[8]["result"], "pass");
   EXPECT_EQ(ReadFile(P("s.2.bin")), ReadFile(lines[7]["backup"].get<std::string>()));
 
