@@ -26,8 +26,10 @@ set(ENV{PKG_CONFIG_PATH} "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests run under wine when it is there (scripts/test-windows.sh).
+# Tests run under wine when it is there (scripts/test-windows.sh), through a
+# wrapper that starts a program once more when wine ended it before its
+# first line.
 find_program(QRT_WINE_PROGRAM NAMES wine wine64)
 if(QRT_WINE_PROGRAM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QRT_WINE_PROGRAM})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
 endif()

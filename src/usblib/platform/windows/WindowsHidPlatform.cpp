@@ -288,6 +288,9 @@ std::string MakeHidEventName(uint16_t wVID, uint16_t wPID, const std::string& sz
 
 struct CWindowsHidPlatform::SImpl {
   WINDOWS_HID_OPTIONS options;
+  HANDLE Open(const std::wstring& szPath, DWORD dwAccess) const {
+    return options.fnOpenPath ? options.fnOpenPath(szPath, dwAccess) : OpenPath(szPath, dwAccess);
+  }
   GUID hidGuid{};
   HANDLE hEvent = nullptr;           // auto-reset; set while events are queued
   HDEVNOTIFY hNotify = nullptr;      // registration on the caller's window
@@ -505,8 +508,8 @@ bool CWindowsHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INF
       continue;
     }
     const std::string szPath = FoldDevicePath(Narrow(szWidePath.data(), szWidePath.size()));
-    CHandle hDevice(OpenPath(szWidePath, GENERIC_READ | GENERIC_WRITE));
-    if (!hDevice.Valid()) hDevice.Reset(OpenPath(szWidePath, 0));
+    CHandle hDevice(m_pImpl->Open(szWidePath, GENERIC_READ | GENERIC_WRITE));
+    if (!hDevice.Valid()) hDevice.Reset(m_pImpl->Open(szWidePath, 0));
     if (!hDevice.Valid()) {
       TraceFormat("hid: %s skipped: does not open (gone?), error %lu\n", szPath.c_str(),
                   ::GetLastError());
@@ -541,7 +544,7 @@ bool CWindowsHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INF
 std::unique_ptr<IHidDevice> CWindowsHidPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
   const std::wstring szWidePath = Widen(info.szPath);
   if (szWidePath.empty()) return nullptr;
-  CHandle hDevice(OpenPath(szWidePath, GENERIC_READ | GENERIC_WRITE));
+  CHandle hDevice(m_pImpl->Open(szWidePath, GENERIC_READ | GENERIC_WRITE));
   if (!hDevice.Valid()) {
     TraceFormat("hid: %s does not open: error %lu\n", info.szPath.c_str(), ::GetLastError());
     return nullptr;
@@ -610,7 +613,7 @@ void CWindowsHidPlatform::DispatchEvents() {
     } else if (!bKnown) {
       // A path without the ids (a Bluetooth device, say): ask the device.
       const std::wstring szWidePath = Widen(szPath);
-      CHandle hDevice(szWidePath.empty() ? INVALID_HANDLE_VALUE : OpenPath(szWidePath, 0));
+      CHandle hDevice(szWidePath.empty() ? INVALID_HANDLE_VALUE : m_pImpl->Open(szWidePath, 0));
       bKnown = hDevice.Valid() && ReadIds(hDevice.Get(), szPath, ids);
     }
     if (!bKnown) {

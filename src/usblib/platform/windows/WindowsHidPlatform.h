@@ -24,6 +24,10 @@ struct WINDOWS_HID_OPTIONS {
   void* hNotifyWindow = nullptr;
   // False: no notifications at all; the caller's poll keeps the list current.
   bool bHotPlug = true;
+  // Opens an interface path for dwAccess and returns its HANDLE, or
+  // INVALID_HANDLE_VALUE with the thread's error set. Empty: CreateFileW.
+  // A test's seam for a device that vanishes between listing and opening.
+  std::function<void*(const std::wstring& szPath, unsigned long dwAccess)> fnOpenPath;
 };
 
 // Device paths are case-insensitive on Windows, and an arrival may spell a

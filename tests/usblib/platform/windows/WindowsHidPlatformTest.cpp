@@ -10,9 +10,11 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "Trace.h"
 #include "UsbHidMgr.h"
+#include "Utf16Path.h"
 
 namespace USB42XX_MGR {
 namespace {
@@ -165,6 +167,35 @@ TEST(WindowsHidPlatform, TransferToAnotherDeviceFailsWithItsCode) {
   std::vector<BOARD_INFO> vBoards;
   EXPECT_TRUE(hid.EnumerateBoards(vBoards));
   EXPECT_TRUE(vBoards.empty());
+}
+
+// A device unplugged between the listing and the open: enumeration skips it
+// with a trace line and lists the rest; opening it later gives no device.
+TEST(WindowsHidPlatform, ADeviceGoneDuringEnumerationIsSkipped) {
+  std::vector<HID_COLLECTION_INFO> vAll;
+  ASSERT_TRUE(CWindowsHidPlatform().EnumerateHidCollections(vAll));
+  if (vAll.empty()) GTEST_SKIP() << "no HID interface here";
+  const std::string szGone = vAll.front().szPath;
+  WINDOWS_HID_OPTIONS options;
+  options.bHotPlug = false;
+  options.fnOpenPath = [&](const std::wstring& szPath, unsigned long dwAccess) -> void* {
+    if (FoldDevicePath(qrt::diag::platform::Narrow(szPath)) == szGone) {
+      ::SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+      return INVALID_HANDLE_VALUE;
+    }
+    return ::CreateFileW(szPath.c_str(), dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  CWindowsHidPlatform platform(options);
+  qrt::diag::CTraceCapture trace;
+  std::vector<HID_COLLECTION_INFO> vListed;
+  ASSERT_TRUE(platform.EnumerateHidCollections(vListed));
+  EXPECT_EQ(vListed.size(), vAll.size() - 1);
+  for (const auto& info : vListed) EXPECT_NE(info.szPath, szGone);
+  EXPECT_TRUE(trace.Contains("hid: " + szGone + " skipped: does not open (gone?), error " +
+                             std::to_string(ERROR_DEVICE_NOT_CONNECTED)))
+      << trace.Text();
+  EXPECT_EQ(platform.OpenCollection(vAll.front()), nullptr);
 }
 
 TEST(WindowsHidPlatform, DeviceChangeMessagesReachTheSinkWithTheirIds) {
