@@ -15,8 +15,7 @@ extra=()
 if [ "${QRT_WERROR:-0}" = "1" ]; then extra+=(-DQRT_WERROR=ON); fi
 
 # Optimisation comes from dpkg-buildflags (-O2, as Debian builds its
-# packages), not from CMake's Release -O3, under which GCC 12 reports false
-# -Wrestrict warnings inside libstdc++'s string concatenation.
+# packages), not from CMake's Release -O3.
 cmake --preset release -DQRT_BUILD_BENCH=OFF "-DCMAKE_CXX_FLAGS=$cxxflags" \
   -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" "${extra[@]}"
 cmake --build --preset release

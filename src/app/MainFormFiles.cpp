@@ -232,7 +232,10 @@ void TMainForm::IREnableCheckBoxClick() {
 
 void TMainForm::OnNECIRGPONUMChange() {
   if (m_bFilling) return;
-  const std::string szText = "$" + m_pUi->NECIRGPONUMEdit->text().toStdString();
+  // Appended, not "$" + string: GCC 12 at -O3 warns falsely (-Wrestrict)
+  // about the inlined insert of that operator.
+  std::string szText = "$";
+  szText += m_pUi->NECIRGPONUMEdit->text().toStdString();
   m_Session.AgcIrMgr().SetNecIrGpoNum(editor::StrToIntDef(szText, 0) & 0x0F);
 }
 

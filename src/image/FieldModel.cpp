@@ -198,8 +198,13 @@ std::string FieldShowText(const FIELD_DEF& def, const O& r) {
       // The 56 bytes of the area, not the record's zero tail.
       return Hex(r.szStringArea, kStringAreaSize);
     case I::kProduct:
-    case I::kManufacturer:
-      return "\"" + FieldJsonValue(def, r).szText + "\"";
+    case I::kManufacturer: {
+      // Appended, not "\"" + string: GCC 12 at -O3 warns falsely
+      // (-Wrestrict) about the inlined insert of that operator.
+      std::string szQuoted = "\"";
+      szQuoted += FieldJsonValue(def, r).szText;
+      return szQuoted + "\"";
+    }
     case I::kPlayDevice: {
       const CDeviceItems items = ShownDeviceItems(r);
       return Digits(r.btPlayTerminalHi, r.btPlayTerminalLo) + " " + PlayDeviceName(items.nPlay);
