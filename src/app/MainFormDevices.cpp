@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <cstdio>
 
 #include "MainForm.h"
 #include "MessageTable.h"
@@ -154,6 +155,16 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
     diag::Trace("DBT_DEVICEREMOVECOMPLETE");
   } else {
     diag::Trace("default");
+  }
+  if (wParam == kDeviceRemoveComplete) {
+    // What the window read from a board that left is no backup for the next
+    // board on that path (or of that pair): a board swapped between a read
+    // and a write would get the first one's contents saved as its backup.
+    for (const std::string& szPath : m_pUsbMgr->TakeRemovedBoardPaths())
+      m_KnownContents.erase(szPath);
+    char szPair[16];
+    std::snprintf(szPair, sizeof(szPair), "%.4X:%.4X", wVID, wPID);
+    m_KnownContents.erase(szPair);
   }
   if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
     ClearProgress();

@@ -63,9 +63,9 @@ int RunDeviceMonitor(USB42XX_MGR::IHidPlatform& platform, std::ostream& out, std
     // No events: report what changed in the list of present devices.
     std::set<std::string> setNow = PresentDevices(platform);
     for (const std::string& szName : setPresent)
-      if (!setNow.count(szName)) print({USB42XX_MGR::EDeviceEvent::Removal, szName});
+      if (!setNow.count(szName)) print({USB42XX_MGR::EDeviceEvent::Removal, szName, {}});
     for (const std::string& szName : setNow)
-      if (!setPresent.count(szName)) print({USB42XX_MGR::EDeviceEvent::Arrival, szName});
+      if (!setPresent.count(szName)) print({USB42XX_MGR::EDeviceEvent::Arrival, szName, {}});
     setPresent = std::move(setNow);
   }
   platform.SetEventSink({});

@@ -271,6 +271,12 @@ void RunStation(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& sess
       return;
     }
     if (eWait == EDeviceWait::kChanged) session.Mgr().DispatchDeviceEvents();
+    // A board that left is forgotten even when another came back on its
+    // path with the same USB serial before the next listing (swapped while
+    // another board was being programmed): that one is new.
+    for (const std::string& szPath : session.Mgr().TakeRemovedBoardPaths()) {
+      std::erase_if(setDone, [&](const std::string& s) { return s.rfind(szPath + '\n', 0) == 0; });
+    }
   }
 }
 

@@ -93,6 +93,7 @@ void CSimPlatform::PostEvent(EDeviceEvent eKind, size_t nIndex) {
   DEVICE_EVENT event;
   event.eKind = eKind;
   event.szInterfaceName = InterfaceName(nIndex);
+  event.szBoardPath = DevicePath(nIndex);
   m_qEvents.push_back(std::move(event));
   m_Event.Signal();
 }

@@ -151,6 +151,8 @@ class CUsb42xxMgr {
   // Hot-plug (see the top of this file).
   NATIVE_EVENT GetDeviceEventHandle() const { return m_UsbHidMgr.GetEventHandle(); }
   void DispatchDeviceEvents() { m_UsbHidMgr.DispatchEvents(); }
+  // The board paths of the removals dispatched since the last call.
+  std::vector<std::string> TakeRemovedBoardPaths() { return m_UsbHidMgr.TakeRemovedBoardPaths(); }
 
   // The transport's device-change handler. Returns 1 when the arriving
   // device stays active or a removal cleared the active device, else 0.

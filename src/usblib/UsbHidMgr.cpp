@@ -122,6 +122,10 @@ int CUsbHidMgr::SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler) {
 
 int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
   bool bArrival = event.eKind == EDeviceEvent::Arrival;
+  if (!bArrival && !event.szBoardPath.empty()) {
+    if (m_vRemovedPaths.size() >= 64) m_vRemovedPaths.erase(m_vRemovedPaths.begin());
+    m_vRemovedPaths.push_back(event.szBoardPath);
+  }
   uintptr_t wParam = bArrival ? kDbtDeviceArrival : kDbtDeviceRemoveComplete;
   Trace(bArrival ? "##### DBT_DEVICEARRIVAL #####\n" : "##### DBT_DEVICEREMOVECOMPLETE #####\n");
   uint16_t wVID = 0, wPID = 0;

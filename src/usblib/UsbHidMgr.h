@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DeviceChange.h"
@@ -112,6 +113,11 @@ class CUsbHidMgr {
   // without a probe. Returns the handler's result, or 0.
   int OnDeviceEvent(const DEVICE_EVENT& event);
 
+  // The board paths of the removals dispatched since the last call (each
+  // once, in order; the last 64 when nobody asked for a long time), and
+  // forgets them.
+  std::vector<std::string> TakeRemovedBoardPaths() { return std::exchange(m_vRemovedPaths, {}); }
+
   // ---- register level (on an open device) ----
   //
   // Register exchange results: 0; 1 layout 1 with report ID 0; 2 layout 2
@@ -171,6 +177,7 @@ class CUsbHidMgr {
   IHidPlatform& m_Platform;
   DEVICE_CHANGE_CALLBACK m_fnDeviceChange;
   std::string m_szBoardPath;
+  std::vector<std::string> m_vRemovedPaths;
 };
 
 }  // namespace USB42XX_MGR

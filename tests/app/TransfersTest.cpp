@@ -704,6 +704,31 @@ class TransfersTest : public QObject {
     QVERIFY(!F()->ReadEEPROMBitBtn->isEnabled());
     QVERIFY(!F()->WriteEEPROMBitBtn->isEnabled());
   }
+
+  // A board swapped on the same path between a read and a write: what was
+  // read from the first board is no backup of the second, so the write
+  // saves none (it used to save the first board's bytes under the second's
+  // name), and the only backup is the read's.
+  void BoardSwappedAfterTheReadGetsNoStaleBackup() {
+    MakeFixture(256);
+    m_p->Ui.fnModal = PickSize(0);
+    F()->ReadEEPROMBitBtn->click();
+    QCOMPARE(F()->ReadEEPROMPercentEdit->text(), QString("成功"));
+    m_p->Sim.Unplug(0);
+    QCoreApplication::processEvents();
+    const std::vector<uint8_t> second = SignedImage(256, 0x1234);
+    Chip().SetEepromContents(second.data(), second.size());
+    m_p->Sim.Plug(0);
+    QCoreApplication::processEvents();
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+    const QDir backups(m_p->StateDir.filePath("qrt4250/backups"));
+    const QStringList names = backups.entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+    QFile backup(backups.filePath(names.front()));
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), QByteArray(256, char(0xFF)));
+  }
 };
 
 QTEST_MAIN(TransfersTest)

@@ -642,6 +642,10 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
     switch (nStep++) {
       case 0: pSim->Unplug(1); return false;  // board 2 leaves; board 1 stays
       case 1: pSim->Plug(1); return false;    // and comes back: a new board
+      case 2:  // swapped on its port before the station looked again: new too
+        pSim->Unplug(1);
+        pSim->Plug(1);
+        return false;
       default: return true;
     }
   };
@@ -656,10 +660,11 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
     return n;
   };
   EXPECT_EQ(count("sim:1 3A7C:4250: pass"), 1u) << s;
-  EXPECT_EQ(count("sim:2 3A7C:4250: pass"), 2u) << s;
+  EXPECT_EQ(count("sim:2 3A7C:4250: pass"), 3u) << s;
   EXPECT_NE(s.find("sim:2 3A7C:4250: pass, serial 000000000102"), std::string::npos) << s;
-  EXPECT_EQ(count("ready for the next board\n"), 2u) << s;
-  EXPECT_NE(s.find("3 passed, 0 failed, 3 serial(s) used (000000000100-000000000102)"),
+  EXPECT_NE(s.find("sim:2 3A7C:4250: pass, serial 000000000103"), std::string::npos) << s;
+  EXPECT_EQ(count("ready for the next board\n"), 3u) << s;
+  EXPECT_NE(s.find("4 passed, 0 failed, 4 serial(s) used (000000000100-000000000103)"),
             std::string::npos) << s;
-  EXPECT_EQ(nStep, 3);
+  EXPECT_EQ(nStep, 4);
 }

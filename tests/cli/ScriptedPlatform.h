@@ -20,7 +20,7 @@ class CScriptedPlatform : public IHidPlatform {
  public:
   explicit CScriptedPlatform(bool bEvents) : m_bEvents(bEvents) {}
   void Post(EDeviceEvent eKind, const std::string& szName) {
-    m_qEvents.push_back({eKind, szName});
+    m_qEvents.push_back({eKind, szName, {}});
     m_Event.Signal();
   }
   // The USB device lists answered by successive enumerations (the last repeats).

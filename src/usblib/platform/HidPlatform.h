@@ -64,6 +64,10 @@ enum class EDeviceEvent { Arrival, Removal };
 struct DEVICE_EVENT {
   EDeviceEvent eKind = EDeviceEvent::Arrival;
   std::string szInterfaceName;
+  // The board path the event concerns, as HID_COLLECTION_INFO::szPath names
+  // it; empty when the platform cannot tell. A board swapped on one port
+  // keeps the path (and often the USB serial): only this says it left.
+  std::string szBoardPath;
 };
 
 class IHidPlatform {

@@ -441,8 +441,8 @@ void CLinuxHidPlatform::DispatchEvents() {
       }
       m_pImpl->mapNodes[szSysPath] = ids;
       m_pImpl->WaitForNode(ids.szDevNode);
-      vEvents.push_back(
-          {EDeviceEvent::Arrival, MakeHidInterfaceName(ids.wVID, ids.wPID, ids.szSysName)});
+      vEvents.push_back({EDeviceEvent::Arrival,
+                         MakeHidInterfaceName(ids.wVID, ids.wPID, ids.szSysName), ids.szDevNode});
     } else if (std::strcmp(pszAction, "remove") == 0) {
       const auto it = m_pImpl->mapNodes.find(szSysPath);
       if (it == m_pImpl->mapNodes.end()) {
@@ -451,7 +451,8 @@ void CLinuxHidPlatform::DispatchEvents() {
       }
       vEvents.push_back(
           {EDeviceEvent::Removal,
-           MakeHidInterfaceName(it->second.wVID, it->second.wPID, it->second.szSysName)});
+           MakeHidInterfaceName(it->second.wVID, it->second.wPID, it->second.szSysName),
+           it->second.szDevNode});
       m_pImpl->mapNodes.erase(it);
     }
   }

@@ -622,7 +622,8 @@ void CWindowsHidPlatform::DispatchEvents() {
       continue;
     }
     if (eKind == EDeviceEvent::Arrival) m_pImpl->Remember(szPath, ids);
-    if (m_pImpl->fnSink) m_pImpl->fnSink({eKind, MakeHidEventName(ids.wVID, ids.wPID, szPath)});
+    if (m_pImpl->fnSink)
+      m_pImpl->fnSink({eKind, MakeHidEventName(ids.wVID, ids.wPID, szPath), szPath});
   }
 }
 
