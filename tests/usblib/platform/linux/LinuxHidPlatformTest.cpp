@@ -262,6 +262,7 @@ TEST_P(HotPlugTest, ArrivalAndRemovalCarryVidAndPid) {
   ASSERT_EQ(m_vEvents.size(), 1u);
   EXPECT_EQ(m_vEvents[0].eKind, EDeviceEvent::Arrival);
   EXPECT_EQ(m_vEvents[0].szInterfaceName, "HID#VID_3A7C&PID_4251#hidraw1");
+  EXPECT_EQ(m_vEvents[0].szBoardPath, "/dev/hidraw1");  // the path enumeration gives
 
   // Removals resolve from what was remembered: the board present at start
   // (never enumerated by the caller) and the one that arrived.
@@ -275,6 +276,7 @@ TEST_P(HotPlugTest, ArrivalAndRemovalCarryVidAndPid) {
   EXPECT_EQ(m_vEvents[1].eKind, EDeviceEvent::Removal);
   ASSERT_EQ(ParseVidPid(m_vEvents[1].szInterfaceName, wVID, wPID), 0);
   EXPECT_EQ(wPID, 0x4251);
+  EXPECT_EQ(m_vEvents[1].szBoardPath, "/dev/hidraw1");
   EXPECT_EQ(m_vEvents[2].eKind, EDeviceEvent::Removal);
   ASSERT_EQ(ParseVidPid(m_vEvents[2].szInterfaceName, wVID, wPID), 0);
   EXPECT_EQ(wVID, 0x3A7C);
