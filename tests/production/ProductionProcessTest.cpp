@@ -13,20 +13,12 @@
 
 #include "SerialCounter.h"
 #include "TempDir.h"
+#include "TestDirectory.h"
 
 using namespace qrt::production;
 using namespace std::chrono_literals;
 
-namespace {
-
-std::string ReadAll(const std::string& szPath) {
-  std::ifstream f(szPath, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-}  // namespace
+using qrt::test::ReadWholeFile;
 
 TEST(SerialCounter, WaitsForTheLockThenRefuses) {
   CTempDir dir;
@@ -41,7 +33,7 @@ TEST(SerialCounter, WaitsForTheLockThenRefuses) {
   close(fd);
   ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
   EXPECT_EQ(q, 0x100u);
-  EXPECT_EQ(ReadAll(szPath), "000000000101\n");
+  EXPECT_EQ(ReadWholeFile(szPath), "000000000101\n");
 }
 
 // Two stations on one counter: every serial handed out once, none skipped.
@@ -78,7 +70,7 @@ TEST(SerialCounter, TwoProcessesNeverShareASerial) {
   ASSERT_EQ(seen.size(), 2u * kEach);
   EXPECT_EQ(*seen.begin(), 0x100u);
   EXPECT_EQ(*seen.rbegin(), 0x100u + 2 * kEach - 1);
-  EXPECT_EQ(ReadAll(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
+  EXPECT_EQ(ReadWholeFile(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
 }
 
 // A station killed after taking a serial but before writing the board: the
@@ -137,5 +129,5 @@ TEST(SerialCounter, FullDiskRefusesAndKeepsTheCounter) {
   waitpid(pid, &nStatus, 0);
   ASSERT_TRUE(WIFEXITED(nStatus));
   EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial handed out without a synced counter";
-  EXPECT_EQ(ReadAll(szCounter), "000000000100\n");
+  EXPECT_EQ(ReadWholeFile(szCounter), "000000000100\n");
 }

@@ -11,20 +11,12 @@
 #include "ProductionLog.h"
 #include "SerialCounter.h"
 #include "TempDir.h"
+#include "TestDirectory.h"
 
 using namespace qrt::production;
 using namespace std::chrono_literals;
 
-namespace {
-
-std::string ReadAll(const std::string& szPath) {
-  std::ifstream f(szPath, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-}  // namespace
+using qrt::test::ReadWholeFile;
 
 TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
   struct {
@@ -49,7 +41,7 @@ TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
     EXPECT_EQ(counter.Allocate(q, szError), c.eExpected) << (c.pszContent ? c.pszContent : "none");
     EXPECT_FALSE(szError.empty());
     if (c.pszContent) {
-      EXPECT_EQ(ReadAll(szPath), c.pszContent);
+      EXPECT_EQ(ReadWholeFile(szPath), c.pszContent);
     }
   }
 }
@@ -87,7 +79,7 @@ TEST(ProductionLog, AppendsOneParsableLinePerBoard) {
   r.qwSerial.reset();
   r.szBackup = "/b/x.bin";
   ASSERT_TRUE(log.Append(r, szError)) << szError;
-  std::istringstream lines(ReadAll(szPath));
+  std::istringstream lines(ReadWholeFile(szPath));
   std::string szLine;
   std::getline(lines, szLine);
   std::getline(lines, szLine);
@@ -127,8 +119,8 @@ TEST(Backup, NamesAreSafeAndNeverReplaceAnEarlierBackup) {
   EXPECT_EQ(first.filename(), "20261209T101500Z_3A7C-4250_sim-1.bin");
   EXPECT_EQ(second.parent_path(), std::filesystem::path(szFolder));
   EXPECT_EQ(second.filename(), "20261209T101500Z_3A7C-4250_sim-1-2.bin");
-  EXPECT_EQ(ReadAll(szFirst), std::string("\1\2\3"));
-  EXPECT_EQ(ReadAll(szSecond), std::string("\4\5"));
+  EXPECT_EQ(ReadWholeFile(szFirst), std::string("\1\2\3"));
+  EXPECT_EQ(ReadWholeFile(szSecond), std::string("\4\5"));
   // A folder that cannot be made refuses the backup.
   EXPECT_FALSE(SaveBackup("", szFirst + "/sub", t, 1, 2, "p", a, 3, szSecond, szError));
   EXPECT_FALSE(szError.empty());

@@ -2,6 +2,8 @@
 // A fresh folder under the system's temp folder, for tests that are not about
 // POSIX behaviour and run on Windows too (mkdtemp is POSIX only).
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -20,6 +22,12 @@ inline std::filesystem::path MakeTestDirectory(const std::string& szPrefix) {
     if (std::filesystem::create_directory(path, ec)) return path;
   }
   return {};
+}
+
+// The whole file as bytes; empty when it cannot be read.
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 }  // namespace qrt::test
