@@ -195,6 +195,8 @@ class TMainForm : public QWidget {
   // write first keeps what this window last read from (or verified on) the
   // same board at the same size. The log names the file.
   std::string BoardKey() const;
+  // The key of an unpinned board that has no path: "3A7C:4250".
+  static std::string PairKey(uint16_t wVID, uint16_t wPID);
   void KeepBackup(const uint8_t* pData, size_t nSize);
   void FormShow();
   void ReserveControlSizes();

@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
-#include <cstdio>
 
 #include "MainForm.h"
 #include "MessageTable.h"
@@ -162,9 +161,7 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
     // and a write would get the first one's contents saved as its backup.
     for (const std::string& szPath : m_pUsbMgr->TakeRemovedBoardPaths())
       m_KnownContents.erase(szPath);
-    char szPair[16];
-    std::snprintf(szPair, sizeof(szPair), "%.4X:%.4X", wVID, wPID);
-    m_KnownContents.erase(szPair);
+    m_KnownContents.erase(PairKey(wVID, wPID));
   }
   if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
     ClearProgress();

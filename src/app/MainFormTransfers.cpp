@@ -148,9 +148,13 @@ int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
                                          sizeof(m_btLoadBuffer));
 }
 
-std::string TMainForm::BoardKey() const {
+std::string TMainForm::PairKey(uint16_t wVID, uint16_t wPID) {
   char sz[16];
-  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", m_SelectedVid, m_SelectedPid);
+  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVID, wPID);
+  return sz;
+}
+
+std::string TMainForm::BoardKey() const {
   const std::string& szPath = m_pUsbMgr->GetSelectedBoard();
   if (!szPath.empty()) return szPath;
   // Unpinned: the one present board of the pair (a transfer with two of
@@ -160,7 +164,7 @@ std::string TMainForm::BoardKey() const {
       return board.szPath;
     }
   }
-  return sz;
+  return PairKey(m_SelectedVid, m_SelectedPid);
 }
 
 void TMainForm::KeepBackup(const uint8_t* pData, size_t nSize) {
