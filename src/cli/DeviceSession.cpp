@@ -13,6 +13,7 @@
 #include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "SimReportLog.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -334,7 +335,8 @@ bool CDeviceSession::TakeDeviceLock() {
   auto fnWaiting = [&](uint32_t, const std::string& szHolder) {
     if (bTold || szHolder.empty()) return;
     bTold = true;
-    m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by " << szHolder << " (up to "
+    m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by "
+              << qrt::diag::EscapeControls(szHolder) << " (up to "
               << m_Options.dwLockTimeOut << " s)\n";
   };
   std::string szError;
@@ -439,7 +441,8 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
   if (vBackup.empty()) return false;
   if (!bRollback || o.bNoRollback) {
     report.szRollback = "not attempted";
-    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in " << report.szBackup
+    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in "
+            << qrt::diag::EscapeControls(report.szBackup)
             << '\n';
     return false;
   }
@@ -467,7 +470,8 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
     report.szRollback =
         "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) + "): " + szHolds;
   }
-  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup " << report.szBackup << '\n';
+  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup "
+          << qrt::diag::EscapeControls(report.szBackup) << '\n';
   return false;
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,13 +20,15 @@ using qrt::test::RunCliWith;
 // Another program holds the device lock: the command gives up after
 // --lock-timeout (real time, so 0 here) with exit 1, names the holder and
 // writes nothing. Private /run and /tmp keep the machine's lock folders out
-// of it.
+// of it. The holder's name, which any process may choose, is printed with
+// its control characters escaped.
 TEST(DeviceCommandsPosix, LockHeldElsewhereEndsTheCommandAfterTheTimeOut) {
   const int nResult = qrt::test::RunWithPrivateRunAndTmp([] {
     if (::mkdir("/run/lock/qrt4250", 01777) != 0) return 10;
     const int fd = ::open("/run/lock/qrt4250/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}",
                           O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0 || ::flock(fd, LOCK_EX) != 0) return 11;
+    if (::prctl(PR_SET_NAME, "\x1B]0;PWNED\a\x1B[2J") != 0) return 12;
     const CRun run = RunCliWith(
         {"read", "--simulate", "--eeprom", "24C02", "-o", "/tmp/out.bin", "--lock-timeout", "0"});
     std::fputs(run.err.c_str(), stderr);
@@ -33,7 +36,7 @@ TEST(DeviceCommandsPosix, LockHeldElsewhereEndsTheCommandAfterTheTimeOut) {
     if (run.err.find("qrt4250-cli: error: the device is in use: its lock "
                      "/run/lock/qrt4250/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57} is "
                      "held by process " +
-                     std::to_string(::getpid())) != 0) {
+                     std::to_string(::getpid()) + " (\\x1B]0;PWNED\\x07\\x1B[2J)") != 0) {
       return 2;
     }
     if (run.err.find("gave up after 0 s") == std::string::npos) return 3;
