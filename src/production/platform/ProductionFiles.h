@@ -11,7 +11,8 @@
 namespace qrt::production::platform {
 
 // Writes n bytes to a new temporary file beside szPath and flushes it to the
-// disk. Returns the temporary name; empty with szError set (nothing left).
+// disk; it takes the permissions of the regular file at szPath, if any.
+// Returns the temporary name; empty with szError set (nothing left).
 std::string WriteTempBeside(const std::string& szPath, const uint8_t* pData, size_t n,
                             std::string& szError);
 

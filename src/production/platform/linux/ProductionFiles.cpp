@@ -31,7 +31,11 @@ std::string WriteTempBeside(const std::string& szPath, const uint8_t* pData, siz
     szError = ErrnoText(szPath, errno);
     return {};
   }
-  fchmod(fd, 0644);
+  // A file replaced keeps its permissions (a counter shared by the group of
+  // the line's stations stays writable for them); a new one is 0644.
+  struct stat st {};
+  const bool bReplaces = lstat(szPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  fchmod(fd, bReplaces ? (st.st_mode & 0777) : 0644);
   size_t nDone = 0;
   int nErr = 0;
   while (nDone < n) {
