@@ -20,7 +20,6 @@
 #include "NamedMutex.h"
 #include "SimFaultOptions.h"
 #include "SimPlatform.h"
-#include "TerminalText.h"
 #include "TransferReport.h"
 #include "Usb42xxMgr.h"
 #include "platform/SystemPlatform.h"
@@ -93,7 +92,7 @@ class CCliObserver : public USB42XX_MGR::IEepromObserver {
   }
   void OnPlainMessage(const std::string& szText) override {
     EndBar();
-    m_Ctx.err << qrt::diag::EscapeControls(szText) << '\n';
+    m_Ctx.err << szText << '\n';
   }
   void OnProgress(USB42XX_MGR::EEepromProgress eKind, int nPercent) override {
     if (!m_bBar || eKind == USB42XX_MGR::EEepromProgress::Probe) return;
