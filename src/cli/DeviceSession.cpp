@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "Backup.h"
+#include "FileReplace.h"
 #include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "SimReportLog.h"
@@ -349,12 +350,20 @@ bool CDeviceSession::TakeDeviceLock() {
   return true;
 }
 
+// Written as every output file is replaced: links followed only by the rule
+// for shared folders, a FIFO or device refused rather than waited on, and a
+// failure leaves the file that was there.
 void CDeviceSession::WriteSimLog() {
-  FILE* pFile = std::fopen(m_Options.szSimLog.c_str(), "we");
-  bool bOk = sim::WriteReportLog(m_pSim->Chip(0).ReportLog(), 0, pFile);
-  if (pFile != nullptr && std::fclose(pFile) != 0) bOk = false;
-  if (!bOk)
-    m_Ctx.err << "qrt4250-cli: warning: " << m_Options.szSimLog << ": cannot write the log\n";
+  std::string szText;
+  for (const auto& entry : m_pSim->Chip(0).ReportLog()) {
+    szText += sim::FormatReportLogLine(entry);
+    szText += '\n';
+  }
+  std::string szWhy;
+  if (ReplaceFileContents(m_Options.szSimLog, reinterpret_cast<const uint8_t*>(szText.data()),
+                          szText.size(), {}, &szWhy) != 0) {
+    m_Ctx.Warn(QuoteText(m_Options.szSimLog) + ": cannot write the log: " + szWhy);
+  }
 }
 
 bool CDeviceSession::OpenSimulator() {
