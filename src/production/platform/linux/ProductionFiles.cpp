@@ -181,10 +181,15 @@ intptr_t OpenForAppend(const std::string& szPath, std::string& szError) {
       szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644);
   if (fd < 0) {
     const int nErr = errno;
+    // What stands under the name says more than errno (a FIFO without a
+    // reader gives ENXIO).
+    struct stat st {};
+    const bool bThere = lstat(szPath.c_str(), &st) == 0;
     szError = szPath + ": cannot open the log: " +
-              (nErr == ELOOP    ? std::string("it is a link, and the log is not written through one")
-               : nErr == EINVAL ? std::string("not a regular file")
-                                : std::string(std::strerror(nErr)));
+              (bThere && S_ISLNK(st.st_mode)
+                   ? std::string("it is a link, and the log is not written through one")
+               : bThere && !S_ISREG(st.st_mode) ? std::string("not a regular file")
+                                                : std::string(std::strerror(nErr)));
   }
   return fd;
 }
