@@ -75,14 +75,14 @@ bool ResolveOutputPath(const std::string& szPath, std::string& szResolved, std::
         szDone = szNext;
         break;
       }
-      szError = szNext + ": " + std::strerror(errno);
+      szError = std::strerror(errno);
       return false;
     }
     if (S_ISLNK(st.st_mode)) {
       const std::string szFolder = szDone.empty() ? "/" : szDone;
       struct stat stFolder {};
       if (::lstat(szFolder.c_str(), &stFolder) != 0) {
-        szError = szFolder + ": " + std::strerror(errno);
+        szError = std::strerror(errno);
         return false;
       }
       const bool bShared = (stFolder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
@@ -93,7 +93,7 @@ bool ResolveOutputPath(const std::string& szPath, std::string& szResolved, std::
       }
       std::string szTarget;
       if (++nLinks > kMaxLinks || !ReadLink(szNext, PATH_MAX, szTarget)) {
-        szError = szNext + ": " + std::strerror(nLinks > kMaxLinks ? ELOOP : errno);
+        szError = std::strerror(nLinks > kMaxLinks ? ELOOP : errno);
         return false;
       }
       if (szTarget[0] == '/') szDone.clear();
@@ -101,7 +101,7 @@ bool ResolveOutputPath(const std::string& szPath, std::string& szResolved, std::
       continue;
     }
     if (!bLast && !S_ISDIR(st.st_mode)) {
-      szError = szNext + ": " + std::strerror(ENOTDIR);
+      szError = std::strerror(ENOTDIR);
       return false;
     }
     szDone = szNext;

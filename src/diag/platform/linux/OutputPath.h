@@ -11,9 +11,9 @@ namespace qrt::diag::platform {
 // links, "." or "..". Its last part may be missing (a file to create); every
 // other part must be a folder. A link that sits in a sticky, world-writable
 // folder is followed only when it belongs to this user or to the folder's
-// owner. False with szError (the offending part and why) when a link is
-// refused, a part is missing or not a folder, or there are more than 40
-// links.
+// owner. False with szError when a link is refused (which link, in which
+// folder), a part is missing or not a folder, or there are more than 40
+// links (the system's text for that error).
 bool ResolveOutputPath(const std::string& szPath, std::string& szResolved, std::string& szError);
 
 }  // namespace qrt::diag::platform
