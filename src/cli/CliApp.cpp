@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "CommandReference.h"
+#include "TerminalText.h"
 #include "Trace.h"
 
 #ifndef QRT_VERSION
@@ -14,15 +15,17 @@
 
 namespace qrt::cli {
 
+// The texts carry file names, paths and device or process names from
+// outside: their control characters are shown escaped, never sent raw.
 void CCliContext::Fail(const std::string& szText) {
-  err << "qrt4250-cli: error: " << szText << '\n';
+  err << "qrt4250-cli: error: " << qrt::diag::EscapeControls(szText) << '\n';
   szLastError = szText;
   if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
 }
 
 void CCliContext::Warn(const std::string& szText) {
-  err << "qrt4250-cli: warning: " << szText << '\n';
+  err << "qrt4250-cli: warning: " << qrt::diag::EscapeControls(szText) << '\n';
 }
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -51,7 +54,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   bool bSinkSet = false;
   app.parse_complete_callback([&]() {
     if (bTrace) {
-      previous = qrt::diag::SetTraceSink([&err](std::string_view s) { err << s; });
+      previous = qrt::diag::SetTraceSink([&err](std::string_view s) {
+        // A trace line ends in its newline; what it names may come from outside.
+        const bool bLine = !s.empty() && s.back() == '\n';
+        err << qrt::diag::EscapeControls(bLine ? s.substr(0, s.size() - 1) : s)
+            << (bLine ? "\n" : "");
+      });
       bSinkSet = true;
     }
   });

@@ -2,9 +2,12 @@
 // The device commands, registered by RegisterDeviceCommands
 // (DeviceCommands.cpp); each reports failures through ctx.Fail.
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "CliApp.h"
+#include "UsbHidMgr.h"
 
 namespace qrt::sim {
 class CSimPlatform;
@@ -36,6 +39,23 @@ struct STATION_HOOKS {
   // boards); true ends the station as an interrupt does. Tests plug and
   // unplug boards here.
   std::function<bool(qrt::sim::CSimPlatform*)> fnBeforeWait;
+};
+
+// Which boards the station programs: each one once while it stays plugged.
+// A board is its path and, where the platform has it, its USB serial
+// string; unplugged and plugged again it is a new board.
+class CStationBoards {
+ public:
+  // The boards of a fresh listing not programmed since they were last seen,
+  // marked as programmed now. A board missing from a listing is forgotten
+  // (the only sign of a replug where the platform has no hot-plug events).
+  std::vector<USB42XX_MGR::BOARD_INFO> TakeNew(const std::vector<USB42XX_MGR::BOARD_INFO>& vListed);
+  // The removal event of the board at szPath: that board is new when it is
+  // listed again, even when it came back before the next listing.
+  void Removed(const std::string& szPath);
+
+ private:
+  std::set<std::string> m_setDone;  // programmed and still plugged
 };
 
 // ListCommands.cpp

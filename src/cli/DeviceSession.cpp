@@ -10,9 +10,11 @@
 #include <iostream>
 
 #include "Backup.h"
+#include "FileReplace.h"
 #include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "SimReportLog.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -334,7 +336,8 @@ bool CDeviceSession::TakeDeviceLock() {
   auto fnWaiting = [&](uint32_t, const std::string& szHolder) {
     if (bTold || szHolder.empty()) return;
     bTold = true;
-    m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by " << szHolder << " (up to "
+    m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by "
+              << qrt::diag::EscapeControls(szHolder) << " (up to "
               << m_Options.dwLockTimeOut << " s)\n";
   };
   std::string szError;
@@ -347,12 +350,20 @@ bool CDeviceSession::TakeDeviceLock() {
   return true;
 }
 
+// Written as every output file is replaced: links followed only by the rule
+// for shared folders, a FIFO or device refused rather than waited on, and a
+// failure leaves the file that was there.
 void CDeviceSession::WriteSimLog() {
-  FILE* pFile = std::fopen(m_Options.szSimLog.c_str(), "we");
-  bool bOk = sim::WriteReportLog(m_pSim->Chip(0).ReportLog(), 0, pFile);
-  if (pFile != nullptr && std::fclose(pFile) != 0) bOk = false;
-  if (!bOk)
-    m_Ctx.err << "qrt4250-cli: warning: " << m_Options.szSimLog << ": cannot write the log\n";
+  std::string szText;
+  for (const auto& entry : m_pSim->Chip(0).ReportLog()) {
+    szText += sim::FormatReportLogLine(entry);
+    szText += '\n';
+  }
+  std::string szWhy;
+  if (ReplaceFileContents(m_Options.szSimLog, reinterpret_cast<const uint8_t*>(szText.data()),
+                          szText.size(), {}, &szWhy) != 0) {
+    m_Ctx.Warn(QuoteText(m_Options.szSimLog) + ": cannot write the log: " + szWhy);
+  }
 }
 
 bool CDeviceSession::OpenSimulator() {
@@ -439,7 +450,8 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
   if (vBackup.empty()) return false;
   if (!bRollback || o.bNoRollback) {
     report.szRollback = "not attempted";
-    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in " << report.szBackup
+    ctx.err << "qrt4250-cli: not rolled back; the previous contents are in "
+            << qrt::diag::EscapeControls(report.szBackup)
             << '\n';
     return false;
   }
@@ -467,7 +479,8 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
     report.szRollback =
         "rollback failed (" + WriteFailureText(run, rBack, vBackup.data()) + "): " + szHolds;
   }
-  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup " << report.szBackup << '\n';
+  ctx.err << "qrt4250-cli: " << report.szRollback << "; backup "
+          << qrt::diag::EscapeControls(report.szBackup) << '\n';
   return false;
 }
 

@@ -20,6 +20,7 @@
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
+#include "TerminalText.h"
 #include "TextNumbers.h"
 
 namespace qrt::cli {
@@ -191,7 +192,7 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   if (bJson) {
     ctx.out << json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}}.dump(2) << '\n';
   } else {
-    for (const std::string& szLine : vLines) ctx.out << szLine << '\n';
+    for (const std::string& szLine : vLines) ctx.out << qrt::diag::EscapeControls(szLine) << '\n';
   }
   ctx.nExitCode = vLines.empty() ? 0 : 1;
 }

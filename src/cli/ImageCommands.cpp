@@ -18,6 +18,7 @@
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -148,7 +149,7 @@ void PrintText(std::ostream& o, CImageSession& s) {
   auto line = [&o](const char* name, const std::string& value) {
     char head[40];
     std::snprintf(head, sizeof head, "%-26s", name);
-    o << head << value << '\n';
+    o << head << qrt::diag::EscapeControls(value) << '\n';
   };
   auto num = [](unsigned v) { return std::to_string(v); };
   line("romSize", num(s.GetRomSize()));

@@ -7,6 +7,7 @@
 
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -69,7 +70,9 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
     ctx.out << json{{"boards", boards}, {"elapsed_s", dElapsedS}}.dump(2) << '\n';
     return;
   }
-  for (const BOARD_INFO& board : vBoards) ctx.out << BoardLine(board) << '\n';
+  for (const BOARD_INFO& board : vBoards) {
+    ctx.out << qrt::diag::EscapeControls(BoardLine(board)) << '\n';
+  }
   // On stderr: the board lines stay the whole of stdout for scripts.
   char sz[48];
   std::snprintf(sz, sizeof(sz), "elapsed %.2f s\n", dElapsedS);

@@ -1,5 +1,6 @@
 // program: the production run over one board, every present board, or each
 // board as it arrives (the station).
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "ProductionLog.h"
 #include "SerialCounter.h"
 #include "SettingsRules.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -30,11 +32,28 @@ namespace {
 struct CProgramTotals {
   int nPassed = 0;
   int nFailed = 0;
-  int nSerials = 0;
-  std::optional<uint64_t> qwFirstSerial, qwLastSerial;
+  std::vector<uint64_t> vSerials;  // taken by this run, in order
   double dTotalS = 0;
   json jBoards = json::array();
 };
+
+// "000000000100-000000000102, 000000000105": the serials as runs of
+// consecutive numbers. Another station on the same counter takes serials
+// between ours, so first and last alone would claim serials not ours.
+std::string SerialRangesText(std::vector<uint64_t> vSerials) {
+  using qrt::production::FormatSerial;
+  std::sort(vSerials.begin(), vSerials.end());
+  std::string sz;
+  for (size_t i = 0; i < vSerials.size();) {
+    size_t nEnd = i;
+    while (nEnd + 1 < vSerials.size() && vSerials[nEnd + 1] == vSerials[nEnd] + 1) ++nEnd;
+    if (!sz.empty()) sz += ", ";
+    sz += FormatSerial(vSerials[i]);
+    if (nEnd > i) sz += "-" + FormatSerial(vSerials[nEnd]);
+    i = nEnd + 1;
+  }
+  return sz;
+}
 
 // One production run: the image, the counter and the log, shared by every
 // board it programs.
@@ -73,18 +92,19 @@ class CProgramRun {
 
   const CProgramTotals& Totals() const { return m_Totals; }
 
+  // Why the run stopped before its boards were done (the counter, the log,
+  // the image); empty when it did not.
+  const std::string& StopReason() const { return m_szStop; }
+
   // "3 passed, 0 failed, 3 serial(s) used (000000000100-000000000102), 0.12 s"
   std::string SummaryText() const {
-    using qrt::production::FormatSerial;
-    char sz[200];
-    std::string szSerials;
-    if (m_Totals.qwFirstSerial)
-      szSerials = " (" + FormatSerial(*m_Totals.qwFirstSerial) +
-                  (m_Totals.nSerials > 1 ? "-" + FormatSerial(*m_Totals.qwLastSerial) : "") + ")";
-    std::snprintf(sz, sizeof(sz), "%d passed, %d failed, %d serial(s) used%s, %.2f s",
-                  m_Totals.nPassed, m_Totals.nFailed, m_Totals.nSerials, szSerials.c_str(),
-                  m_Totals.dTotalS);
-    return sz;
+    char sz[96];
+    std::snprintf(sz, sizeof(sz), "%d passed, %d failed, %zu serial(s) used", m_Totals.nPassed,
+                  m_Totals.nFailed, m_Totals.vSerials.size());
+    std::string szText = sz;
+    if (!m_Totals.vSerials.empty()) szText += " (" + SerialRangesText(m_Totals.vSerials) + ")";
+    std::snprintf(sz, sizeof(sz), ", %.2f s", m_Totals.dTotalS);
+    return szText + sz;
   }
 
   json SummaryJson() const {
@@ -92,7 +112,7 @@ class CProgramRun {
            {"totals",
             {{"passed", m_Totals.nPassed},
              {"failed", m_Totals.nFailed},
-             {"serials", m_Totals.nSerials},
+             {"serials", m_Totals.vSerials.size()},
              {"elapsed_s", m_Totals.dTotalS}}}};
     return j;
   }
@@ -123,7 +143,7 @@ class CProgramRun {
     // much), then again with it: the serial goes in the header only.
     EBuildResult eBuild = base.BuildOutputImage(image, &nSize);
     if (eBuild != EBuildResult::kOk) {
-      ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild));
+      Stop(std::string("cannot build the image: ") + BuildResultText(eBuild));
       bStop = true;
     } else {
       record.szImageSha256 = Sha256Hex(image, nSize);
@@ -136,21 +156,19 @@ class CProgramRun {
         uint64_t qwSerial = 0;
         std::string szError;
         if (pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
-          ctx.Fail("serial counter: " + szError + "; nothing written");
+          Stop("serial counter: " + szError + "; nothing written");
           bStop = true;
           return false;
         }
         record.qwSerial = qwSerial;
-        ++totals.nSerials;
-        if (!totals.qwFirstSerial) totals.qwFirstSerial = qwSerial;
-        totals.qwLastSerial = qwSerial;
+        totals.vSerials.push_back(qwSerial);
         qrt::editor::ParseSerialNumber(FormatSerial(qwSerial),
                                        base.m_RecInternalOpt.btSerialNumber);
         base.m_RecInternalOpt.btSerialNumberCtrl = 1;
         size_t nWithSerial = 0;
         if (base.BuildOutputImage(image, &nWithSerial) != EBuildResult::kOk ||
             nWithSerial != nSize) {
-          ctx.Fail("cannot build the image with the serial; nothing written");
+          Stop("cannot build the image with the serial; nothing written");
           bStop = true;
           return false;
         }
@@ -175,8 +193,15 @@ class CProgramRun {
     return Finish(record, bPass, report.szRollback);
   }
 
+  // The run ends here: the reason goes out as an error now and into the
+  // summary.
+  void Stop(const std::string& szWhy) {
+    m_szStop = szWhy;
+    m_Ctx.Fail(szWhy);
+  }
+
   // Times, counts and logs a board's outcome and prints its line. False
-  // when the log line could not be written.
+  // when the log line could not be written: the run stops after this board.
   bool Finish(qrt::production::PRODUCTION_RECORD& record, bool bPass, const std::string& szNote) {
     using qrt::production::FormatSerial;
     record.dElapsedS =
@@ -184,28 +209,32 @@ class CProgramRun {
     m_Totals.dTotalS += record.dElapsedS;
     (bPass ? m_Totals.nPassed : m_Totals.nFailed) += 1;
     const auto orNull = [](const std::string& s) { return s.empty() ? json(nullptr) : json(s); };
+    const std::string szSerial = record.qwSerial ? FormatSerial(*record.qwSerial) : std::string();
+    // The key names the fact as the log does.
     m_Totals.jBoards.push_back(
         {{"path", record.szPath},
-         {"serial", record.qwSerial ? json(FormatSerial(*record.qwSerial)) : json(nullptr)},
+         {"serial", orNull(szSerial)},
          {"result", record.szResult},
          {"code", record.nCode},
-         {"mismatchAt", record.nMismatchAt ? json(*record.nMismatchAt) : json(nullptr)},
+         {"mismatch_at", record.nMismatchAt ? json(*record.nMismatchAt) : json(nullptr)},
          {"elapsed_s", record.dElapsedS},
          {"backup", orNull(record.szBackup)},
          {"note", orNull(bPass ? std::string() : szNote)}});
     std::string szError;
     const bool bLogged = m_Log.Append(record, szError);
-    if (!bLogged) m_Ctx.Fail(szError);
+    if (!bLogged) {
+      Stop(szError + "; the log has no line for board " + record.szPath +
+           (szSerial.empty() ? "" : " (serial " + szSerial + ")") + ", " + record.szResult +
+           "; the run stops");
+    }
     if (m_P.bJson) return bLogged;
-    char sz[200];
-    std::snprintf(
-        sz, sizeof(sz), "%s %s: %s%s%s%s, %.2f s (total %.2f s)", record.szPath.c_str(),
-        Pair(record.wVid, record.wPid).c_str(), record.szResult.c_str(),
-        record.qwSerial ? (bPass ? ", serial " : ", burned serial ") : "",
-        record.qwSerial ? FormatSerial(*record.qwSerial).c_str() : "",
-        !bPass && record.nCode == -1 && !szNote.empty() ? (" (" + szNote + ")").c_str() : "",
-        record.dElapsedS, m_Totals.dTotalS);
-    m_Ctx.out << sz << std::endl;
+    std::string szLine = record.szPath + " " + Pair(record.wVid, record.wPid) + ": " +
+                         record.szResult;
+    if (!szSerial.empty()) szLine += (bPass ? ", serial " : ", burned serial ") + szSerial;
+    if (!bPass && record.nCode == -1 && !szNote.empty()) szLine += " (" + szNote + ")";
+    char sz[64];
+    std::snprintf(sz, sizeof(sz), ", %.2f s (total %.2f s)", record.dElapsedS, m_Totals.dTotalS);
+    m_Ctx.out << qrt::diag::EscapeControls(szLine) << sz << std::endl;
     return bLogged;
   }
 
@@ -217,19 +246,12 @@ class CProgramRun {
   qrt::production::CSerialCounter* m_pCounter;
   qrt::production::CProductionLog& m_Log;
   CProgramTotals m_Totals;
+  std::string m_szStop;
   std::chrono::steady_clock::time_point m_Start;
 };
 
-// A board as the station tells boards apart: its path and, where the
-// platform knows it, its USB serial string.
-std::string BoardIdentity(const BOARD_INFO& board) {
-  return (board.szPath.empty() ? Pair(board.wVID, board.wPID) : board.szPath) + '\n' +
-         board.szSerial;
-}
-
 // program --wait: programs every board present at the start and then each
-// arrival, until SIGINT/SIGTERM or the hooks say stop. A board is programmed
-// once while it stays plugged; unplugged and plugged again, it is a new one.
+// arrival, until SIGINT/SIGTERM or the hooks say stop.
 void RunStation(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& session,
                 CProgramRun& run, const STATION_HOOKS& hooks) {
   IHidPlatform& platform = session.Platform();
@@ -239,7 +261,7 @@ void RunStation(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& sess
     ctx.err << "qrt4250-cli: no hot-plug events on this system; looking for boards every "
             << hooks.nPollMs << " ms" << std::endl;
   CInterruptGuard guard;
-  std::set<std::string> setDone;  // programmed and still plugged
+  CStationBoards boards;
   bool bFirst = true;
   for (;;) {
     DEVICE_LIST list;
@@ -251,16 +273,11 @@ void RunStation(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& sess
       ctx.Fail("the device search failed");
       return;
     }
-    std::set<std::string> setNow;
-    for (const BOARD_INFO& board : vBoards) setNow.insert(BoardIdentity(board));
-    std::erase_if(setDone, [&](const std::string& s) { return setNow.count(s) == 0; });
-    bool bProgrammed = false;
-    for (const BOARD_INFO& board : vBoards) {
-      if (!setDone.insert(BoardIdentity(board)).second) continue;
-      bProgrammed = true;
+    const std::vector<BOARD_INFO> vNew = boards.TakeNew(vBoards);
+    for (const BOARD_INFO& board : vNew) {
       if (!run.Program(board)) return;
     }
-    if (bProgrammed || bFirst) say << "ready for the next board" << std::endl;
+    if (!vNew.empty() || bFirst) say << "ready for the next board" << std::endl;
     bFirst = false;
     if (hooks.fnBeforeWait && hooks.fnBeforeWait(session.Simulator())) return;
     if (CInterruptGuard::Interrupted()) return;
@@ -271,16 +288,34 @@ void RunStation(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& sess
       return;
     }
     if (eWait == EDeviceWait::kChanged) session.Mgr().DispatchDeviceEvents();
-    // A board that left is forgotten even when another came back on its
-    // path with the same USB serial before the next listing (swapped while
-    // another board was being programmed): that one is new.
-    for (const std::string& szPath : session.Mgr().TakeRemovedBoardPaths()) {
-      std::erase_if(setDone, [&](const std::string& s) { return s.rfind(szPath + '\n', 0) == 0; });
-    }
+    for (const std::string& szPath : session.Mgr().TakeRemovedBoardPaths()) boards.Removed(szPath);
   }
 }
 
+// A board as the station tells boards apart: its path (the pair when the
+// enumeration could not name it), a line break, its USB serial string.
+std::string BoardIdentity(const BOARD_INFO& board) {
+  return (board.szPath.empty() ? Pair(board.wVID, board.wPID) : board.szPath) + '\n' +
+         board.szSerial;
+}
+
 }  // namespace
+
+std::vector<BOARD_INFO> CStationBoards::TakeNew(const std::vector<BOARD_INFO>& vListed) {
+  std::set<std::string> setNow;
+  for (const BOARD_INFO& board : vListed) setNow.insert(BoardIdentity(board));
+  std::erase_if(m_setDone, [&](const std::string& s) { return setNow.count(s) == 0; });
+  std::vector<BOARD_INFO> vNew;
+  for (const BOARD_INFO& board : vListed) {
+    if (m_setDone.insert(BoardIdentity(board)).second) vNew.push_back(board);
+  }
+  return vNew;
+}
+
+void CStationBoards::Removed(const std::string& szPath) {
+  // The whole path up to the line break: /dev/hidraw1 is not /dev/hidraw10.
+  std::erase_if(m_setDone, [&](const std::string& s) { return s.rfind(szPath + '\n', 0) == 0; });
+}
 
 void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p,
                 const STATION_HOOKS& hooks) {
@@ -306,17 +341,19 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
     }
     base.SetRomSize(dwSize);
   }
-  {
-    // The same image for every board but its serial: one that cannot be
-    // built (banks beyond the size) stops the run before the first board.
-    uint8_t trial[kMaxImageSize];
-    size_t nTrial = 0;
-    const EBuildResult eBuild = base.BuildOutputImage(trial, &nTrial);
-    if (eBuild != EBuildResult::kOk) {
-      ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild) +
-               "; no board was touched");
-      return;
-    }
+  if (p.bWait && p.bAll) {
+    ctx.Fail("--wait and --all exclude each other");
+    return;
+  }
+  // The same image for every board but its serial: one that cannot be
+  // built (banks beyond the size) stops the run before the first board.
+  uint8_t trial[kMaxImageSize];
+  size_t nTrial = 0;
+  const EBuildResult eBuild = base.BuildOutputImage(trial, &nTrial);
+  if (eBuild != EBuildResult::kOk) {
+    ctx.Fail(std::string("cannot build the image: ") + BuildResultText(eBuild) +
+             "; no board was touched");
+    return;
   }
   std::unique_ptr<CSerialCounter> pCounter;
   if (!p.szSerialFile.empty()) {
@@ -346,14 +383,12 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
     ctx.Fail("--serial-start needs --serial-file");
     return;
   }
+  // A log that takes no line would leave programmed boards and burned
+  // serials without a trace: it must take the run's start line first.
   CProductionLog log;
   std::string szError;
-  if (!log.Open(p.szLog, szError)) {
-    ctx.Fail(szError);
-    return;
-  }
-  if (p.bWait && p.bAll) {
-    ctx.Fail("--wait and --all exclude each other");
+  if (!log.Open(p.szLog, szError) || !log.AppendStart(Sha256Hex(trial, nTrial), szError)) {
+    ctx.Fail(szError + "; no board was touched");
     return;
   }
   CDeviceSession session(ctx, o);
@@ -386,8 +421,13 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
   }
   if (p.bJson) {
     json j = run.SummaryJson();
-    if (ctx.nExitCode != 0 && run.Totals().nFailed == 0) j["error"] = ctx.szLastError;
-    ctx.out << j.dump(2) << '\n';
+    if (!run.StopReason().empty()) {
+      j["error"] = run.StopReason();
+    } else if (ctx.nExitCode != 0 && run.Totals().nFailed == 0) {
+      j["error"] = ctx.szLastError;
+    }
+    // Paths come from outside: invalid UTF-8 is replaced, not thrown on.
+    ctx.out << j.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
   } else {
     ctx.out << run.SummaryText() << '\n';
   }

@@ -8,6 +8,7 @@
 #include "DeviceSession.h"
 #include "ImageFiles.h"
 #include "SettingsRules.h"
+#include "TerminalText.h"
 
 namespace qrt::cli {
 
@@ -113,7 +114,8 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
   }
   if (image.BanksBeyondEnd()) ctx.Warn(std::string("the EEPROM image: ") + kBanksBeyondEndText);
   if (!WriteImageBytes(ctx, szOut, load.data(), dwSize) || o.bJson) return;
-  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from " << run.Device()
+  ctx.out << "read " << dwSize << " bytes (" << EepromTypeText(dwSize) << ") from "
+          << qrt::diag::EscapeControls(run.Device())
           << " into " << QuoteText(szOut) << '\n';
 }
 
@@ -132,9 +134,10 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   // replaced would undo that.
   if (!GuardedWrite(ctx, o, run, image, nSize, reporter.Report(), !bRestore) || o.bJson) return;
   ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
-          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to " << run.Device()
+          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
+          << qrt::diag::EscapeControls(run.Device())
           << ", verified";
-  if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << reporter.Report().szBackup;
+  if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << qrt::diag::EscapeControls(reporter.Report().szBackup);
   ctx.out << '\n';
 }
 
@@ -166,7 +169,7 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
   }
   if (o.bJson) return;
   ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-          << ") on " << run.Device() << '\n';
+          << ") on " << qrt::diag::EscapeControls(run.Device()) << '\n';
 }
 
 }  // namespace qrt::cli

@@ -9,7 +9,9 @@
 namespace qrt::image {
 
 // Writes n bytes as the file szPath. A link is written through: its final
-// target gets the bytes and the link stays. A new file gets 0666 less the
+// target gets the bytes and the link stays; but a link in a sticky,
+// world-writable folder (/tmp) is followed only when it belongs to this user
+// or to the folder's owner, as the kernel's protected_symlinks rule has it. A new file gets 0666 less the
 // umask. An existing file must be a regular file this user can open for
 // writing (as open(2) decides, so root may write a 0444 file); it keeps its
 // owner, group and mode. The bytes go to a temporary file beside the target

@@ -8,6 +8,7 @@
 #include "FileReplace.h"
 #include "ImageFileSystem.h"
 #include "InternalOpt.h"
+#include "TerminalText.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 
@@ -117,37 +118,7 @@ int ReadHexFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,
 }
 
 std::string QuoteText(std::string_view szText) {
-  std::string s = "\"";
-  for (const char ch : szText) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        s += "\\\"";
-        break;
-      case '\\':
-        s += "\\\\";
-        break;
-      case '\n':
-        s += "\\n";
-        break;
-      case '\r':
-        s += "\\r";
-        break;
-      case '\t':
-        s += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char sz[8];
-          std::snprintf(sz, sizeof sz, "\\x%.2X", c);
-          s += sz;
-        } else {
-          s.push_back(ch);
-        }
-    }
-  }
-  s += '"';
-  return s;
+  return "\"" + qrt::diag::EscapeControls(szText, true) + "\"";
 }
 
 int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSize,

@@ -32,6 +32,14 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+std::string ProductionStartLine(const std::string& szTime, const std::string& szImageSha256) {
+  nlohmann::ordered_json j;
+  j["time"] = szTime;
+  j["event"] = "start";
+  j["image_sha256"] = szImageSha256;
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 CProductionLog::~CProductionLog() {
   platform::CloseAppend(m_nHandle);
 }
@@ -46,11 +54,19 @@ bool CProductionLog::Open(const std::string& szPath, std::string& szError) {
 }
 
 bool CProductionLog::Append(const PRODUCTION_RECORD& record, std::string& szError) {
+  return AppendLine(ProductionLogLine(record), szError);
+}
+
+bool CProductionLog::AppendStart(const std::string& szImageSha256, std::string& szError) {
+  return AppendLine(ProductionStartLine(UtcTimeText(), szImageSha256), szError);
+}
+
+bool CProductionLog::AppendLine(const std::string& szLine, std::string& szError) {
   if (m_nHandle < 0) {
     szError = "the production log is not open";
     return false;
   }
-  return platform::AppendAndSync(m_nHandle, m_szPath, ProductionLogLine(record) + "\n", szError);
+  return platform::AppendAndSync(m_nHandle, m_szPath, szLine + "\n", szError);
 }
 
 std::string Sha256Hex(const uint8_t* pData, size_t n) {

@@ -25,9 +25,14 @@ struct PRODUCTION_RECORD {
 };
 
 // The line written for a record, without the newline: keys time, path, vid,
-// pid ("3A7C"), serial (12 hex digits or null), result, code, elapsed_s,
-// image_sha256, backup (null when none).
+// pid ("3A7C"), serial (12 hex digits or null), result, code, mismatch_at
+// (only when set), elapsed_s, image_sha256, backup (null when none).
 std::string ProductionLogLine(const PRODUCTION_RECORD& record);
+
+// The line a run appends before it touches a board, without the newline:
+// {"time", "event": "start", "image_sha256"} with the hash of the image every
+// board gets before its serial. Board lines have no "event".
+std::string ProductionStartLine(const std::string& szTime, const std::string& szImageSha256);
 
 class CProductionLog {
  public:
@@ -36,14 +41,21 @@ class CProductionLog {
   CProductionLog(const CProductionLog&) = delete;
   CProductionLog& operator=(const CProductionLog&) = delete;
 
-  // Opens (creates, mode 0644) szPath for appending. False with szError.
+  // Opens (creates, mode 0644) szPath for appending: a regular file, never
+  // through a link, without waiting on a FIFO. False with szError.
   bool Open(const std::string& szPath, std::string& szError);
+
+  // Appends the run's start line, which proves the log takes a line (not
+  // full, not over a quota or size limit) before the first board is touched.
+  // False with szError as Append.
+  bool AppendStart(const std::string& szImageSha256, std::string& szError);
 
   // Appends one line in a single write and fsyncs it. False with szError
   // when the line is not entirely on disk.
   bool Append(const PRODUCTION_RECORD& record, std::string& szError);
 
  private:
+  bool AppendLine(const std::string& szLine, std::string& szError);
   intptr_t m_nHandle = -1;  // the OS handle of the open log, -1 when closed
   std::string m_szPath;
 };

@@ -25,13 +25,18 @@ class CLockedFile {
     return m_Counter.Lock(szPath, timeOut, szError);
   }
 
-  // Reads the file (at most 64 bytes matter) and parses it.
+  // Reads the whole file and parses it: 12 hex digits (or the used-up
+  // value) and at most one line end, LF or CRLF. Anything more is refused,
+  // not cut off: a counter with text after the number is not one this
+  // program wrote, and rewriting it would drop what it holds.
   ESerialResult Read(const std::string& szPath, uint64_t& qwNext, std::string& szError) {
-    char sz[64];
+    char sz[kExhaustedText.size() + 3];  // one byte more than the longest valid file
     const long n = m_Counter.ReadStart(sz, sizeof(sz), szError);
     if (n < 0) return ESerialResult::kUnreadable;
     std::string_view szText(sz, static_cast<size_t>(n));
-    while (!szText.empty() && (szText.back() == '\n' || szText.back() == '\r')) {
+    if (szText.ends_with("\r\n")) {
+      szText.remove_suffix(2);
+    } else if (szText.ends_with('\n')) {
       szText.remove_suffix(1);
     }
     if (szText == kExhaustedText) {

@@ -9,7 +9,7 @@
 namespace qrt::production {
 
 // Writes n bytes to szPath, replacing an existing file only as a whole (a
-// failure leaves it as it was). True when the data and the name are on disk;
+// failure leaves it as it was); the new file keeps the old one's permissions. True when the data and the name are on disk;
 // false with szError set otherwise.
 bool WriteSyncedFile(const std::string& szPath, const uint8_t* pData, size_t n,
                      std::string& szError);

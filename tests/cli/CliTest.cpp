@@ -313,3 +313,34 @@ TEST_F(CliTest, BanksAnnouncedBeyondTheEndAreLeftOutWithAWarning) {
   EXPECT_TRUE(json["eqBanks"].empty());
   EXPECT_TRUE(json["i2cInitBanks"].empty());
 }
+
+// Strings of an image, file names and arguments reach the terminal with their
+// control characters escaped: a product string that sets the window title
+// and clears the screen is shown, not obeyed.
+TEST_F(CliTest, OutsideTextReachesTheTerminalEscaped) {
+  const std::string szTitle = "\x1B]0;PWNED\a\x1B[2J";
+  ASSERT_EQ(RunCliWith({"set", P("banks.bin"), P("esc.bin"), "product=" + szTitle}).nExit, 0);
+  ASSERT_EQ(RunCliWith({"set", P("banks.bin"), P("csi.bin"), "product=\xC2\x9B" "2J"}).nExit, 0);
+  const struct {
+    std::vector<std::string> args;
+    const char* pszShown;  // what stands in the output instead
+  } cases[] = {
+      {{"show", P("esc.bin")}, "\\x1B]0;PWNED\\x07\\x1B[2J"},
+      {{"show", P("csi.bin")}, "\\u009B2J"},
+      {{"diff", P("esc.bin"), P("csi.bin")}, "\\x1B]0;PWNED\\x07\\x1B[2J"},
+      {{"show", P("esc.bin"), "--x\x1B[2J"}, "--x\\x1B[2J"},
+      {{"convert", P("esc.bin"), P("\x1B[2J.img")}, "\\x1B[2J.img"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.pszShown);
+    const CRun r = RunCliWith(c.args);
+    const std::string szAll = r.out + r.err;
+    EXPECT_NE(szAll.find(c.pszShown), std::string::npos) << szAll;
+    for (size_t i = 0; i < szAll.size(); ++i) {
+      const unsigned char ch = static_cast<unsigned char>(szAll[i]);
+      const bool bC1 = ch == 0xC2 && i + 1 < szAll.size() &&
+                       static_cast<unsigned char>(szAll[i + 1]) < 0xA0;
+      EXPECT_FALSE((ch < 0x20 && ch != '\n') || ch == 0x7F || bC1) << "raw byte at " << i;
+    }
+  }
+}

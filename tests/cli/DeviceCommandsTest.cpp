@@ -17,7 +17,9 @@
 #include "DeviceSession.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
+#include "ProductionLog.h"
 #include "RomDataMgr.h"
+#include "SerialCounter.h"
 #include "TestDirectory.h"
 #include "TestEnvironment.h"
 
@@ -36,6 +38,22 @@ std::vector<uint8_t> ReadFile(const std::string& szPath) {
 void WriteFile(const std::string& szPath, const std::vector<uint8_t>& data) {
   std::ofstream f(szPath, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// The production log's lines: each run's start line (with "event") and one
+// line per board.
+std::vector<nlohmann::json> LogLines(const std::string& szPath) {
+  std::ifstream log(szPath);
+  std::vector<nlohmann::json> lines;
+  for (std::string s; std::getline(log, s);) lines.push_back(nlohmann::json::parse(s));
+  return lines;
+}
+
+// Only the boards' lines of the log.
+std::vector<nlohmann::json> BoardLines(const std::string& szPath) {
+  std::vector<nlohmann::json> lines = LogLines(szPath);
+  std::erase_if(lines, [](const nlohmann::json& j) { return j.contains("event"); });
+  return lines;
 }
 
 // The output image the window would write for a file of these bytes.
@@ -491,15 +509,69 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("does not hold a serial of 12 hex digits"), std::string::npos) << r.err;
 
-  std::ifstream log(P("p.jsonl"));
-  std::vector<nlohmann::json> lines;
-  for (std::string szLine; std::getline(log, szLine);) lines.push_back(nlohmann::json::parse(szLine));
+  // Each of the two runs that reached a board wrote its start line first.
+  const auto all = LogLines(P("p.jsonl"));
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(all[0]["event"], "start");
+  EXPECT_EQ(all[0]["image_sha256"].get<std::string>().size(), 64u);
+  EXPECT_EQ(all[2]["event"], "start");
+  const auto lines = BoardLines(P("p.jsonl"));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0]["result"], "pass");
   EXPECT_EQ(lines[0]["serial"], "000000000100");
   EXPECT_EQ(lines[1]["result"], "rolled-back");
   EXPECT_EQ(lines[1]["serial"], "000000000101");
   EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
+}
+
+// What program writes is what it logs: the board holds the serial with the
+// serial string switched on (the base image has it off), and the log's hash
+// is that of the bytes on the board. An 11-digit start gets its leading zero.
+// A counter that runs out after board 1 leaves board 2 as it was, logged as
+// failed without a serial, and stops the run.
+TEST_F(DeviceCommandsTest, ProgramWritesTheSerialItLogs) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  const std::vector<uint8_t> blank(qrt::image::g_btDefaultImage,
+                                   qrt::image::g_btDefaultImage + 256);  // a fresh simulated board
+  const struct {
+    const char* pszStart;
+    const char* pszSerials[2];  // per board; "" untouched
+    const char* pszSummary;
+  } cases[] = {
+      {"FFFFFFFFFFF", {"0FFFFFFFFFFF", "100000000000"},
+       "2 passed, 0 failed, 2 serial(s) used (0FFFFFFFFFFF-100000000000)"},
+      {"FFFFFFFFFFFF", {"FFFFFFFFFFFF", ""}, "1 passed, 1 failed, 1 serial(s) used (FFFFFFFFFFFF)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszStart);
+    fs::remove(P("c"));
+    fs::remove(P("p.jsonl"));
+    const CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
+                               "--serial-start", c.pszStart, "--log", P("p.jsonl"), "--all",
+                               "--simulate", "--sim-boards", "2", "--sim-save", P("s.bin")});
+    EXPECT_NE(r.out.find(c.pszSummary), std::string::npos) << r.out;
+    const auto lines = BoardLines(P("p.jsonl"));
+    ASSERT_EQ(lines.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+      const std::string szSerial = c.pszSerials[i];
+      const std::string szFile = P(i == 0 ? "s.bin" : "s.2.bin");
+      const auto board = ReadFile(szFile);
+      if (szSerial.empty()) {
+        EXPECT_EQ(r.nExit, 1);
+        EXPECT_NE(r.err.find("every serial up to FFFFFFFFFFFF has been used"), std::string::npos);
+        EXPECT_EQ(board, blank) << "a board without a serial was written";
+        EXPECT_EQ(lines[i]["result"], "fail");
+        EXPECT_TRUE(lines[i]["serial"].is_null());
+        continue;
+      }
+      EXPECT_EQ(lines[i]["result"], "pass");
+      EXPECT_EQ(lines[i]["serial"], szSerial);
+      EXPECT_EQ(lines[i]["image_sha256"], qrt::production::Sha256Hex(board.data(), board.size()));
+      const auto shown = nlohmann::json::parse(RunCliWith({"show", szFile, "--json"}).out);
+      EXPECT_EQ(shown["btSerialNumber"], szSerial);
+      EXPECT_EQ(shown["btSerialNumberCtrl"], 1);
+    }
+  }
 }
 
 // The production line on three boards: a template on the built-in image,
@@ -527,12 +599,7 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
     return chip.size() < 0x22 ? std::vector<uint8_t>{}
                               : std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22);
   };
-  auto logLines = [&] {
-    std::ifstream log(P("p.jsonl"));
-    std::vector<nlohmann::json> lines;
-    for (std::string s; std::getline(log, s);) lines.push_back(nlohmann::json::parse(s));
-    return lines;
-  };
+  auto logLines = [&] { return BoardLines(P("p.jsonl")); };
   auto counter = [&] {
     auto c = ReadFile(P("c"));
     return std::string(c.begin(), c.end());
@@ -562,6 +629,8 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
   const auto doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["boards"][0]["serial"], "000000000103");
   EXPECT_EQ(doc["boards"][2]["path"], "sim:3");
+  // The key the log has for the same fact.
+  EXPECT_TRUE(doc["boards"][0].contains("mismatch_at") && doc["boards"][0]["mismatch_at"].is_null());
   EXPECT_EQ(doc["totals"]["passed"], 3);
   EXPECT_EQ(serialOf("s.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x03}));
 
@@ -624,6 +693,10 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
 // a board that stays plugged is never programmed twice, one unplugged and
 // plugged again is a new board. The hot-plug events come from the simulator
 // on its virtual clock, and the stop hook ends the station as Ctrl+C would.
+// Another station takes a serial between two of ours: the summary names the
+// serials this one used, not the span. The last round fails the read-back's
+// last input report: the board is rolled back and its line has no
+// mismatch_at (the bytes were never compared).
 TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
   qrt::cli::CDeviceOptions o;
   o.bSimulate = true;
@@ -635,24 +708,38 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
   p.szLog = P("p.jsonl");
   p.bWait = true;
   WriteFile(P("base.bin"), MakeImage(256, 1));
+  qrt::production::CSerialCounter other(P("c"));
+  uint64_t qwInputsBefore = 0;
   int nStep = 0;
   qrt::cli::STATION_HOOKS hooks;
   hooks.fnBeforeWait = [&](qrt::sim::CSimPlatform* pSim) {
     if (pSim == nullptr) return true;
+    qrt::sim::CSimChip& chip = pSim->Chip(1);
     switch (nStep++) {
       case 0: pSim->Unplug(1); return false;  // board 2 leaves; board 1 stays
-      case 1: pSim->Plug(1); return false;    // and comes back: a new board
-      case 2:  // swapped on its port before the station looked again: new too
+      case 1: {  // another station takes 102; board 2 comes back: a new board
+        uint64_t q = 0;
+        std::string szError;
+        EXPECT_EQ(other.Allocate(q, szError), qrt::production::ESerialResult::kOk);
+        qwInputsBefore = chip.InputReportCount();
+        pSim->Plug(1);
+        return false;
+      }
+      case 2: {  // swapped on its port before the station looked again: new too
+        qrt::sim::SIM_FAULTS faults;  // a round as the last: its last input report fails
+        faults.dwFailInput = static_cast<uint32_t>(chip.InputReportCount() - qwInputsBefore);
+        chip.SetFaults(faults);
         pSim->Unplug(1);
         pSim->Plug(1);
         return false;
+      }
       default: return true;
     }
   };
   std::ostringstream out, err;
   qrt::cli::CCliContext ctx{out, err};
   qrt::cli::RunProgram(ctx, o, p, hooks);
-  EXPECT_EQ(ctx.nExitCode, 0) << err.str();
+  EXPECT_EQ(ctx.nExitCode, 1) << err.str();
   const std::string s = out.str();
   auto count = [&s](const std::string& szWhat) {
     size_t n = 0;
@@ -660,11 +747,55 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
     return n;
   };
   EXPECT_EQ(count("sim:1 3A7C:4250: pass"), 1u) << s;
-  EXPECT_EQ(count("sim:2 3A7C:4250: pass"), 3u) << s;
-  EXPECT_NE(s.find("sim:2 3A7C:4250: pass, serial 000000000102"), std::string::npos) << s;
+  EXPECT_EQ(count("sim:2 3A7C:4250: pass"), 2u) << s;
   EXPECT_NE(s.find("sim:2 3A7C:4250: pass, serial 000000000103"), std::string::npos) << s;
+  EXPECT_NE(s.find("sim:2 3A7C:4250: rolled-back, burned serial 000000000104"), std::string::npos)
+      << s << err.str();
   EXPECT_EQ(count("ready for the next board\n"), 3u) << s;
-  EXPECT_NE(s.find("4 passed, 0 failed, 4 serial(s) used (000000000100-000000000103)"),
+  EXPECT_NE(s.find("3 passed, 1 failed, 4 serial(s) used (000000000100-000000000101, "
+                   "000000000103-000000000104)"),
             std::string::npos) << s;
   EXPECT_EQ(nStep, 4);
+  const auto lines = BoardLines(P("p.jsonl"));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[3]["result"], "rolled-back");
+  EXPECT_NE(lines[3]["code"], 0);
+  EXPECT_FALSE(lines[3].contains("mismatch_at")) << lines[3];
+}
+
+// The station's memory, with the paths of real hidraw nodes. Without
+// hot-plug events the listings are all it sees: a board missing from one is
+// new when it is back. A removal event forgets that board alone:
+// /dev/hidraw1 leaving is not /dev/hidraw10 leaving. The same path with
+// another USB serial string is another board.
+TEST(StationBoards, EachBoardOnceWhileItStaysPlugged) {
+  const struct {
+    std::vector<std::string> vListed;  // "PATH" or "PATH#SERIAL"
+    const char* pszRemoved;            // a removal event before the listing
+    std::vector<std::string> vNew;
+  } steps[] = {
+      {{"/dev/hidraw1", "/dev/hidraw10"}, nullptr, {"/dev/hidraw1", "/dev/hidraw10"}},
+      {{"/dev/hidraw1", "/dev/hidraw10"}, nullptr, {}},
+      {{"/dev/hidraw10"}, nullptr, {}},
+      {{"/dev/hidraw1", "/dev/hidraw10"}, nullptr, {"/dev/hidraw1"}},
+      {{"/dev/hidraw1", "/dev/hidraw10"}, "/dev/hidraw1", {"/dev/hidraw1"}},
+      {{"/dev/hidraw1", "/dev/hidraw10#B"}, nullptr, {"/dev/hidraw10#B"}},
+  };
+  qrt::cli::CStationBoards boards;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.vListed.size());
+    if (step.pszRemoved) boards.Removed(step.pszRemoved);
+    std::vector<USB42XX_MGR::BOARD_INFO> vListed;
+    for (const std::string& sz : step.vListed) {
+      USB42XX_MGR::BOARD_INFO board;
+      board.szPath = sz.substr(0, sz.find('#'));
+      if (sz.find('#') != std::string::npos) board.szSerial = sz.substr(sz.find('#') + 1);
+      vListed.push_back(board);
+    }
+    std::vector<std::string> vNew;
+    for (const auto& board : boards.TakeNew(vListed)) {
+      vNew.push_back(board.szPath + (board.szSerial.empty() ? "" : "#" + board.szSerial));
+    }
+    EXPECT_EQ(vNew, step.vNew);
+  }
 }

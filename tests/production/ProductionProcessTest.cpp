@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,23 @@ TEST(SerialCounter, WaitsForTheLockThenRefuses) {
   ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
   EXPECT_EQ(q, 0x100u);
   EXPECT_EQ(ReadWholeFile(szPath), "000000000101\n");
+}
+
+// A counter the line's stations share through their group (0664) stays so
+// when a serial is taken; the rename must not fall back to 0644.
+TEST(SerialCounter, AdvancingKeepsTheFileMode) {
+  CTempDir dir;
+  const std::string szCounter = dir.Write("c", "000000000100\n");
+  for (const mode_t mode : {0664, 0600}) {
+    ASSERT_EQ(chmod(szCounter.c_str(), mode), 0);
+    CSerialCounter counter(szCounter, 0ms);
+    uint64_t q = 0;
+    std::string szError;
+    ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk) << szError;
+    struct stat st {};
+    ASSERT_EQ(stat(szCounter.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+  }
 }
 
 // Two stations on one counter: every serial handed out once, none skipped.

@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 using qrt::test::ReadWholeFile;
 
 TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
+  // Only the whole file is the counter: a number followed by more is refused.
+  const std::string szTrailing = "000000000100" + std::string(60, '\n') + "GARBAGE";
   struct {
     const char* pszContent;  // nullptr: no file
     ESerialResult eExpected;
@@ -30,6 +32,11 @@ TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
       {"0000000001000\n", ESerialResult::kMalformed},
       {" 00000000010\n", ESerialResult::kMalformed},
       {"1000000000000\n", ESerialResult::kExhausted},
+      {szTrailing.c_str(), ESerialResult::kMalformed},
+      {"000000000100\n\n", ESerialResult::kMalformed},
+      {"000000000100\r", ESerialResult::kMalformed},
+      {"000000000100\n\r\n", ESerialResult::kMalformed},
+      {"1000000000000\nX", ESerialResult::kMalformed},
   };
   for (const auto& c : cases) {
     CTempDir dir;
@@ -43,6 +50,21 @@ TEST(SerialCounter, RefusesBadCounterFilesAndLeavesThemAlone) {
     if (c.pszContent) {
       EXPECT_EQ(ReadWholeFile(szPath), c.pszContent);
     }
+  }
+}
+
+// The number alone, with LF or with CRLF (a counter made on Windows or in an
+// editor there): each gives its serial and becomes the next one.
+TEST(SerialCounter, TakesTheNumberWithOrWithoutALineEnd) {
+  for (const char* pszContent : {"0000000001fE", "0000000001FE\n", "0000000001FE\r\n"}) {
+    SCOPED_TRACE(pszContent);
+    CTempDir dir;
+    CSerialCounter counter(dir.Write("c", pszContent), 50ms);
+    uint64_t q = 0;
+    std::string szError;
+    ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk) << szError;
+    EXPECT_EQ(q, 0x1FEu);
+    EXPECT_EQ(ReadWholeFile(counter.Path()), "0000000001FF\n");
   }
 }
 

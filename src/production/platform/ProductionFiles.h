@@ -11,12 +11,14 @@
 namespace qrt::production::platform {
 
 // Writes n bytes to a new temporary file beside szPath and flushes it to the
-// disk. Returns the temporary name; empty with szError set (nothing left).
+// disk; it takes the permissions of the regular file at szPath, if any.
+// Returns the temporary name; empty with szError set (nothing left).
 std::string WriteTempBeside(const std::string& szPath, const uint8_t* pData, size_t n,
                             std::string& szError);
 
-// Moves szTemp onto szPath, replacing it as a whole, and makes the new name
-// durable. False with szError set; szTemp is then removed.
+// Moves szTemp onto szPath, replacing it as a whole (a file or a link, never
+// a FIFO, device or folder), and makes the new name durable. False with
+// szError set; szTemp is then removed.
 bool ReplaceWithTemp(const std::string& szTemp, const std::string& szPath, std::string& szError);
 
 enum class EPlaceResult { kPlaced, kExists, kFailed };
@@ -61,7 +63,8 @@ class CLockedCounter {
 // The production log, opened for appends only: each AppendLine is one write
 // at the end, so lines of two stations never interleave. -1 on failure.
 intptr_t OpenForAppend(const std::string& szPath, std::string& szError);
-// Appends and flushes to the disk; false with szError set.
+// Appends and flushes to the disk; false with szError set, and no piece of
+// the line left where it could still be taken back (Linux).
 bool AppendAndSync(intptr_t nHandle, const std::string& szPath, const std::string& szLine,
                    std::string& szError);
 void CloseAppend(intptr_t nHandle);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "OutputPath.h"
+
 namespace qrt::image {
 
 namespace {
@@ -49,30 +51,29 @@ void SyncFolder(const std::string& szDir) {
   ::close(fd);
 }
 
-// The file where the bytes must end up: szPath itself, or the final target
-// of the link szPath. Empty with pszError set when that is not a regular
-// file or a link leads nowhere.
+// The file where the bytes must end up: szPath with its links followed, by
+// the rule the kernel applies to links in shared folders. Empty with
+// pszError set when a link is refused or leads nowhere, or when that is not
+// a regular file.
 std::string ResolveTarget(const std::string& szPath, bool& bExists, struct stat& st,
                           std::string* pszError) {
   bExists = false;
-  if (::lstat(szPath.c_str(), &st) != 0) {
-    if (errno == ENOENT) return szPath;
-    FailErrno(pszError, errno);
+  std::string szTarget, szWhy;
+  if (!qrt::diag::platform::ResolveOutputPath(szPath, szTarget, szWhy)) {
+    Fail(pszError, szWhy);
     return {};
   }
-  std::string szTarget = szPath;
-  if (S_ISLNK(st.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> pReal(::realpath(szPath.c_str(), nullptr),
-                                                      &std::free);
-    if (!pReal) {
-      Fail(pszError, errno == ENOENT ? "the link points to a missing file" : std::strerror(errno));
-      return {};
-    }
-    szTarget = pReal.get();
-    if (::stat(szTarget.c_str(), &st) != 0) {
+  if (::lstat(szTarget.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
       FailErrno(pszError, errno);
       return {};
     }
+    struct stat stLink {};
+    if (::lstat(szPath.c_str(), &stLink) == 0 && S_ISLNK(stLink.st_mode)) {
+      Fail(pszError, "the link points to a missing file");
+      return {};
+    }
+    return szTarget;
   }
   if (!S_ISREG(st.st_mode)) {
     Fail(pszError, "not a regular file");

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "RegularFile.h"
 #include "SyncedFile.h"
 
 namespace qrt::production::platform {
@@ -31,7 +32,11 @@ std::string WriteTempBeside(const std::string& szPath, const uint8_t* pData, siz
     szError = ErrnoText(szPath, errno);
     return {};
   }
-  fchmod(fd, 0644);
+  // A file replaced keeps its permissions (a counter shared by the group of
+  // the line's stations stays writable for them); a new one is 0644.
+  struct stat st {};
+  const bool bReplaces = lstat(szPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  fchmod(fd, bReplaces ? (st.st_mode & 0777) : 0644);
   size_t nDone = 0;
   int nErr = 0;
   while (nDone < n) {
@@ -54,6 +59,14 @@ std::string WriteTempBeside(const std::string& szPath, const uint8_t* pData, siz
 }
 
 bool ReplaceWithTemp(const std::string& szTemp, const std::string& szPath, std::string& szError) {
+  // A file or a link is replaced; a FIFO, a device (--backup /dev/null) or a
+  // folder under the name is not ours to swap for a file.
+  struct stat st {};
+  if (lstat(szPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    szError = szPath + ": not a regular file";
+    unlink(szTemp.c_str());
+    return false;
+  }
   if (rename(szTemp.c_str(), szPath.c_str()) != 0) {
     szError = ErrnoText(szPath, errno);
     unlink(szTemp.c_str());
@@ -160,9 +173,24 @@ long CLockedCounter::ReadStart(char* p, size_t n, std::string& szError) {
   return static_cast<long>(k);
 }
 
+// Never through a link, and regular files only: a FIFO under the name would
+// block the run before its first board, a device (/dev/full) would take
+// lines nobody keeps.
 intptr_t OpenForAppend(const std::string& szPath, std::string& szError) {
-  int fd = open(szPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) szError = szPath + ": cannot open the log: " + std::strerror(errno);
+  const int fd = qrt::diag::platform::OpenRegularFile(
+      szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    const int nErr = errno;
+    // What stands under the name says more than errno (a FIFO without a
+    // reader gives ENXIO).
+    struct stat st {};
+    const bool bThere = lstat(szPath.c_str(), &st) == 0;
+    szError = szPath + ": cannot open the log: " +
+              (bThere && S_ISLNK(st.st_mode)
+                   ? std::string("it is a link, and the log is not written through one")
+               : bThere && !S_ISREG(st.st_mode) ? std::string("not a regular file")
+                                                : std::string(std::strerror(nErr)));
+  }
   return fd;
 }
 
@@ -176,8 +204,16 @@ bool AppendAndSync(intptr_t nHandle, const std::string& szPath, const std::strin
     n = write(fd, szLine.data(), szLine.size());
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(szLine.size())) {
+    const int nErr = errno;
+    // A line cut short by a full disk would run into the next run's first
+    // line: take the piece back while it is still the end of the file.
+    struct stat st {};
+    const off_t nEnd = n > 0 ? lseek(fd, 0, SEEK_CUR) : -1;
+    if (nEnd >= n && fstat(fd, &st) == 0 && st.st_size == nEnd) {
+      if (ftruncate(fd, nEnd - n) == 0) fsync(fd);
+    }
     szError = szPath + ": cannot append to the log: " +
-              (n < 0 ? std::strerror(errno) : "short write (disk full?)");
+              (n < 0 ? std::strerror(nErr) : "short write (disk full?)");
     return false;
   }
   if (fsync(fd) != 0) {

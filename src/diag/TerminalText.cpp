@@ -1,0 +1,95 @@
+#include "TerminalText.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace qrt::diag {
+namespace {
+
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+// The length of the valid UTF-8 sequence at szText[n] (n < size), or 0 when
+// the byte there does not start one.
+size_t Utf8Length(std::string_view szText, size_t n) {
+  const unsigned char c = static_cast<unsigned char>(szText[n]);
+  size_t nLength = 0;
+  unsigned char btMin = 0x80, btMax = 0xBF;  // bounds of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    nLength = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    nLength = 3;
+    if (c == 0xE0) btMin = 0xA0;  // overlong
+    if (c == 0xED) btMax = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    nLength = 4;
+    if (c == 0xF0) btMin = 0x90;  // overlong
+    if (c == 0xF4) btMax = 0x8F;  // beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (szText.size() - n < nLength) return 0;
+  const unsigned char c1 = static_cast<unsigned char>(szText[n + 1]);
+  if (c1 < btMin || c1 > btMax) return 0;
+  for (size_t k = 2; k < nLength; ++k) {
+    if (!IsContinuation(static_cast<unsigned char>(szText[n + k]))) return 0;
+  }
+  return nLength;
+}
+
+void AppendCode(std::string& s, const char* pszFormat, unsigned nCode) {
+  char sz[8];
+  std::snprintf(sz, sizeof sz, pszFormat, nCode);
+  s += sz;
+}
+
+}  // namespace
+
+std::string EscapeControls(std::string_view szText, bool bQuoted) {
+  std::string s;
+  s.reserve(szText.size());
+  for (size_t n = 0; n < szText.size();) {
+    const unsigned char c = static_cast<unsigned char>(szText[n]);
+    if (c >= 0x80) {
+      const size_t nLength = Utf8Length(szText, n);
+      if (nLength == 0) {
+        AppendCode(s, "\\x%.2X", c);
+        ++n;
+      } else if (c == 0xC2 && static_cast<unsigned char>(szText[n + 1]) <= 0x9F) {
+        AppendCode(s, "\\u%.4X", static_cast<unsigned char>(szText[n + 1]));
+        n += 2;
+      } else {
+        s.append(szText, n, nLength);
+        n += nLength;
+      }
+      continue;
+    }
+    ++n;
+    switch (c) {
+      case '\n':
+        s += "\\n";
+        break;
+      case '\r':
+        s += "\\r";
+        break;
+      case '\t':
+        s += "\\t";
+        break;
+      case '"':
+      case '\\':
+        if (bQuoted) s += '\\';
+        s += static_cast<char>(c);
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          AppendCode(s, "\\x%.2X", c);
+        } else {
+          s += static_cast<char>(c);
+        }
+    }
+  }
+  return s;
+}
+
+}  // namespace qrt::diag
