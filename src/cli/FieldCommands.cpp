@@ -102,7 +102,6 @@ const char* DiffName(const FIELD_DEF& def) {
 
 void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
              const CDeviceOptions& o, const std::string& szType, bool bJson) {
-  ctx.bJson = bJson;
   // Both sides name the one board the device options choose: reading it
   // twice compares the board with itself, which is never what was meant.
   if (szA == "device" && szB == "device") {
@@ -189,7 +188,7 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   }
 
   if (bJson) {
-    ctx.out << json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}}.dump(2) << '\n';
+    ctx.PrintJson(json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}});
   } else {
     for (const std::string& szLine : vLines) ctx.out << szLine << '\n';
   }
@@ -401,7 +400,7 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
     ctx.bJson = true;
     CImageSession session;
     if (!LoadImageFile(ctx, session, tmpl->szImage)) return;
-    ctx.out << TemplateOf(session).dump(2) << '\n';
+    ctx.PrintJson(TemplateOf(session));
   });
 }
 

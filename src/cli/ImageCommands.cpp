@@ -226,7 +226,7 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
     CImageSession session;
     if (!show->bBuiltin && !LoadImageFile(ctx, session, show->szFile)) return;
     if (show->bJson)
-      ctx.out << SessionJson(session).dump(2) << '\n';
+      ctx.PrintJson(SessionJson(session));
     else
       PrintText(ctx.out, session);
   });

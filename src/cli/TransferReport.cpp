@@ -60,7 +60,7 @@ CTransferReporter::CTransferReporter(CCliContext& ctx, std::string szCommand, st
 CTransferReporter::~CTransferReporter() {
   if (m_bJson) {
     m_Report.szError = m_Ctx.szLastError;
-    m_Ctx.out << TransferReportJson(m_Report, m_Ctx.nExitCode == 0).dump(2) << '\n';
+    m_Ctx.PrintJson(TransferReportJson(m_Report, m_Ctx.nExitCode == 0));
   } else if (m_Report.bTransferred) {
     m_Ctx.out << TransferTimeLine(m_Report) << '\n';
   }
