@@ -388,18 +388,24 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
   struct CTemplateArgs {
     std::string szImage;
     bool bJson = false;
+    bool bBuiltin = false;
   };
   auto tmpl = std::make_shared<CTemplateArgs>();
   CLI::App* pTemplate = app.add_subcommand("template", "Settings templates");
   pTemplate->require_subcommand(1);
   CLI::App* pExport = pTemplate->add_subcommand(
       "export", "Print an image's settings as a template (JSON keyed by the set names)");
-  pExport->add_option("IMAGE", tmpl->szImage, "Image file (.bin or .hex)")->required();
+  pExport->add_option("IMAGE", tmpl->szImage, "Image file (.bin or .hex)");
+  pExport->add_flag("--builtin", tmpl->bBuiltin, "Export the built-in default image instead");
   pExport->add_flag("--json", tmpl->bJson, "The output is JSON in any case");
   pExport->callback([&ctx, tmpl] {
     ctx.bJson = true;
+    if (tmpl->bBuiltin == !tmpl->szImage.empty()) {
+      ctx.Fail("template export needs either IMAGE or --builtin");
+      return;
+    }
     CImageSession session;
-    if (!LoadImageFile(ctx, session, tmpl->szImage)) return;
+    if (!tmpl->bBuiltin && !LoadImageFile(ctx, session, tmpl->szImage)) return;
     ctx.PrintJson(TemplateOf(session));
   });
 }

@@ -79,7 +79,7 @@ TEST_F(JsonOutputTest, EveryFailurePrintsOneDocumentWithTheError) {
       {{"verify", P("in.bin"), "--simulate", "--write-delay", "1001", "--json"}, 1,
        "--write-delay: Value 1001 not in range 0 to 1000"},
       // Refusals of the commands themselves.
-      {{"template", "export", "--json"}, 1, "IMAGE"},
+      {{"template", "export", "--json"}, 1, "IMAGE or --builtin"},
       {{"template", "export", P("nosig.bin")}, 1, "nosig.bin"},  // always JSON
       {{"show", P("nosig.bin"), "--json"}, 1, "nosig.bin"},
       {{"show", "--json"}, 1, "FILE or --builtin"},
