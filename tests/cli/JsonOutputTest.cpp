@@ -81,6 +81,7 @@ TEST_F(JsonOutputTest, EveryFailurePrintsOneDocumentWithTheError) {
       // Refusals of the commands themselves.
       {{"template", "export", "--json"}, 1, "IMAGE or --builtin"},
       {{"template", "export", P("nosig.bin")}, 1, "nosig.bin"},  // always JSON
+      {{"template", "export", "--xml"}, 1, "--xml"},
       {{"show", P("nosig.bin"), "--json"}, 1, "nosig.bin"},
       {{"show", "--json"}, 1, "FILE or --builtin"},
       {{"diff", P("in.bin"), P("none.bin"), "--json"}, 2, "none.bin"},
