@@ -120,8 +120,9 @@ TEST_F(JsonOutputTest, TextThatIsNotUtf8IsEscapedNotFatal) {
       {{"program", "--json", "--simulate", "--image", P("in.bin"), "--log", P("p.jsonl")}, "p\xFE",
        0, "/boards/0/backup", P("p\\xFE")},
 #endif
-      {{"template", "export", P("t\xC3.bin")}, "state", 1, "/error", "t\\xC3.bin"},
-      {{"diff", P("in.bin"), P("d\x80.bin"), "--json"}, "state", 2, "/error", "d\\x80.bin"},
+      // Relative names: a path made of the test folder would be converted on Windows.
+      {{"template", "export", "t\xC3.bin"}, "state", 1, "/error", "\"t\\xC3.bin\""},
+      {{"diff", P("in.bin"), "d\x80.bin", "--json"}, "state", 2, "/error", "\"d\\x80.bin\""},
       {{"write", P("in.bin"), "--simulate", "--json", "--path", "sim:\xFF"}, "state", 1, "/error",
        "sim:\\xFF"},
   };
