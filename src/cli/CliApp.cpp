@@ -7,6 +7,7 @@
 
 #include "CommandReference.h"
 #include "TerminalText.h"
+#include "JsonText.h"
 #include "Trace.h"
 
 #ifndef QRT_VERSION
@@ -15,13 +16,32 @@
 
 namespace qrt::cli {
 
+namespace {
+
+// --json anywhere before "--" asks for JSON, also when the options are
+// refused before a command could read its own flag.
+bool AsksForJson(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view szArg(argv[i]);
+    if (szArg == "--") break;
+    if (szArg == "--json") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 // The texts carry file names, paths and device or process names from
 // outside: their control characters are shown escaped, never sent raw.
 void CCliContext::Fail(const std::string& szText) {
   err << "qrt4250-cli: error: " << qrt::diag::EscapeControls(szText) << '\n';
   szLastError = szText;
-  if (bJson) out << nlohmann::json{{"error", szText}}.dump() << '\n';
   nExitCode = 1;
+}
+
+void CCliContext::PrintJson(const nlohmann::ordered_json& j, int nIndent) {
+  out << qrt::diag::JsonText(j, nIndent) << '\n';
+  bJsonPrinted = true;
 }
 
 void CCliContext::Warn(const std::string& szText) {
@@ -30,7 +50,11 @@ void CCliContext::Warn(const std::string& szText) {
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   CCliContext ctx{out, err};
+  ctx.bJson = AsksForJson(argc, argv);
   CLI::App app{"qrt4250-cli: show, convert and edit QRT4250 EEPROM images", "qrt4250-cli"};
+  // Every option is --long or -x; on Windows a file name may begin with '/'
+  // and must not be taken for an option. Set before the commands inherit it.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("qrt4250-cli ") + QRT_VERSION);
   app.require_subcommand(1);
   bool bTrace = false;
@@ -83,8 +107,18 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   } catch (const CLI::ParseError& e) {
     ctx.Fail(e.what());
     nResult = 1;
+    // template export prints JSON in any case, its refused options too.
+    if (app.get_subcommand("template")->got_subcommand("export")) ctx.bJson = true;
+  } catch (const std::exception& e) {
+    // Whatever went wrong, the user gets a line and an exit status, never an abort.
+    ctx.Fail(std::string("unexpected failure: ") + e.what());
+    nResult = 1;
   }
   if (bSinkSet) qrt::diag::SetTraceSink(std::move(previous));
+  // With --json every run ends with one document; a failure that printed
+  // none of its own gets the error alone.
+  if (ctx.bJson && nResult != 0 && !ctx.bJsonPrinted)
+    ctx.PrintJson(nlohmann::ordered_json{{"error", ctx.szLastError}}, -1);
   // Output that never arrived (a full disk, a closed pipe) is a failure, not
   // a success with nothing printed. A command that failed already has said so.
   out.flush();

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace CLI {
 class App;
 }
@@ -25,8 +27,11 @@ struct CCliContext {
   std::ostream& out;
   std::ostream& err;
   int nExitCode = 0;
-  // Set by a command's --json: failures then also print {"error": TEXT} on out.
+  // --json was asked for (or the command prints JSON in any case): the run
+  // ends with exactly one document on out, {"error": TEXT} when it failed
+  // without printing its own.
   bool bJson = false;
+  bool bJsonPrinted = false;     // a document went to out
   std::string szLastError = {};  // the text of the last Fail
 
   // Writes "qrt4250-cli: error: <text>" as one line to err; exit status 1.
@@ -34,8 +39,10 @@ struct CCliContext {
   // Writes "qrt4250-cli: warning: <text>" as one line to err; the exit
   // status stays.
   void Warn(const std::string& szText);
+  // Writes the command's document to out (nIndent spaces per level, -1 for
+  // one line), text that is not UTF-8 escaped. Never throws.
+  void PrintJson(const nlohmann::ordered_json& j, int nIndent = 2);
 };
-
 
 
 // Parses argv and runs the chosen command. Returns the exit status: 0 on

@@ -73,13 +73,21 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
   pCommand->add_option("--device", o.szDevice, "VID:PID in hex (default: the first listed)");
   pCommand->add_option("--path", o.szPath,
                        "The board at PATH: hidraw node or USB bus-port (1-2.3), sim:N");
+  // The window's ranges: a time-out of 0 fails every transfer, and beyond
+  // these a 2048-byte transfer would run for days.
+  const CLI::Range timeOutRange(kMinTransferTimeOutMs, kMaxTransferTimeOutMs);
+  const CLI::Range delayRange(0u, kMaxTransferDelayMs);
   pCommand->add_option("--read-timeout", o.dwReadTimeOut, "Per-byte read time-out in ms")
+      ->check(timeOutRange)
       ->capture_default_str();
   pCommand->add_option("--read-delay", o.dwReadDelay, "Delay after each byte read in ms")
+      ->check(delayRange)
       ->capture_default_str();
   pCommand->add_option("--write-timeout", o.dwWriteTimeOut, "Per-byte write time-out in ms")
+      ->check(timeOutRange)
       ->capture_default_str();
   pCommand->add_option("--write-delay", o.dwWriteDelay, "Delay after each byte written in ms")
+      ->check(delayRange)
       ->capture_default_str();
   pCommand->add_option("--i2c-speed", o.szI2CSpeed, "Value of the I2C speed register (hex)")
       ->capture_default_str();
@@ -422,7 +430,7 @@ bool GuardedWrite(CCliContext& ctx, const CDeviceOptions& o, CTransferRun& run,
   report.bWrite = true;
   std::vector<uint8_t> vBackup;
   if (!o.bNoBackup) {
-    int r = run.Read();
+    int r = run.ReadForBackup();
     if (r != 0) {
       ctx.Fail("cannot read the previous contents for the backup: code " + std::to_string(r) +
                "; nothing written");

@@ -91,9 +91,13 @@ class CCliObserver : public USB42XX_MGR::IEepromObserver {
     m_Ctx.err << "qrt4250-cli: warning: the device could not be selected\n";
   }
   void OnPlainMessage(const std::string& szText) override {
+    if (m_bHideReadOk && szText == "Load data from EEPROM OK!") return;
     EndBar();
     m_Ctx.err << szText << '\n';
   }
+  // A read inside another command (the backup of a write) is no result of
+  // its own: its success message box text is not printed.
+  void HideReadOk(bool bHide) { m_bHideReadOk = bHide; }
   void OnProgress(USB42XX_MGR::EEepromProgress eKind, int nPercent) override {
     if (!m_bBar || eKind == USB42XX_MGR::EEepromProgress::Probe) return;
     const char* pszLabel = eKind == USB42XX_MGR::EEepromProgress::Read    ? "read  "
@@ -118,6 +122,7 @@ class CCliObserver : public USB42XX_MGR::IEepromObserver {
   CCliContext& m_Ctx;
   bool m_bBar;
   bool m_bOpen = false;
+  bool m_bHideReadOk = false;
   int m_nLastPercent = -1;
   const char* m_pszLastLabel = nullptr;
 };
@@ -230,6 +235,14 @@ class CTransferRun {
     int r = m_pProcedure->ReadDataFromEEPROM(m_vLoad.data(), m_vLoad.size());
     m_Observer.EndBar();
     Finished(r);
+    return r;
+  }
+
+  // The read of the previous contents before a write.
+  int ReadForBackup() {
+    m_Observer.HideReadOk(true);
+    const int r = Read();
+    m_Observer.HideReadOk(false);
     return r;
   }
 

@@ -103,7 +103,6 @@ const char* DiffName(const FIELD_DEF& def) {
 
 void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
              const CDeviceOptions& o, const std::string& szType, bool bJson) {
-  ctx.bJson = bJson;
   // Both sides name the one board the device options choose: reading it
   // twice compares the board with itself, which is never what was meant.
   if (szA == "device" && szB == "device") {
@@ -190,7 +189,7 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   }
 
   if (bJson) {
-    ctx.out << json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}}.dump(2) << '\n';
+    ctx.PrintJson(json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}});
   } else {
     for (const std::string& szLine : vLines) ctx.out << qrt::diag::EscapeControls(szLine) << '\n';
   }
@@ -390,19 +389,25 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
   struct CTemplateArgs {
     std::string szImage;
     bool bJson = false;
+    bool bBuiltin = false;
   };
   auto tmpl = std::make_shared<CTemplateArgs>();
   CLI::App* pTemplate = app.add_subcommand("template", "Settings templates");
   pTemplate->require_subcommand(1);
   CLI::App* pExport = pTemplate->add_subcommand(
       "export", "Print an image's settings as a template (JSON keyed by the set names)");
-  pExport->add_option("IMAGE", tmpl->szImage, "Image file (.bin or .hex)")->required();
+  pExport->add_option("IMAGE", tmpl->szImage, "Image file (.bin or .hex)");
+  pExport->add_flag("--builtin", tmpl->bBuiltin, "Export the built-in default image instead");
   pExport->add_flag("--json", tmpl->bJson, "The output is JSON in any case");
   pExport->callback([&ctx, tmpl] {
     ctx.bJson = true;
+    if (tmpl->bBuiltin == !tmpl->szImage.empty()) {
+      ctx.Fail("template export needs either IMAGE or --builtin");
+      return;
+    }
     CImageSession session;
-    if (!LoadImageFile(ctx, session, tmpl->szImage)) return;
-    ctx.out << TemplateOf(session).dump(2) << '\n';
+    if (!tmpl->bBuiltin && !LoadImageFile(ctx, session, tmpl->szImage)) return;
+    ctx.PrintJson(TemplateOf(session));
   });
 }
 

@@ -227,7 +227,7 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
     CImageSession session;
     if (!show->bBuiltin && !LoadImageFile(ctx, session, show->szFile)) return;
     if (show->bJson)
-      ctx.out << SessionJson(session).dump(2) << '\n';
+      ctx.PrintJson(SessionJson(session));
     else
       PrintText(ctx.out, session);
   });
@@ -235,18 +235,28 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
   // convert
   struct CConvertArgs {
     std::string szIn, szOut, szSize;
+    bool bBuiltin = false;
   };
   auto conv = std::make_shared<CConvertArgs>();
   CLI::App* pConvert = app.add_subcommand(
       "convert", "Load IN and write it to OUT (.bin or .hex by OUT's name) as a save does");
-  pConvert->add_option("IN", conv->szIn, "Image file to load")->required();
-  pConvert->add_option("OUT", conv->szOut, "File to write")->required();
-  pConvert->add_option("--size", conv->szSize, "Image size: 24C02, 24C04, 24C08 or 24C16");
+  pConvert->add_option("IN", conv->szIn, "Image file to load");
+  pConvert->add_option("OUT", conv->szOut, "File to write");
+  pConvert->add_flag("--builtin", conv->bBuiltin,
+                     "Write the built-in default image instead: convert --builtin OUT");
+  pConvert->add_option("--size,--eeprom", conv->szSize, "Image size: 24C02, 24C04, 24C08 or 24C16");
   pConvert->callback([&ctx, conv]() {
+    // With --builtin the one file named is the output.
+    const bool bArgsFit = conv->bBuiltin ? !conv->szIn.empty() && conv->szOut.empty()
+                                         : !conv->szIn.empty() && !conv->szOut.empty();
+    if (!bArgsFit) {
+      ctx.Fail("convert needs IN and OUT, or --builtin and OUT");
+      return;
+    }
     CImageSession session;
-    if (!LoadImageFile(ctx, session, conv->szIn)) return;
+    if (!conv->bBuiltin && !LoadImageFile(ctx, session, conv->szIn)) return;
     if (!ApplySizeOption(ctx, session, conv->szSize)) return;
-    SaveImageFile(ctx, session, conv->szOut);
+    SaveImageFile(ctx, session, conv->bBuiltin ? conv->szIn : conv->szOut);
   });
 
   // set

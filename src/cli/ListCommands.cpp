@@ -49,7 +49,6 @@ std::string BoardLine(const BOARD_INFO& board) {
 }  // namespace
 
 void RunList(CCliContext& ctx, const CDeviceOptions& o) {
-  ctx.bJson = o.bJson;
   const auto start = std::chrono::steady_clock::now();
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
@@ -67,7 +66,7 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
   if (o.bJson) {
     json boards = json::array();
     for (const BOARD_INFO& board : vBoards) boards.push_back(BoardJson(board));
-    ctx.out << json{{"boards", boards}, {"elapsed_s", dElapsedS}}.dump(2) << '\n';
+    ctx.PrintJson(json{{"boards", boards}, {"elapsed_s", dElapsedS}});
     return;
   }
   for (const BOARD_INFO& board : vBoards) {

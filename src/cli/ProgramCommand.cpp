@@ -319,8 +319,6 @@ void CStationBoards::Removed(const std::string& szPath) {
 
 void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p,
                 const STATION_HOOKS& hooks) {
-  // Failures before the first board are the one JSON object (an error).
-  ctx.bJson = p.bJson;
   using namespace qrt::production;
   // Everything that can be checked without a board is checked first, so a
   // bad option costs no serial and touches no board.
@@ -394,8 +392,6 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
   CProgramRun run(ctx, o, p, session, base, pCounter.get(), log);
-  // From here the run's own document (or lines) report every board.
-  ctx.bJson = false;
   if (p.bWait) {
     RunStation(ctx, p, session, run, hooks);
   } else {
@@ -420,14 +416,19 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
     }
   }
   if (p.bJson) {
+    // The run's own document, with an error whenever the exit status is 1.
     json j = run.SummaryJson();
     if (!run.StopReason().empty()) {
       j["error"] = run.StopReason();
-    } else if (ctx.nExitCode != 0 && run.Totals().nFailed == 0) {
+    } else if (run.Totals().nFailed > 0) {
+      const CProgramTotals& totals = run.Totals();
+      j["error"] = std::to_string(totals.nFailed) + " of " +
+                   std::to_string(totals.nFailed + totals.nPassed) +
+                   " board(s) failed; the last error: " + ctx.szLastError;
+    } else if (ctx.nExitCode != 0) {
       j["error"] = ctx.szLastError;
     }
-    // Paths come from outside: invalid UTF-8 is replaced, not thrown on.
-    ctx.out << j.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+    ctx.PrintJson(j);
   } else {
     ctx.out << run.SummaryText() << '\n';
   }

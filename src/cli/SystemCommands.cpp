@@ -75,18 +75,14 @@ void RegisterSystemCommands(CLI::App& app, CCliContext& ctx) {
   pEncode->add_option("PATTERN", *pPattern, "For example VID_3A7C&PID_42XX")->required();
   pEncode->add_flag("--json", *pJson, "Print one JSON object");
   pEncode->callback([&ctx, pPattern, pJson]() {
-    ctx.bJson = *pJson;
     const std::string szProblem = PatternProblem(*pPattern);
     if (!szProblem.empty()) return ctx.Fail(szProblem);
     std::string szCipher;
     if (USB42XX_MGR::QRT_Encrypt(*pPattern, szCipher) != 0 || szCipher.empty())
       return ctx.Fail("the pattern could not be enciphered");
     if (*pJson) {
-      ctx.out << nlohmann::ordered_json{{"pattern", *pPattern},
-                                        {"cipher", szCipher},
-                                        {"line", *pPattern + "," + szCipher}}
-                     .dump(2)
-              << '\n';
+      ctx.PrintJson(nlohmann::ordered_json{
+          {"pattern", *pPattern}, {"cipher", szCipher}, {"line", *pPattern + "," + szCipher}});
       return;
     }
     ctx.out << *pPattern << ',' << szCipher << '\n';

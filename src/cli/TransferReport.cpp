@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <ostream>
 
 #include "CliApp.h"
@@ -59,8 +60,11 @@ CTransferReporter::CTransferReporter(CCliContext& ctx, std::string szCommand, st
 
 CTransferReporter::~CTransferReporter() {
   if (m_bJson) {
-    m_Report.szError = m_Ctx.szLastError;
-    m_Ctx.out << TransferReportJson(m_Report, m_Ctx.nExitCode == 0).dump(2) << '\n';
+    // Left by an exception, the command failed, whatever its status says yet.
+    const bool bUnwinding = std::uncaught_exceptions() > 0;
+    m_Report.szError = bUnwinding && m_Ctx.szLastError.empty() ? "unexpected failure"
+                                                                : m_Ctx.szLastError;
+    m_Ctx.PrintJson(TransferReportJson(m_Report, m_Ctx.nExitCode == 0 && !bUnwinding));
   } else if (m_Report.bTransferred) {
     m_Ctx.out << TransferTimeLine(m_Report) << '\n';
   }

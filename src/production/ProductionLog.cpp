@@ -5,6 +5,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "JsonText.h"
 #include "ProductionFiles.h"
 
 #include "SerialCounter.h"
@@ -28,8 +29,8 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
   j["image_sha256"] = r.szImageSha256;
   j["backup"] = r.szBackup.empty() ? nlohmann::ordered_json(nullptr)
                                    : nlohmann::ordered_json(r.szBackup);
-  // Paths are outside input: replace invalid UTF-8 rather than throw.
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  // Paths are outside input: bytes that are not UTF-8 become \xHH.
+  return qrt::diag::JsonText(j);
 }
 
 std::string ProductionStartLine(const std::string& szTime, const std::string& szImageSha256) {
@@ -37,7 +38,7 @@ std::string ProductionStartLine(const std::string& szTime, const std::string& sz
   j["time"] = szTime;
   j["event"] = "start";
   j["image_sha256"] = szImageSha256;
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return qrt::diag::JsonText(j);
 }
 
 CProductionLog::~CProductionLog() {

@@ -165,7 +165,14 @@ TEST_F(CliTest, RefusalsExitOneWithOneLineAndWriteNothing) {
       {"no equals sign", {"set", P("banks.bin"), out, "vid"}},
       {"a good setting then a bad one", {"set", P("banks.bin"), out, "vid=1234", "gainC=9"}},
       {"unknown option", {"show", P("banks.bin"), "--xml"}},
+      // Not a Windows-style option on Windows either.
+      {"a name that begins with a slash", {"show", "/qrt-missing/in.bin"},
+       "\"/qrt-missing/in.bin\": Load File fail"},
       {"no command", {}},
+      {"convert without OUT", {"convert", P("banks.bin")}, "IN and OUT"},
+      {"convert --builtin without OUT", {"convert", "--builtin"}, "--builtin and OUT"},
+      {"convert --builtin with IN", {"convert", "--builtin", P("banks.bin"), out}},
+      {"template of a file and the built-in image", {"template", "export", "--builtin", P("banks.bin")}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> storage{"qrt4250-cli"};
@@ -343,4 +350,36 @@ TEST_F(CliTest, OutsideTextReachesTheTerminalEscaped) {
       EXPECT_FALSE((ch < 0x20 && ch != '\n') || ch == 0x7F || bC1) << "raw byte at " << i;
     }
   }
+}
+
+// The built-in default image as a file of any size, and as a template.
+TEST_F(CliTest, BuiltinImageAsAFileAndATemplate) {
+  const auto def = qrt::test::DefaultImage();
+  struct Case {
+    std::vector<std::string> args;
+    const char* pszName;
+    size_t nSize;
+  };
+  const Case cases[] = {
+      {{"convert", "--builtin"}, "b.bin", 256},
+      {{"convert", "--builtin", "--eeprom", "24C04"}, "b.hex", 512},
+      {{"convert", "--size", "24C16", "--builtin"}, "b.bin", 2048},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(P(c.pszName));
+    const CRun r = RunCliWith(args);
+    ASSERT_EQ(r.nExit, 0) << r.err;
+    size_t n = 0;
+    Load(c.pszName, &n);
+    EXPECT_EQ(n, c.nSize);
+    uint8_t buffer[4096];
+    ASSERT_EQ(ReadImageFile(P(c.pszName), buffer, sizeof buffer, &n), kReadOk);
+    EXPECT_TRUE(std::equal(def.begin(), def.end(), buffer)) << c.pszName;
+    EXPECT_TRUE(std::all_of(buffer + 256, buffer + n, [](uint8_t b) { return b == 0xFF; }));
+    fs::remove(P(c.pszName));
+  }
+  const CRun builtin = RunCliWith({"template", "export", "--builtin"});
+  ASSERT_EQ(builtin.nExit, 0) << builtin.err;
+  EXPECT_EQ(builtin.out, RunCliWith({"template", "export", P("default.hex")}).out);
 }
