@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "../usblib/SimTestSupport.h"
+#include "SimTestSupport.h"
 #include "SimChip.h"
 #include "SimFaultOptions.h"
 #include "SimReportLog.h"
