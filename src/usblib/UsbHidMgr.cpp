@@ -67,7 +67,18 @@ bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText) {
   return szText == board.szPath || szText == board.szUsbTopology;
 }
 
-bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
+namespace {
+
+bool PathListed(const std::vector<HID_COLLECTION_INFO>& vCollections, const std::string& szPath) {
+  for (const auto& info : vCollections) {
+    if (info.szPath == szPath) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFailed) {
   vBoards.clear();
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return false;
@@ -82,7 +93,18 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
     BOARD_INFO board;
     uint8_t btFlag = 0;
     uint32_t dwLength = 0;
-    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength) != 0) continue;
+    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength,
+                           &board.szProbeFailure) != 0) {
+      // No collection of a chip's report length opened: not a chip of this
+      // kind. One opened and failed: a present board, unless it left during
+      // the probe.
+      if (board.szProbeFailure.empty()) continue;
+      std::vector<HID_COLLECTION_INFO> vNow;
+      if (!m_Platform.EnumerateHidCollections(vNow) || !PathListed(vNow, info.szPath)) continue;
+      TraceFormat("***** %s: the chip probe failed: %s *****\n", info.szPath.c_str(),
+                  board.szProbeFailure.c_str());
+      if (!bWithFailed) continue;
+    }
     board.szPath = info.szPath;
     board.wVID = info.wVID;
     board.wPID = info.wPID;
