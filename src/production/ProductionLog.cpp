@@ -28,6 +28,7 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
   j["image_sha256"] = r.szImageSha256;
   j["backup"] = r.szBackup.empty() ? nlohmann::ordered_json(nullptr)
                                    : nlohmann::ordered_json(r.szBackup);
+  if (!r.szNote.empty()) j["note"] = r.szNote;
   // Paths are outside input: replace invalid UTF-8 rather than throw.
   return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
