@@ -66,7 +66,12 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(row.nClaims),
                     static_cast<unsigned long long>(row.nBroken));
         std::fflush(stdout);
-        total.Add(row);
+        total.nCases += row.nCases;
+        total.nWriteFailed += row.nWriteFailed;
+        total.nRollbackFailed += row.nRollbackFailed;
+        total.nClaims += row.nClaims;
+        total.nBroken += row.nBroken;
+        total.vBroken.insert(total.vBroken.end(), row.vBroken.begin(), row.vBroken.end());
       }
     }
   }

@@ -505,21 +505,6 @@ TEST(EepromTransfers, ClaimsAndRollbacksHoldUnderReportFaults) {
   EXPECT_GT(total.nRollbackFailed, 0u);
 }
 
-// A part whose write cycle (200 ms) is far beyond the data sheet loses most
-// units and does not answer long after a write: every claim, the counts of
-// differing bytes included, still comes from what it holds.
-TEST(EepromTransfers, ClaimsHoldOnAPartWithAFarTooLongWriteCycle) {
-  qrt::sim::SIM_CHIP_CONFIG chip;
-  chip.dwWriteCycleUs = 200000;
-  for (ETransferProfile eProfile : {ETransferProfile::Default, ETransferProfile::Fast}) {
-    qrt::test::FAULT_MATRIX_FIGURES figures;
-    qrt::test::CFaultMatrix matrix(0, eProfile, 256, chip);
-    matrix.Run(SIM_FAULTS{}, figures, eProfile == ETransferProfile::Fast ? "fast" : "default");
-    for (const auto& sz : figures.vBroken) ADD_FAILURE() << sz;
-    EXPECT_EQ(figures.nWriteFailed, 1u);
-  }
-}
-
 TEST(EepromTransfers, StateTexts) {
   using EKind = EEPROM_WRITE_STATE::EKind;
   const struct {
