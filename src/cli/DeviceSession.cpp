@@ -280,17 +280,17 @@ bool CDeviceSession::UseBoard(const BOARD_INFO& board, std::string* pszWhy) {
   m_Board = board;
   m_szBoardPath = board.szPath;
   std::string szWhy;
+  int r = 0;
   if (!board.szProbeFailure.empty()) {
     szWhy = "chip probe failed: " + board.szProbeFailure;
   } else if (!m_szBoardPath.empty()) {
     // An empty path (a board the enumeration could not name) stays unpinned.
-    const int r = m_pMgr->SelectBoard(m_szBoardPath);
+    r = m_pMgr->SelectBoard(m_szBoardPath);
     if (r == 1) szWhy = "the board is gone";
     if (r == 2) szWhy = "the chip no longer answers the probe";
   }
   if (szWhy.empty()) return true;
-  m_Ctx.Fail("the board at " + m_szBoardPath +
-             (szWhy == "the board is gone" ? " is gone" : ": " + szWhy));
+  m_Ctx.Fail("the board at " + m_szBoardPath + (r == 1 ? " is gone" : ": " + szWhy));
   if (pszWhy != nullptr) *pszWhy = szWhy;
   return false;
 }

@@ -83,6 +83,7 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFai
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return false;
   const std::string szSaved = m_szBoardPath;
+  bool bAnyFailed = false;
   for (size_t i = 0; i < vCollections.size(); ++i) {
     const HID_COLLECTION_INFO& info = vCollections[i];
     bool bSeen = false;
@@ -96,14 +97,9 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFai
     if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength,
                            &board.szProbeFailure) != 0) {
       // No collection of a chip's report length opened: not a chip of this
-      // kind. One opened and failed: a present board, unless it left during
-      // the probe.
-      if (board.szProbeFailure.empty()) continue;
-      std::vector<HID_COLLECTION_INFO> vNow;
-      if (!m_Platform.EnumerateHidCollections(vNow) || !PathListed(vNow, info.szPath)) continue;
-      TraceFormat("***** %s: the chip probe failed: %s *****\n", info.szPath.c_str(),
-                  board.szProbeFailure.c_str());
-      if (!bWithFailed) continue;
+      // kind. One opened and did not answer: a present board.
+      if (board.szProbeFailure.empty() || !bWithFailed) continue;
+      bAnyFailed = true;
     }
     board.szPath = info.szPath;
     board.wVID = info.wVID;
@@ -114,6 +110,18 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFai
     vBoards.push_back(std::move(board));
   }
   m_szBoardPath = szSaved;
+  if (!bAnyFailed) return true;
+  // A board pulled out during its probe fails it too: only one still listed
+  // afterwards counts.
+  std::vector<HID_COLLECTION_INFO> vNow;
+  const bool bListed = m_Platform.EnumerateHidCollections(vNow);
+  std::erase_if(vBoards, [&](const BOARD_INFO& board) {
+    if (board.szProbeFailure.empty()) return false;
+    if (!bListed || !PathListed(vNow, board.szPath)) return true;
+    TraceFormat("***** %s: the chip probe failed: %s *****\n", board.szPath.c_str(),
+                board.szProbeFailure.c_str());
+    return false;
+  });
   return true;
 }
 
