@@ -174,10 +174,14 @@ json BoardJson(const BOARD_INFO& board) {
     return std::string(sz);
   };
   auto orNull = [](const std::string& s) { return s.empty() ? json(nullptr) : json(s); };
-  return json{{"path", orNull(board.szPath)},          {"vid", hex4(board.wVID)},
-              {"pid", hex4(board.wPID)},               {"chipId", hex4(board.wChipId)},
-              {"layout", board.btLayout},              {"usb", orNull(board.szUsbTopology)},
-              {"serial", orNull(board.szSerial)}};
+  json j{{"path", orNull(board.szPath)},          {"vid", hex4(board.wVID)},
+         {"pid", hex4(board.wPID)},               {"chipId", hex4(board.wChipId)},
+         {"layout", board.btLayout},              {"usb", orNull(board.szUsbTopology)},
+         {"serial", orNull(board.szSerial)}};
+  // Only a board whose chip did not answer has it (chip id and layout are
+  // then 0).
+  if (!board.szProbeFailure.empty()) j["probeFailure"] = board.szProbeFailure;
+  return j;
 }
 
 CCliObserver::CCliObserver(CCliContext& ctx)
@@ -279,24 +283,26 @@ bool CDeviceSession::SelectDevice(uint16_t& wVid, uint16_t& wPid) {
   }
   wVid = pChosen->wVID;
   wPid = pChosen->wPID;
-  m_Board = *pChosen;
-  m_szBoardPath = pChosen->szPath;
-  // An empty path (a board the enumeration could not name) stays unpinned.
-  if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
-    m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
-    return false;
-  }
-  return true;
+  return UseBoard(*pChosen);
 }
 
-bool CDeviceSession::UseBoard(const BOARD_INFO& board) {
+bool CDeviceSession::UseBoard(const BOARD_INFO& board, std::string* pszWhy) {
   m_Board = board;
   m_szBoardPath = board.szPath;
-  if (!m_szBoardPath.empty() && m_pMgr->SelectBoard(m_szBoardPath) != 0) {
-    m_Ctx.Fail("the board at " + m_szBoardPath + " is gone");
-    return false;
+  std::string szWhy;
+  int r = 0;
+  if (!board.szProbeFailure.empty()) {
+    szWhy = "chip probe failed: " + board.szProbeFailure;
+  } else if (!m_szBoardPath.empty()) {
+    // An empty path (a board the enumeration could not name) stays unpinned.
+    r = m_pMgr->SelectBoard(m_szBoardPath);
+    if (r == 1) szWhy = "the board is gone";
+    if (r == 2) szWhy = "the chip no longer answers the probe";
   }
-  return true;
+  if (szWhy.empty()) return true;
+  m_Ctx.Fail("the board at " + m_szBoardPath + (r == 1 ? " is gone" : ": " + szWhy));
+  if (pszWhy != nullptr) *pszWhy = szWhy;
+  return false;
 }
 
 std::unique_ptr<CEepromProcedure> CDeviceSession::MakeProcedure(IEepromObserver& observer,

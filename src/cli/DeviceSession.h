@@ -155,8 +155,9 @@ class CDeviceSession {
   bool SelectDevice(uint16_t& wVid, uint16_t& wPid);
 
   // Pins one listed board (program --all walks them in turn). False
-  // (message written) when it is gone.
-  bool UseBoard(const USB42XX_MGR::BOARD_INFO& board);
+  // (message written, the reason in pszWhy when given) when it is gone or
+  // its chip does not answer the probe.
+  bool UseBoard(const USB42XX_MGR::BOARD_INFO& board, std::string* pszWhy = nullptr);
 
   const std::string& BoardPath() const { return m_szBoardPath; }
   const USB42XX_MGR::BOARD_INFO& Board() const { return m_Board; }

@@ -36,6 +36,11 @@ std::string BoardLine(const BOARD_INFO& board) {
                   board.wPID);
     return sz;
   }
+  if (!board.szProbeFailure.empty()) {
+    std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip probe failed: ", board.wVID,
+                  board.wPID);
+    return sz + board.szProbeFailure + ", path " + board.szPath;
+  }
   std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", board.wVID,
                 board.wPID, board.wChipId,
                 LayoutText(CUsbHidMgr::OutputReportLengthOfLayout(board.btLayout)));

@@ -75,9 +75,11 @@ class CProgramRun {
   // counted and logged, not a reason to stop.
   bool Program(const BOARD_INFO& board) {
     m_Start = std::chrono::steady_clock::now();
-    if (!m_Session.UseBoard(board)) {
-      // Gone between the search and its turn: nothing was written, no serial
-      // taken; it still gets its line so the log accounts for every board.
+    std::string szWhy;
+    if (!m_Session.UseBoard(board, &szWhy)) {
+      // Its chip did not answer the probe, or it left between the search and
+      // its turn: nothing was written, no serial taken; it still gets its
+      // line so the log accounts for every board.
       qrt::production::PRODUCTION_RECORD record;
       record.szTime = qrt::production::UtcTimeText();
       record.szPath = board.szPath.empty() ? Pair(board.wVID, board.wPID) : board.szPath;
@@ -85,7 +87,8 @@ class CProgramRun {
       record.wPid = board.wPID;
       record.szResult = "fail";
       record.nCode = -1;
-      return Finish(record, false, "the board is gone");
+      record.szNote = szWhy;
+      return Finish(record, false, szWhy);
     }
     return ProgramOneBoard();
   }

@@ -29,6 +29,7 @@ std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
   j["image_sha256"] = r.szImageSha256;
   j["backup"] = r.szBackup.empty() ? nlohmann::ordered_json(nullptr)
                                    : nlohmann::ordered_json(r.szBackup);
+  if (!r.szNote.empty()) j["note"] = r.szNote;
   // Paths are outside input: bytes that are not UTF-8 become \xHH.
   return qrt::diag::JsonText(j);
 }

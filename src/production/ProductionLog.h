@@ -22,11 +22,13 @@ struct PRODUCTION_RECORD {
   double dElapsedS = 0;
   std::string szImageSha256;  // of the image meant for the board
   std::string szBackup;       // backup file, empty when none was taken
+  std::string szNote;         // why a board was not written, empty otherwise
 };
 
 // The line written for a record, without the newline: keys time, path, vid,
 // pid ("3A7C"), serial (12 hex digits or null), result, code, mismatch_at
-// (only when set), elapsed_s, image_sha256, backup (null when none).
+// (only when set), elapsed_s, image_sha256, backup (null when none), note
+// (only when there is one).
 std::string ProductionLogLine(const PRODUCTION_RECORD& record);
 
 // The line a run appends before it touches a board, without the newline:

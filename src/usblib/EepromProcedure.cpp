@@ -17,6 +17,13 @@ constexpr uint16_t kRegEnable = 0x0100;
 constexpr uint16_t kRegSpeed = 0x0111;
 constexpr uint32_t kDefaultTimeOut = 128;
 constexpr uint32_t kDefaultSleepTime = 5;
+// The data-sheet maximum of a 24Cxx write cycle: the least wait after a
+// unit written before the part is asked anything again.
+constexpr uint32_t kPartWriteCycleMs = 5;
+// How long a read-back that found no byte but 0xFF waits before it reads
+// once more: a part that is still in a (far too long) write cycle does not
+// answer, and the bus then reads 0xFF everywhere.
+constexpr uint32_t kNoAnswerSettleMs = 250;
 
 // Log-line codes.
 constexpr int kLogReadTimeOut = 1;
@@ -70,6 +77,13 @@ std::string Range(const char* pszOne, const char* pszMany, size_t nFrom, size_t 
                   static_cast<unsigned>(nFrom + nCount - 1));
   }
   return sz;
+}
+
+// Offset of the first unit (btMode bytes) that holds a byte other than
+// 0xFF, or nLength when there is none.
+size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
+  const size_t n = std::find_if(pData, pData + nLength, [](uint8_t b) { return b != 0xFF; }) - pData;
+  return n - n % btMode;
 }
 
 // Gives the transfer's device lock back on every return.
@@ -226,6 +240,35 @@ CEepromProcedure::SUnitTiming CEepromProcedure::UnitTiming(uint32_t dwReadSleepT
   return {btMode, 0, m_Settings.m_Profile.dwWriteCycleMs};
 }
 
+uint32_t CEepromProcedure::WriteCycleWaitMs(const SUnitTiming& timing) const {
+  return std::max(timing.dwWriteDelayMs, kPartWriteCycleMs);
+}
+
+// A part in its write cycle does not answer, and a unit read from it gives
+// 0xFF. Once any unit has answered with another value the part is idle, and
+// (as nothing is written meanwhile) every unit read after it is what the
+// EEPROM holds: the 0xFF units before it are read again. When no unit
+// answered at all, the whole range is read again after a settle time.
+int CEepromProcedure::ReadBackSettled(const SUnitTiming& timing, uint8_t* pData, uint16_t wLength,
+                                      uint32_t dwTimeOut, const I2C_PROGRESS_CALLBACK& fnProgress) {
+  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
+  int r = m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, pData, wLength, dwTimeOut, fnProgress,
+                        timing.dwReadDelayMs, m_Settings.m_bReportId);
+  if (r != 0 || wLength == 0) return r;
+  size_t nAgain = FirstAnsweredUnit(pData, wLength, timing.btMode);
+  if (nAgain == 0) return 0;
+  I2C_PROGRESS_CALLBACK fnAgain = [this](uint16_t wTotal, uint16_t wDone) {
+    m_Observer.OnProgress(EEepromProgress::Probe, (wDone + 1) * 100 / wTotal);
+    return 0;
+  };
+  if (nAgain == wLength) {
+    Trace("No answer but 0xFF in the read-back; reading it again\n");
+    m_Mgr.UsbHidMgr().DelayMs(kNoAnswerSettleMs);
+  }
+  return m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, pData, static_cast<uint16_t>(nAgain),
+                       dwTimeOut, fnAgain, timing.dwReadDelayMs, m_Settings.m_bReportId);
+}
+
 int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
   m_nLastCode = 0;
@@ -349,10 +392,31 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
                            dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
   m_WriteState.nLength = wLength;
   if (ret != 0) {
+    // The unit in flight may have started its write cycle: whatever comes
+    // next (the read-back below, a rollback) waits it out first.
+    m_Mgr.UsbHidMgr().DelayMs(WriteCycleWaitMs(timing));
+    // Bytes no write command went out for are unchanged. Of the others only
+    // the read-back tells which took the new value.
+    size_t nReach = std::min<size_t>(nWriteDone, wLength);
+    if (UnitMayHaveStarted(ret)) nReach = std::min<size_t>(nReach + nWriteUnit, wLength);
+    std::vector<uint8_t> vNow(kBufferSize, 0xFF);
+    const int rNow = nReach == 0 ? 0
+                                 : ReadBackSettled(timing, vNow.data(),
+                                                   static_cast<uint16_t>(nReach), dwReadTimeOut,
+                                                   fnProbe);
+    size_t nNew = 0;
+    if (rNow == 0) {
+      nNew = static_cast<size_t>(
+          std::mismatch(vNow.begin(), vNow.begin() + static_cast<std::ptrdiff_t>(nReach),
+                        vWriteBuffer.begin())
+              .first -
+          vNow.begin());
+    } else {
+      TraceFormat("Read-back after the failed write fail. ret = %d\n", rNow);
+    }
     m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kPartial;
-    m_WriteState.nNew = std::min<size_t>(nWriteDone, wLength);
-    if (UnitMayHaveStarted(ret))
-      m_WriteState.nUnknown = std::min<size_t>(nWriteUnit, wLength - m_WriteState.nNew);
+    m_WriteState.nNew = nNew;
+    m_WriteState.nUnknown = nReach - nNew;
     const std::string szState = EepromStateText(m_WriteState);
     TraceFormat("WriteI2C fail. ret = %d,\n", ret);
     m_Observer.OnPlainMessage("Write data to EEPROM failed!\n" + szState);
@@ -371,8 +435,7 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     m_Observer.OnProgress(EEepromProgress::Verify, (wDone + nUnit) * 30 / wTotal + 70);
     return 0;
   };
-  ret = m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, vReadBack.data(), wLength, dwReadTimeOut,
-                      fnVerify, timing.dwReadDelayMs, m_Settings.m_bReportId);
+  ret = ReadBackSettled(timing, vReadBack.data(), wLength, dwReadTimeOut, fnVerify);
   TraceFormat("[[3]m_dwI2CSpeed = 0x%02X\n", m_Settings.m_dwI2CSpeed);
   CopyToLoadBuffer(vReadBack, wLength, pLoadBuffer, nLoadBufferSize);
   if (ret != 0) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "UsbHidMgr.h"
+
 namespace USB42XX_MGR {
 
 class CUsb42xxMgr;
@@ -59,7 +61,8 @@ struct EEPROM_TRANSFER_SETTINGS {
 
 enum class EEepromProgress { Read, Write, Verify, Probe };
 
-// What the EEPROM holds after a write, as far as the procedure can know it.
+// What the EEPROM holds after a write, as far as the procedure can know it:
+// every claim comes from bytes read back after the part's write cycle.
 struct EEPROM_WRITE_STATE {
   enum class EKind {
     kVerified,       // the whole image, read back and compared (also: no write yet)
@@ -69,9 +72,10 @@ struct EEPROM_WRITE_STATE {
   };
   EKind eKind = EKind::kVerified;
   size_t nLength = 0;   // bytes the write was to cover
-  size_t nNew = 0;      // kPartial: bytes 0..nNew-1 are new
-  size_t nUnknown = 0;  // kPartial: the nUnknown bytes after them may or may
-                        // not be; every byte after those is unchanged
+  size_t nNew = 0;      // kPartial: bytes 0..nNew-1 were read back new
+  size_t nUnknown = 0;  // kPartial: the nUnknown bytes after them were sent
+                        // but not read back new (or not read back at all);
+                        // no byte after those was sent, so all are unchanged
 };
 
 // One line for the user: "bytes 0x0000-0x00D7 are new, the rest is
@@ -137,7 +141,10 @@ class CEepromProcedure {
   // Returns 0 written and verified, 1 WriteI2C failed or the lock was not
   // had, 2 the read-back failed or differs. GetLastCode() then tells which,
   // GetWriteState() what the EEPROM now holds; a failure's plain message and
-  // log carry that too.
+  // log carry that too. After a failed WriteI2C the procedure waits out the
+  // write cycle of the unit in flight and reads back what it sent, so that
+  // the state comes from the part and whatever follows (a rollback) does not
+  // find the part busy; pLoadBuffer is left alone then.
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
                         size_t nLoadBufferSize);
 
@@ -170,6 +177,13 @@ class CEepromProcedure {
     uint32_t dwWriteDelayMs;
   };
   SUnitTiming UnitTiming(uint32_t dwReadSleepTime, uint32_t dwWriteSleepTime) const;
+  // The wait after a unit written before the part is asked again.
+  uint32_t WriteCycleWaitMs(const SUnitTiming& timing) const;
+  // ReadI2C of wLength bytes from address 0 after a write: 0 with what the
+  // EEPROM holds (units read while the part had not yet answered are read
+  // again), or the ReadI2C code.
+  int ReadBackSettled(const SUnitTiming& timing, uint8_t* pData, uint16_t wLength,
+                      uint32_t dwTimeOut, const I2C_PROGRESS_CALLBACK& fnProgress);
   int GetChipInformationForRegisters();
 
   CUsb42xxMgr& m_Mgr;

@@ -27,6 +27,7 @@
 // output report refused, 4 second output report or the input report failed.
 // Busy-wait sub-codes: 1 status read failed, -1 time-out, 2 ten reads.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "Trace.h"
@@ -257,20 +258,34 @@ constexpr SProbeAttempt kProbeOrder[] = {{0, 0, 5, 0}, {2, 1, 8, 1}, {1, 1, 4, 1
 }  // namespace
 
 int CUsbHidMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId,
-                                   uint8_t& btReportId, uint32_t& dwOutputReportLength) {
+                                   uint8_t& btReportId, uint32_t& dwOutputReportLength,
+                                   std::string* pszWhyNot) {
+  std::string szWhyNot;
   for (const auto& attempt : kProbeOrder) {
     uint16_t wId = 0;
     {
       auto pDevice = OpenDevice(wVID, wPID, attempt.btLayout);
       if (!pDevice) continue;
-      if (ReadChipId(*pDevice, wId, attempt.btLayout, attempt.btReportId) != 0) continue;
+      if (int r = ReadChipId(*pDevice, wId, attempt.btLayout, attempt.btReportId)) {
+        szWhyNot = "chip id not read (layout " + std::to_string(attempt.btLayout) + ", code " +
+                   std::to_string(r) + ")";
+        continue;
+      }
     }
-    if ((wId & 0xFF00) != 0x8000) continue;
+    // Only the maker's chips: high byte exactly 0x80.
+    if ((wId & 0xFF00) != 0x8000) {
+      char sz[64];
+      std::snprintf(sz, sizeof(sz), "chip id 0x%.4X is not the maker's (layout %u)", wId,
+                    static_cast<unsigned>(attempt.btLayout));
+      szWhyNot = sz;
+      continue;
+    }
     wChipId = wId;
     btReportId = attempt.btFlag;
     dwOutputReportLength = attempt.dwOutputLength;
     return 0;
   }
+  if (pszWhyNot != nullptr) *pszWhyNot = szWhyNot;
   return 1;
 }
 

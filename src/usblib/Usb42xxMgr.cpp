@@ -249,7 +249,14 @@ int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO
     return 1;
   }
   std::vector<BOARD_INFO> vAll;
-  m_UsbHidMgr.EnumerateBoards(vAll);  // a failure leaves one entry per pair
+  m_UsbHidMgr.EnumerateBoards(vAll, true);  // a failure leaves one entry per pair
+  if (m_IsCheckDeviceId != 1) {
+    // Each board counts by its own probe: the search probes a pair through
+    // its first board only, so a failure there must not hide the others.
+    for (const BOARD_INFO& board : vAll) {
+      if (board.szProbeFailure.empty()) DeviceListAdd(pairs, board.wVID, board.wPID);
+    }
+  }
   list = DEVICE_LIST{};
   for (int i = 0; i < pairs.Number; ++i) {
     bool bAny = false;
@@ -284,9 +291,10 @@ int CUsb42xxMgr::SelectBoard(const std::string& szPath) {
     return 0;
   }
   std::vector<BOARD_INFO> vBoards;
-  if (!m_UsbHidMgr.EnumerateBoards(vBoards)) return 1;
+  if (!m_UsbHidMgr.EnumerateBoards(vBoards, true)) return 1;
   for (const BOARD_INFO& board : vBoards) {
     if (board.szPath != szPath) continue;
+    if (!board.szProbeFailure.empty()) return 2;
     m_UsbHidMgr.SetBoardPath(szPath);
     m_ActiveVID = board.wVID;
     m_ActivePID = board.wPID;

@@ -102,19 +102,22 @@ class CUsb42xxMgr {
   // with it off, devices whose chip answers the probe. Zeroes list first.
   // Returns 0 (possibly none listed) or 1 when the enumeration failed.
   int Search_Present_Device(DEVICE_LIST& list);
-  // Present boards: the pairs Search_Present_Device lists, each repeated
-  // once per present board of that pair (so two identical boards give two
-  // equal entries), in the search's order. pBoards (when given) receives the
-  // boards of the entries, index for index. Returns 0, or 1 when the search
-  // failed. A pair whose boards cannot be listed keeps its one entry (its
-  // board has an empty path then).
+  // Present boards: the pairs Search_Present_Device lists (with the check
+  // off also the pair of every board that answers its own probe), each
+  // repeated once per present board of that pair (so two identical boards
+  // give two equal entries), in the search's order. pBoards (when given)
+  // receives the boards of the entries, index for index; a board of a
+  // listed pair whose probe failed is there too, with szProbeFailure set.
+  // Returns 0, or 1 when the search failed. A pair whose boards cannot be
+  // listed keeps its one entry (its board has an empty path then).
   int Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO>* pBoards = nullptr);
   // Every board that answers the chip probe, whatever the device-id check.
   // Returns 0, or 1 when the enumeration failed.
   int EnumerateBoards(std::vector<BOARD_INFO>& vBoards);
   // Pins every later device operation to the board at szPath (empty: any
-  // board of the pair, the first in enumeration order). Returns 0, or 1
-  // when szPath names no present board (nothing changed then).
+  // board of the pair, the first in enumeration order). Returns 0; 1 when
+  // szPath names no present board, 2 when the board is present but its
+  // chip does not answer the probe (nothing changed then).
   int SelectBoard(const std::string& szPath);
   const std::string& GetSelectedBoard() const { return m_UsbHidMgr.GetBoardPath(); }
 

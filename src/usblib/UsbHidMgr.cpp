@@ -67,11 +67,23 @@ bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText) {
   return szText == board.szPath || szText == board.szUsbTopology;
 }
 
-bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
+namespace {
+
+bool PathListed(const std::vector<HID_COLLECTION_INFO>& vCollections, const std::string& szPath) {
+  for (const auto& info : vCollections) {
+    if (info.szPath == szPath) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFailed) {
   vBoards.clear();
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return false;
   const std::string szSaved = m_szBoardPath;
+  bool bAnyFailed = false;
   for (size_t i = 0; i < vCollections.size(); ++i) {
     const HID_COLLECTION_INFO& info = vCollections[i];
     bool bSeen = false;
@@ -82,7 +94,13 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
     BOARD_INFO board;
     uint8_t btFlag = 0;
     uint32_t dwLength = 0;
-    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength) != 0) continue;
+    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength,
+                           &board.szProbeFailure) != 0) {
+      // No collection of a chip's report length opened: not a chip of this
+      // kind. One opened and did not answer: a present board.
+      if (board.szProbeFailure.empty() || !bWithFailed) continue;
+      bAnyFailed = true;
+    }
     board.szPath = info.szPath;
     board.wVID = info.wVID;
     board.wPID = info.wPID;
@@ -92,6 +110,18 @@ bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards) {
     vBoards.push_back(std::move(board));
   }
   m_szBoardPath = szSaved;
+  if (!bAnyFailed) return true;
+  // A board pulled out during its probe fails it too: only one still listed
+  // afterwards counts.
+  std::vector<HID_COLLECTION_INFO> vNow;
+  const bool bListed = m_Platform.EnumerateHidCollections(vNow);
+  std::erase_if(vBoards, [&](const BOARD_INFO& board) {
+    if (board.szProbeFailure.empty()) return false;
+    if (!bListed || !PathListed(vNow, board.szPath)) return true;
+    TraceFormat("***** %s: the chip probe failed: %s *****\n", board.szPath.c_str(),
+                board.szProbeFailure.c_str());
+    return false;
+  });
   return true;
 }
 

@@ -44,6 +44,10 @@ struct BOARD_INFO {
   uint8_t btLayout = 0;  // report layout 0, 1 or 2
   std::string szUsbTopology;
   std::string szSerial;
+  // Empty when the chip answered the probe; else why it did not (a board
+  // that is present but could not be identified: chip id and layout are
+  // then not known).
+  std::string szProbeFailure;
 };
 
 // True when szText names the board: its path, or its USB topology.
@@ -73,9 +77,12 @@ class CUsbHidMgr {
   const std::string& GetBoardPath() const { return m_szBoardPath; }
 
   // Every present board in enumeration order: one entry per path whose
-  // collections answer the chip probe. False when the enumeration failed
-  // (vBoards is then empty). Leaves the board path as it was.
-  bool EnumerateBoards(std::vector<BOARD_INFO>& vBoards);
+  // collections answer the chip probe. With bWithFailed, also the paths
+  // where a collection opened but the probe failed and that are still
+  // listed afterwards, each with szProbeFailure set. False when the
+  // enumeration failed (vBoards is then empty). Leaves the board path as it
+  // was.
+  bool EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFailed = false);
 
   // First collection (enumeration order) of the pair whose output report
   // length matches the layout and that opens. Null when none does.
@@ -141,8 +148,12 @@ class CUsbHidMgr {
 
   // Probes layouts 0 (ID 0), 2 (ID 1), 1 (ID 1). 0 with the outputs when a
   // chip id with high byte 0x80 answered, 1 when none did (outputs unchanged).
+  // pszWhyNot (when given) then receives why the last collection that opened
+  // did not answer ("chip id not read (layout 0, code 1004)", "chip id
+  // 0x8142 is not the maker's (layout 0)"), or is emptied when no collection
+  // of the pair opened for any layout.
   int GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId, uint8_t& btReportId,
-                         uint32_t& dwOutputReportLength);
+                         uint32_t& dwOutputReportLength, std::string* pszWhyNot = nullptr);
   // 1 when some layout answered, else 0.
   int ProbeDevice(uint16_t wVID, uint16_t wPID);
 

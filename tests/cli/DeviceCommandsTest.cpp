@@ -1,6 +1,7 @@
 // qrt4250-cli device commands, run in process on the simulated chip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -150,8 +151,8 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
        "write failed: code "},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
-      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
-        "refuse-output:303"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-image",
+        P("zeros.bin"), "--sim-fault", "refuse-output:303"},
        " is unknown, the rest is unchanged\n"},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},
@@ -248,6 +249,23 @@ TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
   }
   EXPECT_EQ(nBackups, 4u);
   EXPECT_EQ(ReadFile(P("mine.bin")), before);
+
+  // A part far slower than the data sheet loses units in the write and in
+  // the rollback: the count of differing bytes is what the part holds.
+  for (const char* pszProfile : {"default", "fast"}) {
+    CRun slow = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04",
+                            "--sim-image", P("before.bin"), "--sim-save", P("chip.bin"),
+                            "--profile", pszProfile, "--sim-fault", "write-cycle-us:200000"});
+    EXPECT_EQ(slow.nExit, 1);
+    const auto chip = ReadFile(P("chip.bin"));
+    ASSERT_EQ(chip.size(), before.size());
+    size_t nDiffer = 0;
+    for (size_t i = 0; i < chip.size(); ++i) nDiffer += chip[i] != before[i];
+    const std::string szSays =
+        nDiffer == 0 ? "rolled back to the previous contents, verified"
+                     : "; " + std::to_string(nDiffer) + " byte(s) differ from the previous";
+    EXPECT_NE(slow.err.find(szSays), std::string::npos) << pszProfile << "\n" << slow.err;
+  }
 
   // A backup that cannot be saved stops the write before any byte goes out.
   ASSERT_TRUE(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("before.bin")));
@@ -687,6 +705,64 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
     }
   }
   EXPECT_EQ(counter(), "000000000113\n");
+}
+
+// A board the platform lists but whose chip probe fails is a present board:
+// list shows it with what failed, program --all counts it failed and logs
+// it with the reason, and the exit is 0 only when every board passed.
+TEST_F(DeviceCommandsTest, BoardsWhoseProbeFailsAreListedAndCountedFailed) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  auto program = [&](const std::string& szFault, std::vector<nlohmann::json>& lines) {
+    fs::remove(P("p.jsonl"));
+    CRun r = RunCliWith({"program", "--all", "--image", P("base.bin"), "--log", P("p.jsonl"),
+                         "--simulate", "--sim-boards", "3", "--sim-fault", szFault});
+    std::ifstream log(P("p.jsonl"));
+    lines.clear();
+    for (std::string s; std::getline(log, s);) lines.push_back(nlohmann::json::parse(s));
+    return r;
+  };
+  const struct {
+    const char* pszFault;
+    std::string szWhy;
+  } cases[] = {
+      {"2@fail-input:1", "chip id not read (layout 0, code 1004)"},
+      {"2@refuse-output:1", "chip id not read (layout 0, code 1003)"},
+      {"2@refuse-output:2", "chip id not read (layout 0, code 2003)"},
+      {"2@fail-input:2", "chip id not read (layout 0, code 2004)"},
+  };
+  std::vector<nlohmann::json> lines;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszFault);
+    const CRun list =
+        RunCliWith({"list", "--simulate", "--sim-boards", "3", "--sim-fault", c.pszFault});
+    EXPECT_EQ(list.nExit, 0);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 3) << list.out;
+    EXPECT_NE(list.out.find("VID = 0x3A7C, PID = 0x4250, chip probe failed: " + c.szWhy +
+                            ", path sim:2\n"),
+              std::string::npos)
+        << list.out;
+    const CRun r = program(c.pszFault, lines);
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.out.find("2 passed, 1 failed"), std::string::npos) << r.out;
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1]["path"], "sim:2");
+    EXPECT_EQ(lines[1]["result"], "fail");
+    EXPECT_EQ(lines[1]["note"], "chip probe failed: " + c.szWhy);
+  }
+  // Report faults anywhere on board 2 (probe, backup, write, rollback): every
+  // board has its line, and exit 0 goes with three passes only.
+  int nExits[2] = {};
+  for (uint32_t dwSeed = 1; dwSeed <= 12; ++dwSeed) {
+    SCOPED_TRACE(dwSeed);
+    const CRun r = program("2@random:" + std::to_string(dwSeed) + ":0.0004", lines);
+    ASSERT_EQ(lines.size(), 3u) << r.out << r.err;
+    const auto nPassed = std::count_if(lines.begin(), lines.end(),
+                                       [](const nlohmann::json& j) { return j["result"] == "pass"; });
+    EXPECT_EQ(r.nExit == 0, nPassed == 3) << r.out;
+    ++nExits[r.nExit == 0 ? 0 : 1];
+  }
+  EXPECT_GT(nExits[0], 0);
+  EXPECT_GT(nExits[1], 0);
 }
 
 // The station: boards present at the start are programmed, then each arrival;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../usblib/SimTestSupport.h"
+#include "SimTestSupport.h"
 #include "CliApp.h"
 #include "CliRun.h"
 #include "DeviceIdMgr.h"

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "../usblib/SimTestSupport.h"
+#include "SimTestSupport.h"
 #include "SimChip.h"
 #include "SimFaultOptions.h"
 #include "SimReportLog.h"
@@ -112,6 +112,27 @@ TEST(SimChip, NoAnswerDuringTheWriteCycle) {
   Start(chip, 0x10, false);
   EXPECT_EQ(Read(chip, 0x0009), 0x5A);
   EXPECT_EQ(chip.Violations().size(), 2u);
+}
+
+// "write-protect": every write is ignored, and without a write there is no
+// write cycle either (the next read answers at once).
+TEST(SimChip, WriteProtectIgnoresWrites) {
+  auto pClock = std::make_shared<CSimClock>();
+  SIM_CHIP_CONFIG config;
+  config.btEnablePowerOn = 1;
+  CSimChip chip(config, pClock);
+  SIM_FAULTS faults;
+  std::string szError;
+  ASSERT_TRUE(ParseSimFaultSpec("write-protect", faults, config, szError)) << szError;
+  chip.SetFaults(faults);
+  const Bytes before(256, 0x11);
+  chip.SetEepromContents(before.data(), before.size());
+  Write(chip, 0x0009, 0x5A);
+  Start(chip, 0x10, true);
+  EXPECT_EQ(chip.Eeprom(), before);
+  Start(chip, 0x10, false);
+  EXPECT_EQ(Read(chip, 0x0009), 0x11);
+  EXPECT_TRUE(chip.Violations().empty()) << chip.Violations()[0];
 }
 
 TEST(SimChip, SeededRandomFaultsReplayExactly) {

@@ -3,6 +3,7 @@
 // and their failure codes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
 #include "SimTestSupport.h"
@@ -255,21 +256,39 @@ TEST(Probe, TheEightByteAttemptComesBeforeTheFourByteOne) {
   EXPECT_EQ(platform.Chip(0).OutputReportCount(), 0u) << "the 4-byte chip was asked";
 }
 
-TEST(Probe, ChipWithoutTheMakersIdDoesNotAnswerAndOutputsStay) {
-  CSimPlatform platform;
-  auto config = SimDevice(kVid, kPid, 0);
-  config.Chip.wChipId = 0x1234;
-  platform.AddDevice(config);
-  CUsbHidMgr hid(platform);
-  uint16_t wChipId = 0x7777;
-  uint8_t btFlag = 9;
-  uint32_t dwLength = 99;
-  EXPECT_EQ(hid.GetChipInformation(kVid, kPid, wChipId, btFlag, dwLength), 1);
-  EXPECT_EQ(wChipId, 0x7777);
-  EXPECT_EQ(btFlag, 9);
-  EXPECT_EQ(dwLength, 99u);
-  EXPECT_EQ(hid.ProbeDevice(kVid, kPid), 0);
-  EXPECT_EQ(hid.ProbeDevice(kVid, 0x9999), 0);
+// Only high byte 0x80 is the maker's; any other id leaves the outputs alone
+// and says which id answered.
+TEST(Probe, OnlyTheMakersChipIdsAnswerAndOtherOutputsStay) {
+  const struct {
+    uint16_t wChipId;
+    bool bMakers;
+  } cases[] = {{0x8000, true},  {0x8042, true},  {0x80FF, true},  {0x8100, false},
+               {0x8142, false}, {0x8F42, false}, {0x7F42, false}, {0x9080, false},
+               {0x0080, false}, {0x1234, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.wChipId);
+    CSimPlatform platform;
+    auto config = SimDevice(kVid, kPid, 0);
+    config.Chip.wChipId = c.wChipId;
+    platform.AddDevice(config);
+    CUsbHidMgr hid(platform);
+    uint16_t wChipId = 0x7777;
+    uint8_t btFlag = 9;
+    uint32_t dwLength = 99;
+    std::string szWhyNot = "stale";
+    EXPECT_EQ(hid.GetChipInformation(kVid, kPid, wChipId, btFlag, dwLength, &szWhyNot),
+              c.bMakers ? 0 : 1);
+    EXPECT_EQ(wChipId, c.bMakers ? c.wChipId : 0x7777);
+    EXPECT_EQ(btFlag, c.bMakers ? 0 : 9);
+    EXPECT_EQ(dwLength, c.bMakers ? 5u : 99u);
+    char sz[64];
+    std::snprintf(sz, sizeof(sz), "chip id 0x%.4X is not the maker's (layout 0)", c.wChipId);
+    EXPECT_EQ(szWhyNot, c.bMakers ? "stale" : sz);
+    EXPECT_EQ(hid.ProbeDevice(kVid, kPid), c.bMakers ? 1 : 0);
+    // No collection of the pair at all: nothing to say why.
+    EXPECT_EQ(hid.GetChipInformation(kVid, 0x9999, wChipId, btFlag, dwLength, &szWhyNot), 1);
+    EXPECT_EQ(szWhyNot, "");
+  }
 }
 
 TEST(Transport, OpenDeviceChoosesTheCollectionByOutputLength) {
