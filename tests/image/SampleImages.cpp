@@ -1,6 +1,7 @@
 #include "SampleImages.h"
 
 #include <cstring>
+#include <random>
 
 #include "RomDataMgr.h"
 
@@ -67,6 +68,32 @@ std::vector<uint8_t> ImageWithBanks(const CBankLayout& l) {
     }
   } else {
     img[0x8D] &= 0xFE;
+  }
+  return img;
+}
+
+std::vector<uint8_t> RandomLoadableImage(uint32_t nSeed) {
+  // mt19937's sequence is fixed by the standard; the distributions are not,
+  // so the draws are taken modulo by hand.
+  std::mt19937 rng(nSeed);
+  const auto draw = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  static const size_t kSizes[] = {256, 512, 1024, 2048};
+  std::vector<uint8_t> img;
+  if (draw(2) == 0) {
+    CBankLayout l;
+    l.bAgc = draw(2) == 0;
+    l.nI2C = l.bAgc ? static_cast<int>(draw(4)) : 0;
+    l.nEq = static_cast<int>(draw(4));
+    l.nSize = kSizes[1 + draw(3)];
+    img = ImageWithBanks(l);
+    for (size_t i = 2; i < 256; ++i) {
+      if (i < 0x8D || i > 0x8F) img[i] = static_cast<uint8_t>(draw(256));
+    }
+  } else {
+    img.resize(draw(8) == 0 ? 2 + draw(2047) : kSizes[draw(4)]);
+    for (uint8_t& bt : img) bt = static_cast<uint8_t>(draw(256));
+    img[0] = 0xC7;
+    img[1] |= 0x60;
   }
   return img;
 }
