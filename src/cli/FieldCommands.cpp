@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "BankHeader.h"
 #include "CliApp.h"
 #include "FieldModel.h"
 #include "ImageFiles.h"
@@ -252,11 +253,10 @@ std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
   // bit 4 itself and keeps the rest of the header as placed. Bit 7 alone
   // announces nothing, so without such banks it stays as the base has it.
   std::vector<uint8_t> vImage(s.RomDataMgr().Data(), s.RomDataMgr().Data() + kRomBufferSize);
-  if (!vI2C.empty() || bAgcIr) vImage[0x8F] |= 0x80;
-  if (!vEq.empty())
-    vImage[0x8D] |= 0x01;
-  else
-    vImage[0x8D] &= 0xFE;
+  CBankHeader header(vImage.data());
+  if (!vI2C.empty() || bAgcIr) header.SetBankRead(true);
+  header.SetEqBanks(!vEq.empty());
+  header.Write(vImage.data());
   s.RomDataMgr().SetRomData(vImage.data(), vImage.size());
   s.I2CInitMgr().Clear();
   for (const auto& bank : vI2C) s.I2CInitMgr().AddBank(bank);

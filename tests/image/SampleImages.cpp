@@ -3,6 +3,7 @@
 #include <cstring>
 #include <random>
 
+#include "BankHeader.h"
 #include "RomDataMgr.h"
 
 namespace qrt::test {
@@ -44,11 +45,12 @@ std::vector<uint8_t> SampleEqBank(int i, bool bLast) {
 
 std::vector<uint8_t> ImageWithBanks(const CBankLayout& l) {
   std::vector<uint8_t> img(l.nSize, 0xFF);
-  const std::vector<uint8_t> header = DefaultImage();
-  std::memcpy(img.data(), header.data(), 256);
+  std::memcpy(img.data(), qrt::image::g_btDefaultImage, 256);
   size_t at = 256;
+  CBankHeader header(img.data());
+  header.SetAgcIrBank(l.bAgc);
   if (l.bAgc) {
-    img[0x8F] |= 0x90;
+    header.SetBankRead(true);
     for (int i = 0; i < l.nI2C; ++i, at += 32) {
       const auto b = SampleI2CBank(i);
       std::memcpy(&img[at], b.data(), 32);
@@ -56,18 +58,15 @@ std::vector<uint8_t> ImageWithBanks(const CBankLayout& l) {
     const auto agc = SampleAgcBank();
     std::memcpy(&img[at], agc.data(), 32);
     at += 32;
-  } else {
-    img[0x8F] &= 0xEF;
   }
-  img[0x8E] = static_cast<uint8_t>((img[0x8E] & 0xC0) | (at / 16));
+  header.SetEqStart(at);
+  header.SetEqBanks(l.nEq > 0);
+  header.Write(img.data());
   if (l.nEq > 0) {
-    img[0x8D] |= 0x01;
     for (int i = 0; i < l.nEq; ++i, at += 16) {
       const auto b = SampleEqBank(i, i == l.nEq - 1);
       std::memcpy(&img[at], b.data(), 16);
     }
-  } else {
-    img[0x8D] &= 0xFE;
   }
   return img;
 }
