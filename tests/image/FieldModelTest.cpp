@@ -2,9 +2,11 @@
 // and the table covers every header bit the codec writes for a setting.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "FieldModel.h"
 #include "ImageSession.h"
@@ -18,7 +20,7 @@ std::string SampleValue(const FIELD_DEF& def) {
   const _INTERNAL_OPT builtin = CImageSession().m_RecInternalOpt;
   switch (def.eKind) {
     case EFieldKind::kNumber:
-      return std::to_string((builtin.*(def.pByte) + 1u) % (def.nMax + 1));
+      return std::to_string((FieldNumber(def, builtin) + 1u) % (def.nMax + 1));
     case EFieldKind::kWord:
       return "BEEF";
     case EFieldKind::kSerial:
@@ -98,6 +100,17 @@ TEST(FieldModelTest, CoveredBitsAreTheBitsTheSettingsChange) {
 TEST(FieldModelTest, EveryIdHasItsRowAndListItemsRoundTrip) {
   for (const FIELD_DEF& def : Fields()) EXPECT_EQ(&Field(def.eId), &def);
   EXPECT_EQ(Fields().size(), static_cast<size_t>(EFieldId::kRecord2Terminal) + 1);
+  // The rows' members tile the record, each byte once; a number's bits lie
+  // in one run per byte.
+  std::vector<int> vOwners(sizeof(_INTERNAL_OPT), 0);
+  for (const FIELD_DEF& def : Fields()) {
+    for (unsigned i = 0; i < def.Member.btSize; ++i) ++vOwners.at(def.Member.btAt + i);
+    for (const FIELD_BITS& bits : def.Bits) {
+      const unsigned nRun = bits.btMask >> std::countr_zero(bits.btMask);
+      EXPECT_EQ(nRun & (nRun + 1), 0u) << def.pszJsonName;
+    }
+  }
+  EXPECT_EQ(vOwners, std::vector<int>(sizeof(_INTERNAL_OPT), 1));
   // What the window's lists store is what they show again.
   for (const FIELD_DEF& def : Fields()) {
     for (int nItem = 0; nItem < FieldItemCount(def); ++nItem) {
