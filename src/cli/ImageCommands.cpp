@@ -257,20 +257,8 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
   CLI::App* pSet = app.add_subcommand(
       "set", "Load IN, change settings, write OUT (.bin or .hex by its name) as a save does");
   pSet->footer(
-      "Settings (NAME=VALUE, applied in order; any bad value writes nothing):\n"
-      "  vid, pid            1-4 hex digits (0x prefix allowed)\n"
-      "  serial              up to 12 hex digits, right-aligned\n"
-      "  product,            text, one byte per character (up to U+00FF),\n"
-      "  manufacturer        together at most 56 characters\n"
-      "  playVolume, recordVolume, mixVolume, maxPowerGain1   register code 0-63\n"
-      "  mixMute, micBoostDefault, micBoostCtrl, hpfL, hpfR,\n"
-      "  productCtrl, serialCtrl, manufacturerCtrl             0 or 1\n"
-      "  playDevice          speaker | headset | headphone\n"
-      "  recordDevice        mic | headset | micarray (headset also sets the\n"
-      "                      second record terminal)\n"
-      "  record2Terminal     the second record terminal's digits H/L\n"
-      "                      (the devices take H/L too; each digit 0-15)\n"
-      "  gainA 0-3, gainB 0-7, gainC 0-7\n");
+      "Settings (NAME=VALUE, applied in order; any bad value writes nothing):\n" +
+      SettableFieldList());
   pSet->add_option("IN", set->szIn, "Image file to load")->required();
   pSet->add_option("OUT", set->szOut, "File to write")->required();
   pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied in order");

@@ -430,6 +430,42 @@ bool ApplyFieldItem(const FIELD_DEF& def, O& r, int nItem) {
   }
 }
 
+std::string FieldSetHelp(const FIELD_DEF& def) {
+  const auto names = [](const char* const* ppszNames) {
+    return std::string(ppszNames[0]) + ", " + ppszNames[1] + ", " + ppszNames[2];
+  };
+  switch (def.eKind) {
+    case K::kNumber:
+      if (FieldItemCount(def) > 0) return "register code 0-" + std::to_string(def.nMax);
+      return def.nMax == 1 ? "0 or 1" : "0-" + std::to_string(def.nMax);
+    case K::kWord:
+      return "1-4 hex digits (0x prefix allowed)";
+    case K::kSerial:
+      return "up to 12 hex digits, right-aligned";
+    case K::kText:
+      return "text up to U+00FF; product + manufacturer at most 56";
+    case K::kPlayDevice:
+      return names(kPlayNames) + " or digits H/L (0-15 each)";
+    case K::kRecordDevice:
+      return names(kRecordNames) + " or digits H/L (headset: record2Terminal 4/2)";
+    case K::kRecord2:
+      return "the second record terminal's digits H/L";
+    default:
+      return {};
+  }
+}
+
+std::string SettableFieldList() {
+  std::string s;
+  for (const FIELD_DEF& def : kFields) {
+    if (def.pszSetName == nullptr) continue;
+    char sz[24];
+    std::snprintf(sz, sizeof sz, "  %-16s ", def.pszSetName);
+    s += sz + FieldSetHelp(def) + "\n";
+  }
+  return s;
+}
+
 unsigned FieldHexDigits(const FIELD_DEF& def) {
   return def.eKind == K::kWord ? 4 : def.eKind == K::kSerial ? 12 : 0;
 }

@@ -116,6 +116,13 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // quoted strings, the rest as set takes it.
 std::string FieldDisplayText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 
+// What set takes for a settable field, one short line ("0 or 1",
+// "register code 0-63").
+std::string FieldSetHelp(const FIELD_DEF& def);
+// Every settable field as "  NAME  what it takes" lines, in the table's
+// order: the list of set --help and of the documentation.
+std::string SettableFieldList();
+
 // Parses VALUE as set takes it and stores it in rec. Returns an empty text
 // on success, else the reason (rec unchanged). A settable field only.
 std::string ApplyFieldText(const FIELD_DEF& def, _INTERNAL_OPT& rec, const std::string& szValue);

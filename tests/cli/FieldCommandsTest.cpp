@@ -1,6 +1,7 @@
 // qrt4250-cli diff and templates, in process on the sample images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 
 #include "CliApp.h"
 #include "CliRun.h"
+#include "FieldModel.h"
 #include "ImageFiles.h"
 #include "SampleFiles.h"
 #include "SampleImages.h"
@@ -179,4 +181,33 @@ TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
   const CRun twice = Cli({"diff", "device", "device", "--simulate", "--sim-fault", "unplug:1"});
   EXPECT_EQ(twice.nExit, 2);
   EXPECT_NE(twice.err.find("both the chosen board"), std::string::npos) << twice.err;
+}
+
+TEST(FieldDocs, SetHelpAndTheDocumentationListEverySetting) {
+  const std::string szList = SettableFieldList();
+  EXPECT_NE(Cli({"set", "--help"}).out.find(szList), std::string::npos);
+  // README.md, or a page under docs/, has the same lines (indented as a code
+  // block there).
+  const auto trimmed = [](const std::string& szText) {
+    std::vector<std::string> v;
+    std::istringstream in(szText);
+    for (std::string s; std::getline(in, s);) {
+      const size_t nFrom = s.find_first_not_of(' ');
+      v.push_back(
+          nFrom == std::string::npos ? "" : s.substr(nFrom, s.find_last_not_of(' ') + 1 - nFrom));
+    }
+    return v;
+  };
+  const std::vector<std::string> vList = trimmed(szList);
+  std::vector<fs::path> vPages = {fs::path(QRT_SOURCE_DIR) / "README.md"};
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::path(QRT_SOURCE_DIR) / "docs", ec))
+    if (entry.path().extension() == ".md") vPages.push_back(entry.path());
+  bool bFound = false;
+  for (const fs::path& page : vPages) {
+    const std::vector<std::string> vLines = trimmed(qrt::test::ReadWholeFile(page));
+    bFound = bFound ||
+             std::search(vLines.begin(), vLines.end(), vList.begin(), vList.end()) != vLines.end();
+  }
+  EXPECT_TRUE(bFound) << "README.md or docs/*.md lacks the list of set --help:\n" << szList;
 }
