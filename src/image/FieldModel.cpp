@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "TextNumbers.h"
 #include "VolumeTables.h"
@@ -183,21 +184,29 @@ bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
   return true;
 }
 
-// A string's bytes as its length field gives them (btLen - 1), zero bytes
-// inside included: an image may count a trailing 0 in the string.
-std::string StringBytes(const uint8_t* p, uint8_t btLen) {
-  const size_t n = btLen > 0 ? std::min<size_t>(btLen - 1u, kMaxStringBytes) : 0;
-  return std::string(reinterpret_cast<const char*>(p), n);
+// A string's bytes where the area holds them by the length fields, zero
+// bytes inside included (an image may count a trailing 0 in the string).
+// Both together never take more than the 56 bytes of the area, so what set
+// and the templates take as the present string always fits again.
+std::string StringText(const FIELD_DEF& def, const O& r) {
+  const STRING_EXTENTS ext = StringExtents(r.btProductLen, r.btManufacturerLen);
+  return std::string(reinterpret_cast<const char*>(MemberOf(def, r)),
+                     def.eId == I::kProduct ? ext.nProduct : ext.nManufacturer);
 }
 
-// The list item the digits stand for exactly, or -1.
+// The list item that, applied, gives the digits back exactly, or -1.
 int ExactPlayItem(const O& r) {
   const unsigned t = TerminalType(r.btPlayTerminalHi, r.btPlayTerminalLo);
   return t == 0x0301 ? kPlaySpeaker : t == 0x0402 ? kPlayHeadset : t == 0x0302 ? kPlayHeadphone : -1;
 }
 int ExactRecordItem(const O& r) {
   const unsigned t = TerminalType(r.btRecordTerminalHi, r.btRecordTerminalLo);
-  return t == 0x0201 ? kRecordMic : t == 0x0402 ? kRecordHeadset : t == 0x0205 ? kRecordMicArray : -1;
+  // "headset" sets the second record terminal to 4/2 as well: without that
+  // pairing only the digits give the record back.
+  if (t == 0x0402)
+    return TerminalType(r.btRecord2TerminalHi, r.btRecord2TerminalLo) == 0x0402 ? kRecordHeadset
+                                                                                : -1;
+  return t == 0x0201 ? kRecordMic : t == 0x0205 ? kRecordMicArray : -1;
 }
 }  // namespace
 
@@ -298,9 +307,7 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const O& r) {
     // templates give them back exactly.
     // The bytes the length field counts, so a template keeps the length.
     case K::kText:
-      v.szText = Latin1ToUtf8(def.eId == I::kProduct
-                                  ? StringBytes(r.szProduct, r.btProductLen)
-                                  : StringBytes(r.szManufacturer, r.btManufacturerLen));
+      v.szText = Latin1ToUtf8(StringText(def, r));
       return v;
     case K::kPlayDevice: {
       const int nItem = ExactPlayItem(r);
@@ -507,9 +514,21 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-}  // namespace
+// A text value as the string area takes it: one byte per character.
+// Returns an empty text, or the reason (szBytes then unchanged).
+std::string TextBytes(const std::string& value, std::string& szBytes) {
+  if (!IsValidUtf8(value)) return "the text is not valid UTF-8";
+  std::string szLatin1;
+  if (!Utf8ToLatin1(value, szLatin1))
+    return "only characters up to U+00FF fit the string area (one byte each)";
+  if (szLatin1.size() > kMaxStringBytes) return "longer than 56 characters";
+  szBytes = std::move(szLatin1);
+  return {};
+}
 
-std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value) {
+// Parses and stores one value of a field that is not a string. Returns an
+// empty text, or the reason (r then unchanged).
+std::string ApplyOne(const FIELD_DEF& def, O& r, const std::string& value) {
   switch (def.eKind) {
     case K::kNumber: {
       unsigned v = 0;
@@ -528,20 +547,6 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
       if (!IsHexText(value) || !ParseSerialNumber(value, r.btSerialNumber))
         return "up to 12 hex digits are expected";
       return {};
-    case K::kText: {
-      std::string szBytes;
-      if (!IsValidUtf8(value)) return "the text is not valid UTF-8";
-      if (!Utf8ToLatin1(value, szBytes))
-        return "only characters up to U+00FF fit the string area (one byte each)";
-      if (szBytes.size() > kMaxStringBytes) return "longer than 56 characters";
-      const bool bProduct = def.eId == I::kProduct;
-      const std::string szProduct = bProduct ? szBytes : StringBytes(r.szProduct, r.btProductLen);
-      const std::string szManufacturer =
-          bProduct ? StringBytes(r.szManufacturer, r.btManufacturerLen) : szBytes;
-      if (PackStrings(r, szProduct, szManufacturer, bProduct, !bProduct) != kPackOk)
-        return "Max Length is 56 (ProductString + ManufacturerString)";
-      return {};
-    }
     case K::kPlayDevice:
       for (int i = 0; i < 3; ++i) {
         if (value == kPlayNames[i]) {
@@ -566,6 +571,73 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
     default:
       return "read only";
   }
+}
+
+// "NAME=VALUE" quoted for a one-line message.
+std::string AssignmentText(const FIELD_ASSIGNMENT& a) {
+  const char* pszName = a.pDef->pszSetName ? a.pDef->pszSetName : a.pDef->pszJsonName;
+  return QuoteText(std::string(pszName ? pszName : "") + "=" + a.szValue);
+}
+
+}  // namespace
+
+std::string ApplyFieldTexts(O& rec, std::span<const FIELD_ASSIGNMENT> vAssignments) {
+  // The last value given for a field counts.
+  const auto given = [vAssignments](I eId) -> const FIELD_ASSIGNMENT* {
+    const FIELD_ASSIGNMENT* pLast = nullptr;
+    for (const FIELD_ASSIGNMENT& a : vAssignments)
+      if (a.pDef->eId == eId) pLast = &a;
+    return pLast;
+  };
+  O work = rec;
+
+  // The strings first, each parsed alone and the two packed once: the area
+  // they share is judged on the result, not on the string not yet changed.
+  const FIELD_ASSIGNMENT* pProduct = given(I::kProduct);
+  const FIELD_ASSIGNMENT* pManufacturer = given(I::kManufacturer);
+  std::string szProduct = StringText(Field(I::kProduct), work);
+  std::string szManufacturer = StringText(Field(I::kManufacturer), work);
+  if (pProduct != nullptr || pManufacturer != nullptr) {
+    for (const auto& [pGiven, pszBytes] :
+         {std::pair{pProduct, &szProduct}, {pManufacturer, &szManufacturer}}) {
+      if (pGiven == nullptr) continue;
+      const std::string szWhy = TextBytes(pGiven->szValue, *pszBytes);
+      if (!szWhy.empty()) return AssignmentText(*pGiven) + ": " + szWhy;
+    }
+    if (PackStrings(work, szProduct, szManufacturer, pProduct != nullptr,
+                    pManufacturer != nullptr) != kPackOk) {
+      std::string szWho = pProduct ? AssignmentText(*pProduct) : std::string();
+      if (pManufacturer != nullptr)
+        szWho += (pProduct ? " with " : "") + AssignmentText(*pManufacturer);
+      return szWho + ": Max Length is 56 (ProductString + ManufacturerString)";
+    }
+  }
+
+  // Then the rest in the table's order: a string switch given beside its
+  // string wins over the one the string sets.
+  for (const FIELD_DEF& def : kFields) {
+    const FIELD_ASSIGNMENT* pGiven = def.eKind == K::kText ? nullptr : given(def.eId);
+    if (pGiven == nullptr) continue;
+    const std::string szWhy = ApplyOne(def, work, pGiven->szValue);
+    if (!szWhy.empty()) return AssignmentText(*pGiven) + ": " + szWhy;
+  }
+
+  // The record list's "headset" pairs the second record terminal with it;
+  // another second terminal in the same edit contradicts it, whichever
+  // comes first.
+  const FIELD_ASSIGNMENT* pRecord = given(I::kRecordDevice);
+  const FIELD_ASSIGNMENT* pRecord2 = given(I::kRecord2Terminal);
+  if (pRecord != nullptr && pRecord2 != nullptr &&
+      pRecord->szValue == kRecordNames[kRecordHeadset] && ExactRecordItem(work) != kRecordHeadset)
+    return AssignmentText(*pRecord) + " and " + AssignmentText(*pRecord2) +
+           " contradict each other: headset sets the second record terminal to 4/2";
+  rec = work;
+  return {};
+}
+
+std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value) {
+  const FIELD_ASSIGNMENT a{&def, value};
+  return ApplyFieldTexts(r, {&a, 1});
 }
 
 void DecodeField(const FIELD_DEF& def, const uint8_t* p, O& r) {

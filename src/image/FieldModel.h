@@ -123,8 +123,24 @@ std::string FieldSetHelp(const FIELD_DEF& def);
 // order: the list of set --help and of the documentation.
 std::string SettableFieldList();
 
-// Parses VALUE as set takes it and stores it in rec. Returns an empty text
-// on success, else the reason (rec unchanged). A settable field only.
+// One NAME=VALUE of set or of a template.
+struct FIELD_ASSIGNMENT {
+  const FIELD_DEF* pDef;  // a settable field
+  std::string szValue;    // as set takes it (UTF-8)
+};
+
+// Applies the values of one set command or one template as one edit, and
+// judges the result, not each step: the product and manufacturer strings
+// are packed together once (29 + 27 characters fit), the other fields follow
+// in the table's order (a string switch given beside its string wins over
+// the one the string sets), and "headset" for the record device beside a
+// second record terminal other than 4/2 is refused as a contradiction. The
+// last value given for a field counts. Returns an empty text on success,
+// else the reason, one line naming the assignment(s) quoted as QuoteText
+// does ("\"gainA=4\": a whole number 0-3 is expected"); rec is then unchanged.
+std::string ApplyFieldTexts(_INTERNAL_OPT& rec, std::span<const FIELD_ASSIGNMENT> vAssignments);
+// ApplyFieldTexts of one value: a string is packed with the other string as
+// the record holds it.
 std::string ApplyFieldText(const FIELD_DEF& def, _INTERNAL_OPT& rec, const std::string& szValue);
 
 // --- what the window's controls need of a field --------------------------

@@ -134,25 +134,24 @@ std::string ApplyTemplate(CImageSession& session, std::string_view szJson) {
     if (szKey != "banks" && FindSetField(szKey) == nullptr)
       return "unknown setting " + QuoteText(szKey);
   }
-  // Applied in the table's order, not the file's: the strings before their
-  // switches, as a series of set NAME=VALUE would need them.
-  _INTERNAL_OPT rec = session.m_RecInternalOpt;
-  for (const FIELD_DEF& def : Fields()) {
-    if (def.pszSetName == nullptr || !j.contains(def.pszSetName)) continue;
-    const json& value = j[def.pszSetName];
-    const bool bNumber = def.eKind == EFieldKind::kNumber;
-    std::string szValue;
+  // All values of the template are one edit: its result is judged, so the
+  // order of the keys does not matter.
+  std::vector<FIELD_ASSIGNMENT> vAssignments;
+  for (const auto& [szKey, value] : j.items()) {
+    const FIELD_DEF* pDef = FindSetField(szKey);
+    if (pDef == nullptr) continue;  // "banks"
+    const bool bNumber = pDef->eKind == EFieldKind::kNumber;
     if (bNumber && value.is_number_unsigned()) {
-      szValue = std::to_string(value.get<uint64_t>());
+      vAssignments.push_back({pDef, std::to_string(value.get<uint64_t>())});
     } else if (!bNumber && value.is_string()) {
-      szValue = value.get<std::string>();
+      vAssignments.push_back({pDef, value.get<std::string>()});
     } else {
-      return std::string(def.pszSetName) + ": " +
-             (bNumber ? "a whole number is expected" : "a string is expected");
+      return szKey + ": " + (bNumber ? "a whole number is expected" : "a string is expected");
     }
-    const std::string szWhy = ApplyFieldText(def, rec, szValue);
-    if (!szWhy.empty()) return QuoteText(std::string(def.pszSetName) + "=" + szValue) + ": " + szWhy;
   }
+  _INTERNAL_OPT rec = session.m_RecInternalOpt;
+  const std::string szWhy = ApplyFieldTexts(rec, vAssignments);
+  if (!szWhy.empty()) return szWhy;
   CImageSession trial = session;
   if (j.contains("banks")) {
     const std::string szWhy = ApplyTemplateBanks(j["banks"], trial);

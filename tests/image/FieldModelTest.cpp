@@ -126,3 +126,39 @@ TEST(FieldModelTest, EveryIdHasItsRowAndListItemsRoundTrip) {
     EXPECT_FALSE(ApplyFieldItem(def, rec, FieldItemCount(def)));
   }
 }
+
+TEST(FieldModelTest, DeviceListsExportTheNameOnlyWhereItGivesTheDigitsBack) {
+  // "headset" for the record terminal stands for its pairing with the second
+  // record terminal (4/2 both); without the pairing the digits go out.
+  const struct {
+    uint8_t btPlay[2], btRecord[2], btRecord2[2];
+    const char* pszPlay;
+    const char* pszRecord;
+  } cases[] = {
+      {{3, 1}, {2, 1}, {2, 1}, "speaker", "mic"},
+      {{4, 2}, {4, 2}, {4, 2}, "headset", "headset"},
+      {{3, 2}, {2, 5}, {6, 0}, "headphone", "micarray"},
+      {{3, 1}, {4, 2}, {2, 1}, "speaker", "4/2"},
+      {{3, 5}, {1, 1}, {4, 2}, "3/5", "1/1"},
+  };
+  const FIELD_DEF& play = Field(EFieldId::kPlayDevice);
+  const FIELD_DEF& record = Field(EFieldId::kRecordDevice);
+  const FIELD_DEF& record2 = Field(EFieldId::kRecord2Terminal);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pszPlay) + " " + c.pszRecord);
+    _INTERNAL_OPT rec = CImageSession().m_RecInternalOpt;
+    rec.btPlayTerminalHi = c.btPlay[0];
+    rec.btPlayTerminalLo = c.btPlay[1];
+    rec.btRecordTerminalHi = c.btRecord[0];
+    rec.btRecordTerminalLo = c.btRecord[1];
+    rec.btRecord2TerminalHi = c.btRecord2[0];
+    rec.btRecord2TerminalLo = c.btRecord2[1];
+    EXPECT_EQ(FieldSetValue(play, rec).szText, c.pszPlay);
+    EXPECT_EQ(FieldSetValue(record, rec).szText, c.pszRecord);
+    // Applied to a record with other digits, the three give them back.
+    _INTERNAL_OPT back = CImageSession().m_RecInternalOpt;
+    for (const FIELD_DEF* pDef : {&play, &record, &record2})
+      ASSERT_EQ(ApplyFieldText(*pDef, back, FieldSetValue(*pDef, rec).szText), "");
+    EXPECT_EQ(std::memcmp(&back, &rec, sizeof rec), 0);
+  }
+}
