@@ -66,12 +66,11 @@ const FIELD_DEF kFields[] = {
     {I::kGainA, K::kNumber, "gainA", "btGainA", "btGainA", 29, 3, QRT_MEMBER(btGainA), {{0xB5, 1, 0xC0}}, 0, kEnc},
     {I::kGainB, K::kNumber, "gainB", "btGainB", "btGainB", 30, 7, QRT_MEMBER(btGainB), {{0xB3, 1, 0x70}}, 0, kEnc},
     {I::kGainC, K::kNumber, "gainC", "btGainC", "btGainC", 31, 7, QRT_MEMBER(btGainC), {{0xB7, 1, 0x70}}, 0, kEnc},
-    // The device lists stand for the terminal digits above; set stores them
-    // after the digits, so a device list wins over raw digits.
+    // The device lists stand for the terminal digits above; they have no
+    // bits of their own.
     {I::kPlayDevice, K::kPlayDevice, "playDevice", nullptr, "play terminal", 23, 0, {}, {}, 0, kEnc},
     {I::kRecordDevice, K::kRecordDevice, "recordDevice", nullptr, "record terminal", 24, 0, {}, {}, 0, kEnc},
-    // Set after the record list, whose "headset" also sets these digits, so
-    // a template gives them back exactly.
+    // The record list's "headset" sets these digits too (to 4/2).
     {I::kRecord2Terminal, K::kRecord2, "record2Terminal", nullptr, "record 2 terminal", 25, 0, {}, {}, 0, kEnc},
 };
 #undef QRT_MEMBER

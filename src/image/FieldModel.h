@@ -92,6 +92,7 @@ std::span<const FIELD_DEF> Fields();
 // inside the 56-byte area whatever the length fields hold. Neither fails.
 void DecodeField(const FIELD_DEF& def, const uint8_t* pHeader, _INTERNAL_OPT& rec);
 void EncodeField(const FIELD_DEF& def, const _INTERNAL_OPT& rec, uint8_t* pHeader);
+
 // The field with this set name, or null.
 const FIELD_DEF* FindSetField(std::string_view szName);
 // Number of settable fields.
