@@ -1,18 +1,14 @@
 // Commands built on the field model: diff of two images (files or a board)
-// and settings templates (export here, apply through set --template).
+// and settings templates (export here, apply through set --template; the
+// templates themselves live in the image library).
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "CliApp.h"
@@ -22,6 +18,7 @@
 #include "SettingsRules.h"
 #include "TerminalText.h"
 #include "TextNumbers.h"
+#include "SettingsTemplate.h"
 
 namespace qrt::cli {
 
@@ -29,33 +26,6 @@ namespace {
 
 using namespace qrt::image;
 using json = nlohmann::ordered_json;
-
-// Templates are a few kilobytes; anything this large is not one.
-constexpr std::streamsize kMaxTemplateBytes = 1 << 20;
-
-// The banks of a session in their image form.
-struct CBanks {
-  std::vector<std::string> vI2C;  // 32 bytes each, hex
-  std::string szAgcIr;            // 32 bytes hex, empty when absent
-  std::vector<std::string> vEq;   // 16 bytes each, hex
-};
-
-CBanks BanksOf(CImageSession& s) {
-  CBanks b;
-  for (int i = 0; i < s.I2CInitMgr().GetCount(); ++i) {
-    _I2C_INIT_BANK bank;
-    if (s.I2CInitMgr().GetBank(i, &bank) == 0) b.vI2C.push_back(Hex(bank.btData, 32));
-  }
-  if (s.AgcIrMgr().IsPresent()) b.szAgcIr = Hex(s.AgcIrMgr().Bytes(), CAgcIrMgr::kBankSize);
-  for (int i = 0; i < s.EQGainMgr().GetCount(); ++i) {
-    _EQ_EXTEND_BANK bank;
-    if (s.EQGainMgr().GetBank(i, &bank) != 0) continue;
-    uint8_t bt[16];
-    EncodeEqBank(bank, bt);
-    b.vEq.push_back(Hex(bt, 16));
-  }
-  return b;
-}
 
 // One side of a diff: an image file, or the chosen board read whole.
 struct CSide {
@@ -143,7 +113,7 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   }
 
   json banks = json::array();
-  const CBanks ba = BanksOf(a.session), bb = BanksOf(b.session);
+  const CBankTexts ba = BankTextsOf(a.session), bb = BankTextsOf(b.session);
   auto bank = [&](const std::string& szName) {
     banks.push_back(szName);
     vLines.push_back(szName + " differs");
@@ -196,176 +166,15 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   ctx.nExitCode = vLines.empty() ? 0 : 1;
 }
 
-json TemplateOf(CImageSession& s) {
-  json j;
-  for (const FIELD_DEF& def : Fields()) {
-    if (def.pszSetName == nullptr) continue;
-    const FIELD_VALUE v = FieldSetValue(def, s.m_RecInternalOpt);
-    if (v.bNumber)
-      j[def.pszSetName] = v.nNumber;
-    else
-      j[def.pszSetName] = v.szText;
-  }
-  const CBanks b = BanksOf(s);
-  j["banks"] = {{"i2cInit", b.vI2C},
-                {"agcIr", b.szAgcIr.empty() ? json(nullptr) : json(b.szAgcIr)},
-                {"eq", b.vEq}};
-  return j;
-}
-
-// The banks of a template into the session's managers. An error text, or
-// empty; the session is changed only on success.
-std::string ApplyTemplateBanks(const json& j, CImageSession& s) {
-  if (!j.is_object()) return "banks: an object is expected";
-  std::vector<_I2C_INIT_BANK> vI2C;
-  std::vector<_EQ_EXTEND_BANK> vEq;
-  bool bAgcIr = false;
-  uint8_t btAgcIr[CAgcIrMgr::kBankSize] = {};
-  for (const auto& [szKey, value] : j.items()) {
-    if (szKey == "i2cInit" || szKey == "eq") {
-      const bool bI2C = szKey == "i2cInit";
-      if (!value.is_array()) return "banks." + szKey + ": an array of hex strings is expected";
-      for (const json& item : value) {
-        uint8_t bt[32];
-        const size_t nBytes = bI2C ? 32 : 16;
-        if (!item.is_string() || !qrt::diag::ParseHexBytes(item.get<std::string>(), bt, nBytes))
-          return "banks." + szKey + ": each bank is " + std::to_string(2 * nBytes) + " hex digits";
-        if (bI2C) {
-          _I2C_INIT_BANK bank;
-          std::copy_n(bt, 32, bank.btData);
-          vI2C.push_back(bank);
-        } else {
-          vEq.push_back(DecodeEqBank(bt));
-        }
-      }
-    } else if (szKey == "agcIr") {
-      if (value.is_null()) continue;
-      if (!value.is_string() || !qrt::diag::ParseHexBytes(value.get<std::string>(), btAgcIr, 32))
-        return "banks.agcIr: null or 64 hex digits is expected";
-      bAgcIr = true;
-    } else {
-      return "banks: unknown bank kind \"" + szKey + "\"";
-    }
-  }
-  // The header announces the banks (0x8F bit 7 with bit 4 for the I2C and
-  // AGC/IR banks, 0x8D bit 0 for the EQ list); the output sequence writes
-  // bit 4 itself and keeps the rest of the header as placed. Bit 7 alone
-  // announces nothing, so without such banks it stays as the base has it.
-  std::vector<uint8_t> vImage(s.RomDataMgr().Data(), s.RomDataMgr().Data() + kRomBufferSize);
-  if (!vI2C.empty() || bAgcIr) vImage[0x8F] |= 0x80;
-  if (!vEq.empty())
-    vImage[0x8D] |= 0x01;
-  else
-    vImage[0x8D] &= 0xFE;
-  s.RomDataMgr().SetRomData(vImage.data(), vImage.size());
-  s.I2CInitMgr().Clear();
-  for (const auto& bank : vI2C) s.I2CInitMgr().AddBank(bank);
-  s.EQGainMgr().Clear();
-  for (const auto& bank : vEq) s.EQGainMgr().AddBank(bank);
-  s.AgcIrMgr().ZeroBank();
-  s.AgcIrMgr().SetPresent(bAgcIr ? 1 : 0);
-  if (bAgcIr) s.AgcIrMgr().Decode(btAgcIr, 0);
-  return {};
-}
-
 }  // namespace
 
 bool ApplyTemplateFile(CCliContext& ctx, CImageSession& session, const std::string& szPath) {
-  std::error_code ec;
-  const std::filesystem::path path(szPath);
-  const uintmax_t nSize =
-      std::filesystem::is_regular_file(path, ec) ? std::filesystem::file_size(path, ec) : 0;
-  if (ec || !std::filesystem::is_regular_file(path, ec)) {
-    ctx.Fail(szPath + ": cannot read the template");
-    return false;
-  }
-  if (nSize > static_cast<uintmax_t>(kMaxTemplateBytes)) {
-    ctx.Fail(szPath + ": a template is at most 1 MiB");
-    return false;
-  }
-  std::ifstream file(szPath, std::ios::binary);
   std::string szText;
-  if (file) {
-    szText.assign(std::istreambuf_iterator<char>(file), {});
-  }
-  if (!file && !file.eof()) {
-    ctx.Fail(szPath + ": cannot read the template");
-    return false;
-  }
-  if (static_cast<std::streamsize>(szText.size()) > kMaxTemplateBytes) {
-    ctx.Fail(szPath + ": a template is at most 1 MiB");
-    return false;
-  }
-  // Duplicate keys are refused: which of two values wins is not obvious.
-  std::string szDuplicate;
-  std::vector<std::set<std::string>> vKeys;  // keys of each open object
-  json j = json::parse(
-      szText,
-      [&](int, json::parse_event_t event, json& parsed) {
-        if (event == json::parse_event_t::object_start) {
-          vKeys.emplace_back();
-        } else if (event == json::parse_event_t::object_end && !vKeys.empty()) {
-          vKeys.pop_back();
-        } else if (event == json::parse_event_t::key && !vKeys.empty()) {
-          const std::string szKey = parsed.get<std::string>();
-          if (!vKeys.back().insert(szKey).second && szDuplicate.empty()) szDuplicate = szKey;
-        }
-        return true;
-      },
-      false);
-  if (j.is_discarded()) {
-    ctx.Fail(szPath + ": not a JSON document");
-    return false;
-  }
-  if (!j.is_object()) {
-    ctx.Fail(szPath + ": the template must be a JSON object");
-    return false;
-  }
-  if (!szDuplicate.empty()) {
-    ctx.Fail(szPath + ": \"" + szDuplicate + "\" is given twice");
-    return false;
-  }
-  // Applied in the table's order, not the file's: the strings before their
-  // switches, as a series of set NAME=VALUE would need them.
-  _INTERNAL_OPT rec = session.m_RecInternalOpt;
-  for (const auto& [szKey, value] : j.items()) {
-    if (szKey == "banks") continue;
-    if (FindSetField(szKey) == nullptr) {
-      ctx.Fail(szPath + ": unknown setting \"" + szKey + "\"");
-      return false;
-    }
-  }
-  for (const FIELD_DEF& def : Fields()) {
-    if (def.pszSetName == nullptr || !j.contains(def.pszSetName)) continue;
-    const json& value = j[def.pszSetName];
-    const bool bNumber = def.eKind == EFieldKind::kNumber;
-    std::string szValue;
-    if (bNumber && value.is_number_unsigned()) {
-      szValue = std::to_string(value.get<uint64_t>());
-    } else if (!bNumber && value.is_string()) {
-      szValue = value.get<std::string>();
-    } else {
-      ctx.Fail(szPath + ": " + def.pszSetName + ": " +
-               (bNumber ? "a whole number is expected" : "a string is expected"));
-      return false;
-    }
-    const std::string szWhy = ApplyFieldText(def, rec, szValue);
-    if (!szWhy.empty()) {
-      ctx.Fail(szPath + ": " + def.pszSetName + "=" + szValue + ": " + szWhy);
-      return false;
-    }
-  }
-  CImageSession trial = session;
-  if (j.contains("banks")) {
-    const std::string szWhy = ApplyTemplateBanks(j["banks"], trial);
-    if (!szWhy.empty()) {
-      ctx.Fail(szPath + ": " + szWhy);
-      return false;
-    }
-  }
-  trial.m_RecInternalOpt = rec;
-  session = trial;
-  return true;
+  std::string szWhy = ReadTemplateFile(szPath, szText);
+  if (szWhy.empty()) szWhy = ApplyTemplate(session, szText);
+  if (szWhy.empty()) return true;
+  ctx.Fail(QuoteText(szPath) + ": " + szWhy);
+  return false;
 }
 
 void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
@@ -407,7 +216,8 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
     }
     CImageSession session;
     if (!tmpl->bBuiltin && !LoadImageFile(ctx, session, tmpl->szImage)) return;
-    ctx.PrintJson(TemplateOf(session));
+    ctx.out << ExportTemplate(session) << '\n';
+    ctx.bJsonPrinted = true;
   });
 }
 

@@ -192,16 +192,16 @@ void PrintText(std::ostream& o, CImageSession& s) {
 
 // --- set -----------------------------------------------------------------
 
-// Applies one NAME=VALUE to the record. Returns an error text, empty on success.
-std::string ApplySetting(_INTERNAL_OPT& r, const std::string& szAssignment) {
+// NAME=VALUE as the field and its value. Returns an error text, empty on
+// success.
+std::string ParseAssignment(const std::string& szAssignment, FIELD_ASSIGNMENT& a) {
   const size_t nEq = szAssignment.find('=');
   if (nEq == std::string::npos) return "expected NAME=VALUE, got " + QuoteText(szAssignment);
   const std::string name = szAssignment.substr(0, nEq);
-  const std::string value = szAssignment.substr(nEq + 1);
-  const FIELD_DEF* pDef = FindSetField(name);
-  if (pDef == nullptr) return "unknown setting " + QuoteText(name);
-  const std::string szWhy = ApplyFieldText(*pDef, r, value);
-  return szWhy.empty() ? szWhy : QuoteText(szAssignment) + ": " + szWhy;
+  a.pDef = FindSetField(name);
+  if (a.pDef == nullptr) return "unknown setting " + QuoteText(name);
+  a.szValue = szAssignment.substr(nEq + 1);
+  return {};
 }
 
 }  // namespace
@@ -268,23 +268,12 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
   CLI::App* pSet = app.add_subcommand(
       "set", "Load IN, change settings, write OUT (.bin or .hex by its name) as a save does");
   pSet->footer(
-      "Settings (NAME=VALUE, applied in order; any bad value writes nothing):\n"
-      "  vid, pid            1-4 hex digits (0x prefix allowed)\n"
-      "  serial              up to 12 hex digits, right-aligned\n"
-      "  product,            text, one byte per character (up to U+00FF),\n"
-      "  manufacturer        together at most 56 characters\n"
-      "  playVolume, recordVolume, mixVolume, maxPowerGain1   register code 0-63\n"
-      "  mixMute, micBoostDefault, micBoostCtrl, hpfL, hpfR,\n"
-      "  productCtrl, serialCtrl, manufacturerCtrl             0 or 1\n"
-      "  playDevice          speaker | headset | headphone\n"
-      "  recordDevice        mic | headset | micarray (headset also sets the\n"
-      "                      second record terminal)\n"
-      "  record2Terminal     the second record terminal's digits H/L\n"
-      "                      (the devices take H/L too; each digit 0-15)\n"
-      "  gainA 0-3, gainB 0-7, gainC 0-7\n");
+      "Settings (NAME=VALUE). All of one command are applied together, then the\n"
+      "result is checked; any bad value writes nothing.\n" +
+      SettableFieldList());
   pSet->add_option("IN", set->szIn, "Image file to load")->required();
   pSet->add_option("OUT", set->szOut, "File to write")->required();
-  pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied in order");
+  pSet->add_option("NAME=VALUE", set->vAssignments, "Settings, applied together");
   pSet->add_option("--template", set->szTemplate,
                    "Apply a template (qrt4250-cli template export) before the settings");
   pSet->add_option("--size", set->szSize, "Image size: 24C02, 24C04, 24C08 or 24C16");
@@ -297,15 +286,20 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
       return;
     }
     if (!set->szTemplate.empty() && !ApplyTemplateFile(ctx, session, set->szTemplate)) return;
-    _INTERNAL_OPT rec = session.m_RecInternalOpt;
-    for (const std::string& a : set->vAssignments) {
-      const std::string szError = ApplySetting(rec, a);
+    // The settings of the command are one edit on top of the template.
+    std::vector<FIELD_ASSIGNMENT> vAssignments(set->vAssignments.size());
+    for (size_t i = 0; i < vAssignments.size(); ++i) {
+      const std::string szError = ParseAssignment(set->vAssignments[i], vAssignments[i]);
       if (!szError.empty()) {
         ctx.Fail(szError);
         return;
       }
     }
-    session.m_RecInternalOpt = rec;
+    const std::string szError = ApplyFieldTexts(session.m_RecInternalOpt, vAssignments);
+    if (!szError.empty()) {
+      ctx.Fail(szError);
+      return;
+    }
     SaveImageFile(ctx, session, set->szOut);
   });
 }

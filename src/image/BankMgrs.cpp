@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "BankHeader.h"
 #include "Trace.h"
 
 using qrt::diag::Trace;
@@ -19,7 +20,7 @@ void TraceBankName(const std::string& szName) {
 
 int CI2CInitMgr::Load(const uint8_t* pImage, size_t nSize) {
   Clear();
-  m_nExists = (pImage[0x8F] & 0x10) ? 1 : 0;
+  m_nExists = CBankHeader(pImage).HasAgcIrBank() ? 1 : 0;
   if (!m_nExists || nSize < 256 + 64) return 0;
   const size_t nLimit = (nSize - 256) / 32 - 1;
   for (size_t i = 0; i < nLimit; ++i) {
@@ -110,8 +111,9 @@ void EncodeEqBank(const _EQ_EXTEND_BANK& b, uint8_t* p) {
 
 int CEQGainMgr::Load(const uint8_t* pImage, size_t nSize) {
   Clear();
-  m_nExists = (pImage[0x8D] & 0x01) ? 1 : 0;
-  const size_t nStart = static_cast<size_t>(pImage[0x8E] & 0x3F) * 16;
+  const CBankHeader header(pImage);
+  m_nExists = header.HasEqBanks() ? 1 : 0;
+  const size_t nStart = header.EqStart();
   if (!m_nExists || nSize < 256 + 32) return 0;
   const size_t nLimit = (nSize - 256) / 16 - 1;
   for (size_t i = 0; i < nLimit; ++i) {

@@ -1,9 +1,12 @@
 #include "FieldModel.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdio>
-#include <map>
+#include <cstring>
 
+#include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "TextNumbers.h"
 #include "VolumeTables.h"
@@ -17,50 +20,123 @@ using O = _INTERNAL_OPT;
 using K = EFieldKind;
 using I = EFieldId;
 
+// The record member m as the table keeps it.
+#define QRT_MEMBER(m) REC_MEMBER{offsetof(_INTERNAL_OPT, m), sizeof(_INTERNAL_OPT::m)}
+constexpr EFieldCodec kEnc = EFieldCodec::kEncoded;
+constexpr EFieldCodec kDec = EFieldCodec::kDecodedOnly;
+
 // The record's order (show --json). nShowOrder gives the show lines' order.
+// id, kind, set name, JSON name, show name, show order, largest value,
+// record member, header bits, inversion, codec.
 const FIELD_DEF kFields[] = {
-    {I::kSignature, K::kHexByte, nullptr, "btSignature", "btSignature", 1, 0xFF, &O::btSignature, {}},
-    {I::kConfig1, K::kHexByte, nullptr, "btConfig1", "btConfig1", 2, 0xFF, &O::btConfig1, {}},
-    {I::kVid, K::kWord, "vid", "wVID", "wVID", 3, 0xFFFF, nullptr, {{0x18, 2, 0xFF}}},
-    {I::kPid, K::kWord, "pid", "wPID", "wPID", 4, 0xFFFF, nullptr, {{0x1A, 2, 0xFF}}},
-    {I::kVidRaw, K::kRawBytes, nullptr, "btVIDRaw", "btVIDRaw", 5, 0, nullptr, {}},
-    {I::kPidRaw, K::kRawBytes, nullptr, "btPIDRaw", "btPIDRaw", 6, 0, nullptr, {}},
-    {I::kStringArea, K::kRawBytes, nullptr, "szStringArea", "szStringArea", 9, 0, nullptr, {{0x22, 56, 0xFF}}},
-    {I::kProduct, K::kText, "product", "szProduct", "szProduct", 7, 0, nullptr, {{0x08, 1, 0xFC}}},
-    {I::kManufacturer, K::kText, "manufacturer", "szManufacturer", "szManufacturer", 8, 0, nullptr, {{0x07, 1, 0xFC}}},
-    {I::kSerial, K::kSerial, "serial", "btSerialNumber", "btSerialNumber", 12, 0, nullptr, {{0x1C, 6, 0xFF}}},
-    {I::kPlayVolume, K::kNumber, "playVolume", "btPlayVolume", "btPlayVolume", 16, 63, &O::btPlayVolume, {{0x0D, 1, 0xC0}, {0x0E, 1, 0x0F}}},
-    {I::kRecordVolume, K::kNumber, "recordVolume", "btRecordVolume", "btRecordVolume", 17, 63, &O::btRecordVolume, {{0x0E, 1, 0xF0}, {0x0F, 1, 0x03}}},
-    {I::kMixVolume, K::kNumber, "mixVolume", "btMixVolume", "btMixVolume", 18, 63, &O::btMixVolume, {{0x0F, 1, 0xFC}}},
-    {I::kMaxPowerGain1, K::kNumber, "maxPowerGain1", "btMaxPowerGain1", "btMaxPowerGain1", 19, 63, &O::btMaxPowerGain1, {{0xC9, 1, 0x3F}}},
-    {I::kMixMute, K::kNumber, "mixMute", "btMixMute", "btMixMute", 20, 1, &O::btMixMute, {{0x02, 1, 0x40}}},
-    {I::kPlayTerminalHi, K::kNumber, nullptr, "btPlayTerminalHi", nullptr, 0, 15, &O::btPlayTerminalHi, {{0x91, 1, 0x0F}}},
-    {I::kRecord2TerminalHi, K::kNumber, nullptr, "btRecord2TerminalHi", nullptr, 0, 15, &O::btRecord2TerminalHi, {{0x90, 1, 0xF0}}},
-    {I::kRecordTerminalHi, K::kNumber, nullptr, "btRecordTerminalHi", nullptr, 0, 15, &O::btRecordTerminalHi, {{0x90, 1, 0x0F}}},
-    {I::kHpfMode, K::kNumber, nullptr, "btHpfMode", "btHpfMode", 26, 3, &O::btHpfMode, {}},
-    {I::kProductLen, K::kNumber, nullptr, "btProductLen", "btProductLen", 10, 63, &O::btProductLen, {}},
-    {I::kManufacturerLen, K::kNumber, nullptr, "btManufacturerLen", "btManufacturerLen", 11, 63, &O::btManufacturerLen, {}},
-    {I::kHpfR, K::kNumber, "hpfR", "btHpfREnable", "btHpfREnable", 27, 1, &O::btHpfREnable, {{0xB5, 1, 0x20}}},
-    {I::kHpfL, K::kNumber, "hpfL", "btHpfLEnable", "btHpfLEnable", 28, 1, &O::btHpfLEnable, {{0xB5, 1, 0x10}}},
-    {I::kPlayTerminalLo, K::kNumber, nullptr, "btPlayTerminalLo", nullptr, 0, 15, &O::btPlayTerminalLo, {{0x04, 1, 0xF0}}},
-    {I::kRecord2TerminalLo, K::kNumber, nullptr, "btRecord2TerminalLo", nullptr, 0, 15, &O::btRecord2TerminalLo, {{0x03, 1, 0xF0}}},
-    {I::kRecordTerminalLo, K::kNumber, nullptr, "btRecordTerminalLo", nullptr, 0, 15, &O::btRecordTerminalLo, {{0x04, 1, 0x0F}}},
-    {I::kProductCtrl, K::kNumber, "productCtrl", "btProductStringCtrl", "btProductStringCtrl", 13, 1, &O::btProductStringCtrl, {{0x01, 1, 0x01}}},
-    {I::kSerialCtrl, K::kNumber, "serialCtrl", "btSerialNumberCtrl", "btSerialNumberCtrl", 14, 1, &O::btSerialNumberCtrl, {{0x01, 1, 0x02}}},
-    {I::kManufacturerCtrl, K::kNumber, "manufacturerCtrl", "btManufacturerStringCtrl", "btManufacturerStringCtrl", 15, 1, &O::btManufacturerStringCtrl, {{0x01, 1, 0x04}}},
-    {I::kMicBoostCtrl, K::kNumber, "micBoostCtrl", "btMicBoostCtrl", "btMicBoostCtrl", 21, 1, &O::btMicBoostCtrl, {{0x02, 1, 0x10}}},
-    {I::kMicBoostDefault, K::kNumber, "micBoostDefault", "btMicBoostDefault", "btMicBoostDefault", 22, 1, &O::btMicBoostDefault, {{0x02, 1, 0x20}}},
-    {I::kGainA, K::kNumber, "gainA", "btGainA", "btGainA", 29, 3, &O::btGainA, {{0xB5, 1, 0xC0}}},
-    {I::kGainB, K::kNumber, "gainB", "btGainB", "btGainB", 30, 7, &O::btGainB, {{0xB3, 1, 0x70}}},
-    {I::kGainC, K::kNumber, "gainC", "btGainC", "btGainC", 31, 7, &O::btGainC, {{0xB7, 1, 0x70}}},
-    // The device lists stand for the terminal digits above; set stores them
-    // after the digits, so a device list wins over raw digits.
-    {I::kPlayDevice, K::kPlayDevice, "playDevice", nullptr, "play terminal", 23, 0, nullptr, {}},
-    {I::kRecordDevice, K::kRecordDevice, "recordDevice", nullptr, "record terminal", 24, 0, nullptr, {}},
-    // Set after the record list, whose "headset" also sets these digits, so
-    // a template gives them back exactly.
-    {I::kRecord2Terminal, K::kRecord2, "record2Terminal", nullptr, "record 2 terminal", 25, 0, nullptr, {}},
+    {I::kSignature, K::kHexByte, nullptr, "btSignature", "btSignature", 1, 0xFF, QRT_MEMBER(btSignature), {{0x00, 1, 0xFF}}, 0, kDec},
+    {I::kConfig1, K::kHexByte, nullptr, "btConfig1", "btConfig1", 2, 0xFF, QRT_MEMBER(btConfig1), {{0x01, 1, 0xFF}}, 0, kDec},
+    {I::kVid, K::kWord, "vid", "wVID", "wVID", 3, 0xFFFF, QRT_MEMBER(wVID), {{0x18, 2, 0xFF}}, 0, kEnc},
+    {I::kPid, K::kWord, "pid", "wPID", "wPID", 4, 0xFFFF, QRT_MEMBER(wPID), {{0x1A, 2, 0xFF}}, 0, kEnc},
+    {I::kVidRaw, K::kRawBytes, nullptr, "btVIDRaw", "btVIDRaw", 5, 0, QRT_MEMBER(btVIDRaw), {{0x18, 2, 0xFF}}, 0, kDec},
+    {I::kPidRaw, K::kRawBytes, nullptr, "btPIDRaw", "btPIDRaw", 6, 0, QRT_MEMBER(btPIDRaw), {{0x1A, 2, 0xFF}}, 0, kDec},
+    {I::kStringArea, K::kRawBytes, nullptr, "szStringArea", "szStringArea", 9, 0, QRT_MEMBER(szStringArea), {{0x22, 56, 0xFF}}, 0, kDec},
+    {I::kProduct, K::kText, "product", "szProduct", "szProduct", 7, 0, QRT_MEMBER(szProduct), {{0x22, 56, 0xFF}}, 0, kEnc},
+    {I::kManufacturer, K::kText, "manufacturer", "szManufacturer", "szManufacturer", 8, 0, QRT_MEMBER(szManufacturer), {{0x22, 56, 0xFF}}, 0, kEnc},
+    {I::kSerial, K::kSerial, "serial", "btSerialNumber", "btSerialNumber", 12, 0, QRT_MEMBER(btSerialNumber), {{0x1C, 6, 0xFF}}, 0, kEnc},
+    {I::kPlayVolume, K::kNumber, "playVolume", "btPlayVolume", "btPlayVolume", 16, 63, QRT_MEMBER(btPlayVolume), {{0x0D, 1, 0xC0}, {0x0E, 1, 0x0F}}, 0, kEnc},
+    {I::kRecordVolume, K::kNumber, "recordVolume", "btRecordVolume", "btRecordVolume", 17, 63, QRT_MEMBER(btRecordVolume), {{0x0E, 1, 0xF0}, {0x0F, 1, 0x03}}, 0, kEnc},
+    {I::kMixVolume, K::kNumber, "mixVolume", "btMixVolume", "btMixVolume", 18, 63, QRT_MEMBER(btMixVolume), {{0x0F, 1, 0xFC}}, 0, kEnc},
+    // The headphone power item is kept XOR 0x0D: item 13 is stored as 0.
+    {I::kMaxPowerGain1, K::kNumber, "maxPowerGain1", "btMaxPowerGain1", "btMaxPowerGain1", 19, 63, QRT_MEMBER(btMaxPowerGain1), {{0xC9, 1, 0x3F}}, 0x0D, kEnc},
+    {I::kMixMute, K::kNumber, "mixMute", "btMixMute", "btMixMute", 20, 1, QRT_MEMBER(btMixMute), {{0x02, 1, 0x40}}, 0, kEnc},
+    {I::kPlayTerminalHi, K::kNumber, nullptr, "btPlayTerminalHi", nullptr, 0, 15, QRT_MEMBER(btPlayTerminalHi), {{0x91, 1, 0x0F}}, 0, kEnc},
+    {I::kRecord2TerminalHi, K::kNumber, nullptr, "btRecord2TerminalHi", nullptr, 0, 15, QRT_MEMBER(btRecord2TerminalHi), {{0x90, 1, 0xF0}}, 0, kEnc},
+    {I::kRecordTerminalHi, K::kNumber, nullptr, "btRecordTerminalHi", nullptr, 0, 15, QRT_MEMBER(btRecordTerminalHi), {{0x90, 1, 0x0F}}, 0, kEnc},
+    // Both filter bits as one value, as loaded; the two switches write them.
+    {I::kHpfMode, K::kNumber, nullptr, "btHpfMode", "btHpfMode", 26, 3, QRT_MEMBER(btHpfMode), {{0xB5, 1, 0x30}}, 0, kDec},
+    {I::kProductLen, K::kNumber, nullptr, "btProductLen", "btProductLen", 10, 63, QRT_MEMBER(btProductLen), {{0x08, 1, 0xFC}}, 0, kEnc},
+    {I::kManufacturerLen, K::kNumber, nullptr, "btManufacturerLen", "btManufacturerLen", 11, 63, QRT_MEMBER(btManufacturerLen), {{0x07, 1, 0xFC}}, 0, kEnc},
+    // Bit 0xB5.5 set turns filter R off.
+    {I::kHpfR, K::kNumber, "hpfR", "btHpfREnable", "btHpfREnable", 27, 1, QRT_MEMBER(btHpfREnable), {{0xB5, 1, 0x20}}, 1, kEnc},
+    {I::kHpfL, K::kNumber, "hpfL", "btHpfLEnable", "btHpfLEnable", 28, 1, QRT_MEMBER(btHpfLEnable), {{0xB5, 1, 0x10}}, 0, kEnc},
+    {I::kPlayTerminalLo, K::kNumber, nullptr, "btPlayTerminalLo", nullptr, 0, 15, QRT_MEMBER(btPlayTerminalLo), {{0x04, 1, 0xF0}}, 0, kEnc},
+    {I::kRecord2TerminalLo, K::kNumber, nullptr, "btRecord2TerminalLo", nullptr, 0, 15, QRT_MEMBER(btRecord2TerminalLo), {{0x03, 1, 0xF0}}, 0, kEnc},
+    {I::kRecordTerminalLo, K::kNumber, nullptr, "btRecordTerminalLo", nullptr, 0, 15, QRT_MEMBER(btRecordTerminalLo), {{0x04, 1, 0x0F}}, 0, kEnc},
+    {I::kProductCtrl, K::kNumber, "productCtrl", "btProductStringCtrl", "btProductStringCtrl", 13, 1, QRT_MEMBER(btProductStringCtrl), {{0x01, 1, 0x01}}, 0, kEnc},
+    {I::kSerialCtrl, K::kNumber, "serialCtrl", "btSerialNumberCtrl", "btSerialNumberCtrl", 14, 1, QRT_MEMBER(btSerialNumberCtrl), {{0x01, 1, 0x02}}, 0, kEnc},
+    {I::kManufacturerCtrl, K::kNumber, "manufacturerCtrl", "btManufacturerStringCtrl", "btManufacturerStringCtrl", 15, 1, QRT_MEMBER(btManufacturerStringCtrl), {{0x01, 1, 0x04}}, 0, kEnc},
+    {I::kMicBoostCtrl, K::kNumber, "micBoostCtrl", "btMicBoostCtrl", "btMicBoostCtrl", 21, 1, QRT_MEMBER(btMicBoostCtrl), {{0x02, 1, 0x10}}, 0, kEnc},
+    {I::kMicBoostDefault, K::kNumber, "micBoostDefault", "btMicBoostDefault", "btMicBoostDefault", 22, 1, QRT_MEMBER(btMicBoostDefault), {{0x02, 1, 0x20}}, 0, kEnc},
+    {I::kGainA, K::kNumber, "gainA", "btGainA", "btGainA", 29, 3, QRT_MEMBER(btGainA), {{0xB5, 1, 0xC0}}, 0, kEnc},
+    {I::kGainB, K::kNumber, "gainB", "btGainB", "btGainB", 30, 7, QRT_MEMBER(btGainB), {{0xB3, 1, 0x70}}, 0, kEnc},
+    {I::kGainC, K::kNumber, "gainC", "btGainC", "btGainC", 31, 7, QRT_MEMBER(btGainC), {{0xB7, 1, 0x70}}, 0, kEnc},
+    // The device lists stand for the terminal digits above; they have no
+    // bits of their own.
+    {I::kPlayDevice, K::kPlayDevice, "playDevice", nullptr, "play terminal", 23, 0, {}, {}, 0, kEnc},
+    {I::kRecordDevice, K::kRecordDevice, "recordDevice", nullptr, "record terminal", 24, 0, {}, {}, 0, kEnc},
+    // The record list's "headset" sets these digits too (to 4/2).
+    {I::kRecord2Terminal, K::kRecord2, "record2Terminal", nullptr, "record 2 terminal", 25, 0, {}, {}, 0, kEnc},
 };
+#undef QRT_MEMBER
+
+// The member's bytes in the record.
+uint8_t* MemberOf(const FIELD_DEF& def, O& r) {
+  return reinterpret_cast<uint8_t*>(&r) + def.Member.btAt;
+}
+const uint8_t* MemberOf(const FIELD_DEF& def, const O& r) {
+  return reinterpret_cast<const uint8_t*>(&r) + def.Member.btAt;
+}
+uint8_t& ByteOf(const FIELD_DEF& def, O& r) {
+  return *MemberOf(def, r);
+}
+uint8_t ByteOf(const FIELD_DEF& def, const O& r) {
+  return *MemberOf(def, r);
+}
+uint16_t WordOf(const FIELD_DEF& def, const O& r) {
+  uint16_t w;
+  std::memcpy(&w, MemberOf(def, r), sizeof w);
+  return w;
+}
+void SetWord(const FIELD_DEF& def, O& r, uint16_t w) {
+  std::memcpy(MemberOf(def, r), &w, sizeof w);
+}
+
+// A number's value from its header bits, low bits from the first entry.
+unsigned DecodeBits(const FIELD_DEF& def, const uint8_t* p) {
+  unsigned v = 0, nShift = 0;
+  for (const FIELD_BITS& bits : def.Bits) {
+    if (bits.btCount == 0) continue;
+    v |= static_cast<unsigned>((p[bits.btOffset] & bits.btMask) >> std::countr_zero(bits.btMask))
+         << nShift;
+    nShift += static_cast<unsigned>(std::popcount(bits.btMask));
+  }
+  return v ^ def.btInvert;
+}
+
+// The value masked to the width of its bits, into those bits only.
+void EncodeBits(const FIELD_DEF& def, unsigned v, uint8_t* p) {
+  unsigned nWidth = 0;
+  for (const FIELD_BITS& bits : def.Bits) nWidth += bits.btCount ? std::popcount(bits.btMask) : 0;
+  v = (v & ((1u << nWidth) - 1)) ^ def.btInvert;
+  for (const FIELD_BITS& bits : def.Bits) {
+    if (bits.btCount == 0) continue;
+    const unsigned nPart = (v << std::countr_zero(bits.btMask)) & bits.btMask;
+    p[bits.btOffset] = static_cast<uint8_t>((p[bits.btOffset] & ~bits.btMask) | nPart);
+    v >>= std::popcount(bits.btMask);
+  }
+}
+
+// Where the two strings lie in the area by their length fields: the product
+// from the start, the manufacturer right behind btProductLen - 1 bytes. A
+// field of 0 is an empty string; both are cut at the end of the area. For
+// fields up to 29 this is the chip tool's split; longer strings follow the
+// same contiguous rule, so decoding what was encoded gives the strings back.
+struct STRING_EXTENTS {
+  size_t nProduct;       // bytes from the start; the manufacturer starts here
+  size_t nManufacturer;  // bytes
+};
+STRING_EXTENTS StringExtents(unsigned nProductLen, unsigned nManufacturerLen) {
+  const size_t nProduct = nProductLen ? std::min<size_t>(nProductLen - 1u, kStringAreaSize) : 0;
+  const size_t nManufacturer =
+      nManufacturerLen ? std::min<size_t>(nManufacturerLen - 1u, kStringAreaSize - nProduct) : 0;
+  return {nProduct, nManufacturer};
+}
 
 const char* const kPlayNames[] = {"speaker", "headset", "headphone"};
 const char* const kRecordNames[] = {"mic", "headset", "micarray"};
@@ -107,21 +183,29 @@ bool ParseDecimal(const std::string& s, unsigned nMax, unsigned& nOut) {
   return true;
 }
 
-// A string's bytes as its length field gives them (btLen - 1), zero bytes
-// inside included: an image may count a trailing 0 in the string.
-std::string StringBytes(const uint8_t* p, uint8_t btLen) {
-  const size_t n = btLen > 0 ? std::min<size_t>(btLen - 1u, kMaxStringBytes) : 0;
-  return std::string(reinterpret_cast<const char*>(p), n);
+// A string's bytes where the area holds them by the length fields, zero
+// bytes inside included (an image may count a trailing 0 in the string).
+// Both together never take more than the 56 bytes of the area, so what set
+// and the templates take as the present string always fits again.
+std::string StringText(const FIELD_DEF& def, const O& r) {
+  const STRING_EXTENTS ext = StringExtents(r.btProductLen, r.btManufacturerLen);
+  return std::string(reinterpret_cast<const char*>(MemberOf(def, r)),
+                     def.eId == I::kProduct ? ext.nProduct : ext.nManufacturer);
 }
 
-// The list item the digits stand for exactly, or -1.
+// The list item that, applied, gives the digits back exactly, or -1.
 int ExactPlayItem(const O& r) {
   const unsigned t = TerminalType(r.btPlayTerminalHi, r.btPlayTerminalLo);
   return t == 0x0301 ? kPlaySpeaker : t == 0x0402 ? kPlayHeadset : t == 0x0302 ? kPlayHeadphone : -1;
 }
 int ExactRecordItem(const O& r) {
   const unsigned t = TerminalType(r.btRecordTerminalHi, r.btRecordTerminalLo);
-  return t == 0x0201 ? kRecordMic : t == 0x0402 ? kRecordHeadset : t == 0x0205 ? kRecordMicArray : -1;
+  // "headset" sets the second record terminal to 4/2 as well: without that
+  // pairing only the digits give the record back.
+  if (t == 0x0402)
+    return TerminalType(r.btRecord2TerminalHi, r.btRecord2TerminalLo) == 0x0402 ? kRecordHeadset
+                                                                                : -1;
+  return t == 0x0201 ? kRecordMic : t == 0x0205 ? kRecordMicArray : -1;
 }
 }  // namespace
 
@@ -154,49 +238,37 @@ size_t SetFieldCount() {
 
 FIELD_VALUE FieldJsonValue(const FIELD_DEF& def, const O& r) {
   FIELD_VALUE v;
-  switch (def.eId) {
-    case I::kVid:
-    case I::kPid:
+  switch (def.eKind) {
+    case K::kWord:
       v.bNumber = true;
-      v.nNumber = def.eId == I::kVid ? r.wVID : r.wPID;
+      v.nNumber = WordOf(def, r);
       return v;
-    case I::kVidRaw:
-      v.szText = Hex(r.btVIDRaw, 2);
+    case K::kRawBytes:
+    case K::kSerial:
+      // The whole member: the string area with the record's zero tail.
+      v.szText = Hex(MemberOf(def, r), def.Member.btSize);
       return v;
-    case I::kPidRaw:
-      v.szText = Hex(r.btPIDRaw, 2);
+    case K::kText:
+      v.szText = FieldText(MemberOf(def, r), def.Member.btSize);
       return v;
-    case I::kStringArea:
-      v.szText = Hex(r.szStringArea, sizeof r.szStringArea);
-      return v;
-    case I::kProduct:
-      v.szText = FieldText(r.szProduct, sizeof r.szProduct);
-      return v;
-    case I::kManufacturer:
-      v.szText = FieldText(r.szManufacturer, sizeof r.szManufacturer);
-      return v;
-    case I::kSerial:
-      v.szText = Hex(r.btSerialNumber, 6);
+    case K::kNumber:
+    case K::kHexByte:
+      v.bNumber = true;
+      v.nNumber = ByteOf(def, r);
       return v;
     default:
-      break;
+      return v;
   }
-  if (def.pByte != nullptr) {
-    v.bNumber = true;
-    v.nNumber = r.*(def.pByte);
-  }
-  return v;
 }
 
 std::string FieldShowText(const FIELD_DEF& def, const O& r) {
   switch (def.eId) {
     case I::kVid:
-      return Printf("0x%.4X", r.wVID);
     case I::kPid:
-      return Printf("0x%.4X", r.wPID);
+      return Printf("0x%.4X", WordOf(def, r));
     case I::kStringArea:
       // The 56 bytes of the area, not the record's zero tail.
-      return Hex(r.szStringArea, kStringAreaSize);
+      return Hex(MemberOf(def, r), def.Bits[0].btCount);
     case I::kProduct:
     case I::kManufacturer: {
       // Appended, not "\"" + string: GCC 12 at -O3 warns falsely
@@ -219,7 +291,7 @@ std::string FieldShowText(const FIELD_DEF& def, const O& r) {
     default:
       break;
   }
-  if (def.eKind == K::kHexByte) return Printf("0x%.2X", r.*(def.pByte));
+  if (def.eKind == K::kHexByte) return Printf("0x%.2X", ByteOf(def, r));
   const FIELD_VALUE v = FieldJsonValue(def, r);
   return v.bNumber ? std::to_string(v.nNumber) : v.szText;
 }
@@ -228,15 +300,13 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const O& r) {
   FIELD_VALUE v;
   switch (def.eKind) {
     case K::kWord:
-      v.szText = Printf("%.4X", def.eId == I::kVid ? r.wVID : r.wPID);
+      v.szText = Printf("%.4X", WordOf(def, r));
       return v;
     // Digits no list item stands for go out as digits, so set and the
     // templates give them back exactly.
     // The bytes the length field counts, so a template keeps the length.
     case K::kText:
-      v.szText = Latin1ToUtf8(def.eId == I::kProduct
-                                  ? StringBytes(r.szProduct, r.btProductLen)
-                                  : StringBytes(r.szManufacturer, r.btManufacturerLen));
+      v.szText = Latin1ToUtf8(StringText(def, r));
       return v;
     case K::kPlayDevice: {
       const int nItem = ExactPlayItem(r);
@@ -264,7 +334,7 @@ std::string FieldDisplayText(const FIELD_DEF& def, const O& r) {
     case I::kMaxPowerGain1:
     case I::kRecordVolume: {
       const int nItem = FieldItem(def, r);
-      return nItem >= 0 ? FieldItemText(def, nItem) : "code " + std::to_string(r.*(def.pByte));
+      return nItem >= 0 ? FieldItemText(def, nItem) : "code " + std::to_string(ByteOf(def, r));
     }
     case I::kProduct:
     case I::kManufacturer:
@@ -285,12 +355,12 @@ const FIELD_DEF& Field(EFieldId eId) {
 }
 
 unsigned FieldNumber(const FIELD_DEF& def, const O& r) {
-  return def.eKind == K::kNumber ? r.*(def.pByte) : 0;
+  return def.eKind == K::kNumber ? ByteOf(def, r) : 0;
 }
 
 bool SetFieldNumber(const FIELD_DEF& def, O& r, unsigned nValue) {
   if (def.eKind != K::kNumber || nValue > def.nMax) return false;
-  r.*(def.pByte) = static_cast<uint8_t>(nValue);
+  ByteOf(def, r) = static_cast<uint8_t>(nValue);
   return true;
 }
 
@@ -331,7 +401,7 @@ int FieldItem(const FIELD_DEF& def, const O& r) {
   switch (def.eId) {
     case I::kPlayVolume:
     case I::kMixVolume:
-      return VolumeCodeToItem(r.*(def.pByte));
+      return VolumeCodeToItem(ByteOf(def, r));
     case I::kMaxPowerGain1:
       // The item is the code itself.
       return r.btMaxPowerGain1 < kVolumeItemCount ? r.btMaxPowerGain1 : -1;
@@ -351,7 +421,7 @@ bool ApplyFieldItem(const FIELD_DEF& def, O& r, int nItem) {
   switch (def.eId) {
     case I::kPlayVolume:
     case I::kMixVolume:
-      r.*(def.pByte) = static_cast<uint8_t>(VolumeItemToCode(nItem));
+      ByteOf(def, r) = static_cast<uint8_t>(VolumeItemToCode(nItem));
       return true;
     case I::kMaxPowerGain1:
       r.btMaxPowerGain1 = static_cast<uint8_t>(nItem);
@@ -364,6 +434,42 @@ bool ApplyFieldItem(const FIELD_DEF& def, O& r, int nItem) {
     default:
       return SetRecordDevice(r, nItem);
   }
+}
+
+std::string FieldSetHelp(const FIELD_DEF& def) {
+  const auto names = [](const char* const* ppszNames) {
+    return std::string(ppszNames[0]) + ", " + ppszNames[1] + ", " + ppszNames[2];
+  };
+  switch (def.eKind) {
+    case K::kNumber:
+      if (FieldItemCount(def) > 0) return "register code 0-" + std::to_string(def.nMax);
+      return def.nMax == 1 ? "0 or 1" : "0-" + std::to_string(def.nMax);
+    case K::kWord:
+      return "1-4 hex digits (0x prefix allowed)";
+    case K::kSerial:
+      return "up to 12 hex digits, right-aligned";
+    case K::kText:
+      return "text up to U+00FF; product + manufacturer at most 56";
+    case K::kPlayDevice:
+      return names(kPlayNames) + " or digits H/L (0-15 each)";
+    case K::kRecordDevice:
+      return names(kRecordNames) + " or digits H/L (headset: record2Terminal 4/2)";
+    case K::kRecord2:
+      return "the second record terminal's digits H/L";
+    default:
+      return {};
+  }
+}
+
+std::string SettableFieldList() {
+  std::string s;
+  for (const FIELD_DEF& def : kFields) {
+    if (def.pszSetName == nullptr) continue;
+    char sz[24];
+    std::snprintf(sz, sizeof sz, "  %-16s ", def.pszSetName);
+    s += sz + FieldSetHelp(def) + "\n";
+  }
+  return s;
 }
 
 unsigned FieldHexDigits(const FIELD_DEF& def) {
@@ -407,41 +513,39 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-}  // namespace
+// A text value as the string area takes it: one byte per character.
+// Returns an empty text, or the reason (szBytes then unchanged).
+std::string TextBytes(const std::string& value, std::string& szBytes) {
+  if (!IsValidUtf8(value)) return "the text is not valid UTF-8";
+  std::string szLatin1;
+  if (!Utf8ToLatin1(value, szLatin1))
+    return "only characters up to U+00FF fit the string area (one byte each)";
+  if (szLatin1.size() > kMaxStringBytes) return "longer than 56 characters";
+  szBytes = std::move(szLatin1);
+  return {};
+}
 
-std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value) {
+// Parses and stores one value of a field that is not a string. Returns an
+// empty text, or the reason (r then unchanged).
+std::string ApplyOne(const FIELD_DEF& def, O& r, const std::string& value) {
   switch (def.eKind) {
     case K::kNumber: {
       unsigned v = 0;
       if (!ParseDecimal(value, def.nMax, v))
         return "a whole number 0-" + std::to_string(def.nMax) + " is expected";
-      r.*(def.pByte) = static_cast<uint8_t>(v);
+      ByteOf(def, r) = static_cast<uint8_t>(v);
       return {};
     }
     case K::kWord: {
       uint32_t dw = 0;
       if (!ParseHex(value, 0xFFFF, dw)) return "1 to 4 hex digits are expected";
-      (def.eId == I::kVid ? r.wVID : r.wPID) = static_cast<uint16_t>(dw);
+      SetWord(def, r, static_cast<uint16_t>(dw));
       return {};
     }
     case K::kSerial:
       if (!IsHexText(value) || !ParseSerialNumber(value, r.btSerialNumber))
         return "up to 12 hex digits are expected";
       return {};
-    case K::kText: {
-      std::string szBytes;
-      if (!IsValidUtf8(value)) return "the text is not valid UTF-8";
-      if (!Utf8ToLatin1(value, szBytes))
-        return "only characters up to U+00FF fit the string area (one byte each)";
-      if (szBytes.size() > kMaxStringBytes) return "longer than 56 characters";
-      const bool bProduct = def.eId == I::kProduct;
-      const std::string szProduct = bProduct ? szBytes : StringBytes(r.szProduct, r.btProductLen);
-      const std::string szManufacturer =
-          bProduct ? StringBytes(r.szManufacturer, r.btManufacturerLen) : szBytes;
-      if (PackStrings(r, szProduct, szManufacturer, bProduct, !bProduct) != kPackOk)
-        return "Max Length is 56 (ProductString + ManufacturerString)";
-      return {};
-    }
     case K::kPlayDevice:
       for (int i = 0; i < 3; ++i) {
         if (value == kPlayNames[i]) {
@@ -468,9 +572,147 @@ std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value)
   }
 }
 
+// "NAME=VALUE" quoted for a one-line message.
+std::string AssignmentText(const FIELD_ASSIGNMENT& a) {
+  const char* pszName = a.pDef->pszSetName ? a.pDef->pszSetName : a.pDef->pszJsonName;
+  return QuoteText(std::string(pszName ? pszName : "") + "=" + a.szValue);
+}
+
+}  // namespace
+
+std::string ApplyFieldTexts(O& rec, std::span<const FIELD_ASSIGNMENT> vAssignments) {
+  // The last value given for a field counts.
+  const auto given = [vAssignments](I eId) -> const FIELD_ASSIGNMENT* {
+    const FIELD_ASSIGNMENT* pLast = nullptr;
+    for (const FIELD_ASSIGNMENT& a : vAssignments)
+      if (a.pDef->eId == eId) pLast = &a;
+    return pLast;
+  };
+  O work = rec;
+
+  // The strings first, each parsed alone and the two packed once: the area
+  // they share is judged on the result, not on the string not yet changed.
+  const FIELD_ASSIGNMENT* pProduct = given(I::kProduct);
+  const FIELD_ASSIGNMENT* pManufacturer = given(I::kManufacturer);
+  std::string szProduct = StringText(Field(I::kProduct), work);
+  std::string szManufacturer = StringText(Field(I::kManufacturer), work);
+  if (pProduct != nullptr || pManufacturer != nullptr) {
+    for (const auto& [pGiven, pszBytes] :
+         {std::pair{pProduct, &szProduct}, {pManufacturer, &szManufacturer}}) {
+      if (pGiven == nullptr) continue;
+      const std::string szWhy = TextBytes(pGiven->szValue, *pszBytes);
+      if (!szWhy.empty()) return AssignmentText(*pGiven) + ": " + szWhy;
+    }
+    if (PackStrings(work, szProduct, szManufacturer, pProduct != nullptr,
+                    pManufacturer != nullptr) != kPackOk) {
+      std::string szWho = pProduct ? AssignmentText(*pProduct) : std::string();
+      if (pManufacturer != nullptr)
+        szWho += (pProduct ? " with " : "") + AssignmentText(*pManufacturer);
+      return szWho + ": Max Length is 56 (ProductString + ManufacturerString)";
+    }
+  }
+
+  // Then the rest in the table's order: a string switch given beside its
+  // string wins over the one the string sets.
+  for (const FIELD_DEF& def : kFields) {
+    const FIELD_ASSIGNMENT* pGiven = def.eKind == K::kText ? nullptr : given(def.eId);
+    if (pGiven == nullptr) continue;
+    const std::string szWhy = ApplyOne(def, work, pGiven->szValue);
+    if (!szWhy.empty()) return AssignmentText(*pGiven) + ": " + szWhy;
+  }
+
+  // The record list's "headset" pairs the second record terminal with it;
+  // another second terminal in the same edit contradicts it, whichever
+  // comes first.
+  const FIELD_ASSIGNMENT* pRecord = given(I::kRecordDevice);
+  const FIELD_ASSIGNMENT* pRecord2 = given(I::kRecord2Terminal);
+  if (pRecord != nullptr && pRecord2 != nullptr &&
+      pRecord->szValue == kRecordNames[kRecordHeadset] && ExactRecordItem(work) != kRecordHeadset)
+    return AssignmentText(*pRecord) + " and " + AssignmentText(*pRecord2) +
+           " contradict each other: headset sets the second record terminal to 4/2";
+  rec = work;
+  return {};
+}
+
+std::string ApplyFieldText(const FIELD_DEF& def, O& r, const std::string& value) {
+  const FIELD_ASSIGNMENT a{&def, value};
+  return ApplyFieldTexts(r, {&a, 1});
+}
+
+void DecodeField(const FIELD_DEF& def, const uint8_t* p, O& r) {
+  uint8_t* pMember = MemberOf(def, r);
+  std::memset(pMember, 0, def.Member.btSize);
+  const FIELD_BITS& at = def.Bits[0];
+  switch (def.eKind) {
+    case K::kNumber:
+    case K::kHexByte:
+      *pMember = static_cast<uint8_t>(DecodeBits(def, p));
+      return;
+    case K::kWord:
+      SetWord(def, r, static_cast<uint16_t>(p[at.btOffset] | p[at.btOffset + 1] << 8));
+      return;
+    case K::kRawBytes:
+    case K::kSerial:
+      std::memcpy(pMember, p + at.btOffset, at.btCount);
+      return;
+    case K::kText: {
+      // The lengths as the header holds them: the length rows may come later.
+      const STRING_EXTENTS ext = StringExtents(DecodeBits(Field(I::kProductLen), p),
+                                               DecodeBits(Field(I::kManufacturerLen), p));
+      if (def.eId == I::kProduct)
+        std::memcpy(pMember, p + at.btOffset, ext.nProduct);
+      else
+        std::memcpy(pMember, p + at.btOffset + ext.nProduct, ext.nManufacturer);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void EncodeField(const FIELD_DEF& def, const O& r, uint8_t* p) {
+  const uint8_t* pMember = MemberOf(def, r);
+  const FIELD_BITS& at = def.Bits[0];
+  switch (def.eKind) {
+    case K::kNumber:
+    case K::kHexByte:
+      EncodeBits(def, *pMember, p);
+      return;
+    case K::kWord: {
+      const uint16_t w = WordOf(def, r);
+      p[at.btOffset] = static_cast<uint8_t>(w & 0xFF);
+      p[at.btOffset + 1] = static_cast<uint8_t>(w >> 8);
+      return;
+    }
+    case K::kRawBytes:
+    case K::kSerial:
+      std::memcpy(p + at.btOffset, pMember, at.btCount);
+      return;
+    case K::kText: {
+      // The bytes up to the first 0, the product at the start of the area
+      // (cleared first: the bytes behind the strings are 0), the
+      // manufacturer right behind btProductLen - 1 bytes; neither reaches
+      // beyond the area whatever the record holds.
+      size_t nAt = 0;
+      if (def.eId == I::kProduct) {
+        std::memset(p + at.btOffset, 0, at.btCount);
+      } else {
+        nAt = r.btProductLen ? r.btProductLen - 1u : 0u;
+        if (nAt >= at.btCount) return;
+      }
+      const size_t n = strnlen(reinterpret_cast<const char*>(pMember), def.Member.btSize);
+      std::memcpy(p + at.btOffset + nAt, pMember, std::min<size_t>(n, at.btCount - nAt));
+      return;
+    }
+    default:
+      return;
+  }
+}
+
 void CoveredHeaderBits(uint8_t btMask[kHeaderSize]) {
   for (unsigned i = 0; i < kHeaderSize; ++i) btMask[i] = 0;
   for (const FIELD_DEF& def : kFields) {
+    if (def.eCodec != EFieldCodec::kEncoded) continue;
     for (const FIELD_BITS& bits : def.Bits) {
       for (unsigned i = 0; i < bits.btCount && bits.btOffset + i < kHeaderSize; ++i) {
         btMask[bits.btOffset + i] |= bits.btMask;

@@ -1,9 +1,10 @@
 #pragma once
 // The settings of the general configuration block, described once: each
 // field's `set` name, its `show --json` name (the _INTERNAL_OPT member), its
-// `show` line, where it lives in the header (bytes and bit masks), its range,
-// and how it is parsed and shown. show, set, diff and the templates are loops
-// over this table; a new view adds a loop, not another list of fields.
+// `show` line, where it lives in the header (bytes and bit masks, inversion),
+// its range, and how it is parsed and shown. The codec (decode and encode of
+// the header), show, set, diff and the templates are loops over this table;
+// a new setting is one row.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -30,12 +31,25 @@ enum class EFieldKind {
 };
 
 // Where a field lives: btCount header bytes from btOffset, the bits of
-// btMask in each.
+// btMask in each. A number spread over two bytes takes its low bits from the
+// first entry of FIELD_DEF::Bits; each mask is one run of bits.
 struct FIELD_BITS {
   uint8_t btOffset;
   uint8_t btCount;
   uint8_t btMask;
 };
+
+// The record member a field stands for: its offset in _INTERNAL_OPT and its
+// size in bytes (0: the device lists, views over the terminal digits).
+struct REC_MEMBER {
+  uint8_t btAt;
+  uint8_t btSize;
+};
+
+// Whether encoding writes the field back. Decoded-only fields are copies of
+// header bytes that other fields own (signature, raw ids, string area) or
+// that the tool never changes (the filter mode).
+enum class EFieldCodec : uint8_t { kEncoded, kDecodedOnly };
 
 enum class EFieldId {
   kSignature, kConfig1, kVid, kPid, kVidRaw, kPidRaw, kStringArea, kProduct, kManufacturer,
@@ -46,6 +60,14 @@ enum class EFieldId {
   kRecordDevice, kRecord2Terminal,
 };
 
+// How each kind travels between header and record:
+//   kNumber, kHexByte  a byte member: the bits of Bits[] in value order,
+//                      XOR btInvert (the header keeps some values inverted)
+//   kWord              16 bits, little-endian in Bits[0] (two bytes)
+//   kRawBytes, kSerial Bits[0].btCount header bytes copied as they are
+//   kText              product / manufacturer in the shared string area
+//                      (Bits[0]); the product row clears the area first
+//   device lists       nothing of their own
 struct FIELD_DEF {
   EFieldId eId;
   EFieldKind eKind;
@@ -54,14 +76,23 @@ struct FIELD_DEF {
   const char* pszShowName;  // null: no show line of its own
   int nShowOrder;           // position among the show lines
   unsigned nMax;            // kNumber: the largest value
-  uint8_t _INTERNAL_OPT::*pByte;  // kNumber / kHexByte: the record byte
+  REC_MEMBER Member;        // the record member
   FIELD_BITS Bits[2];       // header bits; unused entries have count 0
+  uint8_t btInvert;         // kNumber: XOR between record value and header bits
+  EFieldCodec eCodec;
 };
 
-// Every field, in the record's (show --json's) order. Settable fields come
-// in an order where applying them in sequence is safe: the strings before
-// their switches, the device lists after the digits.
+// Every field, in the record's (show --json's) order. The product row comes
+// before the manufacturer row (it clears the string area they share).
 std::span<const FIELD_DEF> Fields();
+
+// The codec of one field. DecodeField fills the record member from the
+// 256-byte header and reads nothing else; EncodeField writes the member into
+// the header bits the field owns and keeps every other bit. Strings stay
+// inside the 56-byte area whatever the length fields hold. Neither fails.
+void DecodeField(const FIELD_DEF& def, const uint8_t* pHeader, _INTERNAL_OPT& rec);
+void EncodeField(const FIELD_DEF& def, const _INTERNAL_OPT& rec, uint8_t* pHeader);
+
 // The field with this set name, or null.
 const FIELD_DEF* FindSetField(std::string_view szName);
 // Number of settable fields.
@@ -86,8 +117,31 @@ FIELD_VALUE FieldSetValue(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 // quoted strings, the rest as set takes it.
 std::string FieldDisplayText(const FIELD_DEF& def, const _INTERNAL_OPT& rec);
 
-// Parses VALUE as set takes it and stores it in rec. Returns an empty text
-// on success, else the reason (rec unchanged). A settable field only.
+// What set takes for a settable field, one short line ("0 or 1",
+// "register code 0-63").
+std::string FieldSetHelp(const FIELD_DEF& def);
+// Every settable field as "  NAME  what it takes" lines, in the table's
+// order: the list of set --help and of the documentation.
+std::string SettableFieldList();
+
+// One NAME=VALUE of set or of a template.
+struct FIELD_ASSIGNMENT {
+  const FIELD_DEF* pDef;  // a settable field
+  std::string szValue;    // as set takes it (UTF-8)
+};
+
+// Applies the values of one set command or one template as one edit, and
+// judges the result, not each step: the product and manufacturer strings
+// are packed together once (29 + 27 characters fit), the other fields follow
+// in the table's order (a string switch given beside its string wins over
+// the one the string sets), and "headset" for the record device beside a
+// second record terminal other than 4/2 is refused as a contradiction. The
+// last value given for a field counts. Returns an empty text on success,
+// else the reason, one line naming the assignment(s) quoted as QuoteText
+// does ("\"gainA=4\": a whole number 0-3 is expected"); rec is then unchanged.
+std::string ApplyFieldTexts(_INTERNAL_OPT& rec, std::span<const FIELD_ASSIGNMENT> vAssignments);
+// ApplyFieldTexts of one value: a string is packed with the other string as
+// the record holds it.
 std::string ApplyFieldText(const FIELD_DEF& def, _INTERNAL_OPT& rec, const std::string& szValue);
 
 // --- what the window's controls need of a field --------------------------
@@ -117,7 +171,7 @@ bool ApplyFieldItem(const FIELD_DEF& def, _INTERNAL_OPT& rec, int nItem);
 // other fields.
 unsigned FieldHexDigits(const FIELD_DEF& def);
 
-// Header bits that some field covers (mask per byte of the 256).
+// Header bits that encoding writes for some field (mask per byte of the 256).
 void CoveredHeaderBits(uint8_t btMask[kHeaderSize]);
 
 }  // namespace qrt::image

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BankHeader.h"
 #include "ImageFiles.h"
 #include "Trace.h"
 
@@ -100,7 +101,8 @@ void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize, size_t nIm
   // Behind the image's end lies the 0xFF fill, not the image: a bank decoded
   // from it would be made up (an AGC/IR bank with IR on, an all-0xFF EQ bank)
   // and written to the EEPROM as if the image had carried it.
-  if ((pImage[0x8F] & 0x90) == 0x90) {
+  const CBankHeader header(pImage);
+  if (header.ReadsI2CAndAgcIr()) {
     m_I2CInitMgr.Load(pImage, nSize);
     const size_t nAt = 256 + 32 * static_cast<size_t>(m_I2CInitMgr.GetCount());
     if (nAt + CAgcIrMgr::kBankSize <= nImageSize) {
@@ -115,9 +117,9 @@ void CImageSession::ReadBankArea(const uint8_t* pImage, size_t nSize, size_t nIm
     }
   }
   qrt::diag::TraceFormat("m_bReadAGCFromOutSide = %d\n", m_bReadAGCFromOutSide);
-  if (pImage[0x8D] & 0x01) {
+  if (header.HasEqBanks()) {
     m_EQGainMgr.Load(pImage, nSize);
-    const size_t nStart = static_cast<size_t>(pImage[0x8E] & 0x3F) * 16;
+    const size_t nStart = header.EqStart();
     const size_t nInside = nStart < nImageSize ? (nImageSize - nStart) / 16 : 0;
     if (static_cast<size_t>(m_EQGainMgr.GetCount()) > nInside) {
       // A list whose last bank lies beyond the end is cut: without its end
@@ -176,22 +178,21 @@ EBuildResult CImageSession::BuildBankArea(uint8_t* pImage, size_t nImageSize) {
     if (nImageSize > kHeaderSize)
       m_I2CInitMgr.Serialize(pImage + kHeaderSize, nImageSize - kHeaderSize, &nLength);
   }
-  const uint8_t btStart = static_cast<uint8_t>((nEqAt / 16) & 0x3F);
-  pImage[0x8E] = static_cast<uint8_t>((pImage[0x8E] & 0xC0) | btStart);
+  CBankHeader header(pImage);
+  header.SetEqStart(nEqAt);
+  header.SetAgcIrBank(bAgc);
   if (bAgc) {
     if (!m_bReadAGCFromOutSide) std::memset(pImage + nAgcAt, 0, CAgcIrMgr::kBankSize);
     m_AgcIrMgr.Encode(nAgcAt, pImage);
-    pImage[0x8F] |= 0x10;
-  } else {
-    pImage[0x8F] &= static_cast<uint8_t>(~0x10);
   }
   if (bEq) {
     size_t nLength = 0;
     m_EQGainMgr.Serialize(nEqAt, pImage, nImageSize, &nLength);
   } else if (m_bEqListCut) {
     // The built image must not announce the banks it does not carry.
-    pImage[0x8D] &= static_cast<uint8_t>(~0x01);
+    header.SetEqBanks(false);
   }
+  header.Write(pImage);
   return EBuildResult::kOk;
 }
 

@@ -3,16 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "FieldModel.h"
+
 using namespace qrt::image;
-
-namespace {
-
-// Replaces the bits of mask in *p with the value's bits shifted into place.
-inline void PutBits(uint8_t* p, unsigned nShift, unsigned nMask, unsigned nValue) {
-  *p = static_cast<uint8_t>((*p & ~(nMask << nShift)) | ((nValue & nMask) << nShift));
-}
-
-}  // namespace
 
 int CGenConfigMgr::GetGenConfig(_INTERNAL_OPT* pDest) const {
   std::memcpy(pDest, &m_Rec, sizeof m_Rec);
@@ -25,105 +18,17 @@ int CGenConfigMgr::SetGenConfig(const _INTERNAL_OPT* pSrc) {
 }
 
 int CGenConfigMgr::ParseRomData(const uint8_t* p) {
-  _INTERNAL_OPT& r = m_Rec;
-  std::memset(&r, 0, sizeof r);
-  r.btSignature = p[0x00];
-  r.btConfig1 = p[0x01];
-  r.btVIDRaw[0] = p[0x18];
-  r.btVIDRaw[1] = p[0x19];
-  r.btPIDRaw[0] = p[0x1A];
-  r.btPIDRaw[1] = p[0x1B];
-  r.wVID = static_cast<uint16_t>(p[0x18] | (p[0x19] << 8));
-  r.wPID = static_cast<uint16_t>(p[0x1A] | (p[0x1B] << 8));
-  std::memcpy(r.szStringArea, p + kStringAreaStart, kStringAreaSize);
-  std::memcpy(r.btSerialNumber, p + 0x1C, 6);
-  r.btPlayVolume = static_cast<uint8_t>((p[0x0D] >> 6) | ((p[0x0E] & 0x0F) << 2));
-  r.btRecordVolume = static_cast<uint8_t>((p[0x0E] >> 4) | ((p[0x0F] & 0x03) << 4));
-  r.btMixVolume = static_cast<uint8_t>(p[0x0F] >> 2);
-  r.btMaxPowerGain1 = static_cast<uint8_t>((p[0xC9] & 0x3F) ^ 0x0D);
-  r.btMicBoostCtrl = (p[0x02] >> 4) & 1;
-  r.btMicBoostDefault = (p[0x02] >> 5) & 1;
-  r.btMixMute = (p[0x02] >> 6) & 1;
-  r.btPlayTerminalLo = p[0x04] >> 4;
-  r.btRecordTerminalLo = p[0x04] & 0x0F;
-  r.btRecord2TerminalLo = p[0x03] >> 4;
-  r.btPlayTerminalHi = p[0x91] & 0x0F;
-  r.btRecordTerminalHi = p[0x90] & 0x0F;
-  r.btRecord2TerminalHi = p[0x90] >> 4;
-  r.btHpfMode = (p[0xB5] >> 4) & 3;
-  r.btHpfREnable = (p[0xB5] & 0x20) ? 0 : 1;
-  r.btHpfLEnable = (p[0xB5] >> 4) & 1;
-  r.btProductLen = p[0x08] >> 2;
-  r.btManufacturerLen = p[0x07] >> 2;
-
-  // Strings, in the layout the encoder writes and the window shows: the
-  // product from 0x22, the manufacturer right behind btProductLen - 1 bytes.
-  // Lengths come from outside: a field of 0 is an empty string and every
-  // copy is clamped to the 56-byte area. For fields up to 29 this is the
-  // chip tool's split; longer strings follow the same contiguous rule, so
-  // decoding what was encoded gives the same strings back.
-  const unsigned nProductAt = r.btProductLen ? std::min(r.btProductLen - 1u, kStringAreaSize) : 0u;
-  const unsigned nManufacturer =
-      r.btManufacturerLen ? std::min(r.btManufacturerLen - 1u, kStringAreaSize - nProductAt) : 0u;
-  const uint8_t* pArea = p + kStringAreaStart;
-  std::memcpy(r.szProduct, pArea, nProductAt);
-  std::memcpy(r.szManufacturer, pArea + nProductAt, nManufacturer);
-
-  r.btProductStringCtrl = p[0x01] & 1;
-  r.btSerialNumberCtrl = (p[0x01] >> 1) & 1;
-  r.btManufacturerStringCtrl = (p[0x01] >> 2) & 1;
-  r.btGainA = p[0xB5] >> 6;
-  r.btGainB = (p[0xB3] >> 4) & 7;
-  r.btGainC = (p[0xB7] >> 4) & 7;
+  std::memset(&m_Rec, 0, sizeof m_Rec);
+  for (const FIELD_DEF& def : Fields()) DecodeField(def, p, m_Rec);
   return 0;
 }
 
 int CGenConfigMgr::BuildRomData(uint8_t* p) const {
-  const _INTERNAL_OPT r = m_Rec;
-  p[0x18] = static_cast<uint8_t>(r.wVID & 0xFF);
-  p[0x19] = static_cast<uint8_t>(r.wVID >> 8);
-  p[0x1A] = static_cast<uint8_t>(r.wPID & 0xFF);
-  p[0x1B] = static_cast<uint8_t>(r.wPID >> 8);
-  PutBits(&p[0x07], 2, 0x3F, r.btManufacturerLen);
-  PutBits(&p[0x08], 2, 0x3F, r.btProductLen);
-
-  // Strings: product at 0x22, manufacturer right behind the product length.
-  // Both are cut at the end of the area, whatever the record holds.
-  std::memset(p + kStringAreaStart, 0, kStringAreaSize);
-  const size_t nProduct = strnlen(reinterpret_cast<const char*>(r.szProduct), sizeof r.szProduct);
-  std::memcpy(p + kStringAreaStart, r.szProduct, std::min<size_t>(nProduct, kStringAreaSize));
-  const size_t nManufacturerAt = r.btProductLen ? r.btProductLen - 1u : 0u;
-  if (nManufacturerAt < kStringAreaSize) {
-    const size_t nManufacturer =
-        strnlen(reinterpret_cast<const char*>(r.szManufacturer), sizeof r.szManufacturer);
-    std::memcpy(p + kStringAreaStart + nManufacturerAt, r.szManufacturer,
-                std::min<size_t>(nManufacturer, kStringAreaSize - nManufacturerAt));
+  // Bits no field owns, and fields that are only decoded, keep the image's
+  // values.
+  for (const FIELD_DEF& def : Fields()) {
+    if (def.eCodec == EFieldCodec::kEncoded) EncodeField(def, m_Rec, p);
   }
-
-  std::memcpy(p + 0x1C, r.btSerialNumber, 6);
-  PutBits(&p[0x0D], 6, 0x03, r.btPlayVolume);
-  PutBits(&p[0x0E], 0, 0x0F, r.btPlayVolume >> 2);
-  PutBits(&p[0x0E], 4, 0x0F, r.btRecordVolume);
-  PutBits(&p[0x0F], 0, 0x03, r.btRecordVolume >> 4);
-  PutBits(&p[0x0F], 2, 0x3F, r.btMixVolume);
-  PutBits(&p[0xC9], 0, 0x3F, (r.btMaxPowerGain1 & 0x3F) ^ 0x0D);
-  PutBits(&p[0x02], 5, 1, r.btMicBoostDefault);
-  PutBits(&p[0x02], 4, 1, r.btMicBoostCtrl);
-  PutBits(&p[0x02], 6, 1, r.btMixMute);
-  PutBits(&p[0x04], 4, 0x0F, r.btPlayTerminalLo);
-  PutBits(&p[0x04], 0, 0x0F, r.btRecordTerminalLo);
-  PutBits(&p[0x03], 4, 0x0F, r.btRecord2TerminalLo);
-  PutBits(&p[0xB5], 5, 1, r.btHpfREnable ? 0 : 1);
-  PutBits(&p[0xB5], 4, 1, r.btHpfLEnable);
-  PutBits(&p[0x90], 0, 0x0F, r.btRecordTerminalHi);
-  PutBits(&p[0x90], 4, 0x0F, r.btRecord2TerminalHi);
-  PutBits(&p[0x91], 0, 0x0F, r.btPlayTerminalHi);
-  PutBits(&p[0x01], 0, 1, r.btProductStringCtrl);
-  PutBits(&p[0x01], 1, 1, r.btSerialNumberCtrl);
-  PutBits(&p[0x01], 2, 1, r.btManufacturerStringCtrl);
-  PutBits(&p[0xB5], 6, 0x03, r.btGainA);
-  PutBits(&p[0xB3], 4, 0x07, r.btGainB);
-  PutBits(&p[0xB7], 4, 0x07, r.btGainC);
   return 0;
 }
 

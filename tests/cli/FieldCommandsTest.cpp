@@ -1,6 +1,7 @@
 // qrt4250-cli diff and templates, in process on the sample images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 
 #include "CliApp.h"
 #include "CliRun.h"
+#include "FieldModel.h"
 #include "ImageFiles.h"
 #include "SampleFiles.h"
 #include "SampleImages.h"
@@ -118,7 +120,8 @@ TEST_F(FieldCommandsTest, BadTemplatesAreRefusedAndNothingIsWritten) {
       {"number as text", "{\"playVolume\": \"3\"}", "playVolume: a whole number is expected"},
       {"text as number", "{\"vid\": 4660}", "vid: a string is expected"},
       {"negative", "{\"gainA\": -1}", "gainA: a whole number is expected"},
-      {"out of range", "{\"gainA\": 4}", "gainA=4: a whole number 0-3 is expected"},
+      {"out of range", "{\"gainA\": 4}", "\"gainA=4\": a whole number 0-3 is expected"},
+      {"control character", "{\"serial\": \"\\u001b[2J\"}", "\"serial=\\x1B[2J\": up to 12"},
       {"beyond Latin-1", "{\"product\": \"\\u20ac\"}", "only characters up to U+00FF"},
       {"bad bank", "{\"banks\": {\"eq\": [\"00\"]}}", "banks.eq: each bank is 32 hex digits"},
       {"too large", "{\"vid\": \"1\"" + std::string(1 << 20, ' ') + "}", "at most 1 MiB"},
@@ -178,4 +181,125 @@ TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
   const CRun twice = Cli({"diff", "device", "device", "--simulate", "--sim-fault", "unplug:1"});
   EXPECT_EQ(twice.nExit, 2);
   EXPECT_NE(twice.err.find("both the chosen board"), std::string::npos) << twice.err;
+}
+
+TEST_F(FieldCommandsTest, SetJudgesTheStringsOfOneCommandTogether) {
+  const std::string p29(29, 'p'), m27(27, 'm'), s56(56, 's');
+  const struct {
+    std::vector<std::string> vSettings;
+    const char* pszProduct;  // nullptr: refused with "Max Length is 56"
+    const char* pszManufacturer;
+  } cases[] = {
+      {{"product=" + p29, "manufacturer=" + m27}, "29", "27"},
+      {{"manufacturer=" + m27, "product=" + p29}, "29", "27"},
+      {{"product=" + s56, "manufacturer="}, "56", "0"},
+      {{"manufacturer=", "product=" + s56}, "56", "0"},
+      {{"manufacturer=" + s56, "product="}, "0", "56"},
+      {{"product=" + p29}, nullptr, nullptr},  // the image's manufacturer takes 28 bytes
+      {{"product=" + p29, "manufacturer=" + m27 + "m"}, nullptr, nullptr},
+      {{"product=" + s56 + "s", "manufacturer="}, nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.vSettings.front().substr(0, 14) + " +" + std::to_string(c.vSettings.size()));
+    fs::remove(P("out.bin"));
+    std::vector<std::string> args = {"set", P("default.bin"), P("out.bin")};
+    args.insert(args.end(), c.vSettings.begin(), c.vSettings.end());
+    const CRun r = Cli(args);
+    if (c.pszProduct == nullptr) {
+      EXPECT_EQ(r.nExit, 1);
+      EXPECT_TRUE(r.err.find("Max Length is 56") != std::string::npos ||
+                  r.err.find("longer than 56") != std::string::npos)
+          << r.err;
+      EXPECT_FALSE(fs::exists(P("out.bin")));
+      continue;
+    }
+    ASSERT_EQ(r.nExit, 0) << r.err;
+    const json j = json::parse(Cli({"show", P("out.bin"), "--json"}).out);
+    EXPECT_EQ(std::to_string(j["szProduct"].get<std::string>().size()), c.pszProduct);
+    EXPECT_EQ(std::to_string(j["szManufacturer"].get<std::string>().size()), c.pszManufacturer);
+  }
+}
+
+TEST_F(FieldCommandsTest, TemplatesOfRandomImagesRoundTrip) {
+  // Export, then set --template onto the image itself, gives what a plain
+  // save of it gives.
+  int nCompared = 0;
+  for (uint32_t nSeed = 1; nSeed <= 40; ++nSeed) {
+    SCOPED_TRACE("seed " + std::to_string(nSeed));
+    const std::vector<uint8_t> img = qrt::test::RandomLoadableImage(nSeed);
+    ASSERT_EQ(WriteBinFile(P("x.bin"), img.data(), img.size()), kWriteOk);
+    const CRun exported = Cli({"template", "export", P("x.bin")});
+    ASSERT_EQ(exported.nExit, 0) << exported.err;
+    Write("t.json", exported.out);
+    fs::remove(P("saved.bin"));
+    const CRun saved = Cli({"convert", P("x.bin"), P("saved.bin")});
+    const CRun applied = Cli({"set", P("x.bin"), P("out.bin"), "--template", P("t.json")});
+    // Banks that do not fit the image's own size refuse both alike.
+    EXPECT_EQ(applied.nExit, saved.nExit) << applied.err << saved.err;
+    if (applied.nExit != 0 || saved.nExit != 0) continue;
+    const CRun diff = Cli({"diff", P("saved.bin"), P("out.bin")});
+    EXPECT_EQ(diff.nExit, 0) << diff.out << diff.err;
+    ++nCompared;
+  }
+  EXPECT_GE(nCompared, 35);
+}
+
+TEST_F(FieldCommandsTest, ContradictingDeviceSettingsAreRefusedInAnyOrder) {
+  // "headset" pairs the second record terminal with the record terminal.
+  for (const char* pszTemplate : {R"({"recordDevice": "headset", "record2Terminal": "2/1"})",
+                                  R"({"record2Terminal": "2/1", "recordDevice": "headset"})"}) {
+    SCOPED_TRACE(pszTemplate);
+    Write("t.json", pszTemplate);
+    const CRun r = Cli({"set", P("default.bin"), P("out.bin"), "--template", P("t.json")});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.err.find("recordDevice=headset"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("record2Terminal=2/1"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(P("out.bin")));
+  }
+  for (const auto& args :
+       {std::vector<std::string>{"recordDevice=headset", "record2Terminal=2/1"},
+        std::vector<std::string>{"record2Terminal=2/1", "recordDevice=headset"}}) {
+    const CRun r = Cli({"set", P("default.bin"), P("out.bin"), args[0], args[1]});
+    EXPECT_EQ(r.nExit, 1) << args[0];
+    EXPECT_NE(r.err.find("record2Terminal=2/1"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(P("out.bin")));
+  }
+  // Agreeing values, and the listed settings on top of a template, are taken.
+  Write("t.json", R"({"record2Terminal": "4/2", "recordDevice": "headset"})");
+  ASSERT_EQ(Cli({"set", P("default.bin"), P("out.bin"), "--template", P("t.json"),
+                 "record2Terminal=2/1"})
+                .nExit,
+            0);
+  const json j = json::parse(Cli({"template", "export", P("out.bin")}).out);
+  EXPECT_EQ(j["recordDevice"], "4/2");
+  EXPECT_EQ(j["record2Terminal"], "2/1");
+}
+
+TEST(FieldDocs, SetHelpAndTheDocumentationListEverySetting) {
+  const std::string szList = SettableFieldList();
+  EXPECT_NE(Cli({"set", "--help"}).out.find(szList), std::string::npos);
+  // README.md, or a page under docs/, has the same lines (indented as a code
+  // block there).
+  const auto trimmed = [](const std::string& szText) {
+    std::vector<std::string> v;
+    std::istringstream in(szText);
+    for (std::string s; std::getline(in, s);) {
+      const size_t nFrom = s.find_first_not_of(' ');
+      v.push_back(
+          nFrom == std::string::npos ? "" : s.substr(nFrom, s.find_last_not_of(' ') + 1 - nFrom));
+    }
+    return v;
+  };
+  const std::vector<std::string> vList = trimmed(szList);
+  std::vector<fs::path> vPages = {fs::path(QRT_SOURCE_DIR) / "README.md"};
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::path(QRT_SOURCE_DIR) / "docs", ec))
+    if (entry.path().extension() == ".md") vPages.push_back(entry.path());
+  bool bFound = false;
+  for (const fs::path& page : vPages) {
+    const std::vector<std::string> vLines = trimmed(qrt::test::ReadWholeFile(page));
+    bFound = bFound ||
+             std::search(vLines.begin(), vLines.end(), vList.begin(), vList.end()) != vLines.end();
+  }
+  EXPECT_TRUE(bFound) << "README.md or docs/*.md lacks the list of set --help:\n" << szList;
 }

@@ -2,9 +2,11 @@
 // and the table covers every header bit the codec writes for a setting.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "FieldModel.h"
 #include "ImageSession.h"
@@ -18,7 +20,7 @@ std::string SampleValue(const FIELD_DEF& def) {
   const _INTERNAL_OPT builtin = CImageSession().m_RecInternalOpt;
   switch (def.eKind) {
     case EFieldKind::kNumber:
-      return std::to_string((builtin.*(def.pByte) + 1u) % (def.nMax + 1));
+      return std::to_string((FieldNumber(def, builtin) + 1u) % (def.nMax + 1));
     case EFieldKind::kWord:
       return "BEEF";
     case EFieldKind::kSerial:
@@ -98,6 +100,17 @@ TEST(FieldModelTest, CoveredBitsAreTheBitsTheSettingsChange) {
 TEST(FieldModelTest, EveryIdHasItsRowAndListItemsRoundTrip) {
   for (const FIELD_DEF& def : Fields()) EXPECT_EQ(&Field(def.eId), &def);
   EXPECT_EQ(Fields().size(), static_cast<size_t>(EFieldId::kRecord2Terminal) + 1);
+  // The rows' members tile the record, each byte once; a number's bits lie
+  // in one run per byte.
+  std::vector<int> vOwners(sizeof(_INTERNAL_OPT), 0);
+  for (const FIELD_DEF& def : Fields()) {
+    for (unsigned i = 0; i < def.Member.btSize; ++i) ++vOwners.at(def.Member.btAt + i);
+    for (const FIELD_BITS& bits : def.Bits) {
+      const unsigned nRun = bits.btMask >> std::countr_zero(bits.btMask);
+      EXPECT_EQ(nRun & (nRun + 1), 0u) << def.pszJsonName;
+    }
+  }
+  EXPECT_EQ(vOwners, std::vector<int>(sizeof(_INTERNAL_OPT), 1));
   // What the window's lists store is what they show again.
   for (const FIELD_DEF& def : Fields()) {
     for (int nItem = 0; nItem < FieldItemCount(def); ++nItem) {
@@ -111,5 +124,41 @@ TEST(FieldModelTest, EveryIdHasItsRowAndListItemsRoundTrip) {
     }
     _INTERNAL_OPT rec = CImageSession().m_RecInternalOpt;
     EXPECT_FALSE(ApplyFieldItem(def, rec, FieldItemCount(def)));
+  }
+}
+
+TEST(FieldModelTest, DeviceListsExportTheNameOnlyWhereItGivesTheDigitsBack) {
+  // "headset" for the record terminal stands for its pairing with the second
+  // record terminal (4/2 both); without the pairing the digits go out.
+  const struct {
+    uint8_t btPlay[2], btRecord[2], btRecord2[2];
+    const char* pszPlay;
+    const char* pszRecord;
+  } cases[] = {
+      {{3, 1}, {2, 1}, {2, 1}, "speaker", "mic"},
+      {{4, 2}, {4, 2}, {4, 2}, "headset", "headset"},
+      {{3, 2}, {2, 5}, {6, 0}, "headphone", "micarray"},
+      {{3, 1}, {4, 2}, {2, 1}, "speaker", "4/2"},
+      {{3, 5}, {1, 1}, {4, 2}, "3/5", "1/1"},
+  };
+  const FIELD_DEF& play = Field(EFieldId::kPlayDevice);
+  const FIELD_DEF& record = Field(EFieldId::kRecordDevice);
+  const FIELD_DEF& record2 = Field(EFieldId::kRecord2Terminal);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pszPlay) + " " + c.pszRecord);
+    _INTERNAL_OPT rec = CImageSession().m_RecInternalOpt;
+    rec.btPlayTerminalHi = c.btPlay[0];
+    rec.btPlayTerminalLo = c.btPlay[1];
+    rec.btRecordTerminalHi = c.btRecord[0];
+    rec.btRecordTerminalLo = c.btRecord[1];
+    rec.btRecord2TerminalHi = c.btRecord2[0];
+    rec.btRecord2TerminalLo = c.btRecord2[1];
+    EXPECT_EQ(FieldSetValue(play, rec).szText, c.pszPlay);
+    EXPECT_EQ(FieldSetValue(record, rec).szText, c.pszRecord);
+    // Applied to a record with other digits, the three give them back.
+    _INTERNAL_OPT back = CImageSession().m_RecInternalOpt;
+    for (const FIELD_DEF* pDef : {&play, &record, &record2})
+      ASSERT_EQ(ApplyFieldText(*pDef, back, FieldSetValue(*pDef, rec).szText), "");
+    EXPECT_EQ(std::memcmp(&back, &rec, sizeof rec), 0);
   }
 }

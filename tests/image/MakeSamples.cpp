@@ -1,8 +1,12 @@
 // Writes the sample images of tests/data into the folder given as argument.
 // Run after changing SampleImages.cpp: build/default/tests/image/make_samples tests/data
+// It writes the codec corpus too: commit a changed codec-corpus.txt only
+// when a codec output is meant to change.
 #include <cstdio>
+#include <fstream>
 #include <string>
 
+#include "CodecCorpus.h"
 #include "SampleFiles.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +20,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_samples: cannot write %s\n", path.c_str());
       return 1;
     }
+  }
+  const std::string path = std::string(argv[1]) + "/codec-corpus.txt";
+  std::ofstream corpus(path, std::ios::binary);
+  corpus << qrt::test::CodecCorpusText();
+  if (!corpus.flush()) {
+    std::fprintf(stderr, "make_samples: cannot write %s\n", path.c_str());
+    return 1;
   }
   return 0;
 }

@@ -1,12 +1,16 @@
 // The committed sample images are the ones the generator makes, and each
-// loads through the readers and the accept sequence.
+// loads through the readers and the accept sequence; the codec gives the
+// committed corpus's outputs.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
+#include "CodecCorpus.h"
 #include "ImageSession.h"
 #include "SampleFiles.h"
+#include "TestDirectory.h"
 
 TEST(SampleData, CommittedFilesAreCurrentAndLoad) {
   for (const auto& f : qrt::test::SampleFiles()) {
@@ -25,4 +29,21 @@ TEST(SampleData, CommittedFilesAreCurrentAndLoad) {
     qrt::image::CImageSession s;
     EXPECT_EQ(s.ApplyLoadedImage(buffer, n), qrt::image::EApplyResult::kAccepted) << path;
   }
+}
+
+TEST(SampleData, CodecGivesTheCorpusOutputs) {
+  const std::string path = std::string(QRT_TEST_DATA_DIR) + "/codec-corpus.txt";
+  std::istringstream committed(qrt::test::ReadWholeFile(path));
+  std::istringstream now(qrt::test::CodecCorpusText());
+  std::string szCommitted, szNow;
+  int nLine = 0, nDiffering = 0;
+  while (std::getline(now, szNow)) {
+    ++nLine;
+    ASSERT_TRUE(std::getline(committed, szCommitted)) << path << " ends at line " << nLine;
+    if (szNow != szCommitted && ++nDiffering <= 5)
+      ADD_FAILURE() << path << " line " << nLine << ": " << szCommitted << " now " << szNow;
+  }
+  EXPECT_EQ(nDiffering, 0);
+  EXPECT_FALSE(std::getline(committed, szCommitted)) << path << " has more lines";
+  EXPECT_EQ(nLine, 2 + 2 + static_cast<int>(qrt::test::kCodecCorpusRandomImages));
 }

@@ -1,7 +1,9 @@
 #include "SampleImages.h"
 
 #include <cstring>
+#include <random>
 
+#include "BankHeader.h"
 #include "RomDataMgr.h"
 
 namespace qrt::test {
@@ -43,11 +45,12 @@ std::vector<uint8_t> SampleEqBank(int i, bool bLast) {
 
 std::vector<uint8_t> ImageWithBanks(const CBankLayout& l) {
   std::vector<uint8_t> img(l.nSize, 0xFF);
-  const std::vector<uint8_t> header = DefaultImage();
-  std::memcpy(img.data(), header.data(), 256);
+  std::memcpy(img.data(), qrt::image::g_btDefaultImage, 256);
   size_t at = 256;
+  CBankHeader header(img.data());
+  header.SetAgcIrBank(l.bAgc);
   if (l.bAgc) {
-    img[0x8F] |= 0x90;
+    header.SetBankRead(true);
     for (int i = 0; i < l.nI2C; ++i, at += 32) {
       const auto b = SampleI2CBank(i);
       std::memcpy(&img[at], b.data(), 32);
@@ -55,18 +58,41 @@ std::vector<uint8_t> ImageWithBanks(const CBankLayout& l) {
     const auto agc = SampleAgcBank();
     std::memcpy(&img[at], agc.data(), 32);
     at += 32;
-  } else {
-    img[0x8F] &= 0xEF;
   }
-  img[0x8E] = static_cast<uint8_t>((img[0x8E] & 0xC0) | (at / 16));
+  header.SetEqStart(at);
+  header.SetEqBanks(l.nEq > 0);
+  header.Write(img.data());
   if (l.nEq > 0) {
-    img[0x8D] |= 0x01;
     for (int i = 0; i < l.nEq; ++i, at += 16) {
       const auto b = SampleEqBank(i, i == l.nEq - 1);
       std::memcpy(&img[at], b.data(), 16);
     }
+  }
+  return img;
+}
+
+std::vector<uint8_t> RandomLoadableImage(uint32_t nSeed) {
+  // mt19937's sequence is fixed by the standard; the distributions are not,
+  // so the draws are taken modulo by hand.
+  std::mt19937 rng(nSeed);
+  const auto draw = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  static const size_t kSizes[] = {256, 512, 1024, 2048};
+  std::vector<uint8_t> img;
+  if (draw(2) == 0) {
+    CBankLayout l;
+    l.bAgc = draw(2) == 0;
+    l.nI2C = l.bAgc ? static_cast<int>(draw(4)) : 0;
+    l.nEq = static_cast<int>(draw(4));
+    l.nSize = kSizes[1 + draw(3)];
+    img = ImageWithBanks(l);
+    for (size_t i = 2; i < 256; ++i) {
+      if (i < 0x8D || i > 0x8F) img[i] = static_cast<uint8_t>(draw(256));
+    }
   } else {
-    img[0x8D] &= 0xFE;
+    img.resize(draw(8) == 0 ? 2 + draw(2047) : kSizes[draw(4)]);
+    for (uint8_t& bt : img) bt = static_cast<uint8_t>(draw(256));
+    img[0] = 0xC7;
+    img[1] |= 0x60;
   }
   return img;
 }

@@ -33,4 +33,11 @@ std::vector<uint8_t> SampleI2CBank(int i);
 // Raw 16 bytes of EQ bank i (bLast sets byte 15 bit 7).
 std::vector<uint8_t> SampleEqBank(int i, bool bLast);
 
+// An image that loads, made from nSeed alone (the same bytes on every
+// platform): the signature and random bytes everywhere else, length fields
+// and bank announcements included; one of the four EEPROM sizes or, now and
+// then, another length from 2 to 2048. Every other image carries a bank
+// layout as the tool writes it under a random header.
+std::vector<uint8_t> RandomLoadableImage(uint32_t nSeed);
+
 }  // namespace qrt::test
