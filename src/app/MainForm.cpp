@@ -192,13 +192,20 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
 
   // The facade comes last among the owned objects; it selects its first
   // device. The window then switches the device-id check off and lists the
-  // present devices.
+  // present devices. Its operations never wait for a lock another program
+  // holds (the GUI would freeze): the window takes the lock itself, at once
+  // for a search and waiting a little for a transfer.
   m_pLogManager = std::make_unique<qrt::diag::CLogManager>();
-  m_pUsbMgr =
-      std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir, kDeviceLockWaitMs);
+  m_pUsbMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir, 0);
   CreateTransferObjects();
-  if (m_pUsbMgr->SetCheckDeviceId(0) != 0) ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
+  const EDeviceLock eLock = TryDeviceLock();
+  if (eLock == EDeviceLock::kBusy) {
+    m_bCheckDeviceIdPending = true;
+  } else if (m_pUsbMgr->SetCheckDeviceId(0) != 0) {
+    ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
+  }
   RefreshDeviceList();
+  ReleaseDeviceLock(eLock);
   m_bImageFromFile = 1;
   // The size dialog is made once, right after the window.
   m_pReadEEPROMForm = new TReadEEPROMForm(this);
@@ -221,6 +228,14 @@ void TMainForm::ReserveControlSizes() {
     }
     pControl->setMinimumSize(size);
   }
+  // The status line keeps one line's room while empty.
+  int nStatusHeight = 0;
+  for (int nLanguage : {kLanguageChinese, kLanguageEnglish}) {
+    m_pUi->StatusLabel->setText(TableText(nLanguage, MSG_DEVICE_IN_USE));
+    nStatusHeight = std::max(nStatusHeight, m_pUi->StatusLabel->sizeHint().height());
+  }
+  m_pUi->StatusLabel->clear();
+  m_pUi->StatusLabel->setMinimumHeight(nStatusHeight);
   // The service row keeps its room while hidden, so revealing it moves no
   // other control.
   for (QWidget* pWidget :
@@ -430,6 +445,7 @@ void TMainForm::ApplyTexts(int nLanguage) {
 
   TranslateResultText(m_pUi->ReadEEPROMPercentEdit, nLanguage);
   TranslateResultText(m_pUi->WriteEEPROMPercentEdit, nLanguage);
+  ShowStatus();
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {

@@ -78,6 +78,10 @@ class TMainForm : public QWidget {
   int HasDuplicateDevices() const;
   // Shows message 47 and returns true when two listed boards share a pair.
   bool RefuseTransferWithDuplicates();
+  // True while another program holds the device lock: the window then
+  // searches nothing, keeps Read and Write off and the status line names the
+  // holder; the next poll that finds the lock free lists the devices again.
+  bool IsDeviceInUse() const { return m_bDeviceInUse; }
   void UpdateReportIdFlag();
   int SelectActiveDevice();
   void OnVIDPIDComboBoxChange(int nIndex);
@@ -228,6 +232,19 @@ class TMainForm : public QWidget {
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
+  // The status line under the transfers, in the current language;
+  // re-shown by a language switch.
+  enum class EStatus { kNone, kDeviceInUse };
+  void SetStatus(EStatus eStatus);
+  void ShowStatus();
+  // The device lock for a device search, taken without waiting.
+  enum class EDeviceLock { kHeld, kNone, kBusy };
+  EDeviceLock TryDeviceLock();
+  void ReleaseDeviceLock(EDeviceLock eLock);
+  void EnterDeviceInUse();
+  int RefreshDeviceListLocked();
+  // Writes the device lock's fall-back notice into the open log, once a run.
+  void LogLockNotice();
   class CTransferObserver;
   void CreateTransferObjects();
   void DestroyTransferObjects();
@@ -235,6 +252,7 @@ class TMainForm : public QWidget {
   void SetTransferButtons(bool bEnable);
   void FillTransferSettings();
   void RestoreDeviceButtons();
+  void FinishTransfer();
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -275,6 +293,13 @@ class TMainForm : public QWidget {
   QTranslator* m_pQtTranslator = nullptr;  // child; loaded at the first switch to Chinese
   bool m_bQtTranslatorInstalled = false;
   QString m_szLastI2CText;
+  EStatus m_eStatus = EStatus::kNone;
+  bool m_bDeviceInUse = false;
+  QString m_szLockHolder;  // who held the device lock, for the status line
+  // The construction found the lock taken and skipped SetCheckDeviceId(0);
+  // the first search that has the lock makes up for it.
+  bool m_bCheckDeviceIdPending = false;
+  bool m_bLockNoticeLogged = false;
 };
 
 }  // namespace qrt::app

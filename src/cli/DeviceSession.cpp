@@ -337,8 +337,10 @@ bool CDeviceSession::TakeDeviceLock() {
     m_Ctx.err << "qrt4250-cli: waiting for the device lock, held by " << szHolder << " (up to "
               << m_Options.dwLockTimeOut << " s)\n";
   };
-  std::string szError;
-  m_pDeviceLock = AcquireDeviceLock(std::string(), LockTimeOutMs(), fnWaiting, szError);
+  std::string szError, szNotice;
+  m_pDeviceLock =
+      AcquireDeviceLock(Platform(), std::string(), LockTimeOutMs(), fnWaiting, szError, &szNotice);
+  if (!szNotice.empty()) m_Ctx.Warn(szNotice);
   if (!m_pDeviceLock) {
     szError[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(szError[0])));
     m_Ctx.Fail(szError);

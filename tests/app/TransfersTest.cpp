@@ -1,8 +1,6 @@
 // EEPROM read and write through the window on the simulated chip (virtual
 // clock): the size dialog, PASS / FAIL, faults, the I2C registers, the
 // timing switch, the AGC/IR bank, the log files, a close during a transfer.
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <QCloseEvent>
@@ -15,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "HeldLock.h"
 #include "ImageFiles.h"
 #include "LogManager.h"
 #include "MessageTable.h"
@@ -294,21 +293,17 @@ class TransfersTest : public QObject {
   }
 
   // Another program holds the device lock: the write ends as FAIL with a
-  // plain message naming the holder, nothing reaches the EEPROM, and the
-  // window is back to normal (no freeze).
+  // plain message naming the holder and nothing reaches the EEPROM; Read
+  // and Write wait for the poll that finds the lock free (no freeze).
   void WriteWhileAnotherProgramHoldsTheLock() {
     MakeFixture(256);
     const std::vector<uint8_t> before = Chip().Eeprom();
-    const QString szLock =
-        m_p->LockDir.filePath("QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}");
-    const int fdHolder = ::open(szLock.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
-    QVERIFY(fdHolder >= 0);
-    QCOMPARE(::flock(fdHolder, LOCK_EX), 0);
+    qrt::test::CHeldLock held(m_p->LockPath(qrt::sim::kSimMutexNames.pszHid));
+    QVERIFY(held.Held());
     uint32_t dwWaited = 0;
     m_p->pForm->UsbMgr().SetDeviceLockSleep([&](uint32_t dwMs) { dwWaited += dwMs; });
     F()->WriteEEPROMBitBtn->setEnabled(true);
     F()->WriteEEPROMBitBtn->click();
-    ::close(fdHolder);
     QCOMPARE(dwWaited, uint32_t(TMainForm::kDeviceLockWaitMs));
     QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
     const QStringList texts = m_p->Ui.Texts();
@@ -316,6 +311,10 @@ class TransfersTest : public QObject {
     QVERIFY2(texts[0].contains("is held by process " + QString::number(::getpid())),
              qPrintable(texts[0]));
     QVERIFY(Chip().Eeprom() == before);
+    QVERIFY(!F()->WriteEEPROMBitBtn->isEnabled());
+    QVERIFY(F()->LoadFileBitBtn->isEnabled());
+    held.Release();
+    m_p->pForm->Timer1Timer();
     QVERIFY(F()->WriteEEPROMBitBtn->isEnabled());
   }
 
