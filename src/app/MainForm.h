@@ -232,11 +232,13 @@ class TMainForm : public QWidget {
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
-  // The status line under the transfers, in the current language;
-  // re-shown by a language switch.
-  enum class EStatus { kNone, kDeviceInUse };
+  // The status line under the transfers and the tooltip of the write
+  // result, in the current language; re-shown by a language switch.
+  enum class EStatus { kNone, kDeviceInUse, kVerifyFailed };
   void SetStatus(EStatus eStatus);
   void ShowStatus();
+  // After a write whose read-back differed: where, and what the EEPROM holds.
+  void ShowVerifyFailure(size_t nLength);
   // The device lock for a device search, taken without waiting.
   enum class EDeviceLock { kHeld, kNone, kBusy };
   EDeviceLock TryDeviceLock();
@@ -300,6 +302,13 @@ class TMainForm : public QWidget {
   // the first search that has the lock makes up for it.
   bool m_bCheckDeviceIdPending = false;
   bool m_bLockNoticeLogged = false;
+  // The first differing byte of the last failed read-back and how many differed.
+  struct VERIFY_FAILURE {
+    uint32_t dwAddress = 0;
+    uint8_t btWritten = 0;
+    uint8_t btRead = 0;
+    size_t nDiffering = 0;
+  } m_VerifyFailure;
 };
 
 }  // namespace qrt::app

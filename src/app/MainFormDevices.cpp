@@ -236,6 +236,7 @@ void TMainForm::ClearProgress() {
   }
   m_pUi->ReadWriteProgressBar->setValue(0);
   m_pUi->WriteProgressBar->setValue(0);
+  if (m_eStatus == EStatus::kVerifyFailed) SetStatus(EStatus::kNone);  // it explained a FAIL
 }
 
 }  // namespace qrt::app

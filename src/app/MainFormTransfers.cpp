@@ -116,9 +116,33 @@ void TMainForm::ShowStatus() {
     case EStatus::kDeviceInUse:
       szText = QString::fromUtf8(MessageText(m_Language, MSG_DEVICE_IN_USE)).arg(m_szLockHolder);
       break;
+    case EStatus::kVerifyFailed: {
+      const VERIFY_FAILURE& f = m_VerifyFailure;
+      szText = QString::fromUtf8(MessageText(m_Language, MSG_VERIFY_FAILED))
+                   .arg(QString::asprintf("%04X", f.dwAddress))
+                   .arg(QString::asprintf("%02X", f.btRead))
+                   .arg(QString::asprintf("%02X", f.btWritten))
+                   .arg(f.nDiffering);
+      break;
+    }
   }
   m_pUi->StatusLabel->setText(szText);
   m_pUi->StatusLabel->setToolTip(szText);  // in full, should a long holder name cut it
+  // The FAIL of a write explains itself where the eye already is.
+  m_pUi->WriteEEPROMPercentEdit->setToolTip(m_eStatus == EStatus::kVerifyFailed ? szText
+                                                                                : QString());
+}
+
+void TMainForm::ShowVerifyFailure(size_t nLength) {
+  const int nFirst = m_pProcedure->GetFirstMismatch();
+  if (nFirst < 0 || static_cast<size_t>(nFirst) >= nLength) return;
+  VERIFY_FAILURE& f = m_VerifyFailure;
+  f.dwAddress = static_cast<uint32_t>(nFirst);
+  f.btWritten = m_WriteImage[nFirst];
+  f.btRead = m_btLoadBuffer[nFirst];
+  f.nDiffering = 0;
+  for (size_t i = 0; i < nLength; ++i) f.nDiffering += m_WriteImage[i] != m_btLoadBuffer[i];
+  SetStatus(EStatus::kVerifyFailed);
 }
 
 void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
@@ -302,6 +326,9 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
     u->WriteProgressBar->setValue(0);
   } else {
     ShowResult(u->WriteEEPROMPercentEdit, false);
+    // A differing read-back shows no box; the reason goes under the FAIL.
+    if (nResult == 2 && m_pProcedure->GetLastCode() == 0)
+      ShowVerifyFailure(m_pProcedure->GetTransferLength());
   }
   m_pTimer1->start();
   SetTransferButtons(true);

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -281,6 +282,9 @@ class TransfersTest : public QObject {
     QVERIFY(Chip().Violations().empty());
   }
 
+  // A read-back that differs shows no box: the FAIL's tooltip and the
+  // status line say where and what the EEPROM holds, in either language,
+  // until the next transfer.
   void BitFlipFailsWithoutBox() {
     MakeFixture(256);
     SetFaults("flip:0x40");
@@ -290,6 +294,32 @@ class TransfersTest : public QObject {
     QCOMPARE(BaseColour(F()->WriteEEPROMPercentEdit), QColor(255, 0, 0));
     QVERIFY(m_p->Ui.vBoxes.empty());
     QCOMPARE(F()->WriteProgressBar->value(), 100);
+    const std::vector<uint8_t> built = BuiltImage();
+    std::vector<size_t> differing;
+    for (size_t i = 0; i < built.size(); ++i)
+      if (built[i] != Chip().Eeprom()[i]) differing.push_back(i);
+    QVERIFY(!differing.empty());
+    const size_t nFirst = differing.front();
+    const auto reason = [&](int nLanguage) {
+      return QString::fromUtf8(MessageText(nLanguage, 76))
+          .arg(QString::asprintf("%04X", unsigned(nFirst)))
+          .arg(QString::asprintf("%02X", Chip().Eeprom()[nFirst]))
+          .arg(QString::asprintf("%02X", built[nFirst]))
+          .arg(differing.size());
+    };
+    auto* pStatus = m_p->pForm->findChild<QLabel*>("StatusLabel");
+    QVERIFY(pStatus);
+    QVERIFY(reason(0).contains(QString::asprintf("0x%04X", unsigned(nFirst))));
+    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), reason(0));
+    QCOMPARE(pStatus->text(), reason(0));
+    F()->EnglishPanel->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), reason(1));
+    QCOMPARE(pStatus->text(), reason(1));
+    Chip().SetFaults(qrt::sim::SIM_FAULTS{});
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("PASS"));
+    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), QString());
+    QCOMPARE(pStatus->text(), QString());
   }
 
   // Another program holds the device lock: the write ends as FAIL with a
