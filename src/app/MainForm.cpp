@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QTimer>
 #include <QTranslator>
 #include <QValidator>
@@ -189,6 +190,14 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   ConnectHandlers();
   ConnectSettingsHandlers();
   ConnectDeviceHandlers();
+
+  // A box of the start-up (messages 47, 50, 51) is Chinese like the window
+  // and centred where the window will show.
+  m_Language = kLanguageChinese;
+  m_szMsgCaption = TableText(m_Language, MSG_TITLE);
+  ApplyQtTranslation(m_Language);
+  if (QScreen* pScreen = QGuiApplication::primaryScreen())
+    move(pScreen->availableGeometry().center() - rect().center());
 
   // The facade comes last among the owned objects; it selects its first
   // device. The window then switches the device-id check off and lists the

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QScreen>
 #include <cstdio>
 #include <memory>
 
@@ -101,7 +100,6 @@ int main(int argc, char* argv[]) {
   qrt::app::CQtUiServices uiServices;
   qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store(),
                                pPlatform->LockDir());
-  mainForm.move(mainForm.screen()->availableGeometry().center() - mainForm.rect().center());
   mainForm.show();
   return app.exec();
 }

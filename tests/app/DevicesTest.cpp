@@ -1,6 +1,7 @@
 // The device list on the simulated platform: none, one, two devices with the
 // same VID/PID, unplug and plug through the hot-plug descriptor, the poll.
 #include <QLabel>
+#include <QScreen>
 #include <QTimer>
 #include <unistd.h>
 
@@ -74,6 +75,13 @@ class DevicesTest : public QObject {
     QCOMPARE(w.pForm->HasDuplicateDevices(), 1);
     const QString szMessage47 = QString::fromUtf8(MessageText(0, 47));
     QCOMPARE(w.Ui.vBoxes.back().szText, szMessage47);
+    // Shown before the window: Chinese like it, under its title, centred
+    // where the window shows (on the screen's middle).
+    const qrt::app::test::SHOWN_BOX& first = w.Ui.vBoxes.front();
+    QCOMPARE(first.szTitle, QString::fromUtf8(MessageText(0, MSG_TITLE)));
+    QCOMPARE(first.szOkText, QString("确定"));
+    QCOMPARE(first.pParent, static_cast<QWidget*>(w.pForm.get()));
+    QCOMPARE(first.parentCentre, w.pForm->screen()->availableGeometry().center());
     const size_t nBoxes = w.Ui.vBoxes.size();
     const uint64_t qwReports = w.Sim.Chip(0).OutputReportCount() + w.Sim.Chip(1).OutputReportCount();
     w.F()->ReadEEPROMBitBtn->click();

@@ -2,7 +2,9 @@
 // Scripted answers for the window's modal boxes: every box shown is recorded,
 // and the answers are taken from queues (OK when a queue is empty, a
 // cancelled dialog when no path is queued).
+#include <QApplication>
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -17,6 +19,9 @@ struct SHOWN_BOX {
   QString szTitle;
   QString szText;
   bool bOkCancel = false;
+  QString szOkText;     // what the box's OK button read (Qt's translation then)
+  QWidget* pParent = nullptr;
+  QPoint parentCentre;  // centre of the parent window on the screen then
 };
 
 struct SHOWN_FILE_DIALOG {
@@ -28,8 +33,11 @@ struct SHOWN_FILE_DIALOG {
 
 class CFakeUiServices : public IUiServices {
  public:
-  int MessageBox(QWidget*, const QString& szTitle, const QString& szText, bool bOkCancel) override {
-    vBoxes.push_back({szTitle, szText, bOkCancel});
+  int MessageBox(QWidget* pParent, const QString& szTitle, const QString& szText,
+                 bool bOkCancel) override {
+    vBoxes.push_back({szTitle, szText, bOkCancel,
+                      QCoreApplication::translate("QPlatformTheme", "OK"), pParent,
+                      pParent ? pParent->window()->geometry().center() : QPoint()});
     if (!bOkCancel) return kIdOk;
     if (qAnswers.empty()) return kIdOk;
     const int nAnswer = qAnswers.front();
