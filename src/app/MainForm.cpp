@@ -561,7 +561,31 @@ bool TMainForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
       bAccept = OnMaxPowerGain1KeyPress(pKey->key(), pKey->text());
     }
     if (!bAccept) {
+      // The box takes the focus, and an edit that loses it fixes its text
+      // up through its validator (a timing edit puts its stored value
+      // back): a refused key leaves the edit exactly as it was before that
+      // key, also while the box is open.
+      auto* pEdit = qobject_cast<QLineEdit*>(pWatched);
+      const QString szText = pEdit ? pEdit->text() : QString();
+      const int nCursor = pEdit ? pEdit->cursorPosition() : 0;
+      const int nSelStart = pEdit ? pEdit->selectionStart() : -1;
+      const int nSelLength = pEdit ? pEdit->selectionLength() : 0;
+      const QValidator* pValidator = pEdit ? pEdit->validator() : nullptr;
+      if (pValidator) pEdit->setValidator(nullptr);  // the edit still owns it
       ShowMessageId(m_Language, MSG_INVALID_CHARACTER);
+      if (pEdit) {
+        if (pValidator) pEdit->setValidator(pValidator);
+        if (pEdit->text() != szText) pEdit->setText(szText);
+        if (nSelStart >= 0 && nSelLength > 0) {
+          // The cursor stays at the end of the selection it was at.
+          if (nCursor == nSelStart)
+            pEdit->setSelection(nSelStart + nSelLength, -nSelLength);
+          else
+            pEdit->setSelection(nSelStart, nSelLength);
+        } else {
+          pEdit->setCursorPosition(nCursor);
+        }
+      }
       return true;  // the key is dropped
     }
   }

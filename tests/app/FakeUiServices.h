@@ -4,6 +4,7 @@
 // cancelled dialog when no path is queued).
 #include <QApplication>
 #include <QDialog>
+#include <QFocusEvent>
 #include <QPoint>
 #include <QString>
 #include <QStringList>
@@ -38,6 +39,15 @@ class CFakeUiServices : public IUiServices {
     vBoxes.push_back({szTitle, szText, bOkCancel,
                       QCoreApplication::translate("QPlatformTheme", "OK"), pParent,
                       pParent ? pParent->window()->geometry().center() : QPoint()});
+    // A real box takes the focus from the window while it is open.
+    QWidget* pFocus = QApplication::focusWidget();
+    if (!pFocus && pParent) pFocus = pParent->window()->focusWidget();
+    if (bBoxesTakeFocus && pFocus) {
+      QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+      QCoreApplication::sendEvent(pFocus, &out);
+      QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+      QCoreApplication::sendEvent(pFocus, &in);
+    }
     if (!bOkCancel) return kIdOk;
     if (qAnswers.empty()) return kIdOk;
     const int nAnswer = qAnswers.front();
@@ -71,6 +81,7 @@ class CFakeUiServices : public IUiServices {
   std::deque<int> qAnswers;               // answers of OK/Cancel boxes
   std::deque<FILE_DIALOG_RESULT> qFiles;  // answers of file dialogs
   std::function<int(QDialog*)> fnModal;   // what the modal dialog does
+  bool bBoxesTakeFocus = false;           // a box moves the focus out and back
   int nModalShows = 0;
 
  private:

@@ -179,6 +179,33 @@ class MainFormTest : public QObject {
     QCOMPARE(m_pUi->vBoxes.size(), size_t(2));
   }
 
+  // A refused key leaves the edit exactly as it was before that key: the
+  // box takes the focus, and a timing edit's fix-up on focus loss must not
+  // put its stored value back (R1 "50", emptied, then "x" and "9" gave "950").
+  void RefusedKeyLeavesTheEditAsItWas() {
+    m_pForm->OnHotKey(VK_RETURN_KEY);
+    F()->EnableRWTimeCheckBox->setChecked(true);
+    m_pUi->bBoxesTakeFocus = true;
+    QLineEdit* pEdit = F()->ReadTimeOutEdit;
+    pEdit->setFocus();
+    pEdit->setText("50");
+    pEdit->selectAll();
+    QTest::keyClick(pEdit, Qt::Key_Backspace);
+    QTest::keyClick(pEdit, Qt::Key_X);
+    QCOMPARE(m_pUi->vBoxes.size(), size_t(1));
+    QCOMPARE(pEdit->text(), QString());
+    QTest::keyClick(pEdit, Qt::Key_9);
+    QCOMPARE(pEdit->text(), QString("9"));
+    // A selection survives the box, with the cursor at its end.
+    pEdit->setText("128");
+    pEdit->setSelection(3, -2);
+    QTest::keyClick(pEdit, Qt::Key_X);
+    QCOMPARE(pEdit->text(), QString("128"));
+    QCOMPARE(pEdit->selectedText(), QString("28"));
+    QCOMPARE(pEdit->cursorPosition(), 1);
+    QCOMPARE(m_pForm->m_dwReadTimeOut, 128u);
+  }
+
   void ExitQuestion() {
     m_pUi->qAnswers.push_back(kIdCancel);
     QCloseEvent cancelled;
