@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "AppFont.h"
@@ -83,6 +84,15 @@ int main(int argc, char* argv[]) {
                  "--simulate\n");
     return 2;
   }
+
+#if defined(__linux__)
+  const std::string szNoDisplay = qrt::app::MissingDisplayText(
+      std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!szNoDisplay.empty()) {
+    std::fprintf(stderr, "qrt4250-config: %s\n", szNoDisplay.c_str());
+    return 1;
+  }
+#endif
 
   std::string szError;
   std::unique_ptr<qrt::app::CPlatformSet> pPlatform =

@@ -206,6 +206,38 @@ class MainFormTest : public QObject {
     QCOMPARE(m_pForm->m_dwReadTimeOut, 128u);
   }
 
+  // Without a display server Qt's default platforms abort; the program says
+  // why instead. Platforms that need none pass.
+  void MissingDisplay_data() {
+    QTest::addColumn<QString>("szPlatform");
+    QTest::addColumn<QString>("szDisplay");
+    QTest::addColumn<QString>("szWayland");
+    QTest::addColumn<bool>("bRefused");
+    QTest::newRow("default, nothing") << "" << "" << "" << true;
+    QTest::newRow("default, X11") << "" << ":0" << "" << false;
+    QTest::newRow("default, Wayland") << "" << "" << "wayland-0" << false;
+    QTest::newRow("xcb with options") << "xcb:nomitshm" << "" << "" << true;
+    QTest::newRow("wayland then xcb") << "wayland;xcb" << "" << "" << true;
+    QTest::newRow("offscreen") << "offscreen" << "" << "" << false;
+    QTest::newRow("minimal") << "minimal" << "" << "" << false;
+    QTest::newRow("vnc") << "vnc:size=800x600" << "" << "" << false;
+    QTest::newRow("wayland, offscreen fall-back") << "wayland;offscreen" << "" << "" << false;
+  }
+  void MissingDisplay() {
+    QFETCH(QString, szPlatform);
+    QFETCH(QString, szDisplay);
+    QFETCH(QString, szWayland);
+    QFETCH(bool, bRefused);
+    const auto arg = [](const QString& sz) { return sz.isEmpty() ? QByteArray() : sz.toLocal8Bit(); };
+    const QByteArray platform = arg(szPlatform), display = arg(szDisplay), wayland = arg(szWayland);
+    const std::string szText =
+        MissingDisplayText(platform.isNull() ? nullptr : platform.constData(),
+                           display.isNull() ? nullptr : display.constData(),
+                           wayland.isNull() ? nullptr : wayland.constData());
+    QCOMPARE(szText.empty(), !bRefused);
+    if (bRefused) QCOMPARE(szText, std::string("no display (DISPLAY / WAYLAND_DISPLAY not set)"));
+  }
+
   void ExitQuestion() {
     m_pUi->qAnswers.push_back(kIdCancel);
     QCloseEvent cancelled;
