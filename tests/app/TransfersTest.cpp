@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "../usblib/PrivateMounts.h"
 #include "HeldLock.h"
 #include "ImageFiles.h"
 #include "LogManager.h"
@@ -137,6 +138,51 @@ class TransfersTest : public QObject {
   void cleanup() {
     m_p.reset();
     QDir::setCurrent(QCoreApplication::applicationDirPath());
+  }
+
+  // The shared lock folder belongs to another user (it made it first): the
+  // window falls back to /tmp/qrt4250-locks and its log says so, once.
+  // Private /run and /tmp, in a child process. First among the tests: later
+  // ones leave Qt's helper threads behind, and a process with threads is not
+  // forked.
+  void LockFolderFallBackIsLogged() {
+    // Fork only with no thread but Qt Test's watchdog (it waits, holding nothing).
+    for (const QString& szTask : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      QFile comm("/proc/self/task/" + szTask + "/comm");
+      if (szTask.toLongLong() != ::getpid() && comm.open(QIODevice::ReadOnly) &&
+          comm.readAll().trimmed() != "QtTest Watchdog") {
+        QSKIP("the test process runs threads; it cannot fork safely");
+      }
+    }
+    const int nResult = qrt::test::RunWithPrivateRunAndTmp([this] {
+      if (::mkdir("/run/lock/qrt4250", 01777) != 0 || ::chmod("/run/lock/qrt4250", 01777) != 0 ||
+          ::chown("/run/lock/qrt4250", 4242, 4242) != 0) {
+        return 10;
+      }
+      MakeFixture(256);
+      m_p->MakeForm(true);
+      QTemporaryDir dir;
+      QDir::setCurrent(dir.path());
+      const std::string szDir = dir.path().toStdString();
+      m_p->pForm->ReplaceLogManager(std::make_unique<qrt::diag::CLogManager>(
+          [] { return qrt::diag::SLocalTime{2024, 3, 5, 15, 30, 5}; }, [szDir] { return szDir; }));
+      m_p->pForm->OnHotKey('L');
+      m_p->Ui.fnModal = PickSize(0);
+      F()->ReadEEPROMBitBtn->click();
+      F()->ReadEEPROMBitBtn->click();
+      if (F()->ReadEEPROMPercentEdit->text() != QString("成功")) return 1;
+      QFile log(dir.filePath("2024_0305_LogFile.txt"));
+      if (!log.open(QIODevice::ReadOnly)) return 2;
+      const QByteArray text = log.readAll();
+      const QByteArray notice =
+          "Device lock: /run/lock/qrt4250 cannot be used (the lock folder belongs to another "
+          "user, or others may write to it without the sticky bit): the device lock falls back "
+          "to /tmp/qrt4250-locks";
+      if (text.count(notice) != 1) return 3;
+      return 0;
+    });
+    if (nResult < 0) QSKIP("no private mount namespace (needs root)");
+    QCOMPARE(nResult, 0);
   }
 
   void ReadEachSize_data() {

@@ -36,9 +36,11 @@ struct CWindowFixture {
     MakeForm();
   }
   // The window, (re)built and shown; the tests may prepare its start.
-  void MakeForm() {
+  // bDefaultLockFolder: the system's lock folder instead of LockDir.
+  void MakeForm(bool bDefaultLockFolder = false) {
     pForm.reset();
-    pForm = std::make_unique<TMainForm>(Ui, Sim, Store, LockDir.path().toStdString());
+    pForm = std::make_unique<TMainForm>(
+        Ui, Sim, Store, bDefaultLockFolder ? std::string() : LockDir.path().toStdString());
     pForm->show();
   }
   // The file of a named mutex in the window's lock folder.
