@@ -2,10 +2,13 @@
 // same VID/PID, unplug and plug through the hot-plug descriptor, the poll.
 #include <QLabel>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <unistd.h>
 
 #include "HeldLock.h"
+#include "ImageFiles.h"
+#include "RomDataMgr.h"
 
 #include "MessageTable.h"
 #include "Trace.h"
@@ -179,6 +182,17 @@ class DevicesTest : public QObject {
     QVERIFY(w.pForm->Timer1()->isActive());
     w.F()->EnglishPanel->click();
     QVERIFY2(pStatus->text().startsWith("Device in use by " + szHolder), qPrintable(pStatus->text()));
+    // A file loads meanwhile and can be saved; Read and Write stay off.
+    QTemporaryDir dir;
+    const QString szFile = dir.filePath("default.bin");
+    QVERIFY(qrt::image::WriteBinFile(szFile.toStdString(), qrt::image::g_btDefaultImage,
+                                     sizeof(qrt::image::g_btDefaultImage)) == 0);
+    w.Ui.qFiles.push_back({true, szFile, 1});
+    w.F()->LoadFileBitBtn->click();
+    QCOMPARE(w.F()->LoadFileEdit->text(), szFile);
+    QVERIFY(w.F()->WriteFileBitBtn->isEnabled());
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->WriteEEPROMBitBtn->isEnabled());
 
     held.Release();
     w.pForm->Timer1Timer();
