@@ -19,6 +19,21 @@ foreach(program qrt4250-cli qrt4250-config)
   endif()
 endforeach()
 
+# A stripped install (the package) also drops the compilers' version
+# comments, as Debian's own packages do (lintian: binary-has-unneeded-section).
+if(CMAKE_OBJCOPY AND NOT WIN32)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(_program qrt4250-cli qrt4250-config)
+        set(_file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${_program}\")
+        if(EXISTS \"\${_file}\")
+          execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment \"\${_file}\"
+                          COMMAND_ERROR_IS_FATAL ANY)
+        endif()
+      endforeach()
+    endif()")
+endif()
+
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(FILES ${PROJECT_SOURCE_DIR}/data/70-qrt4250.rules DESTINATION ${QRT_UDEV_RULES_DIR})
   # /run/lock/qrt4250 made by root at boot (systemd-tmpfiles also reads

@@ -25,6 +25,8 @@ packages=(
   qemu-system-x86 busybox-static cpio
   # man pages, icons and the Debian package, and the tools that check them
   help2man librsvg2-bin dpkg-dev file gzip lintian desktop-file-utils appstream man-db
+  # the clean Debian 12 in which scripts/check-package.sh installs the package
+  debootstrap
 )
 
 if [ "$(id -u)" -ne 0 ]; then

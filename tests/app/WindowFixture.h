@@ -10,6 +10,7 @@
 
 #include "FakeUiServices.h"
 #include "MainForm.h"
+#include "NamedMutex.h"
 #include "SimPlatform.h"
 #include "ui_UMainForm.h"
 
@@ -32,8 +33,21 @@ struct CWindowFixture {
       config.bPlugged = bPlugged;
       Sim.AddDevice(config);
     }
-    pForm = std::make_unique<TMainForm>(Ui, Sim, Store, LockDir.path().toStdString());
+    MakeForm();
+  }
+  // The window, (re)built and shown; the tests may prepare its start.
+  // bDefaultLockFolder: the system's lock folder instead of LockDir.
+  void MakeForm(bool bDefaultLockFolder = false) {
+    pForm.reset();
+    pForm = std::make_unique<TMainForm>(
+        Ui, Sim, Store, bDefaultLockFolder ? std::string() : LockDir.path().toStdString());
     pForm->show();
+  }
+  // The file of a named mutex in the window's lock folder.
+  std::string LockPath(const char* pszMutexName) const {
+    return LockDir.filePath(QString::fromStdString(
+                                USB42XX_MGR::CNamedMutex::LockFileName(pszMutexName)))
+        .toStdString();
   }
   ~CWindowFixture() {
     Ui.qAnswers.push_back(kIdOk);  // the exit question, if any
