@@ -20,7 +20,12 @@ root=$PWD
 build=$root/build/windows
 out=$root/build/windows-window
 
-fail() { echo "check-window-windows: $*" >&2; exit 1; }
+fail() {
+  # What the screen showed then, for the one who reads the failure.
+  [ -n "${DISPLAY:-}" ] && [ -d "$out" ] && import -window root "$out/failure.png" 2>/dev/null
+  echo "check-window-windows: $*" >&2
+  exit 1
+}
 [ -n "${DISPLAY:-}" ] || fail "no X display: run it through scripts/test-windows.sh"
 [ -f "$build/src/app/qrt4250-config.exe" ] || fail "$build has no qrt4250-config.exe"
 rm -rf "$out"
@@ -32,9 +37,12 @@ title="QRT4250 EEPROM 数据配置工具_V$version"
 pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
-# A window manager, so the screenshots carry the title bar.
+# A window manager, so the screenshots carry the title bar (in a font with
+# the title's Chinese).
 if command -v icewm >/dev/null; then
-  icewm >/dev/null 2>&1 &
+  mkdir -p "$out/icewm"
+  echo 'TitleFontNameXft="WenQuanYi Micro Hei,Noto Sans CJK SC:size=11:bold"' >"$out/icewm/preferences"
+  ICEWM_PRIVCFG=$out/icewm icewm >/dev/null 2>&1 &
   pids+=($!)
 fi
 # The log and the dumps go to the current folder.
@@ -63,9 +71,19 @@ differ() { ! compare -metric AE "$1" "$2" null: 2>/dev/null; }
 # Mouse clicks at places of the fixed form (client coordinates).
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
 log=$out/work/$(date +%Y_%m%d)_LogFile.txt
+# The window's message box after a transfer ("Load data from EEPROM OK!")
+# is answered with OK.
+answer_box() {
+  local box
+  for box in $(xdotool search --onlyvisible --name '^qrt4250-config$' 2>/dev/null); do
+    xdotool windowactivate "$box" >/dev/null 2>&1 || true
+    xdotool windowfocus --sync "$box" key Return >/dev/null 2>&1 || true
+  done
+}
 wait_log() {
   local try
   for try in $(seq 240); do
+    answer_box
     grep -q -- "$1" "$log" 2>/dev/null && return 0
     grep -q -i "fail" "$log" 2>/dev/null && fail "the log reports a failure: $(cat "$log")"
     sleep 0.5
@@ -74,6 +92,9 @@ wait_log() {
 }
 
 shot "$out/windows-zh.png"
+# Wine sees the keys that X gives its windows: the hotkeys of a wine program
+# work while one of its windows has the focus.
+xdotool windowactivate --sync "$wid" windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+alt+shift+Return
 shot "$out/row.png"
 differ "$out/windows-zh.png" "$out/row.png" || fail "Ctrl+Alt+Shift+Enter did not show the service row"
@@ -86,11 +107,21 @@ dialog=$(timeout 60 xdotool search --sync --onlyvisible --name '^ReadEEPROMForm$
   fail "Read EEPROM showed no size dialog"
 xdotool windowfocus --sync "$dialog" key Return
 wait_log "===  READ EEPROM  ==="
-ls "$out/work"/*ReadData-R_*.bin >/dev/null 2>&1 || wait_log "ReadData"
+# A read that passed leaves its dump file.
+for try in $(seq 240); do
+  answer_box
+  ls "$out/work"/*_ReadData-R_*.bin >/dev/null 2>&1 && break
+  grep -q -i "fail" "$log" && fail "the read failed: $(cat "$log")"
+  [ "$try" -lt 240 ] || fail "the read left no dump file ($(cat "$log"))"
+  sleep 0.5
+done
+answer_box
 click 94 621   # WriteEEPROMBitBtn
 wait_log "compare data ok"
+answer_box
 echo "check-window-windows: read and write of the simulated EEPROM passed: $(tr -d '\r' <"$log" | grep -c .) log lines"
 
+xdotool windowactivate --sync "$wid" windowfocus --sync "$wid"
 xdotool key --clearmodifiers ctrl+alt+shift+Return
 click 749 27   # EnglishPanel
 shot "$out/windows-en.png"
