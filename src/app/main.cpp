@@ -15,6 +15,7 @@
 #include "MainForm.h"
 #include "UiServices.h"
 #include "Version.h"
+#include "platform/StartupMessage.h"
 
 namespace {
 
@@ -79,9 +80,8 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   const OPTIONS options = ParseCommandLine(argc, argv);
   if (options.bSimOptionWithoutSimulate) {
-    std::fprintf(stderr,
-                 "qrt4250-config: --sim-image, --sim-eeprom, --sim-fault and --sim-boards need "
-                 "--simulate\n");
+    qrt::app::ShowStartupError(
+        "--sim-image, --sim-eeprom, --sim-fault and --sim-boards need --simulate");
     return 2;
   }
 
@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
       options.bSimulate ? qrt::app::CreateDemoPlatform(options.demo, szError)
                         : qrt::app::CreateSystemPlatformSet(szError);
   if (!pPlatform) {
-    std::fprintf(stderr, "qrt4250-config: %s\n", szError.c_str());
+    qrt::app::ShowStartupError(szError);
     return 2;
   }
 

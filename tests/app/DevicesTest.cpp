@@ -35,7 +35,7 @@ class DevicesTest : public QObject {
     QVERIFY(!w.pForm->Timer1()->isActive());
     // Plugging in through the hot-plug path fills the list and restarts it.
     w.Sim.Plug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.F()->VIDPIDComboBox->itemText(0), QString("VID = 0x3A7C, PID = 0x4250"));
     QVERIFY(w.F()->ReadEEPROMBitBtn->isEnabled());
@@ -63,7 +63,7 @@ class DevicesTest : public QObject {
     config.Chip.nLayout = 2;
     config.bPlugged = false;
     w.Sim.Plug(w.Sim.AddDevice(config));
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(int(w.pForm->m_bReportId), 1);
     QVERIFY(w.F()->ReportIdCheckBox->isChecked());
@@ -99,7 +99,7 @@ class DevicesTest : public QObject {
     w.pForm->Timer1Timer();
     QCOMPARE(w.Ui.vBoxes.size(), nBoxes + 2);
     w.Sim.Unplug(1);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.pForm->HasDuplicateDevices(), 0);
   }
@@ -111,7 +111,7 @@ class DevicesTest : public QObject {
     second.Chip.nLayout = 1;
     second.bPlugged = false;
     w.Sim.Plug(w.Sim.AddDevice(second));
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
     CWindowFixture::Choose(w.F()->VIDPIDComboBox, 1);
@@ -126,7 +126,7 @@ class DevicesTest : public QObject {
     w.F()->WriteProgressBar->setValue(40);
     qrt::diag::CTraceCapture trace;
     w.Sim.Unplug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QVERIFY(trace.Contains("DBT_DEVICEREMOVECOMPLETE"));
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 0);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 0);
@@ -136,7 +136,7 @@ class DevicesTest : public QObject {
     QCOMPARE(w.F()->ReadWriteProgressBar->value(), 0);
     QCOMPARE(w.F()->WriteProgressBar->value(), 0);
     w.Sim.Plug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QVERIFY(trace.Contains("DBT_DEVICEARRIVAL"));
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
   }
