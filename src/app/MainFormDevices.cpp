@@ -161,7 +161,7 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
     // and a write would get the first one's contents saved as its backup.
     for (const std::string& szPath : m_pUsbMgr->TakeRemovedBoardPaths())
       m_KnownContents.erase(szPath);
-    m_KnownContents.erase(PairKey(wVID, wPID));
+    m_KnownContents.erase(USB42XX_MGR::PairText(wVID, wPID));
   }
   if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
     ClearProgress();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardLock.h"
 #include "SimChip.h"
 #include "SimClock.h"
 #include "platform/EventObject.h"
@@ -74,6 +75,13 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   void DispatchEvents() override;
   uint32_t GetTickCount() override { return m_pClock->GetTickCount(); }
   void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
+  // Simulated boards are not the machine's: they lock within this platform
+  // only, never waiting for a program that works on real boards.
+  std::unique_ptr<USB42XX_MGR::IBoardLock> OpenBoardLock(const std::string& szPath,
+                                                         std::string& szError) override;
+
+  // The board of device nIndex as the enumeration names it ("sim:1" for 0).
+  USB42XX_MGR::BOARD_ID BoardOf(size_t nIndex) const;
 
  private:
   struct SDevice {
@@ -82,13 +90,13 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
     bool bPlugged = true;
   };
   void PostEvent(USB42XX_MGR::EDeviceEvent eKind, size_t nIndex);
-  std::string InterfaceName(size_t nIndex) const;
 
   std::shared_ptr<CSimClock> m_pClock;
   std::vector<SDevice> m_vDevices;
   std::deque<USB42XX_MGR::DEVICE_EVENT> m_qEvents;
   std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> m_fnSink;
   USB42XX_MGR::CEventObject m_Event;
+  USB42XX_MGR::CProcessLockTable m_Locks;
   bool m_bEnumerationFails = false;
 };
 

@@ -1,9 +1,7 @@
 #include "Usb42xxMgr.h"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstring>
-#include <thread>
 
 #include "NamedMutex.h"
 #include "Trace.h"
@@ -13,59 +11,6 @@ namespace USB42XX_MGR {
 using qrt::diag::Trace;
 using qrt::diag::TraceFormat;
 
-namespace {
-
-constexpr uint32_t kHolderNoticeMs = 1000;
-
-// Waits for the HID mutex; from one second on the holder is named in the
-// trace and to fnWaiting.
-bool AcquireDeviceMutex(CNamedMutex& mutex, const std::function<void(uint32_t)>& fnSleep,
-                        uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                        std::string* pszHolder) {
-  std::string szHolder;
-  bool bOk = mutex.AcquireWithin(dwTimeOutMs, fnSleep, [&](uint32_t dwWaited) {
-    if (dwWaited >= kHolderNoticeMs && szHolder.empty()) {
-      szHolder = mutex.DescribeHolder();
-      TraceFormat("***** waiting for the device lock %s, held by %s *****\n", mutex.Path().c_str(),
-                  szHolder.c_str());
-    }
-    if (fnWaiting) fnWaiting(dwWaited, szHolder);
-  });
-  if (!bOk && szHolder.empty()) szHolder = mutex.DescribeHolder();
-  if (pszHolder != nullptr) *pszHolder = szHolder;
-  return bOk;
-}
-
-std::string InUseText(const CNamedMutex& mutex, const std::string& szHolder, uint32_t dwTimeOutMs) {
-  return "The device is in use: its lock " + mutex.Path() + " is held by " + szHolder +
-         "; gave up after " + std::to_string(dwTimeOutMs / 1000) + " s.";
-}
-
-}  // namespace
-
-void DeviceLockSleep(uint32_t dwMilliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
-}
-
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
-                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError) {
-  const std::string szDir = szLockDir.empty() ? CNamedMutex::DefaultLockDirectory() : szLockDir;
-  int nError = 0;
-  std::unique_ptr<CNamedMutex> pMutex = CNamedMutex::Create(kHidMutexName, szDir, &nError);
-  if (!pMutex) {
-    szError =
-        "The device lock cannot be had (" + szDir + ": " + CNamedMutex::ErrorText(nError) + ").";
-    return nullptr;
-  }
-  std::string szHolder;
-  if (!AcquireDeviceMutex(*pMutex, DeviceLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
-    szError = InUseText(*pMutex, szHolder, dwTimeOutMs);
-    return nullptr;
-  }
-  return pMutex;
-}
-
 // The device lock for one scope. A facade without the HID mutex (set-up
 // failed) runs unlocked; a lock not had within the facade's wait leaves
 // Held() false.
@@ -73,7 +18,7 @@ class CUsb42xxMgr::CDeviceLock {
  public:
   explicit CDeviceLock(CUsb42xxMgr& mgr) : m_pMutex(mgr.m_hHidMutex.get()) {
     if (m_pMutex != nullptr &&
-        !AcquireDeviceMutex(*m_pMutex, mgr.m_fnLockSleep, mgr.m_dwLockTimeOutMs, {}, nullptr)) {
+        !AcquireBoardLock(*m_pMutex, mgr.m_dwLockTimeOutMs, mgr.m_fnLockSleep, {}, nullptr)) {
       m_pMutex = nullptr;
       m_bHeld = false;
     }
@@ -104,6 +49,7 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
   m_IsCheckDeviceId = 1;
   m_ReportType = 0;
   m_dwLockTimeOutMs = dwLockTimeOutMs;
+  UpdateBoardLockWait();
 
   m_szGroupNames[0] = kUsbDeviceIdGroupName;
   m_szGroupNames[1] = kHidDeviceIdGroupName;
@@ -172,12 +118,12 @@ int CUsb42xxMgr::LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBAC
   // Running unlocked would let another program's reports interleave with a
   // transfer's: refuse instead.
   if (!m_hHidMutex) {
-    szError = "The device lock cannot be had (" + m_szLockError + ").";
+    szError = LockSetUpText(m_szLockError);
     return 1;
   }
   std::string szHolder;
-  if (!AcquireDeviceMutex(*m_hHidMutex, m_fnLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
-    szError = InUseText(*m_hHidMutex, szHolder, dwTimeOutMs);
+  if (!AcquireBoardLock(*m_hHidMutex, dwTimeOutMs, m_fnLockSleep, fnWaiting, &szHolder)) {
+    szError = LockInUseText(*m_hHidMutex, szHolder, dwTimeOutMs);
     return 1;
   }
   return 0;
@@ -252,20 +198,21 @@ int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO
   m_UsbHidMgr.EnumerateBoards(vAll, true);  // a failure leaves one entry per pair
   if (m_IsCheckDeviceId != 1) {
     // Each board counts by its own probe: the search probes a pair through
-    // its first board only, so a failure there must not hide the others.
+    // its first board only, so a failure there must not hide the others. A
+    // board another program holds is present too.
     for (const BOARD_INFO& board : vAll) {
-      if (board.szProbeFailure.empty()) DeviceListAdd(pairs, board.wVID, board.wPID);
+      if (board.szProbeFailure.empty()) DeviceListAdd(pairs, board.Id.wVID, board.Id.wPID);
     }
   }
   list = DEVICE_LIST{};
   for (int i = 0; i < pairs.Number; ++i) {
     bool bAny = false;
     for (const BOARD_INFO& board : vAll) {
-      if (board.wVID != pairs.VID[i] || board.wPID != pairs.PID[i]) continue;
+      if (board.Id.wVID != pairs.VID[i] || board.Id.wPID != pairs.PID[i]) continue;
       bAny = true;
       if (list.Number >= kMaxDeviceListEntries) break;
-      list.VID[list.Number] = board.wVID;
-      list.PID[list.Number] = board.wPID;
+      list.VID[list.Number] = board.Id.wVID;
+      list.PID[list.Number] = board.Id.wPID;
       ++list.Number;
       if (pBoards != nullptr) pBoards->push_back(board);
     }
@@ -275,33 +222,13 @@ int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO
       ++list.Number;
       if (pBoards != nullptr) {
         BOARD_INFO board;
-        board.wVID = pairs.VID[i];
-        board.wPID = pairs.PID[i];
+        board.Id.wVID = pairs.VID[i];
+        board.Id.wPID = pairs.PID[i];
         pBoards->push_back(board);
       }
     }
   }
   return 0;
-}
-
-int CUsb42xxMgr::SelectBoard(const std::string& szPath) {
-  CDeviceLock lock(*this);
-  if (szPath.empty()) {
-    m_UsbHidMgr.SetBoardPath({});
-    return 0;
-  }
-  std::vector<BOARD_INFO> vBoards;
-  if (!m_UsbHidMgr.EnumerateBoards(vBoards, true)) return 1;
-  for (const BOARD_INFO& board : vBoards) {
-    if (board.szPath != szPath) continue;
-    if (!board.szProbeFailure.empty()) return 2;
-    m_UsbHidMgr.SetBoardPath(szPath);
-    m_ActiveVID = board.wVID;
-    m_ActivePID = board.wPID;
-    m_ReportType = board.btLayout;
-    return 0;
-  }
-  return 1;
 }
 
 int CUsb42xxMgr::SetCheckDeviceId(int nValue) {

@@ -1,15 +1,18 @@
 #pragma once
-// CUsb42xxMgr, the one object through which the program reaches the device:
+// CUsb42xxMgr, the pair-based facade the window's device search relies on:
 // device search, the active device and its report layout, chip information,
-// register access and EEPROM transfers, each device operation under the
-// device lock (the system-wide HID mutex, re-entrant for its owner thread),
-// and hot-plug turned into calls of the program's device-change callback.
+// register access and EEPROM transfers by VID/PID, and hot-plug turned into
+// calls of the program's device-change callback. Each operation runs under
+// the system-wide HID mutex (re-entrant for its owner thread); a device
+// operation also opens its board through a board handle, under that board's
+// own lock. Transfers of the engine open their board directly
+// (BoardHandle.h) and never need the facade.
 //
 // Hot-plug: the platform's event object (GetDeviceEventHandle) is signalled
-// while events are pending. The GUI watches it with a notifier and calls
-// DispatchDeviceEvents on the GUI thread; the CLI waits on it between
-// commands. Each event runs the transport's device-change path (probe on
-// arrival) and then OnHidDeviceChange, which calls the program's callback.
+// while events are pending. The window watches it with a notifier and calls
+// DispatchDeviceEvents on the GUI thread. Each event runs the transport's
+// device-change path (probe on arrival) and then OnHidDeviceChange, which
+// calls the program's callback.
 // Without an event object (kNoNativeEvent) nothing arrives and the program's
 // periodic poll keeps its list current.
 #include <cstdint>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "DeviceIdMgr.h"
+#include "DeviceMutexNames.h"
 #include "DeviceList.h"
 #include "UsbHidMgr.h"
 
@@ -26,37 +30,6 @@ namespace USB42XX_MGR {
 
 class CNamedMutex;
 class IDeviceIdStore;
-
-// The three system-wide mutex names; only the HID mutex is waited on.
-inline constexpr const char* kAudioMutexName =
-    "Global\\QRT_AudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}";
-inline constexpr const char* kHidMutexName =
-    "Global\\QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}";
-inline constexpr const char* kSpeakerMutexName =
-    "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}";
-
-// A device operation that could not have the device lock within the wait
-// set by SetDeviceLockTimeOut.
-constexpr int kDeviceLockNotHad = -2;
-
-// Called while LockDevice waits: the milliseconds waited so far and, from
-// one second on, who holds the lock (empty before).
-using DEVICE_LOCK_WAIT_CALLBACK =
-    std::function<void(uint32_t dwWaitedMs, const std::string& szHolder)>;
-
-// Takes the device lock (the HID mutex in szLockDir; empty: the default
-// folder) before any facade exists, for a program that holds it for its whole
-// run: the facades of this process then take it at once. Waits at most
-// dwTimeOutMs. Returns the held lock (free it by
-// destroying it), or null with szError set for the user when the lock cannot
-// be set up or another process held it for the whole wait.
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
-                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError);
-
-// Sleeps for the lock waits: real time, as the other programs that hold the
-// lock run in real time (also with the simulated chip's virtual clock).
-void DeviceLockSleep(uint32_t dwMilliseconds);
 
 class CUsb42xxMgr {
  public:
@@ -89,13 +62,18 @@ class CUsb42xxMgr {
                  std::string& szError);
   void UnlockDevice();
 
-  // Bounds the wait of each operation's own lock (default: no limit). An
-  // operation that cannot have it returns kDeviceLockNotHad (a selection
-  // returns -1 or 1) without touching the device.
-  void SetDeviceLockTimeOut(uint32_t dwTimeOutMs) { m_dwLockTimeOutMs = dwTimeOutMs; }
+  // Bounds the wait of each operation's own lock and of the board locks its
+  // device operations take (default: no limit). An operation that cannot
+  // have them returns kDeviceLockNotHad (a selection returns -1 or 1)
+  // without touching the device.
+  void SetDeviceLockTimeOut(uint32_t dwTimeOutMs) {
+    m_dwLockTimeOutMs = dwTimeOutMs;
+    UpdateBoardLockWait();
+  }
   // Replaces DeviceLockSleep in the lock waits (tests: a virtual clock).
   void SetDeviceLockSleep(std::function<void(uint32_t)> fnSleep) {
     m_fnLockSleep = std::move(fnSleep);
+    UpdateBoardLockWait();
   }
 
   // Present devices: with the check on, USB devices in the AUDIO group;
@@ -103,7 +81,8 @@ class CUsb42xxMgr {
   // Returns 0 (possibly none listed) or 1 when the enumeration failed.
   int Search_Present_Device(DEVICE_LIST& list);
   // Present boards: the pairs Search_Present_Device lists (with the check
-  // off also the pair of every board that answers its own probe), each
+  // off also the pair of every board that answers its own probe or whose
+  // lock another program holds), each
   // repeated once per present board of that pair (so two identical boards
   // give two equal entries), in the search's order. pBoards (when given)
   // receives the boards of the entries, index for index; a board of a
@@ -111,15 +90,10 @@ class CUsb42xxMgr {
   // Returns 0, or 1 when the search failed. A pair whose boards cannot be
   // listed keeps its one entry (its board has an empty path then).
   int Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO>* pBoards = nullptr);
-  // Every board that answers the chip probe, whatever the device-id check.
-  // Returns 0, or 1 when the enumeration failed.
+  // Every board that answers the chip probe (or whose lock another program
+  // holds), whatever the device-id check. Returns 0, or 1 when the
+  // enumeration failed.
   int EnumerateBoards(std::vector<BOARD_INFO>& vBoards);
-  // Pins every later device operation to the board at szPath (empty: any
-  // board of the pair, the first in enumeration order). Returns 0; 1 when
-  // szPath names no present board, 2 when the board is present but its
-  // chip does not answer the probe (nothing changed then).
-  int SelectBoard(const std::string& szPath);
-  const std::string& GetSelectedBoard() const { return m_UsbHidMgr.GetBoardPath(); }
 
   // Stores the check flag, then re-selects the active device. Returns 0, or
   // 1 when the selection failed.
@@ -177,6 +151,9 @@ class CUsb42xxMgr {
  private:
   class CDeviceLock;
   int ProbeSearch(DEVICE_LIST& list);
+  void UpdateBoardLockWait() {
+    m_UsbHidMgr.SetBoardLockWait({m_dwLockTimeOutMs, m_fnLockSleep, {}});
+  }
   int OpenMutexes(const std::string& szLockDir);
 
   // Owned members, constructed in this order and destroyed in reverse.

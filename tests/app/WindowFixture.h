@@ -8,18 +8,13 @@
 #include <QtTest>
 #include <memory>
 
+#include "DevicePlatform.h"
 #include "FakeUiServices.h"
 #include "MainForm.h"
 #include "SimPlatform.h"
 #include "ui_UMainForm.h"
 
 namespace qrt::app::test {
-
-class CNoDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
 
 struct CWindowFixture {
   // nDevices simulated devices (VID 3A7C, PID 4250, 24C02 seeded with
@@ -67,7 +62,7 @@ struct CWindowFixture {
 
   CFakeUiServices Ui;
   qrt::sim::CSimPlatform Sim{false};
-  CNoDeviceIdStore Store;
+  qrt::transfer::CEmptyDeviceIdStore Store;
   QTemporaryDir LockDir;
   QTemporaryDir StateDir;
   std::unique_ptr<TMainForm> pForm;

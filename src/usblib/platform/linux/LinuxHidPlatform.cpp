@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "HidReportDescriptor.h"
+#include "NamedMutex.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 
@@ -80,7 +81,20 @@ struct SNodeIds {
   uint16_t wPID = 0;
   std::string szSysName;
   std::string szDevNode;
+  std::string szUsbSerial;  // kept for the board an event names
+  std::string szUsbTopology;
 };
+
+// The board an event names: its node and ids.
+BOARD_ID BoardOfNode(const SNodeIds& ids) {
+  BOARD_ID id;
+  id.szPath = ids.szDevNode;
+  id.wVID = ids.wVID;
+  id.wPID = ids.wPID;
+  id.szUsbSerial = ids.szUsbSerial;
+  id.szUsbTopology = ids.szUsbTopology;
+  return id;
+}
 
 // VID/PID of a hidraw device from its HID parent (HID_ID), else from its USB
 // device parent.
@@ -177,6 +191,8 @@ class CHidrawDevice : public IHidDevice {
     return Check(nResult, nLength, "HIDIOCGINPUT");
   }
 
+  bool IsGone() const override { return m_bGone; }
+
  private:
   bool Usable(const void* p, size_t nLength) const {
     return !m_bGone && p != nullptr && nLength > 0 && nLength <= kMaxIoctlReportLength;
@@ -206,12 +222,6 @@ class CHidrawDevice : public IHidDevice {
 };
 
 }  // namespace
-
-std::string MakeHidInterfaceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName) {
-  char szIds[32];
-  std::snprintf(szIds, sizeof szIds, "HID#VID_%04X&PID_%04X#", wVID, wPID);
-  return szIds + szSysName;
-}
 
 std::string MakeUsbDeviceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName) {
   char szIds[32];
@@ -363,6 +373,8 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
       info.dwInputReportByteLength = vCollections[i].dwInputReportByteLength;
       info.dwOutputReportByteLength = vCollections[i].dwOutputReportByteLength;
       ReadUsbPlace(pDevice, info);
+      m_pImpl->mapNodes[szSysPath].szUsbSerial = info.szSerial;
+      m_pImpl->mapNodes[szSysPath].szUsbTopology = info.szUsbTopology;
       vFound.push_back(std::move(info));
     }
   });
@@ -439,20 +451,20 @@ void CLinuxHidPlatform::DispatchEvents() {
         TraceFormat("hidraw: arrival of %s without VID/PID ignored\n", pszSysPath);
         continue;
       }
+      HID_COLLECTION_INFO place;
+      ReadUsbPlace(pDevice.get(), place);
+      ids.szUsbSerial = place.szSerial;
+      ids.szUsbTopology = place.szUsbTopology;
       m_pImpl->mapNodes[szSysPath] = ids;
       m_pImpl->WaitForNode(ids.szDevNode);
-      vEvents.push_back({EDeviceEvent::Arrival,
-                         MakeHidInterfaceName(ids.wVID, ids.wPID, ids.szSysName), ids.szDevNode});
+      vEvents.push_back({EDeviceEvent::Arrival, BoardOfNode(ids)});
     } else if (std::strcmp(pszAction, "remove") == 0) {
       const auto it = m_pImpl->mapNodes.find(szSysPath);
       if (it == m_pImpl->mapNodes.end()) {
         TraceFormat("hidraw: removal of unknown %s ignored\n", pszSysPath);
         continue;
       }
-      vEvents.push_back(
-          {EDeviceEvent::Removal,
-           MakeHidInterfaceName(it->second.wVID, it->second.wPID, it->second.szSysName),
-           it->second.szDevNode});
+      vEvents.push_back({EDeviceEvent::Removal, BoardOfNode(it->second)});
       m_pImpl->mapNodes.erase(it);
     }
   }
@@ -471,6 +483,19 @@ uint32_t CLinuxHidPlatform::GetTickCount() {
 
 void CLinuxHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) RealSleep(dwMilliseconds);
+}
+
+std::unique_ptr<IBoardLock> CLinuxHidPlatform::OpenBoardLock(const std::string& szPath,
+                                                             std::string& szError) {
+  const int fd = szPath.empty() ? -1 : m_pImpl->Open(szPath.c_str());
+  if (fd < 0) {
+    szError = szPath + ": " + std::strerror(szPath.empty() ? ENOENT : errno);
+    return nullptr;
+  }
+  int nError = 0;
+  std::unique_ptr<CNamedMutex> pLock = CNamedMutex::OnOpenFile(fd, szPath, &nError);
+  if (!pLock) szError = szPath + ": " + CNamedMutex::ErrorText(nError);
+  return pLock;
 }
 
 EUdevEventSource CLinuxHidPlatform::GetEventSource() const {

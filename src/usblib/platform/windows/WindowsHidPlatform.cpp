@@ -20,6 +20,8 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include "DeviceMutexNames.h"
+#include "NamedMutex.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "Utf16Path.h"
@@ -196,6 +198,8 @@ class CWindowsHidDevice : public IHidDevice {
     return true;
   }
 
+  bool IsGone() const override { return m_bGone; }
+
  private:
   void Refused(const char* pszCall, size_t nLength, uint32_t dwCapsLength) const {
     TraceFormat("hid %s on %s refused: %u-byte report, collection reports %u bytes\n", pszCall,
@@ -280,10 +284,20 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath) {
   return !szPath.empty();
 }
 
-std::string MakeHidEventName(uint16_t wVID, uint16_t wPID, const std::string& szPath) {
-  char szIds[32];
-  std::snprintf(szIds, sizeof szIds, "HID#VID_%04X&PID_%04X#", wVID, wPID);
-  return szIds + szPath;
+std::string BoardMutexName(const std::string& szPath) {
+  std::string szName = std::string(kHidMutexName) + "_" + szPath;
+  for (size_t i = std::string(kHidMutexName).size(); i < szName.size(); ++i) {
+    if (szName[i] == '\\') szName[i] = '/';
+  }
+  if (!CNamedMutex::LockFileName(szName).empty()) return szName;
+  uint64_t qwHash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : szPath) {
+    qwHash ^= c;
+    qwHash *= 1099511628211ull;
+  }
+  char szHash[24];
+  std::snprintf(szHash, sizeof szHash, "_%016llx", static_cast<unsigned long long>(qwHash));
+  return kHidMutexName + std::string(szHash);
 }
 
 struct CWindowsHidPlatform::SImpl {
@@ -622,8 +636,11 @@ void CWindowsHidPlatform::DispatchEvents() {
       continue;
     }
     if (eKind == EDeviceEvent::Arrival) m_pImpl->Remember(szPath, ids);
-    if (m_pImpl->fnSink)
-      m_pImpl->fnSink({eKind, MakeHidEventName(ids.wVID, ids.wPID, szPath), szPath});
+    BOARD_ID board;
+    board.szPath = szPath;
+    board.wVID = ids.wVID;
+    board.wPID = ids.wPID;
+    if (m_pImpl->fnSink) m_pImpl->fnSink({eKind, board});
   }
 }
 
@@ -633,6 +650,14 @@ uint32_t CWindowsHidPlatform::GetTickCount() {
 
 void CWindowsHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) ::Sleep(dwMilliseconds);
+}
+
+std::unique_ptr<IBoardLock> CWindowsHidPlatform::OpenBoardLock(const std::string& szPath,
+                                                               std::string& szError) {
+  int nError = 0;
+  std::unique_ptr<CNamedMutex> pLock = CNamedMutex::Create(BoardMutexName(szPath), {}, &nError);
+  if (!pLock) szError = szPath + ": " + CNamedMutex::ErrorText(nError);
+  return pLock;
 }
 
 }  // namespace USB42XX_MGR
