@@ -12,10 +12,8 @@
 
 namespace qrt::app {
 
-namespace {
-constexpr uintptr_t kDeviceArrival = 0x8000;
-constexpr uintptr_t kDeviceRemoveComplete = 0x8004;
-}  // namespace
+using USB42XX_MGR::kDbtDeviceArrival;
+using USB42XX_MGR::kDbtDeviceRemoveComplete;
 
 void TMainForm::ConnectDeviceHandlers() {
   connect(m_pTimer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -148,14 +146,14 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
                                 uintptr_t wParam, intptr_t) {
   diag::TraceFormat("====> OnDeviceChangeEx, VID = 0x%.4X, PDI = 0x%.4X, wParam = %.4X\n", wVID,
                     wPID, static_cast<unsigned>(wParam));
-  if (wParam == kDeviceArrival) {
+  if (wParam == kDbtDeviceArrival) {
     diag::Trace("DBT_DEVICEARRIVAL");
-  } else if (wParam == kDeviceRemoveComplete) {
+  } else if (wParam == kDbtDeviceRemoveComplete) {
     diag::Trace("DBT_DEVICEREMOVECOMPLETE");
   } else {
     diag::Trace("default");
   }
-  if (wParam == kDeviceRemoveComplete) {
+  if (wParam == kDbtDeviceRemoveComplete) {
     // What the window read from a board that left is no backup for the next
     // board on that path (or of that pair): a board swapped between a read
     // and a write would get the first one's contents saved as its backup.
@@ -163,7 +161,7 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
       m_KnownContents.erase(szPath);
     m_KnownContents.erase(USB42XX_MGR::PairText(wVID, wPID));
   }
-  if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
+  if (wParam == kDbtDeviceArrival || wParam == kDbtDeviceRemoveComplete) {
     ClearProgress();
     RefreshDeviceList();
   }

@@ -29,7 +29,9 @@ const std::vector<SIM_OPTION_TEXT>& SimOptionTexts() {
       {"--sim-log", "FILE", "Write simulated board 1's report log to a text file at exit"},
       {"--sim-fault", "SPEC",
        "Inject faults and timing (repeatable; K@SPEC: board K only), e.g. flip-once:0x40"},
-      {"--sim-realtime", "", "Sleep for real in the simulator (default: virtual clock)"},
+      {"--sim-realtime", "",
+       "Sleep for real in the simulator (the command line's default is a virtual clock; the "
+       "window always sleeps for real)"},
   };
   return vTexts;
 }
