@@ -80,6 +80,10 @@ class TMainForm : public QWidget {
   int HasDuplicateDevices() const;
   // Shows message 47 and returns true when two listed boards share a pair.
   bool RefuseTransferWithDuplicates();
+  // True while another program holds the device lock: the window then
+  // searches nothing, keeps Read and Write off and the status line names the
+  // holder; the next poll that finds the lock free lists the devices again.
+  bool IsDeviceInUse() const { return m_bDeviceInUse; }
   void UpdateReportIdFlag();
   int SelectActiveDevice();
   void OnVIDPIDComboBoxChange(int nIndex);
@@ -205,8 +209,9 @@ class TMainForm : public QWidget {
   // pair (two of one pair are refused before any transfer).
   USB42XX_MGR::BOARD_ID SelectedBoard() const;
   // Opens it under its lock, waiting briefly (the window must not freeze).
-  // Null with szWhy for the user.
-  std::unique_ptr<USB42XX_MGR::CBoardHandle> OpenSelectedBoard(std::string& szWhy);
+  // Null with a box saying why; a lock another program holds is noted for
+  // FinishTransfer.
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> OpenSelectedBoard();
   // A read's bytes kept as a raw backup; the log names the file.
   void KeepBackup(const USB42XX_MGR::BOARD_ID& board, const uint8_t* pData, size_t nSize);
   void LogWriteOutcome();
@@ -240,6 +245,21 @@ class TMainForm : public QWidget {
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
+  // The status line under the transfers and the tooltip of the write
+  // result, in the current language; re-shown by a language switch. After a
+  // failed write: what it left and what the rollback did (the words the
+  // command line prints).
+  enum class EStatus { kNone, kDeviceInUse, kWriteFailed };
+  void SetStatus(EStatus eStatus);
+  void ShowStatus();
+  // The device lock for a device search, taken without waiting.
+  enum class EDeviceLock { kHeld, kNone, kBusy };
+  EDeviceLock TryDeviceLock();
+  void ReleaseDeviceLock(EDeviceLock eLock);
+  void EnterDeviceInUse();
+  int RefreshDeviceListLocked();
+  // Writes the device lock's fall-back notice into the open log, once a run.
+  void LogLockNotice();
   class CTransferObserver;
   void CreateTransferObjects();
   void DestroyTransferObjects();
@@ -247,6 +267,7 @@ class TMainForm : public QWidget {
   void SetTransferButtons(bool bEnable);
   void FillTransferSettings();
   void RestoreDeviceButtons();
+  void FinishTransfer();
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -289,6 +310,15 @@ class TMainForm : public QWidget {
   QTranslator* m_pQtTranslator = nullptr;  // child; loaded at the first switch to Chinese
   bool m_bQtTranslatorInstalled = false;
   QString m_szLastI2CText;
+  EStatus m_eStatus = EStatus::kNone;
+  bool m_bDeviceInUse = false;
+  QString m_szLockHolder;  // who held the device lock, for the status line
+  // The construction found the lock taken and skipped SetCheckDeviceId(0);
+  // the first search that has the lock makes up for it.
+  bool m_bCheckDeviceIdPending = false;
+  bool m_bLockNoticeLogged = false;
+  // The last transfer found its board's lock held by another program.
+  bool m_bBoardInUse = false;
 };
 
 }  // namespace qrt::app

@@ -55,7 +55,9 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
   // The log switch is consulted at every step, so switching it off in the
   // middle of a transfer stops the lines; the close always happens.
   void OnLogOpen() override {
-    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->Open(m_Form.m_pLogManager->MakeLogFileName());
+    if (!m_Form.m_bLogEnabled) return;
+    m_Form.m_pLogManager->Open(m_Form.m_pLogManager->MakeLogFileName());
+    m_Form.LogLockNotice();
   }
   void OnLogLine(int nCode, int nValue) override {
     if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->WriteLine(nCode, nValue);
@@ -90,6 +92,38 @@ void TMainForm::ProcessPendingMessages() {
   } else {
     QCoreApplication::processEvents();
   }
+}
+
+void TMainForm::LogLockNotice() {
+  const std::string& szNotice = m_pUsbMgr->GetLockNotice();
+  if (m_bLockNoticeLogged || szNotice.empty()) return;
+  m_pLogManager->WriteText("Device lock: " + szNotice);
+  m_bLockNoticeLogged = true;
+}
+
+void TMainForm::SetStatus(EStatus eStatus) {
+  m_eStatus = eStatus;
+  ShowStatus();
+}
+
+void TMainForm::ShowStatus() {
+  QString szText;
+  switch (m_eStatus) {
+    case EStatus::kNone:
+      break;
+    case EStatus::kDeviceInUse:
+      szText = QString::fromUtf8(MessageText(m_Language, MSG_DEVICE_IN_USE)).arg(m_szLockHolder);
+      break;
+    case EStatus::kWriteFailed:
+      szText = QString::fromStdString(qrt::transfer::OutcomeText(
+          m_LastWriteOutcome, static_cast<qrt::transfer::ELanguage>(m_Language)));
+      break;
+  }
+  m_pUi->StatusLabel->setText(szText);
+  m_pUi->StatusLabel->setToolTip(szText);  // in full, should a long text be cut
+  // The FAIL of a write explains itself where the eye already is.
+  m_pUi->WriteEEPROMPercentEdit->setToolTip(m_eStatus == EStatus::kWriteFailed ? szText
+                                                                               : QString());
 }
 
 void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
@@ -148,7 +182,7 @@ USB42XX_MGR::BOARD_ID TMainForm::SelectedBoard() const {
   return id;
 }
 
-std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard(std::string& szWhy) {
+std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard() {
   USB42XX_MGR::BOARD_LOCK_WAIT wait;
   wait.dwTimeOutMs = kDeviceLockWaitMs;
   wait.fnSleep = m_fnLockSleep;
@@ -156,9 +190,12 @@ std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard(std::str
   USB42XX_MGR::BOARD_OPEN_RESULT result;
   std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard =
       USB42XX_MGR::OpenBoard(m_Platform, SelectedBoard(), wait, result);
+  m_bBoardInUse = result.eResult == USB42XX_MGR::EBoardOpen::kInUse;
+  if (m_bBoardInUse) m_szLockHolder = QString::fromStdString(result.szHolder);
   if (!pBoard) {
-    szWhy = result.szWhy;
-    diag::Trace(szWhy + "\n");
+    diag::Trace(result.szWhy + "\n");
+    // English in both languages, as the procedure's own messages.
+    m_UiServices.MessageBox(this, QString(), QString::fromStdString(result.szWhy), false);
   }
   return pBoard;
 }
@@ -166,13 +203,11 @@ std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard(std::str
 int TMainForm::ReadDataFromEEPROM() {
   FillTransferSettings();
   SelectActiveDevice();
-  std::string szWhy;
-  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard(szWhy);
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
   if (!pBoard) {
     // Nothing was read: the load buffer holds no bytes of this transfer.
     std::memset(m_btLoadBuffer, 0xFF, sizeof(m_btLoadBuffer));
-    m_UiServices.MessageBox(this, QString(), QString::fromStdString(szWhy), false);
-    return -1;
+    return m_bBoardInUse ? USB42XX_MGR::kDeviceLockNotHad : -1;
   }
   USB42XX_MGR::CEepromProcedure procedure(*pBoard, *m_pObserver);
   procedure.Settings() = m_Settings;
@@ -189,12 +224,8 @@ int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
   FillTransferSettings();
   SelectActiveDevice();
   m_LastWriteOutcome = qrt::transfer::WRITE_OUTCOME{};
-  std::string szWhy;
-  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard(szWhy);
-  if (!pBoard) {
-    m_UiServices.MessageBox(this, QString(), QString::fromStdString(szWhy), false);
-    return 1;
-  }
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
+  if (!pBoard) return 1;
   // The backup: what this window last read from (or verified on) the board
   // at this size, else a read of its own. Never a write without one.
   const std::string szBoard = pBoard->Id().Label();
@@ -227,6 +258,7 @@ void TMainForm::KeepBackup(const USB42XX_MGR::BOARD_ID& board, const uint8_t* pD
       board.wPID, board.Label(), pData, nSize, szFile, szError);
   if (m_bLogEnabled != 1) return;
   m_pLogManager->Open(m_pLogManager->MakeLogFileName());
+  LogLockNotice();
   m_pLogManager->WriteText(bSaved ? "Backup: " + szFile : "Backup failed: " + szError);
   m_pLogManager->Close();
 }
@@ -293,7 +325,7 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
   u->ChangeStringBitBtn->setEnabled(false);
   DumpReadFileSize();
   m_bTransferRunning = false;
-  RestoreDeviceButtons();
+  FinishTransfer();
   // Told once the read is over and the controls show what was taken.
   if (bBanksBeyondEnd) ShowMessageId(m_Language, MSG_BANKS_BEYOND_END);
 }
@@ -327,15 +359,26 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
     u->WriteProgressBar->setValue(0);
   } else {
     ShowResult(u->WriteEEPROMPercentEdit, false);
+    // No box: what the write left and what the rollback did go under the
+    // FAIL and on the status line.
+    if (m_LastWriteOutcome.eStopped != qrt::transfer::EWriteStep::kDone) {
+      SetStatus(EStatus::kWriteFailed);
+    }
   }
-  // What the write left, in the window's language (no box: the FAIL is the sign).
-  u->WriteEEPROMPercentEdit->setToolTip(QString::fromStdString(qrt::transfer::OutcomeText(
-      m_LastWriteOutcome, static_cast<qrt::transfer::ELanguage>(m_Language))));
   m_pTimer1->start();
   SetTransferButtons(true);
   EnableSettingControls(true);
   m_bTransferRunning = false;
+  FinishTransfer();
+}
+
+void TMainForm::FinishTransfer() {
   RestoreDeviceButtons();
+  // The board's lock was held by another program (found by this transfer or
+  // by a search during it): Read and Write wait for the poll to find it free.
+  if (m_bBoardInUse) m_bDeviceInUse = true;
+  m_bBoardInUse = false;
+  if (m_bDeviceInUse) EnterDeviceInUse();
 }
 
 void TMainForm::RestoreDeviceButtons() {

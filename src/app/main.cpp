@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QScreen>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +16,7 @@
 #include "MainForm.h"
 #include "UiServices.h"
 #include "Version.h"
+#include "platform/StartupMessage.h"
 
 namespace {
 
@@ -87,15 +88,24 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   const OPTIONS options = ParseCommandLine(argc, argv);
   if (options.bSimOptionWithoutSimulate) {
-    std::fprintf(stderr, "qrt4250-config: the --sim-* options need --simulate\n");
+    qrt::app::ShowStartupError("the --sim-* options need --simulate");
     return 2;
   }
+
+#if defined(__linux__)
+  const std::string szNoDisplay = qrt::app::MissingDisplayText(
+      std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!szNoDisplay.empty()) {
+    std::fprintf(stderr, "qrt4250-config: %s\n", szNoDisplay.c_str());
+    return 1;
+  }
+#endif
 
   std::string szError;
   std::unique_ptr<qrt::app::CPlatformSet> pPlatform =
       qrt::app::CPlatformSet::Create(options.bSimulate, options.sim, szError);
   if (!pPlatform) {
-    std::fprintf(stderr, "qrt4250-config: %s\n", szError.c_str());
+    qrt::app::ShowStartupError(szError);
     return 2;
   }
 
@@ -107,12 +117,13 @@ int main(int argc, char* argv[]) {
   int nResult = 0;
   {
     qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store());
-    mainForm.move(mainForm.screen()->availableGeometry().center() - mainForm.rect().center());
     mainForm.show();
     nResult = app.exec();
   }
   std::vector<std::string> vErrors;
   pPlatform->Finish(vErrors);
-  for (const std::string& szText : vErrors) std::fprintf(stderr, "qrt4250-config: %s\n", szText.c_str());
+  for (const std::string& szText : vErrors) {
+    std::fprintf(stderr, "qrt4250-config: %s\n", szText.c_str());
+  }
   return nResult;
 }

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "DeviceIdMgr.h"
-#include "DeviceMutexNames.h"
 #include "DeviceList.h"
 #include "UsbHidMgr.h"
 
@@ -30,6 +29,12 @@ namespace USB42XX_MGR {
 
 class CNamedMutex;
 class IDeviceIdStore;
+
+// The machine's three system-wide mutex names; only the HID mutex is
+// waited on. A facade uses its platform's names (IHidPlatform::MutexNames).
+inline constexpr const char* kAudioMutexName = kBoardMutexNames.pszAudio;
+inline constexpr const char* kHidMutexName = kBoardMutexNames.pszHid;
+inline constexpr const char* kSpeakerMutexName = kBoardMutexNames.pszSpeaker;
 
 class CUsb42xxMgr {
  public:
@@ -52,6 +57,10 @@ class CUsb42xxMgr {
   // could not be set up (operations then run unlocked, no first device was
   // selected, and LockDevice refuses); 2 the first selection failed.
   int GetConstructionCode() const { return m_nConstructionCode; }
+  // The default lock folder's fall-back notice (see
+  // CNamedMutex::DefaultLockDirectory); empty when the shared folder is
+  // used or a folder was given.
+  const std::string& GetLockNotice() const { return m_szLockNotice; }
 
   // Takes the device lock for a whole transfer, waiting at most dwTimeOutMs,
   // re-entrant like every operation's own lock. Returns 0,
@@ -61,6 +70,9 @@ class CUsb42xxMgr {
   int LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
                  std::string& szError);
   void UnlockDevice();
+  // Who holds the device lock, for the user: "process 1234 (qrt4250-cli)",
+  // "another process" when the system does not tell; empty without a lock.
+  std::string DescribeDeviceLockHolder() const;
 
   // Bounds the wait of each operation's own lock and of the board locks its
   // device operations take (default: no limit). An operation that cannot
@@ -154,7 +166,7 @@ class CUsb42xxMgr {
   void UpdateBoardLockWait() {
     m_UsbHidMgr.SetBoardLockWait({m_dwLockTimeOutMs, m_fnLockSleep, {}});
   }
-  int OpenMutexes(const std::string& szLockDir);
+  int OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir);
 
   // Owned members, constructed in this order and destroyed in reverse.
   CUsbHidMgr m_UsbHidMgr;
@@ -175,6 +187,7 @@ class CUsb42xxMgr {
   CDeviceIdMgr* m_pSearchDeviceIdMgr;
   int m_nConstructionCode = 0;
   std::string m_szLockError;  // why the mutexes could not be set up
+  std::string m_szLockNotice;
   uint32_t m_dwLockTimeOutMs = UINT32_MAX;
   std::function<void(uint32_t)> m_fnLockSleep = DeviceLockSleep;
 };

@@ -214,7 +214,8 @@ class FilesTest : public QObject {
     const QByteArray window = ReadFile(Path("window.bin"));
 
     QProcess cli;
-    cli.start(QRT_CLI_PATH, {"convert", szIn, Path("cli.bin")});
+    // The absolute path: on Windows a leading "/" would read as an option.
+    cli.start(QRT_CLI_PATH, {"convert", QFileInfo(szIn).absoluteFilePath(), Path("cli.bin")});
     QVERIFY(cli.waitForFinished());
     QCOMPARE(cli.exitCode(), 0);
     QCOMPARE(window, ReadFile(Path("cli.bin")));

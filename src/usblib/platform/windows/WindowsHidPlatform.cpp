@@ -20,7 +20,7 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
-#include "DeviceMutexNames.h"
+#include "platform/HidPlatform.h"
 #include "NamedMutex.h"
 #include "TextNumbers.h"
 #include "Trace.h"
@@ -285,8 +285,8 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath) {
 }
 
 std::string BoardMutexName(const std::string& szPath) {
-  std::string szName = std::string(kHidMutexName) + "_" + szPath;
-  for (size_t i = std::string(kHidMutexName).size(); i < szName.size(); ++i) {
+  std::string szName = std::string(kBoardMutexNames.pszHid) + "_" + szPath;
+  for (size_t i = std::string(kBoardMutexNames.pszHid).size(); i < szName.size(); ++i) {
     if (szName[i] == '\\') szName[i] = '/';
   }
   if (!CNamedMutex::LockFileName(szName).empty()) return szName;
@@ -297,7 +297,7 @@ std::string BoardMutexName(const std::string& szPath) {
   }
   char szHash[24];
   std::snprintf(szHash, sizeof szHash, "_%016llx", static_cast<unsigned long long>(qwHash));
-  return kHidMutexName + std::string(szHash);
+  return kBoardMutexNames.pszHid + std::string(szHash);
 }
 
 struct CWindowsHidPlatform::SImpl {
