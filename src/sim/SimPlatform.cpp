@@ -41,8 +41,8 @@ std::string DevicePath(size_t nIndex) {
 
 }  // namespace
 
-CSimPlatform::CSimPlatform(bool bRealTime)
-    : m_pClock(std::make_shared<CSimClock>(bRealTime)) {}
+CSimPlatform::CSimPlatform(bool bRealTime, bool bMachineLocks)
+    : m_pClock(std::make_shared<CSimClock>(bRealTime)), m_bMachineLocks(bMachineLocks) {}
 
 CSimPlatform::~CSimPlatform() {
   for (auto& device : m_vDevices) device.pChip->SetUnplugHook(nullptr);

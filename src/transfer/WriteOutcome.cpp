@@ -134,10 +134,13 @@ std::string OutcomeText(const WRITE_OUTCOME& outcome, ELanguage eLanguage) {
   const std::string szSep = bEn ? "; " : "；";
   std::string szText = StopText(outcome, eLanguage);
   if (outcome.eStopped == EWriteStep::kWrite) {
-    szText += szSep + StateText(outcome.Write.State, eLanguage);
+    // A rollback's words say what the EEPROM holds now; without one, the
+    // failed write's state does.
+    if (outcome.eRollback == ERollback::kNone || outcome.eRollback == ERollback::kNotAttempted) {
+      szText += szSep + StateText(outcome.Write.State, eLanguage);
+    }
     if (outcome.eRollback == ERollback::kNotAttempted) {
-      szText += szSep + NotRolledBackText(outcome, eLanguage);
-      return szText;
+      return szText + szSep + NotRolledBackText(outcome, eLanguage);
     }
     if (outcome.eRollback != ERollback::kNone) szText += szSep + RollbackText(outcome, eLanguage);
   }

@@ -38,8 +38,8 @@ std::string RollbackText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 std::string NotRolledBackText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 
 // The whole story in one line, for the window: why it stopped, what the
-// EEPROM holds, the rollback and the backup file, joined by "; ". Empty when
-// it passed.
+// EEPROM holds (the rollback's words when there was one) and the backup
+// file, joined by "; ". Empty when it passed.
 std::string OutcomeText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 
 }  // namespace qrt::transfer

@@ -32,7 +32,7 @@ class CUsb42xxMgr::CDeviceLock {
   bool Held() const { return m_bHeld; }
 
  private:
-  CNamedMutex* m_pMutex;
+  IBoardLock* m_pMutex;
   bool m_bHeld = true;
 };
 
@@ -66,9 +66,12 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
     return OnHidDeviceChange(wVID, wPID, hWnd, uMessage, wParam, lParam);
   });
 
-  const std::string szDir =
-      szLockDir.empty() ? CNamedMutex::DefaultLockDirectory(&m_szLockNotice) : szLockDir;
-  if (OpenMutexes(platform.MutexNames(), szDir) != 0) {
+  // Only mutexes in the lock folder need one.
+  std::string szDir = szLockDir;
+  if (szDir.empty() && platform.MutexesInLockFolder()) {
+    szDir = CNamedMutex::DefaultLockDirectory(&m_szLockNotice);
+  }
+  if (OpenMutexes(platform, szDir) != 0) {
     m_nConstructionCode = 1;
     return;
   }
@@ -83,25 +86,34 @@ CUsb42xxMgr::~CUsb42xxMgr() {
   m_hSpeakerMutex.reset();
 }
 
-int CUsb42xxMgr::OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir) {
+int CUsb42xxMgr::OpenMutexes(IHidPlatform& platform, const std::string& szLockDir) {
+  const DEVICE_MUTEX_NAMES& names = platform.MutexNames();
   int nError = 0;
-  m_hAudioMutex = CNamedMutex::Open(names.pszAudio, szLockDir, &nError);
-  m_hHidMutex = CNamedMutex::Open(names.pszHid, szLockDir, &nError);
-  m_hSpeakerMutex = CNamedMutex::Open(names.pszSpeaker, szLockDir, &nError);
-  if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
-    // Create all three; a name that exists already yields the existing lock.
-    m_hAudioMutex = CNamedMutex::Create(names.pszAudio, szLockDir, &nError);
-    m_hHidMutex = CNamedMutex::Create(names.pszHid, szLockDir, &nError);
-    m_hSpeakerMutex = CNamedMutex::Create(names.pszSpeaker, szLockDir, &nError);
+  std::string szWhy;
+  if (!platform.MutexesInLockFolder()) {
+    m_hAudioMutex = platform.OpenBoardLock(names.pszAudio, szWhy);
+    m_hHidMutex = platform.OpenBoardLock(names.pszHid, szWhy);
+    m_hSpeakerMutex = platform.OpenBoardLock(names.pszSpeaker, szWhy);
+  } else {
+    m_hAudioMutex = CNamedMutex::Open(names.pszAudio, szLockDir, &nError);
+    m_hHidMutex = CNamedMutex::Open(names.pszHid, szLockDir, &nError);
+    m_hSpeakerMutex = CNamedMutex::Open(names.pszSpeaker, szLockDir, &nError);
+    if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
+      // Create all three; a name that exists already yields the existing lock.
+      m_hAudioMutex = CNamedMutex::Create(names.pszAudio, szLockDir, &nError);
+      m_hHidMutex = CNamedMutex::Create(names.pszHid, szLockDir, &nError);
+      m_hSpeakerMutex = CNamedMutex::Create(names.pszSpeaker, szLockDir, &nError);
+    }
+    szWhy = szLockDir + ": " + CNamedMutex::ErrorText(nError);
   }
   bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
   if (bFailed) {
     TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
-    m_szLockError = szLockDir + ": " + CNamedMutex::ErrorText(nError);
+    m_szLockError = szWhy;
   }
   // Windows' %p: upper-case hex digits, full width, no prefix of its own.
   const int nWidth = static_cast<int>(sizeof(void*) * 2);
-  auto handle = [](const CNamedMutex* p) { return reinterpret_cast<uintptr_t>(p); };
+  auto handle = [](const IBoardLock* p) { return reinterpret_cast<uintptr_t>(p); };
   TraceFormat("***** hAudio = 0x%0*" PRIXPTR ", hHid = 0x%0*" PRIXPTR ", hSpeaker = 0x%0*" PRIXPTR
               " *****\n",
               nWidth, handle(m_hAudioMutex.get()), nWidth, handle(m_hHidMutex.get()), nWidth,

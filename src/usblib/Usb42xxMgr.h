@@ -166,7 +166,7 @@ class CUsb42xxMgr {
   void UpdateBoardLockWait() {
     m_UsbHidMgr.SetBoardLockWait({m_dwLockTimeOutMs, m_fnLockSleep, {}});
   }
-  int OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir);
+  int OpenMutexes(IHidPlatform& platform, const std::string& szLockDir);
 
   // Owned members, constructed in this order and destroyed in reverse.
   CUsbHidMgr m_UsbHidMgr;
@@ -181,9 +181,9 @@ class CUsb42xxMgr {
   int m_IsCheckDeviceId = 1;
   uint8_t m_ReportType = 0;
   DEVICE_CHANGE_CALLBACK m_OnDeviceChangeCallback;
-  std::unique_ptr<CNamedMutex> m_hAudioMutex;
-  std::unique_ptr<CNamedMutex> m_hHidMutex;
-  std::unique_ptr<CNamedMutex> m_hSpeakerMutex;
+  std::unique_ptr<IBoardLock> m_hAudioMutex;
+  std::unique_ptr<IBoardLock> m_hHidMutex;
+  std::unique_ptr<IBoardLock> m_hSpeakerMutex;
   CDeviceIdMgr* m_pSearchDeviceIdMgr;
   int m_nConstructionCode = 0;
   std::string m_szLockError;  // why the mutexes could not be set up

@@ -1,6 +1,10 @@
 // EEPROM read and write through the window on the simulated chip (virtual
 // clock): the size dialog, PASS / FAIL, faults, the I2C registers, the
 // timing switch, the AGC/IR bank, the log files, a close during a transfer.
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -16,6 +20,9 @@
 
 #include <nlohmann/json.hpp>
 
+#ifndef _WIN32
+#include "../usblib/PrivateMounts.h"
+#endif
 #include "CliRun.h"
 #include "ImageFiles.h"
 #include "LogManager.h"

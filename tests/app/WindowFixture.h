@@ -97,7 +97,9 @@ struct CWindowFixture {
   }
 
   CFakeUiServices Ui;
-  qrt::sim::CSimPlatform Sim{false};
+  // The facade locks in the fixture's folder, as on the machine's boards: the tests hold
+  // it as another program would.
+  qrt::sim::CSimPlatform Sim{false, true};
   qrt::transfer::CEmptyDeviceIdStore Store;
   QTemporaryDir LockDir;
   QTemporaryDir StateDir;

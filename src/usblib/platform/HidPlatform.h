@@ -104,11 +104,14 @@ class IHidPlatform : public ITimeSource {
  public:
   ~IHidPlatform() override = default;
 
-  // The facade's mutex names on this platform. A platform whose boards are
-  // not the machine's (the simulator's live in the process) has names of
-  // its own, so its searches never wait for a program on the machine's
-  // boards nor hold one up.
+  // The facade's mutex names on this platform: a platform whose boards are
+  // not the machine's (the simulator's) has names of its own.
   virtual const DEVICE_MUTEX_NAMES& MutexNames() const { return kBoardMutexNames; }
+  // True: the facade's mutexes are named mutexes in the lock folder, shared
+  // with every program that uses the names. False: they lock within this
+  // platform (OpenBoardLock by name), so a search never waits for another
+  // program nor holds one up: boards that are not the machine's.
+  virtual bool MutexesInLockFolder() const { return true; }
 
   // Lists the present HID collections in a stable enumeration order.
   // Returns false when the enumeration itself failed (vOut is then empty).
