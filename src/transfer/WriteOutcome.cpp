@@ -12,18 +12,6 @@ bool English(ELanguage eLanguage) {
   return eLanguage == ELanguage::kEnglish;
 }
 
-// "0x0000-0x00D7" or "0x0000" for one byte.
-std::string Bytes(size_t nFrom, size_t nCount) {
-  char sz[32];
-  if (nCount == 1) {
-    std::snprintf(sz, sizeof(sz), "0x%04X", static_cast<unsigned>(nFrom));
-  } else {
-    std::snprintf(sz, sizeof(sz), "0x%04X-0x%04X", static_cast<unsigned>(nFrom),
-                  static_cast<unsigned>(nFrom + nCount - 1));
-  }
-  return sz;
-}
-
 std::string ChineseState(const EEPROM_WRITE_STATE& state) {
   using EKind = EEPROM_WRITE_STATE::EKind;
   switch (state.eKind) {
@@ -38,10 +26,10 @@ std::string ChineseState(const EEPROM_WRITE_STATE& state) {
   }
   if (state.nNew == 0 && state.nUnknown == 0) return "EEPROM 未改变";
   std::string szText;
-  if (state.nNew > 0) szText = "字节 " + Bytes(0, state.nNew) + " 为新数据";
+  if (state.nNew > 0) szText = "字节 " + USB42XX_MGR::ByteRangeText(0, state.nNew) + " 为新数据";
   if (state.nUnknown > 0) {
     if (!szText.empty()) szText += "，";
-    szText += "字节 " + Bytes(state.nNew, state.nUnknown) + " 状态未知";
+    szText += "字节 " + USB42XX_MGR::ByteRangeText(state.nNew, state.nUnknown) + " 状态未知";
   }
   if (state.nNew + state.nUnknown < state.nLength) szText += "，其余未变";
   return szText;
@@ -130,22 +118,30 @@ std::string NotRolledBackText(const WRITE_OUTCOME& outcome, ELanguage eLanguage)
 
 std::string OutcomeText(const WRITE_OUTCOME& outcome, ELanguage eLanguage) {
   if (outcome.Passed()) return {};
-  const bool bEn = English(eLanguage);
-  const std::string szSep = bEn ? "; " : "；";
-  std::string szText = StopText(outcome, eLanguage);
+  const std::string szSep = English(eLanguage) ? "; " : "；";
+  // What the EEPROM holds now first (a status line may cut the end), then
+  // why, then where the previous contents are.
+  std::string szText;
+  std::string szBackup = outcome.szBackupFile;
   if (outcome.eStopped == EWriteStep::kWrite) {
-    // A rollback's words say what the EEPROM holds now; without one, the
-    // failed write's state does.
-    if (outcome.eRollback == ERollback::kNone || outcome.eRollback == ERollback::kNotAttempted) {
-      szText += szSep + StateText(outcome.Write.State, eLanguage);
+    switch (outcome.eRollback) {
+      case ERollback::kVerified:
+      case ERollback::kFailed:
+        szText = RollbackText(outcome, eLanguage) + szSep;
+        break;
+      case ERollback::kNotAttempted:
+        szText = StateText(outcome.Write.State, eLanguage) + szSep +
+                 NotRolledBackText(outcome, eLanguage) + szSep;
+        szBackup.clear();
+        break;
+      case ERollback::kNone:
+        szText = StateText(outcome.Write.State, eLanguage) + szSep;
+        break;
     }
-    if (outcome.eRollback == ERollback::kNotAttempted) {
-      return szText + szSep + NotRolledBackText(outcome, eLanguage);
-    }
-    if (outcome.eRollback != ERollback::kNone) szText += szSep + RollbackText(outcome, eLanguage);
   }
-  if (!outcome.szBackupFile.empty()) {
-    szText += szSep + (bEn ? "backup " : "备份 ") + outcome.szBackupFile;
+  szText += StopText(outcome, eLanguage);
+  if (!szBackup.empty()) {
+    szText += szSep + (English(eLanguage) ? "backup " : "备份 ") + szBackup;
   }
   return szText;
 }

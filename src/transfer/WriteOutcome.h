@@ -37,9 +37,9 @@ std::string RollbackText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 // contents are in FILE".
 std::string NotRolledBackText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 
-// The whole story in one line, for the window: why it stopped, what the
-// EEPROM holds (the rollback's words when there was one) and the backup
-// file, joined by "; ". Empty when it passed.
+// The whole story in one line, for the window: what the EEPROM holds now
+// (the rollback's words when there was one), why the write stopped, and the
+// backup file, joined by "; ". Empty when it passed.
 std::string OutcomeText(const WRITE_OUTCOME& outcome, ELanguage eLanguage);
 
 }  // namespace qrt::transfer

@@ -1,5 +1,6 @@
 #include "BoardLock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -12,11 +13,24 @@ namespace USB42XX_MGR {
 namespace {
 
 constexpr uint32_t kHolderNoticeMs = 1000;
-// Polled rather than blocking: the wait must end, and in the simulator time
-// is virtual.
 constexpr uint32_t kPollMs = 50;
 
 }  // namespace
+
+bool PollForLock(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
+                 const std::function<void(uint32_t)>& fnWaiting, const std::function<int()>& fnTry) {
+  const bool bForever = dwTimeOutMs == UINT32_MAX;
+  uint32_t dwWaited = 0;
+  for (;;) {
+    const int nTry = fnTry();
+    if (nTry != 0) return nTry > 0;
+    if (!bForever && dwWaited >= dwTimeOutMs) return false;
+    const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
+    fnSleep(dwStep);
+    if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
+    if (fnWaiting) fnWaiting(dwWaited);
+  }
+}
 
 void DeviceLockSleep(uint32_t dwMilliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
@@ -78,16 +92,7 @@ class CProcessBoardLock : public IBoardLock {
 
   bool AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
                      const std::function<void(uint32_t)>& fnWaiting) override {
-    const bool bForever = dwTimeOutMs == UINT32_MAX;
-    uint32_t dwWaited = 0;
-    while (!TryAcquire()) {
-      if (!bForever && dwWaited >= dwTimeOutMs) return false;
-      const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
-      fnSleep(dwStep);
-      if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
-      if (fnWaiting) fnWaiting(dwWaited);
-    }
-    return true;
+    return PollForLock(dwTimeOutMs, fnSleep, fnWaiting, [this] { return TryAcquire() ? 1 : 0; });
   }
 
   bool Release() override {

@@ -31,6 +31,14 @@ class IBoardLock {
   virtual const std::string& Name() const = 0;
 };
 
+// The wait of every lock: fnTry until it answers 1 (taken) or -1 (failed, no
+// more tries), or dwTimeOutMs (UINT32_MAX: no limit) has passed; between
+// tries fnSleep(ms), then fnWaiting(ms waited so far) when given. Polled
+// rather than blocking: the wait must end, and in the simulator time is
+// virtual. True when taken.
+bool PollForLock(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
+                 const std::function<void(uint32_t)>& fnWaiting, const std::function<int()>& fnTry);
+
 // Called while a lock is waited for: the milliseconds waited so far and,
 // from one second on, who holds it (empty before).
 using DEVICE_LOCK_WAIT_CALLBACK =

@@ -68,17 +68,6 @@ bool UnitMayHaveStarted(int nCode) {
   return nStage < 0 || nStage > 9000 || nSub < -1 || nSub > 4;
 }
 
-std::string Range(const char* pszOne, const char* pszMany, size_t nFrom, size_t nCount) {
-  char sz[64];
-  if (nCount == 1) {
-    std::snprintf(sz, sizeof(sz), pszOne, static_cast<unsigned>(nFrom));
-  } else {
-    std::snprintf(sz, sizeof(sz), pszMany, static_cast<unsigned>(nFrom),
-                  static_cast<unsigned>(nFrom + nCount - 1));
-  }
-  return sz;
-}
-
 // Offset of the first unit (btMode bytes) that holds a byte other than
 // 0xFF, or nLength when there is none.
 size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
@@ -87,6 +76,17 @@ size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
 }
 
 }  // namespace
+
+std::string ByteRangeText(size_t nFrom, size_t nCount) {
+  char sz[32];
+  if (nCount == 1) {
+    std::snprintf(sz, sizeof(sz), "0x%04X", static_cast<unsigned>(nFrom));
+  } else {
+    std::snprintf(sz, sizeof(sz), "0x%04X-0x%04X", static_cast<unsigned>(nFrom),
+                  static_cast<unsigned>(nFrom + nCount - 1));
+  }
+  return sz;
+}
 
 std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   using EKind = EEPROM_WRITE_STATE::EKind;
@@ -102,12 +102,14 @@ std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   }
   if (state.nNew == 0 && state.nUnknown == 0) return "the EEPROM is unchanged";
   std::string szText;
-  if (state.nNew > 0)
-    szText = Range("byte 0x%04X is new", "bytes 0x%04X-0x%04X are new", 0, state.nNew);
+  const auto bytes = [](size_t nFrom, size_t nCount) {
+    return (nCount == 1 ? "byte " : "bytes ") + ByteRangeText(nFrom, nCount) +
+           (nCount == 1 ? " is " : " are ");
+  };
+  if (state.nNew > 0) szText = bytes(0, state.nNew) + "new";
   if (state.nUnknown > 0) {
     if (!szText.empty()) szText += ", ";
-    szText += Range("byte 0x%04X is unknown", "bytes 0x%04X-0x%04X are unknown", state.nNew,
-                    state.nUnknown);
+    szText += bytes(state.nNew, state.nUnknown) + "unknown";
   }
   if (state.nNew + state.nUnknown < state.nLength) szText += ", the rest is unchanged";
   return szText;

@@ -74,6 +74,9 @@ struct EEPROM_WRITE_STATE {
                         // no byte after those was sent, so all are unchanged
 };
 
+// "0x0020" for one byte, "0x0000-0x00D7" for more.
+std::string ByteRangeText(size_t nFrom, size_t nCount);
+
 // One line for the user: "bytes 0x0000-0x00D7 are new, the rest is
 // unchanged", "the EEPROM holds the new image except where the comparison
 // failed", "the EEPROM is in an unknown state", ...; empty for kVerified.

@@ -77,40 +77,22 @@ void CloseFd(int fd) {
 // Identity of a hidraw node, remembered so that a removal (whose sysfs
 // entries are gone by then) can still be told apart.
 struct SNodeIds {
-  uint16_t wVID = 0;
-  uint16_t wPID = 0;
-  std::string szSysName;
-  std::string szDevNode;
-  std::string szUsbSerial;  // kept for the board an event names
-  std::string szUsbTopology;
+  BOARD_ID Board;  // the node (szPath) and its ids: what an event names
 };
-
-// The board an event names: its node and ids.
-BOARD_ID BoardOfNode(const SNodeIds& ids) {
-  BOARD_ID id;
-  id.szPath = ids.szDevNode;
-  id.wVID = ids.wVID;
-  id.wPID = ids.wPID;
-  id.szUsbSerial = ids.szUsbSerial;
-  id.szUsbTopology = ids.szUsbTopology;
-  return id;
-}
 
 // VID/PID of a hidraw device from its HID parent (HID_ID), else from its USB
 // device parent.
 bool ReadNodeIds(udev_device* pDevice, SNodeIds& ids) {
-  const char* pszSysName = udev_device_get_sysname(pDevice);
   const char* pszDevNode = udev_device_get_devnode(pDevice);
-  ids.szSysName = pszSysName ? pszSysName : "";
-  ids.szDevNode = pszDevNode ? pszDevNode : "";
+  ids.Board.szPath = pszDevNode ? pszDevNode : "";
   // Parents belong to the child device and are not unreferenced here.
   udev_device* pHid = udev_device_get_parent_with_subsystem_devtype(pDevice, "hid", nullptr);
   if (pHid &&
-      ParseHidIdProperty(udev_device_get_property_value(pHid, "HID_ID"), ids.wVID, ids.wPID))
+      ParseHidIdProperty(udev_device_get_property_value(pHid, "HID_ID"), ids.Board.wVID, ids.Board.wPID))
     return true;
   udev_device* pUsb = udev_device_get_parent_with_subsystem_devtype(pDevice, "usb", "usb_device");
-  return pUsb && ParseHex16(udev_device_get_sysattr_value(pUsb, "idVendor"), ids.wVID) &&
-         ParseHex16(udev_device_get_sysattr_value(pUsb, "idProduct"), ids.wPID);
+  return pUsb && ParseHex16(udev_device_get_sysattr_value(pUsb, "idVendor"), ids.Board.wVID) &&
+         ParseHex16(udev_device_get_sysattr_value(pUsb, "idProduct"), ids.Board.wPID);
 }
 
 // The USB device's bus-port name ("1-2.3") and serial string, when the node
@@ -341,12 +323,12 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
   std::vector<HID_COLLECTION_INFO> vFound;
   const bool bOk = m_pImpl->ForEachHidraw([&](const std::string& szSysPath, udev_device* pDevice) {
     SNodeIds ids;
-    if (!ReadNodeIds(pDevice, ids) || ids.szDevNode.empty()) return;
+    if (!ReadNodeIds(pDevice, ids) || ids.Board.szPath.empty()) return;
     m_pImpl->mapNodes[szSysPath] = ids;
     // Like the Windows search, a node that cannot be opened is passed over.
-    const int fd = m_pImpl->Open(ids.szDevNode.c_str());
+    const int fd = m_pImpl->Open(ids.Board.szPath.c_str());
     if (fd < 0) {
-      TraceFormat("hidraw: %s skipped: %s\n", ids.szDevNode.c_str(), std::strerror(errno));
+      TraceFormat("hidraw: %s skipped: %s\n", ids.Board.szPath.c_str(), std::strerror(errno));
       return;
     }
     std::vector<uint8_t> vDescriptor;
@@ -354,27 +336,27 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
     CloseFd(fd);
     std::vector<HID_TOP_COLLECTION> vCollections;
     if (!bHaveDescriptor) {
-      TraceFormat("hidraw: %s skipped: no report descriptor\n", ids.szDevNode.c_str());
+      TraceFormat("hidraw: %s skipped: no report descriptor\n", ids.Board.szPath.c_str());
       return;
     }
     const EHidDescriptorStatus eStatus =
         ParseHidReportDescriptor(vDescriptor.data(), vDescriptor.size(), vCollections);
     if (eStatus != EHidDescriptorStatus::Ok) {
-      TraceFormat("hidraw: %s skipped: report descriptor fault %d\n", ids.szDevNode.c_str(),
+      TraceFormat("hidraw: %s skipped: report descriptor fault %d\n", ids.Board.szPath.c_str(),
                   static_cast<int>(eStatus));
       return;
     }
     for (size_t i = 0; i < vCollections.size(); ++i) {
       HID_COLLECTION_INFO info;
-      info.szPath = ids.szDevNode;
+      info.szPath = ids.Board.szPath;
       info.nCollection = static_cast<uint32_t>(i);
-      info.wVID = ids.wVID;
-      info.wPID = ids.wPID;
+      info.wVID = ids.Board.wVID;
+      info.wPID = ids.Board.wPID;
       info.dwInputReportByteLength = vCollections[i].dwInputReportByteLength;
       info.dwOutputReportByteLength = vCollections[i].dwOutputReportByteLength;
       ReadUsbPlace(pDevice, info);
-      m_pImpl->mapNodes[szSysPath].szUsbSerial = info.szSerial;
-      m_pImpl->mapNodes[szSysPath].szUsbTopology = info.szUsbTopology;
+      m_pImpl->mapNodes[szSysPath].Board.szUsbSerial = info.szSerial;
+      m_pImpl->mapNodes[szSysPath].Board.szUsbTopology = info.szUsbTopology;
       vFound.push_back(std::move(info));
     }
   });
@@ -453,18 +435,18 @@ void CLinuxHidPlatform::DispatchEvents() {
       }
       HID_COLLECTION_INFO place;
       ReadUsbPlace(pDevice.get(), place);
-      ids.szUsbSerial = place.szSerial;
-      ids.szUsbTopology = place.szUsbTopology;
+      ids.Board.szUsbSerial = place.szSerial;
+      ids.Board.szUsbTopology = place.szUsbTopology;
       m_pImpl->mapNodes[szSysPath] = ids;
-      m_pImpl->WaitForNode(ids.szDevNode);
-      vEvents.push_back({EDeviceEvent::Arrival, BoardOfNode(ids)});
+      m_pImpl->WaitForNode(ids.Board.szPath);
+      vEvents.push_back({EDeviceEvent::Arrival, ids.Board});
     } else if (std::strcmp(pszAction, "remove") == 0) {
       const auto it = m_pImpl->mapNodes.find(szSysPath);
       if (it == m_pImpl->mapNodes.end()) {
         TraceFormat("hidraw: removal of unknown %s ignored\n", pszSysPath);
         continue;
       }
-      vEvents.push_back({EDeviceEvent::Removal, BoardOfNode(it->second)});
+      vEvents.push_back({EDeviceEvent::Removal, it->second.Board});
       m_pImpl->mapNodes.erase(it);
     }
   }

@@ -363,20 +363,10 @@ bool CNamedMutex::TryAcquire() {
 
 bool CNamedMutex::AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
                                 const std::function<void(uint32_t)>& fnWaiting) {
-  // Polled rather than a blocking flock: the wait must end, and in the
-  // simulator time is virtual.
-  constexpr uint32_t kPollMs = 50;
-  const bool bForever = dwTimeOutMs == UINT32_MAX;
-  uint32_t dwWaited = 0;
-  while (!m_pImpl->Lock(false)) {
-    if (!m_pImpl->pFile || m_pImpl->pFile->fd < 0) return false;
-    if (!bForever && dwWaited >= dwTimeOutMs) return false;
-    const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
-    fnSleep(dwStep);
-    if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
-    if (fnWaiting) fnWaiting(dwWaited);
-  }
-  return true;
+  return PollForLock(dwTimeOutMs, fnSleep, fnWaiting, [this] {
+    if (m_pImpl->Lock(false)) return 1;
+    return !m_pImpl->pFile || m_pImpl->pFile->fd < 0 ? -1 : 0;
+  });
 }
 
 std::string CNamedMutex::DescribeHolder() const {

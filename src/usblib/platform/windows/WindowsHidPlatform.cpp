@@ -10,6 +10,7 @@ extern "C" {
 }
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -286,18 +287,9 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath) {
 
 std::string BoardMutexName(const std::string& szPath) {
   std::string szName = std::string(kBoardMutexNames.pszHid) + "_" + szPath;
-  for (size_t i = std::string(kBoardMutexNames.pszHid).size(); i < szName.size(); ++i) {
-    if (szName[i] == '\\') szName[i] = '/';
-  }
-  if (!CNamedMutex::LockFileName(szName).empty()) return szName;
-  uint64_t qwHash = 14695981039346656037ull;  // FNV-1a
-  for (unsigned char c : szPath) {
-    qwHash ^= c;
-    qwHash *= 1099511628211ull;
-  }
-  char szHash[24];
-  std::snprintf(szHash, sizeof szHash, "_%016llx", static_cast<unsigned long long>(qwHash));
-  return kBoardMutexNames.pszHid + std::string(szHash);
+  std::replace(szName.begin() + static_cast<std::ptrdiff_t>(szName.size() - szPath.size()),
+               szName.end(), '\\', '/');
+  return szName;
 }
 
 struct CWindowsHidPlatform::SImpl {

@@ -63,7 +63,8 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath);
 
 // The name of a board's lock: the HID mutex's name, '_' and the board's
 // path with its backslashes as '/' (a kernel object name has no backslash
-// after its namespace), or a hash of the path when that would be too long.
+// after its namespace). A path too long for a name leaves the board
+// without a lock: its transfers are refused.
 std::string BoardMutexName(const std::string& szPath);
 
 class CWindowsHidPlatform : public IHidPlatform {
