@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "DevicePlatform.h"
 #include "FakeUiServices.h"
 #include "MainForm.h"
 #include "NamedMutex.h"
@@ -24,12 +25,6 @@
 #include "ui_UMainForm.h"
 
 namespace qrt::app::test {
-
-class CNoDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
 
 struct CWindowFixture {
   // nDevices simulated devices (VID 3A7C, PID 4250, 24C02 seeded with
@@ -102,8 +97,10 @@ struct CWindowFixture {
   }
 
   CFakeUiServices Ui;
-  qrt::sim::CSimPlatform Sim{false};
-  CNoDeviceIdStore Store;
+  // The facade locks in the fixture's folder, as on the machine's boards: the tests hold
+  // it as another program would.
+  qrt::sim::CSimPlatform Sim{false, true};
+  qrt::transfer::CEmptyDeviceIdStore Store;
   QTemporaryDir LockDir;
   QTemporaryDir StateDir;
   std::unique_ptr<TMainForm> pForm;

@@ -1,0 +1,42 @@
+#pragma once
+// A board: one chip on the bus, named by where it sits. The enumeration
+// makes BOARD_IDs, hot-plug events carry them, the board choice and the
+// transfers take them. Label() is the one way a board is named for the
+// user, in backup names and in the production log.
+#include <cstdint>
+#include <string>
+
+namespace USB42XX_MGR {
+
+// "3A7C:4250": the one place a VID/PID pair is written this way.
+std::string PairText(uint16_t wVID, uint16_t wPID);
+
+struct BOARD_ID {
+  std::string szPath;  // hidraw node, Windows interface path, "sim:N"; empty when not known
+  uint16_t wVID = 0;
+  uint16_t wPID = 0;
+  std::string szUsbSerial;    // the USB serial string; empty when the platform does not read it
+  std::string szUsbTopology;  // bus and ports, "1-2.3"; empty when not known
+
+  // Its path, else its pair ("3A7C:4250") for a board the enumeration could
+  // not name.
+  std::string Label() const;
+  // True when szText is its path or its USB topology; an empty text names
+  // no board.
+  bool Matches(const std::string& szText) const;
+};
+
+// A listed board: who it is and what its chip probe found.
+struct BOARD_INFO {
+  BOARD_ID Id;
+  uint16_t wChipId = 0;
+  uint8_t btLayout = 0;  // report layout 0, 1 or 2
+  // Why the chip did not answer the probe (chip id and layout are then not
+  // known); empty when it answered.
+  std::string szProbeFailure;
+  // Who held the board's lock while it was listed ("process 1234
+  // (qrt4250-cli)"): it was not probed then. Empty when it was.
+  std::string szHeldBy;
+};
+
+}  // namespace USB42XX_MGR
