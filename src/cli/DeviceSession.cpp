@@ -111,7 +111,8 @@ void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o) {
   pCommand->add_option("--sim-log", o.szSimLog,
                        "Write simulated board 1's report log to a text file at exit");
   pCommand->add_option("--sim-fault", o.vSimFaults,
-                       "Inject faults (repeatable; K@SPEC: board K only), see the README");
+                       "Inject faults (repeatable; K@SPEC: board K only); the grammar is under "
+                       "SIMULATED FAULTS in qrt4250-cli(1)");
   pCommand->add_flag("--sim-realtime", o.bSimRealTime,
                      "Sleep for real in the simulator (default: virtual clock)");
 }
