@@ -19,6 +19,14 @@ if(WIN32)
   # set here, not in the cross toolchain, so that a MinGW build on Windows
   # gets it too.
   add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS)
+  # Programs link the MinGW runtime statically (no DLLs to ship), except
+  # those that load Qt's DLLs: they set QRT_SHARED_RUNTIME and share Qt's
+  # runtime DLLs, so one C++ runtime serves the process.
+  if(MINGW)
+    foreach(flag -static -static-libgcc -static-libstdc++)
+      add_link_options("$<$<NOT:$<BOOL:$<TARGET_PROPERTY:QRT_SHARED_RUNTIME>>>:${flag}>")
+    endforeach()
+  endif()
 elseif(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(QRT_OS_DIR linux)
 else()

@@ -21,9 +21,15 @@ function(qrt_add_icon_resources target)
       DEPENDS ${QRT_ICON_SVG}
       VERBATIM)
     list(APPEND pngs ${resources}/${size}.png)
-    install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+    # The icon theme is the Linux desktop's; on Windows the window carries
+    # its icon in its resources only.
+    if(NOT WIN32)
+      install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+    endif()
   endforeach()
   qt_add_resources(${target} qrt_icons PREFIX /icons BASE ${resources} FILES ${pngs})
-  install(FILES ${QRT_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-          RENAME ${QRT_APP_ID}.svg)
+  if(NOT WIN32)
+    install(FILES ${QRT_ICON_SVG} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+            RENAME ${QRT_APP_ID}.svg)
+  endif()
 endfunction()

@@ -116,9 +116,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QRT_HOMEPAGE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Not a library, so dpkg-shlibdeps cannot see it: Qt's own Chinese texts
-# (OK, Cancel, the file dialogs), which the window loads when it is there.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+# Not libraries, so dpkg-shlibdeps cannot see them: Qt's own Chinese texts
+# (OK, Cancel, the file dialogs), which the window loads when they are there,
+# and a font with Chinese glyphs (the window starts in Chinese; without one
+# every Chinese caption is drawn as boxes).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-noto-cjk | fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

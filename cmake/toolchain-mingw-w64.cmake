@@ -1,6 +1,6 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
 # The posix thread model is required: the win32 one has no std::mutex or
-# std::thread. Programs are linked statically so no MinGW DLLs have to ship.
+# std::thread. How programs link the MinGW runtime is set in QrtBuild.cmake.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -23,8 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The host's pkg-config would report the Linux nettle, inih and udev.
 set(ENV{PKG_CONFIG_LIBDIR} "")
 set(ENV{PKG_CONFIG_PATH} "")
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests run under wine when it is there (scripts/test-windows.sh), through a
 # wrapper that starts a program once more when wine ended it before its

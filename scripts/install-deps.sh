@@ -25,6 +25,11 @@ packages=(
   qemu-system-x86 busybox-static cpio
   # man pages, icons and the Debian package, and the tools that check them
   help2man librsvg2-bin dpkg-dev file gzip lintian desktop-file-utils appstream man-db
+  # the clean Debian 12 in which scripts/check-package.sh installs the package
+  debootstrap
+  # the Windows zip and MSI (scripts/package-windows.sh); the CJK font that
+  # the window's wine prefix gets (scripts/test-windows.sh)
+  zip wixl msitools fonts-wqy-microhei
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and tests with mingw-w64 and runs the
-# tests under wine (the "windows" presets, build/windows).
+# tests under wine (the "windows" presets, build/windows), then the window
+# itself on an X display of its own (scripts/check-window-windows.sh).
 #   scripts/test-windows.sh
 # QRT_WERROR=1 turns compiler warnings into errors (CI does).
-# Needs g++-mingw-w64-x86-64 and wine; installs them when missing (as root).
+# The window links Qt 6 for MinGW from the archive QRT_QT_MINGW_ARCHIVE
+# (default ../shared/qt6-mingw-6.4.2.tar.xz beside the source tree; made by
+# tools/build-qt-mingw.sh). Without it the window's Windows build is skipped
+# with a note, unless QRT_REQUIRE_QT_MINGW=1.
+# Needs g++-mingw-w64-x86-64, wine, Xvfb and a CJK font; installs what is
+# missing (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -12,12 +18,24 @@ need=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64)
 command -v wine >/dev/null || need+=(wine)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)  # wine64 alone puts no wine on PATH
+command -v xvfb-run >/dev/null || need+=(xvfb xauth)
+command -v xdotool >/dev/null || need+=(xdotool)
+command -v import >/dev/null || need+=(imagemagick)
+[ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need+=(fonts-wqy-microhei)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=()
   if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
   export DEBIAN_FRONTEND=noninteractive
   "${sudo[@]}" apt-get update
   "${sudo[@]}" apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
+# One X display of our own for the whole run: the window and the tests on
+# Qt's windows platform draw on it, and wine's desktop process is started
+# with it.
+if [ -z "${QRT_TEST_WINDOWS_DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    env QRT_TEST_WINDOWS_DISPLAY=1 bash "$0" "$@"
 fi
 
 # GoogleTest from Debian's sources, cross-built once into the prefix.
@@ -41,15 +59,26 @@ fi
 
 extra=()
 if [ "${QRT_WERROR:-0}" = "1" ]; then extra+=(-DQRT_WERROR=ON); fi
+archive=${QRT_QT_MINGW_ARCHIVE:-$root/../shared/qt6-mingw-6.4.2.tar.xz}
+if [ -f "$archive" ]; then
+  extra+=(-DQRT_BUILD_GUI=ON "-DQRT_QT_MINGW_ARCHIVE=$(realpath "$archive")")
+  window=1
+elif [ "${QRT_REQUIRE_QT_MINGW:-0}" = "1" ]; then
+  echo "test-windows: Qt 6 for MinGW is missing ($archive); make it with tools/build-qt-mingw.sh OUT_DIR and set QRT_QT_MINGW_ARCHIVE" >&2
+  exit 1
+else
+  echo "test-windows: Qt 6 for MinGW is missing ($archive): the window's Windows build is skipped. Make it with tools/build-qt-mingw.sh OUT_DIR (about an hour) and set QRT_QT_MINGW_ARCHIVE to the .tar.xz it writes." >&2
+  extra+=(-DQRT_BUILD_GUI=OFF)
+  window=0
+fi
 cmake --preset windows "${extra[@]}"
 cmake --build --preset windows
 
 # A wine prefix of our own (created on first use, ~5 s) and one wineserver
 # kept alive for the whole run: without it every test start pays for a new
-# server. No display is needed.
+# server.
 export WINEPREFIX=${WINEPREFIX:-$root/build/windows-deps/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
 mkdir -p "$WINEPREFIX"
 # A server may still run for this prefix (a run that was cut short, or one
 # beside this one): use it, and stop at the end only the server we started.
@@ -64,6 +93,14 @@ trap stop_server EXIT
 # Plain wineboot: "-i" starts a second set of services beside the running
 # one, and wine's virtual HID devices then come and go under the tests.
 wineboot >/dev/null 2>&1
+# A CJK font in the prefix's own Fonts folder, so the window's Chinese
+# captions are drawn with glyphs whatever the host's fonts are.
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINEPREFIX/drive_c/windows/Fonts/"
+# Qt Test writes its lines to the debugger output when stderr is no console
+# (a pipe here) unless QT_FORCE_STDERR_LOGGING is set, and wine passes no
+# QT_* variable from Linux: the prefix's own environment holds it.
+wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
 ctest --preset windows -j "$(nproc)"
 
 # The program itself under wine, against the Linux build's: the same JSON
@@ -102,6 +139,7 @@ grep -q verified "$scratch/write.txt" || fail "write did not verify: $(cat "$scr
 cmp "$scratch/edited.bin" "$scratch/saved.bin" || fail "the simulated chip does not hold the written image"
 echo "test-windows: the Windows CLI matches the Linux build (show, read, write + verify)"
 
-# The window is not linked for Windows (no Qt for mingw in Debian); its
-# sources are compiled with the Windows compiler against the host's Qt.
-scripts/check-window-windows.sh
+# The window itself, installed as the package lays it out, on the display.
+if [ "$window" = 1 ]; then
+  scripts/check-window-windows.sh
+fi

@@ -1,5 +1,6 @@
 #pragma once
 #include <QIcon>
+#include <string>
 
 namespace qrt::app {
 
@@ -13,5 +14,14 @@ QIcon MakeApplicationIcon();
 // dock uses to find the entry and its icon) and the window icon. Call after
 // the QApplication exists.
 void ApplyApplicationIdentity();
+
+// Why the window cannot start on Linux, or empty. Qt's default platforms
+// there, xcb and wayland, need a display server; without DISPLAY and
+// WAYLAND_DISPLAY, Qt aborts after listing its plugins. A platform chosen
+// through QT_QPA_PLATFORM (pszPlatform, may be null) that needs none
+// (offscreen, minimal, vnc, eglfs, linuxfb, ...) passes; so does a list such
+// as "wayland;offscreen" with such a fall-back.
+std::string MissingDisplayText(const char* pszPlatform, const char* pszDisplay,
+                               const char* pszWaylandDisplay);
 
 }  // namespace qrt::app

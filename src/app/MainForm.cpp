@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QTimer>
 #include <QTranslator>
 #include <QValidator>
@@ -190,15 +191,30 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
   ConnectSettingsHandlers();
   ConnectDeviceHandlers();
 
+  // A box of the start-up (messages 47, 50, 51) is Chinese like the window
+  // and centred where the window will show.
+  m_Language = kLanguageChinese;
+  m_szMsgCaption = TableText(m_Language, MSG_TITLE);
+  ApplyQtTranslation(m_Language);
+  if (QScreen* pScreen = QGuiApplication::primaryScreen())
+    move(pScreen->availableGeometry().center() - rect().center());
+
   // The facade comes last among the owned objects; it selects its first
   // device. The window then switches the device-id check off and lists the
-  // present devices.
+  // present devices. Its operations never wait for a lock another program
+  // holds (the GUI would freeze): the window takes the lock itself, at once
+  // for a search and waiting a little for a transfer.
   m_pLogManager = std::make_unique<qrt::diag::CLogManager>();
-  m_pUsbMgr =
-      std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir, kDeviceLockWaitMs);
+  m_pUsbMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(platform, store, szLockDir, 0);
   CreateTransferObjects();
-  if (m_pUsbMgr->SetCheckDeviceId(0) != 0) ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
+  const EDeviceLock eLock = TryDeviceLock();
+  if (eLock == EDeviceLock::kBusy) {
+    m_bCheckDeviceIdPending = true;
+  } else if (m_pUsbMgr->SetCheckDeviceId(0) != 0) {
+    ShowMessageId(m_Language, MSG_SET_CHECK_DEVICE_ID_FAIL);
+  }
   RefreshDeviceList();
+  ReleaseDeviceLock(eLock);
   m_bImageFromFile = 1;
   // The size dialog is made once, right after the window.
   m_pReadEEPROMForm = new TReadEEPROMForm(this);
@@ -221,6 +237,14 @@ void TMainForm::ReserveControlSizes() {
     }
     pControl->setMinimumSize(size);
   }
+  // The status line keeps one line's room while empty.
+  int nStatusHeight = 0;
+  for (int nLanguage : {kLanguageChinese, kLanguageEnglish}) {
+    m_pUi->StatusLabel->setText(TableText(nLanguage, MSG_DEVICE_IN_USE));
+    nStatusHeight = std::max(nStatusHeight, m_pUi->StatusLabel->sizeHint().height());
+  }
+  m_pUi->StatusLabel->clear();
+  m_pUi->StatusLabel->setMinimumHeight(nStatusHeight);
   // The service row keeps its room while hidden, so revealing it moves no
   // other control.
   for (QWidget* pWidget :
@@ -430,6 +454,7 @@ void TMainForm::ApplyTexts(int nLanguage) {
 
   TranslateResultText(m_pUi->ReadEEPROMPercentEdit, nLanguage);
   TranslateResultText(m_pUi->WriteEEPROMPercentEdit, nLanguage);
+  ShowStatus();
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {
@@ -536,7 +561,31 @@ bool TMainForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
       bAccept = OnMaxPowerGain1KeyPress(pKey->key(), pKey->text());
     }
     if (!bAccept) {
+      // The box takes the focus, and an edit that loses it fixes its text
+      // up through its validator (a timing edit puts its stored value
+      // back): a refused key leaves the edit exactly as it was before that
+      // key, also while the box is open.
+      auto* pEdit = qobject_cast<QLineEdit*>(pWatched);
+      const QString szText = pEdit ? pEdit->text() : QString();
+      const int nCursor = pEdit ? pEdit->cursorPosition() : 0;
+      const int nSelStart = pEdit ? pEdit->selectionStart() : -1;
+      const int nSelLength = pEdit ? pEdit->selectionLength() : 0;
+      const QValidator* pValidator = pEdit ? pEdit->validator() : nullptr;
+      if (pValidator) pEdit->setValidator(nullptr);  // the edit still owns it
       ShowMessageId(m_Language, MSG_INVALID_CHARACTER);
+      if (pEdit) {
+        if (pValidator) pEdit->setValidator(pValidator);
+        if (pEdit->text() != szText) pEdit->setText(szText);
+        if (nSelStart >= 0 && nSelLength > 0) {
+          // The cursor stays at the end of the selection it was at.
+          if (nCursor == nSelStart)
+            pEdit->setSelection(nSelStart + nSelLength, -nSelLength);
+          else
+            pEdit->setSelection(nSelStart, nSelLength);
+        } else {
+          pEdit->setCursorPosition(nCursor);
+        }
+      }
       return true;  // the key is dropped
     }
   }

@@ -78,6 +78,10 @@ class TMainForm : public QWidget {
   int HasDuplicateDevices() const;
   // Shows message 47 and returns true when two listed boards share a pair.
   bool RefuseTransferWithDuplicates();
+  // True while another program holds the device lock: the window then
+  // searches nothing, keeps Read and Write off and the status line names the
+  // holder; the next poll that finds the lock free lists the devices again.
+  bool IsDeviceInUse() const { return m_bDeviceInUse; }
   void UpdateReportIdFlag();
   int SelectActiveDevice();
   void OnVIDPIDComboBoxChange(int nIndex);
@@ -228,6 +232,21 @@ class TMainForm : public QWidget {
   void OnMaxPowerGain1Change();
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
+  // The status line under the transfers and the tooltip of the write
+  // result, in the current language; re-shown by a language switch.
+  enum class EStatus { kNone, kDeviceInUse, kVerifyFailed };
+  void SetStatus(EStatus eStatus);
+  void ShowStatus();
+  // After a write whose read-back differed: where, and what the EEPROM holds.
+  void ShowVerifyFailure(size_t nLength);
+  // The device lock for a device search, taken without waiting.
+  enum class EDeviceLock { kHeld, kNone, kBusy };
+  EDeviceLock TryDeviceLock();
+  void ReleaseDeviceLock(EDeviceLock eLock);
+  void EnterDeviceInUse();
+  int RefreshDeviceListLocked();
+  // Writes the device lock's fall-back notice into the open log, once a run.
+  void LogLockNotice();
   class CTransferObserver;
   void CreateTransferObjects();
   void DestroyTransferObjects();
@@ -235,6 +254,7 @@ class TMainForm : public QWidget {
   void SetTransferButtons(bool bEnable);
   void FillTransferSettings();
   void RestoreDeviceButtons();
+  void FinishTransfer();
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -275,6 +295,20 @@ class TMainForm : public QWidget {
   QTranslator* m_pQtTranslator = nullptr;  // child; loaded at the first switch to Chinese
   bool m_bQtTranslatorInstalled = false;
   QString m_szLastI2CText;
+  EStatus m_eStatus = EStatus::kNone;
+  bool m_bDeviceInUse = false;
+  QString m_szLockHolder;  // who held the device lock, for the status line
+  // The construction found the lock taken and skipped SetCheckDeviceId(0);
+  // the first search that has the lock makes up for it.
+  bool m_bCheckDeviceIdPending = false;
+  bool m_bLockNoticeLogged = false;
+  // The first differing byte of the last failed read-back and how many differed.
+  struct VERIFY_FAILURE {
+    uint32_t dwAddress = 0;
+    uint8_t btWritten = 0;
+    uint8_t btRead = 0;
+    size_t nDiffering = 0;
+  } m_VerifyFailure;
 };
 
 }  // namespace qrt::app

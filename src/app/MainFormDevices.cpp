@@ -22,8 +22,52 @@ void TMainForm::ConnectDeviceHandlers() {
   connect(m_pUi->VIDPIDComboBox, &QComboBox::activated, this, &TMainForm::OnVIDPIDComboBoxChange);
 }
 
+TMainForm::EDeviceLock TMainForm::TryDeviceLock() {
+  // Without a lock (its set-up failed) searches run unlocked, as the
+  // library's own operations do; transfers refuse then.
+  if (!m_pUsbMgr->HasDeviceLock()) return EDeviceLock::kNone;
+  std::string szError;
+  if (m_pUsbMgr->LockDevice(0, {}, szError) == 0) return EDeviceLock::kHeld;
+  m_szLockHolder = QString::fromStdString(m_pUsbMgr->DescribeDeviceLockHolder());
+  return EDeviceLock::kBusy;
+}
+
+void TMainForm::ReleaseDeviceLock(EDeviceLock eLock) {
+  if (eLock == EDeviceLock::kHeld) m_pUsbMgr->UnlockDevice();
+}
+
+void TMainForm::EnterDeviceInUse() {
+  // Another program works on the boards: no search (its probes would
+  // interleave with that program's reports), no boxes, nothing the user
+  // cannot do meanwhile with files. The poll keeps looking.
+  m_bDeviceInUse = true;
+  m_pUi->ReadEEPROMBitBtn->setEnabled(false);
+  m_pUi->WriteEEPROMBitBtn->setEnabled(false);
+  if (!m_bTransferRunning) m_pUi->LoadFileBitBtn->setEnabled(true);
+  SetStatus(EStatus::kDeviceInUse);
+  diag::TraceFormat("device lock held by %s", m_szLockHolder.toLocal8Bit().constData());
+  m_pTimer1->start();
+}
+
 int TMainForm::RefreshDeviceList() {
   std::lock_guard<std::recursive_mutex> lock(m_DeviceListLock);
+  const EDeviceLock eLock = TryDeviceLock();
+  if (eLock == EDeviceLock::kBusy) {
+    EnterDeviceInUse();
+    return 0;
+  }
+  if (m_bDeviceInUse) {
+    m_bDeviceInUse = false;
+    if (m_eStatus == EStatus::kDeviceInUse) SetStatus(EStatus::kNone);
+  }
+  if (m_bCheckDeviceIdPending && m_pUsbMgr->SetCheckDeviceId(0) == 0)
+    m_bCheckDeviceIdPending = false;
+  const int nResult = RefreshDeviceListLocked();
+  ReleaseDeviceLock(eLock);
+  return nResult;
+}
+
+int TMainForm::RefreshDeviceListLocked() {
   Ui::TMainForm* u = m_pUi;
   // One entry per board, so two boards of one pair are both listed and
   // HasDuplicateDevices sees them.
@@ -133,7 +177,18 @@ void TMainForm::OnVIDPIDComboBoxChange(int nIndex) {
 
 void TMainForm::Timer1Timer() {
   m_pTimer1->stop();
+  // A lock that was busy is looked at again; free, the list is made anew.
+  if (m_bDeviceInUse) {
+    RefreshDeviceList();
+    return;
+  }
+  const EDeviceLock eLock = TryDeviceLock();
+  if (eLock == EDeviceLock::kBusy) {
+    EnterDeviceInUse();
+    return;
+  }
   if (m_pUsbMgr->Search_Present_Boards(m_PollDeviceId) != 0) {
+    ReleaseDeviceLock(eLock);
     ShowMessageId(m_Language, MSG_SEARCH_PRESENT_DEVICE_FAIL);
     return;
   }
@@ -141,6 +196,7 @@ void TMainForm::Timer1Timer() {
     m_Platform.Sleep(500);  // let a device that is still arriving settle
     RefreshDeviceList();
   }
+  ReleaseDeviceLock(eLock);
   if (m_PollDeviceId.Number > 0) m_pTimer1->start();
 }
 
@@ -180,6 +236,7 @@ void TMainForm::ClearProgress() {
   }
   m_pUi->ReadWriteProgressBar->setValue(0);
   m_pUi->WriteProgressBar->setValue(0);
+  if (m_eStatus == EStatus::kVerifyFailed) SetStatus(EStatus::kNone);  // it explained a FAIL
 }
 
 }  // namespace qrt::app

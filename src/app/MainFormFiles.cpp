@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <cstring>
@@ -65,6 +66,13 @@ bool TMainForm::ApplyLoadedImage(size_t n) {
 
 void TMainForm::LoadFileBitBtnClick() {
   Ui::TMainForm* u = m_pUi;
+  // Whatever the load enables, Read and Write stay off while another
+  // program holds the device lock.
+  const auto keepDeviceInUse = qScopeGuard([u, this] {
+    if (!m_bDeviceInUse) return;
+    u->ReadEEPROMBitBtn->setEnabled(false);
+    u->WriteEEPROMBitBtn->setEnabled(false);
+  });
   DumpReadFileSize();
   m_bFilling = 1;
   const FILE_DIALOG_RESULT chosen =

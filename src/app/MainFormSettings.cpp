@@ -282,7 +282,7 @@ void TMainForm::OnChangeString() {
     return;
   }
   m_pUi->WriteFileBitBtn->setEnabled(true);
-  m_pUi->WriteEEPROMBitBtn->setEnabled(true);
+  m_pUi->WriteEEPROMBitBtn->setEnabled(!m_bDeviceInUse);  // off while another program has the lock
   m_pUi->ChangeStringBitBtn->setEnabled(false);
   m_szProductString = m_pUi->ProductStringEdit->text();
   // Packing takes both texts (the manufacturer text may have been typed

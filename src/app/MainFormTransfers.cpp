@@ -55,7 +55,9 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
   // The log switch is consulted at every step, so switching it off in the
   // middle of a transfer stops the lines; the close always happens.
   void OnLogOpen() override {
-    if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->Open(m_Form.m_pLogManager->MakeLogFileName());
+    if (!m_Form.m_bLogEnabled) return;
+    m_Form.m_pLogManager->Open(m_Form.m_pLogManager->MakeLogFileName());
+    m_Form.LogLockNotice();
   }
   void OnLogLine(int nCode, int nValue) override {
     if (m_Form.m_bLogEnabled) m_Form.m_pLogManager->WriteLine(nCode, nValue);
@@ -92,6 +94,55 @@ void TMainForm::ProcessPendingMessages() {
   } else {
     QCoreApplication::processEvents();
   }
+}
+
+void TMainForm::LogLockNotice() {
+  const std::string& szNotice = m_pUsbMgr->GetLockNotice();
+  if (m_bLockNoticeLogged || szNotice.empty()) return;
+  m_pLogManager->WriteText("Device lock: " + szNotice);
+  m_bLockNoticeLogged = true;
+}
+
+void TMainForm::SetStatus(EStatus eStatus) {
+  m_eStatus = eStatus;
+  ShowStatus();
+}
+
+void TMainForm::ShowStatus() {
+  QString szText;
+  switch (m_eStatus) {
+    case EStatus::kNone:
+      break;
+    case EStatus::kDeviceInUse:
+      szText = QString::fromUtf8(MessageText(m_Language, MSG_DEVICE_IN_USE)).arg(m_szLockHolder);
+      break;
+    case EStatus::kVerifyFailed: {
+      const VERIFY_FAILURE& f = m_VerifyFailure;
+      szText = QString::fromUtf8(MessageText(m_Language, MSG_VERIFY_FAILED))
+                   .arg(QString::asprintf("%04X", f.dwAddress))
+                   .arg(QString::asprintf("%02X", f.btRead))
+                   .arg(QString::asprintf("%02X", f.btWritten))
+                   .arg(f.nDiffering);
+      break;
+    }
+  }
+  m_pUi->StatusLabel->setText(szText);
+  m_pUi->StatusLabel->setToolTip(szText);  // in full, should a long holder name cut it
+  // The FAIL of a write explains itself where the eye already is.
+  m_pUi->WriteEEPROMPercentEdit->setToolTip(m_eStatus == EStatus::kVerifyFailed ? szText
+                                                                                : QString());
+}
+
+void TMainForm::ShowVerifyFailure(size_t nLength) {
+  const int nFirst = m_pProcedure->GetFirstMismatch();
+  if (nFirst < 0 || static_cast<size_t>(nFirst) >= nLength) return;
+  VERIFY_FAILURE& f = m_VerifyFailure;
+  f.dwAddress = static_cast<uint32_t>(nFirst);
+  f.btWritten = m_WriteImage[nFirst];
+  f.btRead = m_btLoadBuffer[nFirst];
+  f.nDiffering = 0;
+  for (size_t i = 0; i < nLength; ++i) f.nDiffering += m_WriteImage[i] != m_btLoadBuffer[i];
+  SetStatus(EStatus::kVerifyFailed);
 }
 
 void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
@@ -174,6 +225,7 @@ void TMainForm::KeepBackup(const uint8_t* pData, size_t nSize) {
       m_SelectedPid, BoardKey(), pData, nSize, szFile, szError);
   if (m_bLogEnabled != 1) return;
   m_pLogManager->Open(m_pLogManager->MakeLogFileName());
+  LogLockNotice();
   m_pLogManager->WriteText(bSaved ? "Backup: " + szFile : "Backup failed: " + szError);
   m_pLogManager->Close();
 }
@@ -231,7 +283,7 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
   u->ChangeStringBitBtn->setEnabled(false);
   DumpReadFileSize();
   m_bTransferRunning = false;
-  RestoreDeviceButtons();
+  FinishTransfer();
   // Told once the read is over and the controls show what was taken.
   if (bBanksBeyondEnd) ShowMessageId(m_Language, MSG_BANKS_BEYOND_END);
 }
@@ -274,12 +326,26 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
     u->WriteProgressBar->setValue(0);
   } else {
     ShowResult(u->WriteEEPROMPercentEdit, false);
+    // A differing read-back shows no box; the reason goes under the FAIL.
+    if (nResult == 2 && m_pProcedure->GetLastCode() == 0)
+      ShowVerifyFailure(m_pProcedure->GetTransferLength());
   }
   m_pTimer1->start();
   SetTransferButtons(true);
   EnableSettingControls(true);
   m_bTransferRunning = false;
+  FinishTransfer();
+}
+
+void TMainForm::FinishTransfer() {
   RestoreDeviceButtons();
+  // The lock was taken by another program (found by this transfer or by a
+  // search during it): Read and Write wait for the poll to find it free.
+  if (m_pProcedure->GetLastCode() == USB42XX_MGR::kDeviceLockNotHad) {
+    m_szLockHolder = QString::fromStdString(m_pUsbMgr->DescribeDeviceLockHolder());
+    m_bDeviceInUse = true;
+  }
+  if (m_bDeviceInUse) EnterDeviceInUse();
 }
 
 void TMainForm::RestoreDeviceButtons() {

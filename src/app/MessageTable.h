@@ -1,13 +1,14 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 74. Constant UTF-8 data, Qt-free.
+// Chinese, 1 English; ids run from 1 to 76. Constant UTF-8 data, Qt-free.
+// Rows 75 and 76 are status lines with %1.. for the values.
 
 namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 74;
+constexpr int kMessageCount = 76;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -33,10 +34,12 @@ enum EMessageId {
   MSG_BANKS_DO_NOT_FIT = 72,
   MSG_NO_ROOM_FOR_AGC = 73,
   MSG_BANKS_BEYOND_END = 74,
+  MSG_DEVICE_IN_USE = 75,
+  MSG_VERIFY_FAILED = 76,
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..74.
+// an id outside 1..76.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QScreen>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "AppFont.h"
@@ -15,6 +15,7 @@
 #include "MainForm.h"
 #include "UiServices.h"
 #include "Version.h"
+#include "platform/StartupMessage.h"
 
 namespace {
 
@@ -79,18 +80,26 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   const OPTIONS options = ParseCommandLine(argc, argv);
   if (options.bSimOptionWithoutSimulate) {
-    std::fprintf(stderr,
-                 "qrt4250-config: --sim-image, --sim-eeprom, --sim-fault and --sim-boards need "
-                 "--simulate\n");
+    qrt::app::ShowStartupError(
+        "--sim-image, --sim-eeprom, --sim-fault and --sim-boards need --simulate");
     return 2;
   }
+
+#if defined(__linux__)
+  const std::string szNoDisplay = qrt::app::MissingDisplayText(
+      std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!szNoDisplay.empty()) {
+    std::fprintf(stderr, "qrt4250-config: %s\n", szNoDisplay.c_str());
+    return 1;
+  }
+#endif
 
   std::string szError;
   std::unique_ptr<qrt::app::CPlatformSet> pPlatform =
       options.bSimulate ? qrt::app::CreateDemoPlatform(options.demo, szError)
                         : qrt::app::CreateSystemPlatformSet(szError);
   if (!pPlatform) {
-    std::fprintf(stderr, "qrt4250-config: %s\n", szError.c_str());
+    qrt::app::ShowStartupError(szError);
     return 2;
   }
 
@@ -101,7 +110,6 @@ int main(int argc, char* argv[]) {
   qrt::app::CQtUiServices uiServices;
   qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store(),
                                pPlatform->LockDir());
-  mainForm.move(mainForm.screen()->availableGeometry().center() - mainForm.rect().center());
   mainForm.show();
   return app.exec();
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "FieldModel.h"
+
 namespace qrt::cli {
 namespace {
 
@@ -90,7 +92,9 @@ void Collect(const CLI::App& app, const std::string& szPath,
     if (!IsVisible(pOpt)) continue;
     const std::string& szDescription = pOpt->get_description();
     if (pOpt->get_positional()) {
-      std::string szKind = NamesFile(szDescription) ? "file" : "text";
+      // "NAME=VALUE": set's settings, offered by their names.
+      const bool bSetting = pOpt->get_name().find('=') != std::string::npos;
+      std::string szKind = bSetting ? "setting" : NamesFile(szDescription) ? "file" : "text";
       if (pOpt->get_items_expected_max() > 1) szKind += '+';
       Append(t.szArguments, szKind);
       continue;
@@ -186,6 +190,11 @@ void WriteBashCompletion(const CLI::App& app, std::ostream& out) {
   WriteTable(out, "files", tables, &CCommandTables::szFileOpts);
   WriteTable(out, "types", tables, &CCommandTables::szTypeOpts);
   WriteTable(out, "args", tables, &CCommandTables::szArguments);
+  std::string szSettings;
+  for (const qrt::image::FIELD_DEF& def : qrt::image::Fields())
+    if (def.pszSetName != nullptr && IsPlainName(def.pszSetName))
+      Append(szSettings, std::string(def.pszSetName) + "=");
+  out << "  local settings=\"" << szSettings << "\"\n";
   out << "  local -A choices=(\n";
   for (const auto& [szKey, szChoices] : choices)
     out << "    [\"" << szKey << "\"]=\"" << szChoices << "\"\n";
@@ -231,6 +240,12 @@ void WriteBashCompletion(const CLI::App& app, std::ostream& out) {
     kind=${kinds[-1]}
   fi
   [[ $kind == file* ]] && _filedir
+  if [[ $kind == setting* ]]; then
+    COMPREPLY=($(compgen -W "$settings" -- "$cur"))
+    # The value follows the "=" at once.
+    compopt -o nospace 2>/dev/null
+    return 0
+  fi
   COMPREPLY+=($(compgen -W "${subs[$path]}" -- "$cur"))
 }
 complete -F _qrt4250_cli )"

@@ -355,8 +355,10 @@ bool CDeviceSession::TakeDeviceLock() {
               << qrt::diag::EscapeControls(szHolder) << " (up to "
               << m_Options.dwLockTimeOut << " s)\n";
   };
-  std::string szError;
-  m_pDeviceLock = AcquireDeviceLock(std::string(), LockTimeOutMs(), fnWaiting, szError);
+  std::string szError, szNotice;
+  m_pDeviceLock =
+      AcquireDeviceLock(Platform(), std::string(), LockTimeOutMs(), fnWaiting, szError, &szNotice);
+  if (!szNotice.empty()) m_Ctx.Warn(szNotice);
   if (!m_pDeviceLock) {
     szError[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(szError[0])));
     m_Ctx.Fail(szError);

@@ -36,6 +36,15 @@ struct SIM_DEVICE_CONFIG {
   bool bPlugged = true;    // present at start
 };
 
+// Simulated boards are not the machine's: their lock has names of its own,
+// so a simulated run never waits for a program that works on real boards,
+// nor holds one up. Simulated runs still meet each other on these names.
+inline constexpr USB42XX_MGR::DEVICE_MUTEX_NAMES kSimMutexNames = {
+    "Global\\QRT_SimAudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}",
+    "Global\\QRT_SimHidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}",
+    "Global\\QRT_SimSpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}",
+};
+
 class CSimPlatform : public USB42XX_MGR::IHidPlatform {
  public:
   explicit CSimPlatform(bool bRealTime = false);
@@ -65,6 +74,7 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   void SetEnumerationFails(bool bFails) { m_bEnumerationFails = bFails; }
 
   // IHidPlatform
+  const USB42XX_MGR::DEVICE_MUTEX_NAMES& MutexNames() const override { return kSimMutexNames; }
   bool EnumerateHidCollections(std::vector<USB42XX_MGR::HID_COLLECTION_INFO>& vOut) override;
   std::unique_ptr<USB42XX_MGR::IHidDevice> OpenCollection(
       const USB42XX_MGR::HID_COLLECTION_INFO& info) override;

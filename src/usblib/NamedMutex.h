@@ -23,8 +23,11 @@ class CNamedMutex {
   // passes the checks above, else /tmp/qrt4250-locks when that does; when
   // neither does, /run/lock/qrt4250 (opening a lock there then fails with
   // the reason). A missing folder is created world-writable with the sticky
-  // bit.
-  static std::string DefaultLockDirectory();
+  // bit. On the fall-back to /tmp, *pszNotice (when given) says why and
+  // what it costs, for the user: the lock there no longer keeps other
+  // users' programs out. Empty otherwise (and on Windows, where the lock
+  // needs no folder).
+  static std::string DefaultLockDirectory(std::string* pszNotice = nullptr);
 
   // Creates szDir world-writable with the sticky bit (01777, whatever the
   // umask) when missing. True when it then is a usable lock folder: a

@@ -47,12 +47,17 @@ void DeviceLockSleep(uint32_t dwMilliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
+std::unique_ptr<CNamedMutex> AcquireDeviceLock(const IHidPlatform& platform,
+                                               const std::string& szLockDir, uint32_t dwTimeOutMs,
                                                const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError) {
-  const std::string szDir = szLockDir.empty() ? CNamedMutex::DefaultLockDirectory() : szLockDir;
+                                               std::string& szError, std::string* pszNotice) {
+  std::string szNotice;
+  const std::string szDir =
+      szLockDir.empty() ? CNamedMutex::DefaultLockDirectory(&szNotice) : szLockDir;
+  if (pszNotice != nullptr) *pszNotice = szNotice;
   int nError = 0;
-  std::unique_ptr<CNamedMutex> pMutex = CNamedMutex::Create(kHidMutexName, szDir, &nError);
+  std::unique_ptr<CNamedMutex> pMutex =
+      CNamedMutex::Create(platform.MutexNames().pszHid, szDir, &nError);
   if (!pMutex) {
     szError =
         "The device lock cannot be had (" + szDir + ": " + CNamedMutex::ErrorText(nError) + ").";
@@ -120,7 +125,9 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
     return OnHidDeviceChange(wVID, wPID, hWnd, uMessage, wParam, lParam);
   });
 
-  if (OpenMutexes(szLockDir.empty() ? CNamedMutex::DefaultLockDirectory() : szLockDir) != 0) {
+  const std::string szDir =
+      szLockDir.empty() ? CNamedMutex::DefaultLockDirectory(&m_szLockNotice) : szLockDir;
+  if (OpenMutexes(platform.MutexNames(), szDir) != 0) {
     m_nConstructionCode = 1;
     return;
   }
@@ -135,16 +142,16 @@ CUsb42xxMgr::~CUsb42xxMgr() {
   m_hSpeakerMutex.reset();
 }
 
-int CUsb42xxMgr::OpenMutexes(const std::string& szLockDir) {
+int CUsb42xxMgr::OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir) {
   int nError = 0;
-  m_hAudioMutex = CNamedMutex::Open(kAudioMutexName, szLockDir, &nError);
-  m_hHidMutex = CNamedMutex::Open(kHidMutexName, szLockDir, &nError);
-  m_hSpeakerMutex = CNamedMutex::Open(kSpeakerMutexName, szLockDir, &nError);
+  m_hAudioMutex = CNamedMutex::Open(names.pszAudio, szLockDir, &nError);
+  m_hHidMutex = CNamedMutex::Open(names.pszHid, szLockDir, &nError);
+  m_hSpeakerMutex = CNamedMutex::Open(names.pszSpeaker, szLockDir, &nError);
   if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
     // Create all three; a name that exists already yields the existing lock.
-    m_hAudioMutex = CNamedMutex::Create(kAudioMutexName, szLockDir, &nError);
-    m_hHidMutex = CNamedMutex::Create(kHidMutexName, szLockDir, &nError);
-    m_hSpeakerMutex = CNamedMutex::Create(kSpeakerMutexName, szLockDir, &nError);
+    m_hAudioMutex = CNamedMutex::Create(names.pszAudio, szLockDir, &nError);
+    m_hHidMutex = CNamedMutex::Create(names.pszHid, szLockDir, &nError);
+    m_hSpeakerMutex = CNamedMutex::Create(names.pszSpeaker, szLockDir, &nError);
   }
   bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
   if (bFailed) {
@@ -185,6 +192,10 @@ int CUsb42xxMgr::LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBAC
 
 void CUsb42xxMgr::UnlockDevice() {
   if (m_hHidMutex) m_hHidMutex->Release();
+}
+
+std::string CUsb42xxMgr::DescribeDeviceLockHolder() const {
+  return m_hHidMutex ? m_hHidMutex->DescribeHolder() : std::string();
 }
 
 int CUsb42xxMgr::ProbeSearch(DEVICE_LIST& list) {

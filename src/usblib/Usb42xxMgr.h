@@ -27,13 +27,11 @@ namespace USB42XX_MGR {
 class CNamedMutex;
 class IDeviceIdStore;
 
-// The three system-wide mutex names; only the HID mutex is waited on.
-inline constexpr const char* kAudioMutexName =
-    "Global\\QRT_AudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}";
-inline constexpr const char* kHidMutexName =
-    "Global\\QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}";
-inline constexpr const char* kSpeakerMutexName =
-    "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}";
+// The machine's three system-wide mutex names; only the HID mutex is
+// waited on. A facade uses its platform's names (IHidPlatform::MutexNames).
+inline constexpr const char* kAudioMutexName = kBoardMutexNames.pszAudio;
+inline constexpr const char* kHidMutexName = kBoardMutexNames.pszHid;
+inline constexpr const char* kSpeakerMutexName = kBoardMutexNames.pszSpeaker;
 
 // A device operation that could not have the device lock within the wait
 // set by SetDeviceLockTimeOut.
@@ -44,15 +42,19 @@ constexpr int kDeviceLockNotHad = -2;
 using DEVICE_LOCK_WAIT_CALLBACK =
     std::function<void(uint32_t dwWaitedMs, const std::string& szHolder)>;
 
-// Takes the device lock (the HID mutex in szLockDir; empty: the default
-// folder) before any facade exists, for a program that holds it for its whole
-// run: the facades of this process then take it at once. Waits at most
-// dwTimeOutMs. Returns the held lock (free it by
-// destroying it), or null with szError set for the user when the lock cannot
-// be set up or another process held it for the whole wait.
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const std::string& szLockDir, uint32_t dwTimeOutMs,
+// Takes the device lock of the platform's boards (its HID mutex in
+// szLockDir; empty: the default folder) before any facade exists, for a
+// program that holds it for its whole run: the facades of this process on
+// that platform then take it at once. Waits at most dwTimeOutMs. Returns the
+// held lock (free it by destroying it), or null with szError set for the
+// user when the lock cannot be set up or another process held it for the
+// whole wait. *pszNotice (when given) receives the default folder's
+// fall-back notice (CNamedMutex::DefaultLockDirectory), else is cleared.
+std::unique_ptr<CNamedMutex> AcquireDeviceLock(const IHidPlatform& platform,
+                                               const std::string& szLockDir, uint32_t dwTimeOutMs,
                                                const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError);
+                                               std::string& szError,
+                                               std::string* pszNotice = nullptr);
 
 // Sleeps for the lock waits: real time, as the other programs that hold the
 // lock run in real time (also with the simulated chip's virtual clock).
@@ -79,6 +81,10 @@ class CUsb42xxMgr {
   // could not be set up (operations then run unlocked, no first device was
   // selected, and LockDevice refuses); 2 the first selection failed.
   int GetConstructionCode() const { return m_nConstructionCode; }
+  // The default lock folder's fall-back notice (see
+  // CNamedMutex::DefaultLockDirectory); empty when the shared folder is
+  // used or a folder was given.
+  const std::string& GetLockNotice() const { return m_szLockNotice; }
 
   // Takes the device lock for a whole transfer, waiting at most dwTimeOutMs,
   // re-entrant like every operation's own lock. Returns 0,
@@ -88,6 +94,9 @@ class CUsb42xxMgr {
   int LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
                  std::string& szError);
   void UnlockDevice();
+  // Who holds the device lock, for the user: "process 1234 (qrt4250-cli)",
+  // "another process" when the system does not tell; empty without a lock.
+  std::string DescribeDeviceLockHolder() const;
 
   // Bounds the wait of each operation's own lock (default: no limit). An
   // operation that cannot have it returns kDeviceLockNotHad (a selection
@@ -177,7 +186,7 @@ class CUsb42xxMgr {
  private:
   class CDeviceLock;
   int ProbeSearch(DEVICE_LIST& list);
-  int OpenMutexes(const std::string& szLockDir);
+  int OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir);
 
   // Owned members, constructed in this order and destroyed in reverse.
   CUsbHidMgr m_UsbHidMgr;
@@ -198,6 +207,7 @@ class CUsb42xxMgr {
   CDeviceIdMgr* m_pSearchDeviceIdMgr;
   int m_nConstructionCode = 0;
   std::string m_szLockError;  // why the mutexes could not be set up
+  std::string m_szLockNotice;
   uint32_t m_dwLockTimeOutMs = UINT32_MAX;
   std::function<void(uint32_t)> m_fnLockSleep = DeviceLockSleep;
 };

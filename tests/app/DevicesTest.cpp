@@ -1,6 +1,14 @@
 // The device list on the simulated platform: none, one, two devices with the
 // same VID/PID, unplug and plug through the hot-plug descriptor, the poll.
+#include <QLabel>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <unistd.h>
+
+#include "HeldLock.h"
+#include "ImageFiles.h"
+#include "RomDataMgr.h"
 
 #include "MessageTable.h"
 #include "Trace.h"
@@ -27,7 +35,7 @@ class DevicesTest : public QObject {
     QVERIFY(!w.pForm->Timer1()->isActive());
     // Plugging in through the hot-plug path fills the list and restarts it.
     w.Sim.Plug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.F()->VIDPIDComboBox->itemText(0), QString("VID = 0x3A7C, PID = 0x4250"));
     QVERIFY(w.F()->ReadEEPROMBitBtn->isEnabled());
@@ -55,7 +63,7 @@ class DevicesTest : public QObject {
     config.Chip.nLayout = 2;
     config.bPlugged = false;
     w.Sim.Plug(w.Sim.AddDevice(config));
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(int(w.pForm->m_bReportId), 1);
     QVERIFY(w.F()->ReportIdCheckBox->isChecked());
@@ -70,6 +78,13 @@ class DevicesTest : public QObject {
     QCOMPARE(w.pForm->HasDuplicateDevices(), 1);
     const QString szMessage47 = QString::fromUtf8(MessageText(0, 47));
     QCOMPARE(w.Ui.vBoxes.back().szText, szMessage47);
+    // Shown before the window: Chinese like it, under its title, centred
+    // where the window shows (on the screen's middle).
+    const qrt::app::test::SHOWN_BOX& first = w.Ui.vBoxes.front();
+    QCOMPARE(first.szTitle, QString::fromUtf8(MessageText(0, MSG_TITLE)));
+    QCOMPARE(first.szOkText, QString("确定"));
+    QCOMPARE(first.pParent, static_cast<QWidget*>(w.pForm.get()));
+    QCOMPARE(first.parentCentre, w.pForm->screen()->availableGeometry().center());
     const size_t nBoxes = w.Ui.vBoxes.size();
     const uint64_t qwReports = w.Sim.Chip(0).OutputReportCount() + w.Sim.Chip(1).OutputReportCount();
     w.F()->ReadEEPROMBitBtn->click();
@@ -84,7 +99,7 @@ class DevicesTest : public QObject {
     w.pForm->Timer1Timer();
     QCOMPARE(w.Ui.vBoxes.size(), nBoxes + 2);
     w.Sim.Unplug(1);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.pForm->HasDuplicateDevices(), 0);
   }
@@ -96,7 +111,7 @@ class DevicesTest : public QObject {
     second.Chip.nLayout = 1;
     second.bPlugged = false;
     w.Sim.Plug(w.Sim.AddDevice(second));
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
     CWindowFixture::Choose(w.F()->VIDPIDComboBox, 1);
@@ -111,7 +126,7 @@ class DevicesTest : public QObject {
     w.F()->WriteProgressBar->setValue(40);
     qrt::diag::CTraceCapture trace;
     w.Sim.Unplug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QVERIFY(trace.Contains("DBT_DEVICEREMOVECOMPLETE"));
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 0);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 0);
@@ -121,7 +136,7 @@ class DevicesTest : public QObject {
     QCOMPARE(w.F()->ReadWriteProgressBar->value(), 0);
     QCOMPARE(w.F()->WriteProgressBar->value(), 0);
     w.Sim.Plug(0);
-    QCoreApplication::processEvents();
+    w.DeliverDeviceEvents();
     QVERIFY(trace.Contains("DBT_DEVICEARRIVAL"));
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
   }
@@ -137,6 +152,54 @@ class DevicesTest : public QObject {
     w.Sim.Plug(0);
     w.pForm->Timer1Timer();  // stopped poll run by hand: the count is back
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QVERIFY(w.pForm->Timer1()->isActive());
+  }
+
+  // Another program holds the simulated boards' lock as the window starts
+  // (qrt4250-cli program --wait --simulate keeps it while idle): no box,
+  // the status line names the holder in either language, files stay
+  // available, Read and Write wait, the poll sends the chip nothing, and the
+  // first poll after the lock is freed lists the board again.
+  void LockHeldElsewhereIsATransientState() {
+    CWindowFixture w(1);
+    qrt::test::CHeldLock held(w.LockPath(qrt::sim::kSimMutexNames.pszHid));
+    QVERIFY(held.Held());
+    w.Ui.vBoxes.clear();
+    w.MakeForm();
+    auto* pStatus = w.pForm->findChild<QLabel*>("StatusLabel");
+    QVERIFY(pStatus);
+    const QString szHolder = QString::fromStdString(w.pForm->UsbMgr().DescribeDeviceLockHolder());
+    QVERIFY(szHolder.startsWith("process " + QString::number(::getpid()) + " ("));
+    QVERIFY2(w.Ui.vBoxes.empty(), qPrintable(w.Ui.Texts().join(" | ")));
+    QCOMPARE(pStatus->text(), QString::fromUtf8(MessageText(0, 75)).arg(szHolder));
+    QVERIFY(w.F()->LoadFileBitBtn->isEnabled());
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->WriteEEPROMBitBtn->isEnabled());
+    QVERIFY(w.pForm->Timer1()->isActive());
+    const uint64_t qwReports = w.Sim.Chip(0).OutputReportCount();
+    w.pForm->Timer1Timer();
+    QCOMPARE(w.Sim.Chip(0).OutputReportCount(), qwReports);
+    QVERIFY(w.pForm->Timer1()->isActive());
+    w.F()->EnglishPanel->click();
+    QVERIFY2(pStatus->text().startsWith("Device in use by " + szHolder), qPrintable(pStatus->text()));
+    // A file loads meanwhile and can be saved; Read and Write stay off.
+    QTemporaryDir dir;
+    const QString szFile = dir.filePath("default.bin");
+    QVERIFY(qrt::image::WriteBinFile(szFile.toStdString(), qrt::image::g_btDefaultImage,
+                                     sizeof(qrt::image::g_btDefaultImage)) == 0);
+    w.Ui.qFiles.push_back({true, szFile, 1});
+    w.F()->LoadFileBitBtn->click();
+    QCOMPARE(w.F()->LoadFileEdit->text(), szFile);
+    QVERIFY(w.F()->WriteFileBitBtn->isEnabled());
+    QVERIFY(!w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(!w.F()->WriteEEPROMBitBtn->isEnabled());
+
+    held.Release();
+    w.pForm->Timer1Timer();
+    QCOMPARE(pStatus->text(), QString());
+    QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
+    QVERIFY(w.F()->ReadEEPROMBitBtn->isEnabled());
+    QVERIFY(w.Ui.vBoxes.empty());
     QVERIFY(w.pForm->Timer1()->isActive());
   }
 

@@ -2,7 +2,10 @@
 // Scripted answers for the window's modal boxes: every box shown is recorded,
 // and the answers are taken from queues (OK when a queue is empty, a
 // cancelled dialog when no path is queued).
+#include <QApplication>
 #include <QDialog>
+#include <QFocusEvent>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -17,6 +20,9 @@ struct SHOWN_BOX {
   QString szTitle;
   QString szText;
   bool bOkCancel = false;
+  QString szOkText;     // what the box's OK button read (Qt's translation then)
+  QWidget* pParent = nullptr;
+  QPoint parentCentre;  // centre of the parent window on the screen then
 };
 
 struct SHOWN_FILE_DIALOG {
@@ -28,8 +34,20 @@ struct SHOWN_FILE_DIALOG {
 
 class CFakeUiServices : public IUiServices {
  public:
-  int MessageBox(QWidget*, const QString& szTitle, const QString& szText, bool bOkCancel) override {
-    vBoxes.push_back({szTitle, szText, bOkCancel});
+  int MessageBox(QWidget* pParent, const QString& szTitle, const QString& szText,
+                 bool bOkCancel) override {
+    vBoxes.push_back({szTitle, szText, bOkCancel,
+                      QCoreApplication::translate("QPlatformTheme", "OK"), pParent,
+                      pParent ? pParent->window()->geometry().center() : QPoint()});
+    // A real box takes the focus from the window while it is open.
+    QWidget* pFocus = QApplication::focusWidget();
+    if (!pFocus && pParent) pFocus = pParent->window()->focusWidget();
+    if (bBoxesTakeFocus && pFocus) {
+      QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+      QCoreApplication::sendEvent(pFocus, &out);
+      QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+      QCoreApplication::sendEvent(pFocus, &in);
+    }
     if (!bOkCancel) return kIdOk;
     if (qAnswers.empty()) return kIdOk;
     const int nAnswer = qAnswers.front();
@@ -63,6 +81,7 @@ class CFakeUiServices : public IUiServices {
   std::deque<int> qAnswers;               // answers of OK/Cancel boxes
   std::deque<FILE_DIALOG_RESULT> qFiles;  // answers of file dialogs
   std::function<int(QDialog*)> fnModal;   // what the modal dialog does
+  bool bBoxesTakeFocus = false;           // a box moves the focus out and back
   int nModalShows = 0;
 
  private:

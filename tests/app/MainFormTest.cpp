@@ -179,6 +179,65 @@ class MainFormTest : public QObject {
     QCOMPARE(m_pUi->vBoxes.size(), size_t(2));
   }
 
+  // A refused key leaves the edit exactly as it was before that key: the
+  // box takes the focus, and a timing edit's fix-up on focus loss must not
+  // put its stored value back (R1 "50", emptied, then "x" and "9" gave "950").
+  void RefusedKeyLeavesTheEditAsItWas() {
+    m_pForm->OnHotKey(VK_RETURN_KEY);
+    F()->EnableRWTimeCheckBox->setChecked(true);
+    m_pUi->bBoxesTakeFocus = true;
+    QLineEdit* pEdit = F()->ReadTimeOutEdit;
+    pEdit->setFocus();
+    pEdit->setText("50");
+    pEdit->selectAll();
+    QTest::keyClick(pEdit, Qt::Key_Backspace);
+    QTest::keyClick(pEdit, Qt::Key_X);
+    QCOMPARE(m_pUi->vBoxes.size(), size_t(1));
+    QCOMPARE(pEdit->text(), QString());
+    QTest::keyClick(pEdit, Qt::Key_9);
+    QCOMPARE(pEdit->text(), QString("9"));
+    // A selection survives the box, with the cursor at its end.
+    pEdit->setText("128");
+    pEdit->setSelection(3, -2);
+    QTest::keyClick(pEdit, Qt::Key_X);
+    QCOMPARE(pEdit->text(), QString("128"));
+    QCOMPARE(pEdit->selectedText(), QString("28"));
+    QCOMPARE(pEdit->cursorPosition(), 1);
+    QCOMPARE(m_pForm->m_dwReadTimeOut, 128u);
+  }
+
+  // Without a display server Qt's default platforms abort; the program says
+  // why instead. Platforms that need none pass.
+  void MissingDisplay_data() {
+    QTest::addColumn<QString>("szPlatform");
+    QTest::addColumn<QString>("szDisplay");
+    QTest::addColumn<QString>("szWayland");
+    QTest::addColumn<bool>("bRefused");
+    QTest::newRow("default, nothing") << "" << "" << "" << true;
+    QTest::newRow("default, X11") << "" << ":0" << "" << false;
+    QTest::newRow("default, Wayland") << "" << "" << "wayland-0" << false;
+    QTest::newRow("xcb with options") << "xcb:nomitshm" << "" << "" << true;
+    QTest::newRow("wayland then xcb") << "wayland;xcb" << "" << "" << true;
+    QTest::newRow("offscreen") << "offscreen" << "" << "" << false;
+    QTest::newRow("minimal") << "minimal" << "" << "" << false;
+    QTest::newRow("vnc") << "vnc:size=800x600" << "" << "" << false;
+    QTest::newRow("wayland, offscreen fall-back") << "wayland;offscreen" << "" << "" << false;
+  }
+  void MissingDisplay() {
+    QFETCH(QString, szPlatform);
+    QFETCH(QString, szDisplay);
+    QFETCH(QString, szWayland);
+    QFETCH(bool, bRefused);
+    const auto arg = [](const QString& sz) { return sz.isEmpty() ? QByteArray() : sz.toLocal8Bit(); };
+    const QByteArray platform = arg(szPlatform), display = arg(szDisplay), wayland = arg(szWayland);
+    const std::string szText =
+        MissingDisplayText(platform.isNull() ? nullptr : platform.constData(),
+                           display.isNull() ? nullptr : display.constData(),
+                           wayland.isNull() ? nullptr : wayland.constData());
+    QCOMPARE(szText.empty(), !bRefused);
+    if (bRefused) QCOMPARE(szText, std::string("no display (DISPLAY / WAYLAND_DISPLAY not set)"));
+  }
+
   void ExitQuestion() {
     m_pUi->qAnswers.push_back(kIdCancel);
     QCloseEvent cancelled;

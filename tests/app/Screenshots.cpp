@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include "AppFont.h"
+#include "HeldLock.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
 #include "SimFaultOptions.h"
@@ -62,6 +63,14 @@ int main(int argc, char* argv[]) {
   w.pForm->OnHotKey('L');
   w.F()->WriteEEPROMBitBtn->click();
   save(w.pForm.get(), "write-fail-en.png");
+  w.F()->ChinesePanel->click();
+  save(w.pForm.get(), "write-fail-zh.png");
+  w.F()->EnglishPanel->click();
   w.F()->ReadEEPROMBitBtn->click();
+
+  // Another program holds the simulated boards' lock; the poll sees it.
+  qrt::test::CHeldLock held(w.LockPath(qrt::sim::kSimMutexNames.pszHid));
+  w.pForm->Timer1Timer();
+  save(w.pForm.get(), "device-in-use-en.png");
   return 0;
 }

@@ -1,8 +1,16 @@
 #pragma once
 // A main window on the simulated platform (virtual clock) with scripted
 // modal boxes, for the window tests.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,7 +18,9 @@
 
 #include "FakeUiServices.h"
 #include "MainForm.h"
+#include "NamedMutex.h"
 #include "SimPlatform.h"
+#include "TestEnvironment.h"
 #include "ui_UMainForm.h"
 
 namespace qrt::app::test {
@@ -26,14 +36,27 @@ struct CWindowFixture {
   // nothing: the tests put what they need into the EEPROM).
   explicit CWindowFixture(int nDevices = 1, bool bPlugged = true) {
     // The raw backups of reads and writes go here, not to the user's folder.
-    qputenv("XDG_STATE_HOME", StateDir.path().toUtf8());
+    qputenv(qrt::test::kUserStateVariable, StateDir.path().toUtf8());
     for (int i = 0; i < nDevices; ++i) {
       qrt::sim::SIM_DEVICE_CONFIG config;
       config.bPlugged = bPlugged;
       Sim.AddDevice(config);
     }
-    pForm = std::make_unique<TMainForm>(Ui, Sim, Store, LockDir.path().toStdString());
+    MakeForm();
+  }
+  // The window, (re)built and shown; the tests may prepare its start.
+  // bDefaultLockFolder: the system's lock folder instead of LockDir.
+  void MakeForm(bool bDefaultLockFolder = false) {
+    pForm.reset();
+    pForm = std::make_unique<TMainForm>(
+        Ui, Sim, Store, bDefaultLockFolder ? std::string() : LockDir.path().toStdString());
     pForm->show();
+  }
+  // The file of a named mutex in the window's lock folder.
+  std::string LockPath(const char* pszMutexName) const {
+    return LockDir.filePath(QString::fromStdString(
+                                USB42XX_MGR::CNamedMutex::LockFileName(pszMutexName)))
+        .toStdString();
   }
   ~CWindowFixture() {
     Ui.qAnswers.push_back(kIdOk);  // the exit question, if any
@@ -45,6 +68,19 @@ struct CWindowFixture {
   static void Choose(QComboBox* pBox, int nItem) {
     pBox->setCurrentIndex(nItem);
     emit pBox->activated(nItem);
+  }
+
+  // Hands the simulator's plug and unplug events to the window. On Linux
+  // processEvents polls the event descriptor itself. On Windows Qt waits
+  // for the event handle on a pool thread and posts its activation, so the
+  // events are handled until the window has taken the (manual-reset) event.
+  void DeliverDeviceEvents() {
+    QCoreApplication::processEvents();
+#ifdef _WIN32
+    const QDeadlineTimer deadline(10000);
+    while (::WaitForSingleObject(Sim.GetEventHandle(), 0) == WAIT_OBJECT_0 && !deadline.hasExpired())
+      QCoreApplication::processEvents();
+#endif
   }
 
   // Every control's visible state, to prove that nothing changed.

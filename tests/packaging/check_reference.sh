@@ -98,7 +98,8 @@ qrt4250-cli read -o||_filedir
 qrt4250-cli write||_filedir
 qrt4250-cli convert a.bin b.hex|--si|--size
 qrt4250-cli set a.bin||_filedir
-qrt4250-cli set a.bin b.bin||
+qrt4250-cli set a.bin b.bin|pr|product= productCtrl=
+qrt4250-cli set a.bin b.bin vid=1|mic|micBoostCtrl= micBoostDefault=
 qrt4250-cli read --write-cycle||
 qrt4250-cli read --profile|f|fast
 qrt4250-cli deviceid||encode

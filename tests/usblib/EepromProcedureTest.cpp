@@ -2,14 +2,17 @@
 // every EEPROM size and layout, progress, messages, log steps, and the
 // failures (bit flip, unplug, too short a write delay, no device).
 #include <gtest/gtest.h>
+
+#include <optional>
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
+
+#include "HeldLock.h"
 #endif
 
 #include "EepromProcedure.h"
 #include "FaultMatrix.h"
+#include "NamedMutex.h"
 #include "SimTestSupport.h"
 #include "Usb42xxMgr.h"
 
@@ -535,14 +538,12 @@ TEST(EepromTransfers, DeviceLockNotHadSendsNothingAndSaysWhy) {
     Rig rig(0, 256, nullptr, bHeldElsewhere ? "" : "/missing");
     const auto original = Image(256, 0x5C);
     rig.Chip().SetEepromContents(original.data(), original.size());
-    int fdHolder = -1;
+    // The simulated boards' lock, held as another process would hold it.
+    std::optional<qrt::test::CHeldLock> held;
     if (bHeldElsewhere) {
-      // A second open file description conflicts like another process.
-      fdHolder = ::open(
-          (rig.lockDir.Path() + "/QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}").c_str(),
-          O_RDONLY | O_CLOEXEC);
-      ASSERT_GE(fdHolder, 0);
-      ASSERT_EQ(::flock(fdHolder, LOCK_EX), 0);
+      held.emplace(rig.lockDir.Path() + "/" +
+                   CNamedMutex::LockFileName(qrt::sim::kSimMutexNames.pszHid));
+      ASSERT_TRUE(held->Held());
     }
     rig.pProcedure->Settings().m_dwLockTimeOut = 3000;
     uint32_t dwSlept = 0;
@@ -570,7 +571,6 @@ TEST(EepromTransfers, DeviceLockNotHadSendsNothingAndSaysWhy) {
       EXPECT_NE(rig.observer.vMessages[0].find("is held by " + szHolder), std::string::npos)
           << rig.observer.vMessages[0];
       EXPECT_NE(rig.observer.vMessages[0].find("gave up after 3 s"), std::string::npos);
-      ::close(fdHolder);
     } else {
       EXPECT_NE(rig.observer.vMessages[0].find("cannot be had"), std::string::npos)
           << rig.observer.vMessages[0];

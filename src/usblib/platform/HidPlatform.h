@@ -70,9 +70,29 @@ struct DEVICE_EVENT {
   std::string szBoardPath;
 };
 
+// The names of the three system-wide mutexes that guard a platform's boards;
+// only the HID mutex (the device lock) is waited on.
+struct DEVICE_MUTEX_NAMES {
+  const char* pszAudio;
+  const char* pszHid;
+  const char* pszSpeaker;
+};
+
+// The machine's boards: names shared with every program that uses them.
+inline constexpr DEVICE_MUTEX_NAMES kBoardMutexNames = {
+    "Global\\QRT_AudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}",
+    "Global\\QRT_HidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}",
+    "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}",
+};
+
 class IHidPlatform {
  public:
   virtual ~IHidPlatform() = default;
+
+  // The mutex names of this platform's boards. A platform whose boards are
+  // not the machine's (the simulator's live in the process) has names of
+  // its own, so it never waits for the machine's device lock nor holds it.
+  virtual const DEVICE_MUTEX_NAMES& MutexNames() const { return kBoardMutexNames; }
 
   // Lists the present HID collections in a stable enumeration order.
   // Returns false when the enumeration itself failed (vOut is then empty).

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <QGuiApplication>
 #include <QWidget>
 #include <utility>
 
@@ -52,8 +53,20 @@ class CWindowsHotKeys : public CSystemHotKeys {
  public:
   explicit CWindowsHotKeys(HWND hWnd) : m_hWnd(hWnd) {
     for (const wchar_t* pszName : kAtomNames) m_vAtoms.emplace_back(pszName, ::GlobalAddAtomW(pszName));
+    int nPrivateId = 0;
     for (const HOT_KEY& key : HotKeyTable()) {
-      const int nId = IdOf(AtomNameOfKey(key.dwVirtualKey));
+      // A key takes its atom as id. Keys without an atom (keypad plus and
+      // minus, L, M) and the second key of a shared atom (T after C) take
+      // an id of their own from 1 up instead of 0 or the shared atom: a
+      // second registration under the same window and id replaces the
+      // first under wine, and which one UnregisterHotKey removes would be
+      // left to chance on Windows.
+      int nId = IdOf(AtomNameOfKey(key.dwVirtualKey));
+      if (nId == 0 || IsIdTaken(nId)) {
+        do ++nPrivateId;
+        while (IsIdTaken(nPrivateId));
+        nId = nPrivateId;
+      }
       // A combination another program holds fails here; the key then does
       // nothing, without a message.
       if (::RegisterHotKey(m_hWnd, nId, kHotKeyModifiers, key.dwVirtualKey))
@@ -62,8 +75,6 @@ class CWindowsHotKeys : public CSystemHotKeys {
   }
 
   ~CWindowsHotKeys() override {
-    // Several keys share an id (0, or the I2C-speed-down atom); each call
-    // removes one registration.
     for (const auto& registered : m_vRegistered) ::UnregisterHotKey(m_hWnd, registered.first);
     for (const auto& atom : m_vAtoms) {
       if (atom.second != 0) ::GlobalDeleteAtom(atom.second);
@@ -82,6 +93,13 @@ class CWindowsHotKeys : public CSystemHotKeys {
   }
 
  private:
+  bool IsIdTaken(int nId) const {
+    for (const auto& registered : m_vRegistered) {
+      if (registered.first == nId) return true;
+    }
+    return false;
+  }
+
   int IdOf(const wchar_t* pszName) const {
     if (pszName == nullptr) return 0;
     for (const auto& atom : m_vAtoms) {
@@ -99,6 +117,10 @@ class CWindowsHotKeys : public CSystemHotKeys {
 
 std::unique_ptr<CSystemHotKeys> GrabSystemHotKeys(QWidget* pWindow) {
   if (pWindow == nullptr) return nullptr;
+  // Only the windows platform plugin gives the window an HWND; under the
+  // offscreen or minimal plugin winId() is a counter, RegisterHotKey fails
+  // for every key and the keys would be dead: they are shortcuts there.
+  if (QGuiApplication::platformName() != QLatin1String("windows")) return nullptr;
   // winId() creates the native window when it does not exist yet.
   const HWND hWnd = reinterpret_cast<HWND>(pWindow->winId());
   if (hWnd == nullptr) return nullptr;

@@ -290,10 +290,20 @@ std::string CNamedMutex::ErrorText(int nErrno) {
   }
 }
 
-std::string CNamedMutex::DefaultLockDirectory() {
-  if (PrepareLockDirectory(kRunLockDirectory)) return kRunLockDirectory;
-  if (PrepareLockDirectory(kTempLockDirectory)) return kTempLockDirectory;
-  return kRunLockDirectory;
+std::string CNamedMutex::DefaultLockDirectory(std::string* pszNotice) {
+  if (pszNotice != nullptr) pszNotice->clear();
+  int nError = 0;
+  if (PrepareLockDirectory(kRunLockDirectory, &nError)) return kRunLockDirectory;
+  if (!PrepareLockDirectory(kTempLockDirectory)) return kRunLockDirectory;
+  // Typically the folder was made by the first user to run the tool
+  // (nothing made it at boot), and every other user lands here.
+  if (pszNotice != nullptr) {
+    *pszNotice = std::string(kRunLockDirectory) + " cannot be used (" + ErrorText(nError) +
+                 "): the device lock falls back to " + kTempLockDirectory +
+                 " and no longer keeps out other users' programs (as root, "
+                 "systemd-tmpfiles --create qrt4250.conf makes the shared folder)";
+  }
+  return kTempLockDirectory;
 }
 
 std::unique_ptr<CNamedMutex> CNamedMutex::Open(std::string_view szName,

@@ -109,7 +109,8 @@ std::string CNamedMutex::ErrorText(int nError) {
   return Win32ErrorText(static_cast<unsigned long>(nError));
 }
 
-std::string CNamedMutex::DefaultLockDirectory() {
+std::string CNamedMutex::DefaultLockDirectory(std::string* pszNotice) {
+  if (pszNotice != nullptr) pszNotice->clear();
   return {};
 }
 
