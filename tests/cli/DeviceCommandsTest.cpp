@@ -21,6 +21,7 @@
 #include "ProductionLog.h"
 #include "RomDataMgr.h"
 #include "SerialCounter.h"
+#include "SettingsRules.h"
 #include "TestDirectory.h"
 #include "TestEnvironment.h"
 
@@ -435,6 +436,96 @@ TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
   EXPECT_EQ(j["board"], nullptr);
   const CRun encode = RunCliWith({"deviceid", "encode", "VID_3A7C&PID_42XX", "--json"});
   EXPECT_EQ(json::parse(encode.out)["pattern"], "VID_3A7C&PID_42XX");
+}
+
+// write and restore send only the bytes the backup read shows to differ
+// (whole units: two bytes in the fast profile), every byte with --write-all
+// or without a backup; the board holds the image either way.
+TEST_F(DeviceCommandsTest, WritesSendOnlyTheBytesThatDiffer) {
+  const auto image = MakeImage(256, 3);
+  WriteFile(P("in.bin"), image);
+  const auto output = OutputImageOf(image);
+  WriteFile(P("out.bin"), output);
+  auto board = output;
+  for (size_t i : {0xA0, 0xA1, 0xF0}) board[i] ^= 0x01;
+  WriteFile(P("board.bin"), board);
+  const struct {
+    std::vector<std::string> args;
+    const char* pszBoard;
+    int nWritten;
+  } cases[] = {
+      {{"write", P("in.bin")}, "board.bin", 3},
+      {{"write", P("in.bin"), "--profile", "fast"}, "board.bin", 4},
+      {{"restore", P("out.bin")}, "board.bin", 3},
+      {{"write", P("in.bin"), "--write-all"}, "board.bin", 256},
+      {{"restore", P("out.bin"), "--no-backup"}, "board.bin", 256},
+      {{"write", P("in.bin")}, "out.bin", 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--json", "--simulate", "--sim-image", P(c.pszBoard), "--sim-save",
+                             P("s.bin")});
+    const CRun r = RunCliWith(args);
+    SCOPED_TRACE(args[0] + " " + args[2] + " " + r.err);
+    ASSERT_EQ(r.nExit, 0);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["written"], c.nWritten);
+    EXPECT_EQ(ReadFile(P("s.bin")), output);
+  }
+}
+
+// The final test station: a programmed board against its golden image.
+// --ignore serial leaves out the serial and its string switch, nothing else.
+TEST_F(DeviceCommandsTest, GoldenCheckIgnoresTheSerialOnly) {
+  WriteFile(P("golden.bin"), OutputImageOf(MakeImage(256, 4)));
+  const auto boardImage = [&](int nPlayVolume) {
+    qrt::image::CImageSession session;
+    const auto golden = ReadFile(P("golden.bin"));
+    EXPECT_EQ(session.ApplyLoadedImage(golden.data(), golden.size()),
+              qrt::image::EApplyResult::kAccepted);
+    EXPECT_TRUE(
+        qrt::editor::ParseSerialNumber("000000000123", session.m_RecInternalOpt.btSerialNumber));
+    session.m_RecInternalOpt.btSerialNumberCtrl = 1;
+    if (nPlayVolume >= 0) session.m_RecInternalOpt.btPlayVolume = static_cast<uint8_t>(nPlayVolume);
+    uint8_t out[qrt::image::kMaxImageSize];
+    size_t n = 0;
+    EXPECT_EQ(session.BuildOutputImage(out, &n), qrt::image::EBuildResult::kOk);
+    return std::vector<uint8_t>(out, out + n);
+  };
+  WriteFile(P("serial.bin"), boardImage(-1));
+  WriteFile(P("volume.bin"), boardImage(7));
+  const struct {
+    const char* pszBoard;
+    bool bIgnore;
+    int nExit;
+    const char* pszSays;  // verify's line; diff prints the fields that differ
+    const char* pszDiff;
+  } cases[] = {
+      {"serial.bin", false, 1, "verify failed: data differ at 0x0001", "serial: "},
+      {"serial.bin", true, 0, "verified 256 bytes (24C02) on 3A7C:4250 at sim:1, serial ignored",
+       ""},
+      {"volume.bin", true, 1, "verify failed: data differ at 0x000", "playVolume: "},
+      {"golden.bin", true, 0, "verified 256 bytes", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pszBoard) + (c.bIgnore ? " --ignore serial" : ""));
+    std::vector<std::string> sim = {"--simulate", "--sim-image", P(c.pszBoard)};
+    if (c.bIgnore) sim.insert(sim.end(), {"--ignore", "serial"});
+    std::vector<std::string> verify = {"verify", P("golden.bin")},
+                             diff = {"diff", P("golden.bin"), "device"};
+    verify.insert(verify.end(), sim.begin(), sim.end());
+    diff.insert(diff.end(), sim.begin(), sim.end());
+    const CRun v = RunCliWith(verify), d = RunCliWith(diff);
+    EXPECT_EQ(v.nExit, c.nExit);
+    EXPECT_NE((v.out + v.err).find(c.pszSays), std::string::npos) << v.out << v.err;
+    EXPECT_EQ(d.nExit, c.nExit) << d.out << d.err;
+    EXPECT_EQ(d.out.rfind(c.pszDiff, 0), 0u) << d.out;
+    if (c.bIgnore) {
+      EXPECT_EQ(d.out.find("serial"), std::string::npos) << d.out;
+    }
+  }
+  const CRun other = RunCliWith({"verify", P("golden.bin"), "--simulate", "--ignore", "vid"});
+  EXPECT_NE(other.nExit, 0);
+  EXPECT_NE(other.err.find("--ignore: vid not in {serial}"), std::string::npos) << other.err;
 }
 
 // The time figures: the simulated device's clock under --simulate, as a line
