@@ -399,6 +399,12 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
         static_cast<int>((nSentBefore + wDone + nWriteUnit) * 70 / m_nBytesWritten));
     return 0;
   };
+  if (vRuns.empty()) {
+    Trace("The EEPROM holds the image already; nothing to write\n");
+  } else if (pPrevious != nullptr) {
+    TraceFormat("Writing %u of %u bytes (the units that differ)\n",
+                static_cast<unsigned>(m_nBytesWritten), static_cast<unsigned>(wLength));
+  }
   int ret = 0;
   for (const SRun& run : vRuns) {
     nRunFrom = nWriteDone = run.nFrom;
@@ -407,12 +413,6 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
                            dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
     if (ret != 0) break;
     nSentBefore += run.nCount;
-  }
-  if (vRuns.empty()) {
-    Trace("The EEPROM holds the image already; nothing to write\n");
-  } else if (pPrevious != nullptr) {
-    TraceFormat("Wrote %u of %u bytes (the units that differ)\n",
-                static_cast<unsigned>(m_nBytesWritten), static_cast<unsigned>(wLength));
   }
   m_WriteState.nLength = wLength;
   if (ret != 0) {

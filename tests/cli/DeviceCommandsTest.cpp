@@ -145,12 +145,14 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
     std::vector<std::string> args;
     const char* pszError;
   };
-  // The write cases skip the backup so that report numbers count from the write.
+  // The write cases skip the backup so that report numbers count from the write;
+  // --write-all writes byte 0x20, which the board already holds.
   const Case cases[] = {
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:300"},
        "write failed: code "},
-      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-image",
         P("zeros.bin"), "--sim-fault", "refuse-output:287"},
@@ -158,9 +160,11 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},
        " are new, the rest is unchanged\n"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--write-all", "--sim-fault",
+        "flip:0x20:4"},
        "verify failed: data differ at 0x0020"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--write-all", "--sim-fault",
+        "flip:0x20:4"},
        "the EEPROM holds the new image except where the comparison failed\n"},
       {{"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--i2c-speed", "0x100"},
        "--i2c-speed must be a hex byte"},
@@ -227,10 +231,19 @@ TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
     bool bEndsAsBefore;
   } cases[] = {
       {{}, 0, "; backup ", false},
-      {{"--sim-fault", "flip-once:0x40"}, 1, "rolled back to the previous contents, verified", true},
-      {{"--sim-fault", "flip:0x40"}, 1, "rollback failed (verify failed: data differ at 0x0040", false},
-      {{"--sim-fault", "flip-once:0x40", "--no-rollback"}, 1, "not rolled back", false},
-      {{"--sim-fault", "flip-once:0x40", "--backup", P("mine.bin")}, 1, "backup " + P("mine.bin"), true},
+      {{"--sim-fault", "flip-once:0x140"},
+       1,
+       "rolled back to the previous contents, verified",
+       true},
+      {{"--sim-fault", "flip:0x140"},
+       1,
+       "rollback failed (verify failed: data differ at 0x0140",
+       false},
+      {{"--sim-fault", "flip-once:0x140", "--no-rollback"}, 1, "not rolled back", false},
+      {{"--sim-fault", "flip-once:0x140", "--backup", P("mine.bin")},
+       1,
+       "backup " + P("mine.bin"),
+       true},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04",
@@ -606,8 +619,9 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22),
             (std::vector<uint8_t>{0, 0, 0, 0, 1, 0}));
 
+  // Only the serial's last byte differs from what the board holds.
   r = run({"--serial-start", "000000000100", "--sim-image", P("chip.bin"), "--sim-fault",
-           "flip-once:0x40"});
+           "flip-once:0x21"});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.out.find("rolled-back, burned serial 000000000101"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
