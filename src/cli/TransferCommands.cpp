@@ -134,10 +134,12 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   // A restore puts back contents that are wanted; rolling back to what it
   // replaced would undo that.
   if (!run.ProtectedWrite(image, nSize, !bRestore) || o.bJson) return;
-  ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
-          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
-          << qrt::diag::EscapeControls(run.Device())
-          << ", verified";
+  // "wrote 6 of 2048 bytes": the rest held the image already.
+  const size_t nWritten = reporter.Report().nWritten;
+  ctx.out << (bRestore ? "restored " : "wrote ")
+          << (nWritten < nSize ? std::to_string(nWritten) + " of " : std::string()) << nSize
+          << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
+          << qrt::diag::EscapeControls(run.Device()) << ", verified";
   if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << qrt::diag::EscapeControls(reporter.Report().szBackup);
   ctx.out << '\n';
 }

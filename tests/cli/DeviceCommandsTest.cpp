@@ -484,6 +484,9 @@ TEST_F(DeviceCommandsTest, WritesSendOnlyTheBytesThatDiffer) {
     EXPECT_EQ(nlohmann::json::parse(r.out)["written"], c.nWritten);
     EXPECT_EQ(ReadFile(P("s.bin")), output);
   }
+  const CRun line = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-image", P("board.bin")});
+  EXPECT_EQ(line.out.rfind("wrote 3 of 256 bytes (24C02) to 3A7C:4250 at sim:1, verified", 0), 0u)
+      << line.out;
 }
 
 // The final test station: a programmed board against its golden image.
