@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchBoard.h"
 #include "BoardHandle.h"
 #include "EepromProcedure.h"
 #include "SimSetup.h"
@@ -26,34 +27,6 @@
 using namespace USB42XX_MGR;
 
 namespace {
-
-// One simulated board of the layout and EEPROM type with the faults and
-// timing given (the simulator's own option texts), opened.
-struct CBenchBoard {
-  CBenchBoard(uint8_t nLayout, const std::string& szEeprom, const std::string& szFaults) {
-    qrt::transfer::SIM_OPTIONS options;
-    options.szEeprom = szEeprom;
-    options.nLayout = nLayout;
-    if (!szFaults.empty()) options.vFaults.push_back(szFaults);
-    qrt::transfer::SIM_SPEC spec;
-    std::string szError;
-    if (!qrt::transfer::ParseSimSpec(options, spec, szError)) {
-      std::fprintf(stderr, "%s\n", szError.c_str());
-      std::exit(2);
-    }
-    pRig = qrt::transfer::CreateSimPlatform(spec);
-    Platform().Chip(0).SetReportLogEnabled(false);
-    BOARD_OPEN_RESULT result;
-    pBoard = OpenBoard(Platform(), Platform().BoardOf(0), {}, result);
-  }
-  qrt::sim::CSimPlatform& Platform() { return pRig->Platform(); }
-  uint64_t Reports() {
-    return Platform().Chip(0).OutputReportCount() + Platform().Chip(0).InputReportCount();
-  }
-
-  std::unique_ptr<qrt::transfer::CSimRig> pRig;
-  std::unique_ptr<CBoardHandle> pBoard;
-};
 
 struct Figures {
   uint64_t qwReports = 0;

@@ -51,6 +51,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   AddDeviceOptions(pWriteCmd, *pWrite);
   AddTransferOptions(pWriteCmd, *pWrite);
   AddBackupOptions(pWriteCmd, *pWrite);
+  AddWriteAllOption(pWriteCmd, *pWrite);
   pWriteCmd->callback([&ctx, pWrite, pWriteFile, pWriteType] {
     RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType, "write");
   });
@@ -65,6 +66,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   AddDeviceOptions(pRestoreCmd, *pRestore);
   AddTransferOptions(pRestoreCmd, *pRestore);
   AddBackupOptions(pRestoreCmd, *pRestore);
+  AddWriteAllOption(pRestoreCmd, *pRestore);
   pRestoreCmd->callback([&ctx, pRestore, pRestoreFile, pRestoreType] {
     RunWrite(ctx, *pRestore, *pRestoreFile, *pRestoreType, "restore");
   });
@@ -89,6 +91,7 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
   AddDeviceOptions(pProgramCmd, *pProgram);
   AddTransferOptions(pProgramCmd, *pProgram);
+  AddWriteAllOption(pProgramCmd, *pProgram);
   pProgramCmd->remove_option(pProgramCmd->get_option("--json"));
   pProgramCmd->add_flag("--json", pProgramOpts->bJson,
                         "Print one JSON document (the boards and the totals) at the end");
@@ -98,14 +101,16 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   auto pVerify = std::make_shared<CDeviceOptions>();
   auto pVerifyFile = std::make_shared<std::string>();
   auto pVerifyType = std::make_shared<std::string>();
+  auto pVerifyIgnore = std::make_shared<std::string>();
   CLI::App* pVerifyCmd =
       app.add_subcommand("verify", "Compare the EEPROM with an image file's output image");
   pVerifyCmd->add_option("file", *pVerifyFile, "Image file (.bin or .hex)")->required();
   pVerifyCmd->add_option("--eeprom", *pVerifyType, "EEPROM type (default: the file's size)");
   AddDeviceOptions(pVerifyCmd, *pVerify);
   AddTransferOptions(pVerifyCmd, *pVerify);
-  pVerifyCmd->callback([&ctx, pVerify, pVerifyFile, pVerifyType] {
-    RunVerify(ctx, *pVerify, *pVerifyFile, *pVerifyType);
+  AddIgnoreOption(pVerifyCmd, *pVerifyIgnore);
+  pVerifyCmd->callback([&ctx, pVerify, pVerifyFile, pVerifyType, pVerifyIgnore] {
+    RunVerify(ctx, *pVerify, *pVerifyFile, *pVerifyType, *pVerifyIgnore);
   });
 }
 

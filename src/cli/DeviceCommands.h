@@ -36,7 +36,7 @@ void RunRead(CCliContext& ctx, const CDeviceOptions& o, const std::string& szTyp
 void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
               const std::string& szType, const char* pszCommand);
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
-               const std::string& szType);
+               const std::string& szType, const std::string& szIgnore);
 // ProgramCommand.cpp
 void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p,
                 const STATION_HOOKS& hooks = {});

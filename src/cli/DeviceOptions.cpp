@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "CliApp.h"
+#include "FieldModel.h"
 #include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "TerminalText.h"
@@ -94,6 +95,21 @@ void AddBackupOptions(CLI::App* pCommand, CDeviceOptions& o) {
       ->excludes(pBackup);
 }
 
+// Write, restore and program write only the units the backup read shows
+// to differ; this writes them all.
+void AddWriteAllOption(CLI::App* pCommand, CDeviceOptions& o) {
+  pCommand->add_flag("--write-all", o.bWriteAll,
+                     "Write every byte, also those the backup read shows unchanged");
+}
+
+void AddIgnoreOption(CLI::App* pCommand, std::string& szIgnore) {
+  pCommand
+      ->add_option("--ignore", szIgnore,
+                   "serial: leave out the fields each board has of its own (the serial number "
+                   "and its string switch), to compare a board with its golden image")
+      ->check(CLI::IsMember({qrt::image::kPerBoardFieldsName}));
+}
+
 bool BoardChoiceOf(CCliContext& ctx, const CDeviceOptions& o,
                    qrt::transfer::BOARD_CHOICE& choice) {
   choice.szPath = o.szPath;
@@ -125,6 +141,7 @@ bool TransferSettingsOf(CCliContext& ctx, const CDeviceOptions& o,
   settings.m_dwI2CSpeed = dwSpeed;
   if (o.szProfile == "fast") settings.m_Profile.eKind = ETransferProfile::Fast;
   settings.m_Profile.dwWriteCycleMs = o.dwWriteCycleMs;
+  settings.m_Profile.bWriteAll = o.bWriteAll;
   return true;
 }
 

@@ -40,6 +40,8 @@ struct CDeviceOptions {
   std::string szBackup;
   bool bNoBackup = false;
   bool bNoRollback = false;
+  // write, restore and program: every unit, not only those that differ
+  bool bWriteAll = false;
 };
 
 // The options of every device command, of read/write/verify/restore/program
@@ -47,6 +49,9 @@ struct CDeviceOptions {
 void AddDeviceOptions(CLI::App* pCommand, CDeviceOptions& o);
 void AddTransferOptions(CLI::App* pCommand, CDeviceOptions& o);
 void AddBackupOptions(CLI::App* pCommand, CDeviceOptions& o);
+void AddWriteAllOption(CLI::App* pCommand, CDeviceOptions& o);
+// --ignore serial of verify and diff: szIgnore gets "serial" or stays empty.
+void AddIgnoreOption(CLI::App* pCommand, std::string& szIgnore);
 
 // --path and --device as a board choice. False (message written) when
 // --device is not VID:PID in hex.

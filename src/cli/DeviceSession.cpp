@@ -160,6 +160,7 @@ bool CTransferRun::ProtectedWrite(const uint8_t* pImage, size_t nSize, bool bRol
   m_Observer.EndBar();
   if (!outcome.vReadBack.empty()) m_vLoad = outcome.vReadBack;
   if (outcome.nBytes != 0) Finished(outcome.Code(), outcome.nBytes);
+  m_Report.nWritten = outcome.nBytesWritten;
   m_Report.szBackup = outcome.szBackupFile;
   m_Report.szRollback = qrt::transfer::RollbackText(outcome, ELanguage::kEnglish);
   if (outcome.Write.Compared()) m_Report.nMismatchAt = outcome.Write.nMismatchAt;

@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "CliApp.h"
+#include "DeviceOptions.h"
 #include "FieldModel.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
+#include "SettingsTemplate.h"
 #include "TerminalText.h"
 #include "TextNumbers.h"
-#include "SettingsTemplate.h"
 
 namespace qrt::cli {
 
@@ -72,7 +73,7 @@ const char* DiffName(const FIELD_DEF& def) {
 }
 
 void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
-             const CDeviceOptions& o, const std::string& szType, bool bJson) {
+             const CDeviceOptions& o, const std::string& szType, bool bJson, bool bIgnorePerBoard) {
   // Both sides name the one board the device options choose: reading it
   // twice compares the board with itself, which is never what was meant.
   if (szA == "device" && szB == "device") {
@@ -100,7 +101,7 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
   const _INTERNAL_OPT& ra = a.session.m_RecInternalOpt;
   const _INTERNAL_OPT& rb = b.session.m_RecInternalOpt;
   for (const FIELD_DEF& def : Fields()) {
-    if (!IsDiffField(def)) continue;
+    if (!IsDiffField(def) || (bIgnorePerBoard && IsPerBoardField(def))) continue;
     std::string szShowA = FieldShowText(def, ra), szShowB = FieldShowText(def, rb);
     std::string szTextA = FieldDisplayText(def, ra), szTextB = FieldDisplayText(def, rb);
     if (szShowA == szShowB && szTextA == szTextB) continue;
@@ -179,7 +180,7 @@ bool ApplyTemplateFile(CCliContext& ctx, CImageSession& session, const std::stri
 
 void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
   struct CDiffArgs {
-    std::string szA, szB, szType;
+    std::string szA, szB, szType, szIgnore;
     bool bJson = false;
   };
   auto diff = std::make_shared<CDiffArgs>();
@@ -190,9 +191,11 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
   pDiff->add_option("B", diff->szB, "Image file or device")->required();
   pDiff->add_option("--eeprom", diff->szType, "EEPROM type read for device (default 24C02)");
   pDiff->add_flag("--json", diff->bJson, "Print one JSON object");
+  AddIgnoreOption(pDiff, diff->szIgnore);
   std::shared_ptr<CDeviceOptions> pDiffDevice = AddDeviceOptionsTo(pDiff);
   pDiff->callback([&ctx, diff, pDiffDevice] {
-    RunDiff(ctx, diff->szA, diff->szB, *pDiffDevice, diff->szType, diff->bJson);
+    RunDiff(ctx, diff->szA, diff->szB, *pDiffDevice, diff->szType, diff->bJson,
+            !diff->szIgnore.empty());
   });
 
   struct CTemplateArgs {

@@ -6,6 +6,7 @@
 
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
+#include "FieldModel.h"
 #include "ImageFiles.h"
 #include "SettingsRules.h"
 #include "TerminalText.h"
@@ -133,16 +134,18 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   // A restore puts back contents that are wanted; rolling back to what it
   // replaced would undo that.
   if (!run.ProtectedWrite(image, nSize, !bRestore) || o.bJson) return;
-  ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
-          << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
-          << qrt::diag::EscapeControls(run.Device())
-          << ", verified";
+  // "wrote 6 of 2048 bytes": the rest held the image already.
+  const size_t nWritten = reporter.Report().nWritten;
+  ctx.out << (bRestore ? "restored " : "wrote ")
+          << (nWritten < nSize ? std::to_string(nWritten) + " of " : std::string()) << nSize
+          << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
+          << qrt::diag::EscapeControls(run.Device()) << ", verified";
   if (!reporter.Report().szBackup.empty()) ctx.out << "; backup " << qrt::diag::EscapeControls(reporter.Report().szBackup);
   ctx.out << '\n';
 }
 
 void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFile,
-               const std::string& szType) {
+               const std::string& szType, const std::string& szIgnore) {
   CTransferReporter reporter(ctx, "verify", o.szProfile, o.bJson);
   reporter.Report().szFile = szFile;
   uint8_t image[kMaxImageSize];
@@ -156,8 +159,12 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
     ctx.Fail("verify failed: read code " + std::to_string(r));
     return;
   }
+  // A golden image has no board's own fields: those bits are left out.
+  uint8_t btIgnored[kHeaderSize] = {};
+  if (!szIgnore.empty()) PerBoardHeaderBits(btIgnored);
   for (size_t i = 0; i < nSize; ++i) {
-    if (load[i] != image[i]) {
+    const uint8_t btIgnore = i < kHeaderSize ? btIgnored[i] : 0;
+    if (((load[i] ^ image[i]) & ~btIgnore) != 0) {
       char sz[96];
       std::snprintf(sz, sizeof(sz),
                     "verify failed: data differ at 0x%04zX (file 0x%02X, EEPROM 0x%02X)", i,
@@ -169,7 +176,8 @@ void RunVerify(CCliContext& ctx, const CDeviceOptions& o, const std::string& szF
   }
   if (o.bJson) return;
   ctx.out << "verified " << nSize << " bytes (" << EepromTypeText(static_cast<uint32_t>(nSize))
-          << ") on " << qrt::diag::EscapeControls(run.Device()) << '\n';
+          << ") on " << qrt::diag::EscapeControls(run.Device())
+          << (szIgnore.empty() ? "" : ", serial ignored") << '\n';
 }
 
 }  // namespace qrt::cli

@@ -29,6 +29,7 @@ nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bP
   j["elapsed_s"] = Round3(report.dElapsedS);
   if (report.dSimulatedS) j["simulated_s"] = Round3(*report.dSimulatedS);
   if (report.bWrite) {
+    j["written"] = report.nWritten;
     j["backup"] = report.szBackup.empty() ? nlohmann::ordered_json(nullptr)
                                           : nlohmann::ordered_json(report.szBackup);
     j["rollback"] = report.szRollback.empty() ? nlohmann::ordered_json(nullptr)

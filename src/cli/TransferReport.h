@@ -27,6 +27,7 @@ struct TRANSFER_REPORT {
   std::optional<size_t> nMismatchAt;  // first byte that differed in a comparison
   std::string szError;                // the failure's one line, empty on success
   bool bWrite = false;                // write, restore: backup and rollback are reported
+  size_t nWritten = 0;                // write, restore: bytes sent (the units that differed)
   std::string szBackup;               // backup file, empty when none was taken
   std::string szRollback;             // what the rollback did, empty when none was needed
 };
@@ -34,7 +35,8 @@ struct TRANSFER_REPORT {
 // The --json object: command, board, file, outcome ("pass" or "fail"),
 // code, bytes, profile, elapsed_s, on the simulated chip simulated_s, and
 // after a failure mismatchAt (a comparison) and error; for a write or
-// restore also backup (path or null) and rollback (text or null).
+// restore also written (bytes sent), backup (path or null) and rollback
+// (text or null).
 nlohmann::ordered_json TransferReportJson(const TRANSFER_REPORT& report, bool bPass);
 
 // "elapsed 0.03 s, simulated device time 2.61 s (profile default)".

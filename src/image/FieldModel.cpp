@@ -709,16 +709,34 @@ void EncodeField(const FIELD_DEF& def, const O& r, uint8_t* p) {
   }
 }
 
-void CoveredHeaderBits(uint8_t btMask[kHeaderSize]) {
+namespace {
+
+// The header bits of the encoded fields that fnTake takes.
+template <typename Take>
+void HeaderBitsOf(uint8_t btMask[kHeaderSize], Take fnTake) {
   for (unsigned i = 0; i < kHeaderSize; ++i) btMask[i] = 0;
   for (const FIELD_DEF& def : kFields) {
-    if (def.eCodec != EFieldCodec::kEncoded) continue;
+    if (def.eCodec != EFieldCodec::kEncoded || !fnTake(def)) continue;
     for (const FIELD_BITS& bits : def.Bits) {
       for (unsigned i = 0; i < bits.btCount && bits.btOffset + i < kHeaderSize; ++i) {
         btMask[bits.btOffset + i] |= bits.btMask;
       }
     }
   }
+}
+
+}  // namespace
+
+void CoveredHeaderBits(uint8_t btMask[kHeaderSize]) {
+  HeaderBitsOf(btMask, [](const FIELD_DEF&) { return true; });
+}
+
+bool IsPerBoardField(const FIELD_DEF& def) {
+  return def.eId == EFieldId::kSerial || def.eId == EFieldId::kSerialCtrl;
+}
+
+void PerBoardHeaderBits(uint8_t btMask[kHeaderSize]) {
+  HeaderBitsOf(btMask, IsPerBoardField);
 }
 
 }  // namespace qrt::image

@@ -174,4 +174,12 @@ unsigned FieldHexDigits(const FIELD_DEF& def);
 // Header bits that encoding writes for some field (mask per byte of the 256).
 void CoveredHeaderBits(uint8_t btMask[kHeaderSize]);
 
+// The fields each board has of its own, which a golden image does not:
+// the serial number and the switch that turns its string on (program sets
+// both per board). A final test ignores them by the name "serial".
+inline constexpr const char* kPerBoardFieldsName = "serial";
+bool IsPerBoardField(const FIELD_DEF& def);
+// The header bits of the per-board fields (mask per byte of the 256).
+void PerBoardHeaderBits(uint8_t btMask[kHeaderSize]);
+
 }  // namespace qrt::image

@@ -106,8 +106,13 @@ WRITE_OUTCOME ProtectedWrite(CBoardHandle& board, const EEPROM_TRANSFER_SETTINGS
     outcome.eStopped = EWriteStep::kBeforeWrite;
     return outcome;
   }
-  const int r = procedure.WriteDataToEEPROM(pImage, nSize, vLoad.data(), vLoad.size());
+  // The backup (read now, or known to the caller) tells which units hold
+  // the image already; without one every unit is written.
+  const EEPROM_CONTENTS previous = EEPROM_CONTENTS::Whole(vBackup.data(), vBackup.size());
+  const int r = procedure.WriteDataToEEPROM(pImage, nSize, vLoad.data(), vLoad.size(),
+                                            vBackup.empty() ? nullptr : &previous);
   outcome.nBytes = procedure.GetTransferLength();
+  outcome.nBytesWritten = procedure.GetBytesWritten();
   outcome.vReadBack = vLoad;
   if (r == 0) return outcome;
   outcome.eStopped = EWriteStep::kWrite;
@@ -119,8 +124,10 @@ WRITE_OUTCOME ProtectedWrite(CBoardHandle& board, const EEPROM_TRANSFER_SETTINGS
     return outcome;
   }
   outcome.eRollback = ERollback::kVerified;
+  // Only what the failed write changed, or may have, goes back.
+  const EEPROM_CONTENTS after = procedure.GetContentsAfterWrite();
   const int rBack = procedure.WriteDataToEEPROM(vBackup.data(), vBackup.size(), vLoad.data(),
-                                                vLoad.size());
+                                                vLoad.size(), &after);
   if (rBack == 0) return outcome;
   outcome.eRollback = ERollback::kFailed;
   outcome.Rollback = FailureOf(procedure, rBack, vBackup.data(), vLoad, nSize);

@@ -62,6 +62,9 @@ struct WRITE_OUTCOME {
   // bytes, 0xFF beyond what was read); empty when no write was made.
   std::vector<uint8_t> vReadBack;
   size_t nBytes = 0;  // bytes of the last transfer made (0: none was made)
+  // Bytes of the units the write sent: those the backup did not show to
+  // hold the image already (nBytes without a backup or with bWriteAll).
+  size_t nBytesWritten = 0;
 
   bool Passed() const { return eStopped == EWriteStep::kDone; }
   // The code of the step that failed: the backup read's, the write's, else 0.

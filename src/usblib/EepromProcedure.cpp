@@ -75,7 +75,68 @@ size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
   return n - n % btMode;
 }
 
+// A run of units to write: bytes nFrom..nFrom+nCount-1.
+struct SRun {
+  size_t nFrom;
+  size_t nCount;
+};
+
+// The units of the first nLength image bytes that pPrevious does not show
+// to hold the image already, as runs of adjacent units. Each run is one
+// WriteI2C: a call costs a few reports more than a unit, a skipped unit
+// saves a whole unit and its write cycle, so no equal unit is written to
+// join two runs.
+std::vector<SRun> RunsToWrite(const uint8_t* pImage, size_t nLength, size_t nUnit,
+                              const EEPROM_CONTENTS* pPrevious) {
+  if (pPrevious == nullptr) return {{0, nLength}};
+  std::vector<SRun> vRuns;
+  for (size_t n = 0; n < nLength; n += nUnit) {
+    const size_t nCount = std::min(nUnit, nLength - n);
+    if (pPrevious->HoldsAlready(pImage, n, nCount)) continue;
+    if (!vRuns.empty() && vRuns.back().nFrom + vRuns.back().nCount == n) {
+      vRuns.back().nCount += nCount;
+    } else {
+      vRuns.push_back({n, nCount});
+    }
+  }
+  return vRuns;
+}
+
+// What a write that stopped left: the image before nNew, nothing known up
+// to nUnknownEnd, the previous contents (where known) after it.
+EEPROM_CONTENTS ContentsAfterPartialWrite(const uint8_t* pImage, size_t nLength, size_t nNew,
+                                          size_t nUnknownEnd, const EEPROM_CONTENTS* pPrevious) {
+  EEPROM_CONTENTS after;
+  after.vBytes.assign(pImage, pImage + nLength);
+  after.vKnown.assign(nLength, false);
+  for (size_t i = 0; i < nLength; ++i) {
+    if (i < nNew) {
+      after.vKnown[i] = true;
+    } else if (i >= nUnknownEnd && pPrevious != nullptr && i < pPrevious->vBytes.size() &&
+               i < pPrevious->vKnown.size() && pPrevious->vKnown[i]) {
+      after.vBytes[i] = pPrevious->vBytes[i];
+      after.vKnown[i] = true;
+    }
+  }
+  return after;
+}
+
 }  // namespace
+
+EEPROM_CONTENTS EEPROM_CONTENTS::Whole(const uint8_t* pData, size_t nSize) {
+  EEPROM_CONTENTS contents;
+  contents.vBytes.assign(pData, pData + nSize);
+  contents.vKnown.assign(nSize, true);
+  return contents;
+}
+
+bool EEPROM_CONTENTS::HoldsAlready(const uint8_t* pImage, size_t nFrom, size_t nCount) const {
+  if (nFrom + nCount > vBytes.size() || nFrom + nCount > vKnown.size()) return false;
+  for (size_t i = nFrom; i < nFrom + nCount; ++i) {
+    if (!vKnown[i] || vBytes[i] != pImage[i]) return false;
+  }
+  return true;
+}
 
 std::string ByteRangeText(size_t nFrom, size_t nCount) {
   char sz[32];
@@ -271,12 +332,16 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
 }
 
 int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize,
-                                        uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
+                                        uint8_t* pLoadBuffer, size_t nLoadBufferSize,
+                                        const EEPROM_CONTENTS* pPrevious) {
   if (pImage == nullptr) nImageSize = 0;
   if (pLoadBuffer == nullptr) nLoadBufferSize = 0;
+  if (m_Settings.m_Profile.bWriteAll) pPrevious = nullptr;
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   m_WriteState = EEPROM_WRITE_STATE{};
+  m_After = EEPROM_CONTENTS{};
+  m_nBytesWritten = 0;
   uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
   m_Observer.ProcessPendingMessages();
@@ -318,16 +383,37 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
 
   // WriteI2C reports a unit (one byte, two in word mode) after its write
   // has completed, so the bytes before the unit in flight at a failure are
-  // surely new.
+  // surely new. Units the previous contents show equal are skipped: each
+  // run of the others is one WriteI2C from its own address.
   const size_t nWriteUnit = static_cast<size_t>(nUnit);
-  size_t nWriteDone = 0;
-  I2C_PROGRESS_CALLBACK fnWrite = [this, nUnit, &nWriteDone](uint16_t wTotal, uint16_t wDone) {
-    nWriteDone = size_t{wDone} + static_cast<size_t>(nUnit);
-    m_Observer.OnProgress(EEepromProgress::Write, (wDone + nUnit) * 70 / wTotal);
+  const std::vector<SRun> vRuns = RunsToWrite(vWriteBuffer.data(), wLength, nWriteUnit, pPrevious);
+  for (const SRun& run : vRuns) m_nBytesWritten += run.nCount;
+  size_t nRunFrom = 0, nSentBefore = 0;
+  size_t nWriteDone = 0;   // the unit in flight starts here
+  size_t nWrittenEnd = 0;  // the end of the last unit written
+  I2C_PROGRESS_CALLBACK fnWrite = [&](uint16_t, uint16_t wDone) {
+    nWriteDone = nRunFrom + wDone + nWriteUnit;
+    nWrittenEnd = nWriteDone;
+    m_Observer.OnProgress(
+        EEepromProgress::Write,
+        static_cast<int>((nSentBefore + wDone + nWriteUnit) * 70 / m_nBytesWritten));
     return 0;
   };
-  int ret = m_Board.WriteI2C(timing.btMode, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut,
-                             fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
+  if (vRuns.empty()) {
+    Trace("The EEPROM holds the image already; nothing to write\n");
+  } else if (pPrevious != nullptr) {
+    TraceFormat("Writing %u of %u bytes (the units that differ)\n",
+                static_cast<unsigned>(m_nBytesWritten), static_cast<unsigned>(wLength));
+  }
+  int ret = 0;
+  for (const SRun& run : vRuns) {
+    nRunFrom = nWriteDone = run.nFrom;
+    ret = m_Board.WriteI2C(timing.btMode, static_cast<uint16_t>(run.nFrom),
+                           vWriteBuffer.data() + run.nFrom, static_cast<uint16_t>(run.nCount),
+                           dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
+    if (ret != 0) break;
+    nSentBefore += run.nCount;
+  }
   m_WriteState.nLength = wLength;
   if (ret != 0) {
     // The unit in flight may have started its write cycle: whatever comes
@@ -336,7 +422,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     // Bytes no write command went out for are unchanged. Of the others only
     // the read-back tells which took the new value.
     size_t nReach = std::min<size_t>(nWriteDone, wLength);
-    if (UnitMayHaveStarted(ret)) nReach = std::min<size_t>(nReach + nWriteUnit, wLength);
+    const bool bStarted = UnitMayHaveStarted(ret);
+    if (bStarted) nReach = std::min<size_t>(nReach + nWriteUnit, wLength);
     std::vector<uint8_t> vNow(kBufferSize, 0xFF);
     const int rNow = nReach == 0 ? 0
                                  : ReadBackSettled(timing, vNow.data(),
@@ -353,8 +440,14 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
       TraceFormat("Read-back after the failed write fail. ret = %d\n", rNow);
     }
     m_WriteState.eKind = EEPROM_WRITE_STATE::EKind::kPartial;
+    const size_t nUnknown = nReach - nNew;
+    // Units skipped after the last one written held the image already: they
+    // are unchanged, and so said rather than new.
+    if (nUnknown == 0 && !bStarted) nNew = std::min(nNew, nWrittenEnd);
     m_WriteState.nNew = nNew;
-    m_WriteState.nUnknown = nReach - nNew;
+    m_WriteState.nUnknown = nUnknown;
+    m_After =
+        ContentsAfterPartialWrite(vWriteBuffer.data(), wLength, nNew, nNew + nUnknown, pPrevious);
     const std::string szState = EepromStateText(m_WriteState);
     TraceFormat("WriteI2C fail. ret = %d,\n", ret);
     m_Observer.OnPlainMessage("Write data to EEPROM failed!\n" + szState);
@@ -395,6 +488,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   if (bLog) m_Observer.OnDumpCompareData(vReadBack.data(), vWriteBuffer.data(), wLength);
   auto mismatch =
       std::mismatch(vReadBack.begin(), vReadBack.begin() + wLength, vWriteBuffer.begin());
+  // The read-back is what the part holds, also where it differs.
+  m_After = EEPROM_CONTENTS::Whole(vReadBack.data(), wLength);
   if (mismatch.first == vReadBack.begin() + wLength) {
     Trace("Compare Data OK......\n");
     if (bLog) {

@@ -37,6 +37,9 @@ struct EEPROM_TRANSFER_PROFILE {
   // write cycle (data-sheet maximum 5 ms); a shorter wait loses units and
   // the read-back then fails.
   uint32_t dwWriteCycleMs = 5;
+  // Write every unit, also those the previous contents show to hold the
+  // new bytes already (a write is then as long as on a blank part).
+  bool bWriteAll = false;
 };
 
 // The window's transfer settings (its members of the same names).
@@ -72,6 +75,19 @@ struct EEPROM_WRITE_STATE {
   size_t nUnknown = 0;  // kPartial: the nUnknown bytes after them were sent
                         // but not read back new (or not read back at all);
                         // no byte after those was sent, so all are unchanged
+};
+
+// What the EEPROM holds, byte by byte, as far as it is known: vBytes[i]
+// counts only where vKnown[i] is set (a byte read, or read back after a
+// write). Both have the same length.
+struct EEPROM_CONTENTS {
+  std::vector<uint8_t> vBytes;
+  std::vector<bool> vKnown;
+  // nSize bytes, all known.
+  static EEPROM_CONTENTS Whole(const uint8_t* pData, size_t nSize);
+  // Whether bytes nFrom..nFrom+nCount-1 are all known and equal to pImage's
+  // bytes there; false for bytes beyond the contents.
+  bool HoldsAlready(const uint8_t* pImage, size_t nFrom, size_t nCount) const;
 };
 
 // "0x0020" for one byte, "0x0000-0x00D7" for more.
@@ -126,7 +142,11 @@ class CEepromProcedure {
 
   // Writes the first m_dwRomSize bytes (at most 4096) of the image (0xFF
   // beyond nImageSize), reads them back and compares them all; pLoadBuffer
-  // (may be null) receives the read-back as a read fills it.
+  // (may be null) receives the read-back as a read fills it. With pPrevious
+  // (what the EEPROM holds, from a read made under the same lock) a unit
+  // whose bytes it shows equal to the image is not written, unless the
+  // profile's bWriteAll; without it every unit is written. The comparison
+  // always covers the whole image.
   // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
   // failed or differs. GetLastCode() then tells which,
   // GetWriteState() what the EEPROM now holds; a failure's plain message and
@@ -135,7 +155,7 @@ class CEepromProcedure {
   // the state comes from the part and whatever follows (a rollback) does not
   // find the part busy; pLoadBuffer is left alone then.
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, uint8_t* pLoadBuffer,
-                        size_t nLoadBufferSize);
+                        size_t nLoadBufferSize, const EEPROM_CONTENTS* pPrevious = nullptr);
 
   // Registers 0x0100 (enable) and 0x0111 (speed); failures go to the
   // observer as plain messages and do not stop the caller. Return 0.
@@ -151,6 +171,13 @@ class CEepromProcedure {
   size_t GetTransferLength() const { return m_nTransferLength; }
   // What the EEPROM holds after the last WriteDataToEEPROM.
   const EEPROM_WRITE_STATE& GetWriteState() const { return m_WriteState; }
+  // The same as contents, for the next write (a rollback): the image where
+  // it was verified or read back new, the read-back of a failed comparison,
+  // the previous contents where the write left them unchanged; unknown
+  // elsewhere (everything after a failed read-back).
+  const EEPROM_CONTENTS& GetContentsAfterWrite() const { return m_After; }
+  // Bytes the last WriteDataToEEPROM sent (whole units), of GetTransferLength().
+  size_t GetBytesWritten() const { return m_nBytesWritten; }
 
  private:
   size_t TransferLength() const;
@@ -180,6 +207,8 @@ class CEepromProcedure {
   int m_nFirstMismatch = -1;
   size_t m_nTransferLength = 0;
   EEPROM_WRITE_STATE m_WriteState;
+  EEPROM_CONTENTS m_After;
+  size_t m_nBytesWritten = 0;
 };
 
 }  // namespace USB42XX_MGR

@@ -57,8 +57,11 @@ int main(int argc, char* argv[]) {
   qrt::sim::SIM_FAULTS faults;
   qrt::sim::SIM_CHIP_CONFIG chip = w.Sim.Chip(0).Config();
   std::string szError;
-  qrt::sim::ParseSimFaultSpec("flip:0x40", faults, chip, szError);
+  // A write sends only the bytes that differ from what was read: a new
+  // product id, whose low byte (0x1A) the fault corrupts.
+  qrt::sim::ParseSimFaultSpec("flip:0x1A", faults, chip, szError);
   w.Sim.Chip(0).SetFaults(faults);
+  w.F()->PIDEdit->setText("4251");
   w.pForm->OnHotKey(0x0D);  // the diagnostics row
   w.pForm->OnHotKey('L');
   w.F()->WriteEEPROMBitBtn->click();

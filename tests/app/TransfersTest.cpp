@@ -641,7 +641,12 @@ class TransfersTest : public QObject {
     QCOMPARE(m_p->pForm->m_bLogEnabled, 1);
     F()->ReadEEPROMBitBtn->click();
     F()->WriteEEPROMBitBtn->click();
-    SetFaults("flip:0x10");
+    // A write sends only what differs from what the board was verified to
+    // hold: the new VID's low byte, which the fault corrupts.
+    const std::vector<uint8_t> verified = BuiltImage();
+    F()->VIDEdit->setText("1234");
+    QCOMPARE(BuiltImage()[0x18], uint8_t(0x34));
+    SetFaults("flip:0x18");
     F()->WriteEEPROMBitBtn->click();
     QFile log(dir.filePath("2024_0305_LogFile.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
@@ -674,7 +679,7 @@ class TransfersTest : public QObject {
     const std::vector<uint8_t> blank(256, 0xFF);
     QCOMPARE(backups.size(), size_t(4));
     QCOMPARE(std::count(backups.begin(), backups.end(), blank), 3);
-    QVERIFY(std::count(backups.begin(), backups.end(), BuiltImage()) == 1);
+    QVERIFY(std::count(backups.begin(), backups.end(), verified) == 1);
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-R_002.bin"));
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_002.bin"));
     QVERIFY(files.contains("2024_0305_153005_ReadWrite-W_003.bin"));

@@ -21,6 +21,7 @@
 #include "ProductionLog.h"
 #include "RomDataMgr.h"
 #include "SerialCounter.h"
+#include "SettingsRules.h"
 #include "TestDirectory.h"
 #include "TestEnvironment.h"
 
@@ -144,12 +145,14 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
     std::vector<std::string> args;
     const char* pszError;
   };
-  // The write cases skip the backup so that report numbers count from the write.
+  // The write cases skip the backup so that report numbers count from the write;
+  // --write-all writes byte 0x20, which the board already holds.
   const Case cases[] = {
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:300"},
        "write failed: code "},
-      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
+      {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
+        "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-image",
         P("zeros.bin"), "--sim-fault", "refuse-output:287"},
@@ -157,9 +160,11 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},
        " are new, the rest is unchanged\n"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--write-all", "--sim-fault",
+        "flip:0x20:4"},
        "verify failed: data differ at 0x0020"},
-      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "flip:0x20:4"},
+      {{"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04", "--write-all", "--sim-fault",
+        "flip:0x20:4"},
        "the EEPROM holds the new image except where the comparison failed\n"},
       {{"read", "--eeprom", "24C02", "-o", P("x.bin"), "--simulate", "--i2c-speed", "0x100"},
        "--i2c-speed must be a hex byte"},
@@ -226,10 +231,19 @@ TEST_F(DeviceCommandsTest, FailedWriteRollsBackToTheBackup) {
     bool bEndsAsBefore;
   } cases[] = {
       {{}, 0, "; backup ", false},
-      {{"--sim-fault", "flip-once:0x40"}, 1, "rolled back to the previous contents, verified", true},
-      {{"--sim-fault", "flip:0x40"}, 1, "rollback failed (verify failed: data differ at 0x0040", false},
-      {{"--sim-fault", "flip-once:0x40", "--no-rollback"}, 1, "not rolled back", false},
-      {{"--sim-fault", "flip-once:0x40", "--backup", P("mine.bin")}, 1, "backup " + P("mine.bin"), true},
+      {{"--sim-fault", "flip-once:0x140"},
+       1,
+       "rolled back to the previous contents, verified",
+       true},
+      {{"--sim-fault", "flip:0x140"},
+       1,
+       "rollback failed (verify failed: data differ at 0x0140",
+       false},
+      {{"--sim-fault", "flip-once:0x140", "--no-rollback"}, 1, "not rolled back", false},
+      {{"--sim-fault", "flip-once:0x140", "--backup", P("mine.bin")},
+       1,
+       "backup " + P("mine.bin"),
+       true},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"write", P("in.bin"), "--simulate", "--sim-eeprom", "24C04",
@@ -437,6 +451,99 @@ TEST_F(DeviceCommandsTest, JsonDocumentsOfTheDeviceCommands) {
   EXPECT_EQ(json::parse(encode.out)["pattern"], "VID_3A7C&PID_42XX");
 }
 
+// write and restore send only the bytes the backup read shows to differ
+// (whole units: two bytes in the fast profile), every byte with --write-all
+// or without a backup; the board holds the image either way.
+TEST_F(DeviceCommandsTest, WritesSendOnlyTheBytesThatDiffer) {
+  const auto image = MakeImage(256, 3);
+  WriteFile(P("in.bin"), image);
+  const auto output = OutputImageOf(image);
+  WriteFile(P("out.bin"), output);
+  auto board = output;
+  for (size_t i : {0xA0, 0xA1, 0xF0}) board[i] ^= 0x01;
+  WriteFile(P("board.bin"), board);
+  const struct {
+    std::vector<std::string> args;
+    const char* pszBoard;
+    int nWritten;
+  } cases[] = {
+      {{"write", P("in.bin")}, "board.bin", 3},
+      {{"write", P("in.bin"), "--profile", "fast"}, "board.bin", 4},
+      {{"restore", P("out.bin")}, "board.bin", 3},
+      {{"write", P("in.bin"), "--write-all"}, "board.bin", 256},
+      {{"restore", P("out.bin"), "--no-backup"}, "board.bin", 256},
+      {{"write", P("in.bin")}, "out.bin", 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--json", "--simulate", "--sim-image", P(c.pszBoard), "--sim-save",
+                             P("s.bin")});
+    const CRun r = RunCliWith(args);
+    SCOPED_TRACE(args[0] + " " + args[2] + " " + r.err);
+    ASSERT_EQ(r.nExit, 0);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["written"], c.nWritten);
+    EXPECT_EQ(ReadFile(P("s.bin")), output);
+  }
+  const CRun line = RunCliWith({"write", P("in.bin"), "--simulate", "--sim-image", P("board.bin")});
+  EXPECT_EQ(line.out.rfind("wrote 3 of 256 bytes (24C02) to 3A7C:4250 at sim:1, verified", 0), 0u)
+      << line.out;
+}
+
+// The final test station: a programmed board against its golden image.
+// --ignore serial leaves out the serial and its string switch, nothing else.
+TEST_F(DeviceCommandsTest, GoldenCheckIgnoresTheSerialOnly) {
+  WriteFile(P("golden.bin"), OutputImageOf(MakeImage(256, 4)));
+  const auto boardImage = [&](int nPlayVolume) {
+    qrt::image::CImageSession session;
+    const auto golden = ReadFile(P("golden.bin"));
+    EXPECT_EQ(session.ApplyLoadedImage(golden.data(), golden.size()),
+              qrt::image::EApplyResult::kAccepted);
+    EXPECT_TRUE(
+        qrt::editor::ParseSerialNumber("000000000123", session.m_RecInternalOpt.btSerialNumber));
+    session.m_RecInternalOpt.btSerialNumberCtrl = 1;
+    if (nPlayVolume >= 0) session.m_RecInternalOpt.btPlayVolume = static_cast<uint8_t>(nPlayVolume);
+    uint8_t out[qrt::image::kMaxImageSize];
+    size_t n = 0;
+    EXPECT_EQ(session.BuildOutputImage(out, &n), qrt::image::EBuildResult::kOk);
+    return std::vector<uint8_t>(out, out + n);
+  };
+  WriteFile(P("serial.bin"), boardImage(-1));
+  WriteFile(P("volume.bin"), boardImage(7));
+  const struct {
+    const char* pszBoard;
+    bool bIgnore;
+    int nExit;
+    const char* pszSays;  // verify's line; diff prints the fields that differ
+    const char* pszDiff;
+  } cases[] = {
+      {"serial.bin", false, 1, "verify failed: data differ at 0x0001", "serial: "},
+      {"serial.bin", true, 0, "verified 256 bytes (24C02) on 3A7C:4250 at sim:1, serial ignored",
+       ""},
+      {"volume.bin", true, 1, "verify failed: data differ at 0x000", "playVolume: "},
+      {"golden.bin", true, 0, "verified 256 bytes", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pszBoard) + (c.bIgnore ? " --ignore serial" : ""));
+    std::vector<std::string> sim = {"--simulate", "--sim-image", P(c.pszBoard)};
+    if (c.bIgnore) sim.insert(sim.end(), {"--ignore", "serial"});
+    std::vector<std::string> verify = {"verify", P("golden.bin")},
+                             diff = {"diff", P("golden.bin"), "device"};
+    verify.insert(verify.end(), sim.begin(), sim.end());
+    diff.insert(diff.end(), sim.begin(), sim.end());
+    const CRun v = RunCliWith(verify), d = RunCliWith(diff);
+    EXPECT_EQ(v.nExit, c.nExit);
+    EXPECT_NE((v.out + v.err).find(c.pszSays), std::string::npos) << v.out << v.err;
+    EXPECT_EQ(d.nExit, c.nExit) << d.out << d.err;
+    EXPECT_EQ(d.out.rfind(c.pszDiff, 0), 0u) << d.out;
+    if (c.bIgnore) {
+      EXPECT_EQ(d.out.find("serial"), std::string::npos) << d.out;
+    }
+  }
+  const CRun other = RunCliWith({"verify", P("golden.bin"), "--simulate", "--ignore", "vid"});
+  EXPECT_NE(other.nExit, 0);
+  EXPECT_NE(other.err.find("--ignore: vid not in {serial}"), std::string::npos) << other.err;
+}
+
 // The time figures: the simulated device's clock under --simulate, as a line
 // after the result or in the --json object; the fast profile at a real
 // board's 1 ms per report takes at most half the default's device time.
@@ -515,8 +622,9 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(std::vector<uint8_t>(chip.begin() + 0x1C, chip.begin() + 0x22),
             (std::vector<uint8_t>{0, 0, 0, 0, 1, 0}));
 
+  // Only the serial's last byte differs from what the board holds.
   r = run({"--serial-start", "000000000100", "--sim-image", P("chip.bin"), "--sim-fault",
-           "flip-once:0x40"});
+           "flip-once:0x21"});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.out.find("rolled-back, burned serial 000000000101"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',

@@ -4,7 +4,10 @@
 // backup written back. What the procedure says about the EEPROM is checked
 // against the simulated part: the backup is what it holds; a verified write
 // left the image; after a failed write the bytes called new hold the image
-// and those after the unknown ones what was there before; a read-back that
+// and those after the unknown ones what was there before; the write sends
+// only the units the backup shows to differ (the image keeps some stretches
+// of the previous contents), the rollback only what the failed write may
+// have changed; a read-back that
 // differed is what the part holds (so counts made from it are right); no
 // transfer starts in the part's write cycle; and, no bit being corrupted, no
 // comparison fails (only a lost unit could fail it). One rig per layout and
@@ -45,7 +48,17 @@ class CFaultMatrix {
     s.m_Profile.eKind = eProfile;
     for (size_t i = 0; i < 2048; ++i) {
       m_vBefore.push_back(static_cast<uint8_t>(i * 37 + 11));
-      m_vImage.push_back(static_cast<uint8_t>(i * 53 + 200));  // differs in every byte
+      // Differs in every byte but in every third stretch of 5 (odd, so that
+      // word units hold an equal and a differing byte too).
+      m_vImage.push_back(i / 5 % 3 == 1 ? m_vBefore.back() : static_cast<uint8_t>(i * 53 + 200));
+    }
+    const size_t nUnit =
+        eProfile == USB42XX_MGR::ETransferProfile::Fast && nLength % 2 == 0 ? 2 : 1;
+    for (size_t i = 0; i < nLength; i += nUnit) {
+      if (!std::equal(m_vImage.begin() + static_cast<std::ptrdiff_t>(i),
+                      m_vImage.begin() + static_cast<std::ptrdiff_t>(i + nUnit),
+                      m_vBefore.begin() + static_cast<std::ptrdiff_t>(i)))
+        m_nDiffering += nUnit;
     }
   }
 
@@ -76,9 +89,14 @@ class CFaultMatrix {
       Check(std::equal(m_vBefore.begin(), m_vBefore.begin() + m_nLength, vLoad.begin()),
             "the backup is not what the EEPROM holds", figures);
       const std::vector<uint8_t> vBackup(vLoad.begin(), vLoad.begin() + m_nLength);
-      if (Write(m_vImage.data(), m_vBefore, "write", figures) != 0) {
+      const auto backup = USB42XX_MGR::EEPROM_CONTENTS::Whole(vBackup.data(), vBackup.size());
+      const int rWrite = Write(m_vImage.data(), m_vBefore, backup, "write", figures);
+      Check(m_pProcedure->GetBytesWritten() == m_nDiffering,
+            "the write did not send exactly the units that differ", figures);
+      if (rWrite != 0) {
         ++figures.nWriteFailed;
-        const int r = Write(vBackup.data(), Chip().Eeprom(), "rollback", figures);
+        const auto after = m_pProcedure->GetContentsAfterWrite();
+        const int r = Write(vBackup.data(), Chip().Eeprom(), after, "rollback", figures);
         ++(r == 0 ? figures.nRolledBack : figures.nRollbackFailed);
       }
     }
@@ -96,12 +114,13 @@ class CFaultMatrix {
 
   // Writes pImage over what the part held (vPrevious, a copy) and checks
   // what the procedure then says. Returns its result.
-  int Write(const uint8_t* pImage, std::vector<uint8_t> vPrevious, const std::string& szWhich,
+  int Write(const uint8_t* pImage, std::vector<uint8_t> vPrevious,
+            const USB42XX_MGR::EEPROM_CONTENTS& known, const std::string& szWhich,
             FAULT_MATRIX_FIGURES& figures) {
     using EKind = USB42XX_MGR::EEPROM_WRITE_STATE::EKind;
     std::vector<uint8_t> vLoad(USB42XX_MGR::CEepromProcedure::kBufferSize);
     const int r = m_pProcedure->WriteDataToEEPROM(pImage, static_cast<size_t>(m_nLength),
-                                                  vLoad.data(), vLoad.size());
+                                                  vLoad.data(), vLoad.size(), &known);
     const auto& state = m_pProcedure->GetWriteState();
     const std::string szSays = szWhich + " \"" + USB42XX_MGR::EepromStateText(state) + "\": ";
     const auto eeprom = Chip().Eeprom().begin();
@@ -124,6 +143,7 @@ class CFaultMatrix {
   }
 
   std::ptrdiff_t m_nLength;
+  size_t m_nDiffering = 0;  // bytes of the units where the image differs from m_vBefore
   sim::CSimPlatform m_Platform;
   CQuietObserver m_Observer;
   std::unique_ptr<USB42XX_MGR::CBoardHandle> m_pBoard;

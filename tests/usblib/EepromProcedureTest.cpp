@@ -445,6 +445,60 @@ TEST(EepromTransfers, AFailedWriteSaysWhatTheEepromHolds) {
   EXPECT_GT(nInDoubt, 0);
 }
 
+// With the previous contents known, only the units that differ are sent
+// (register 0x0009 takes one write per unit), in both profiles; unknown
+// bytes, no previous contents or bWriteAll send them. The comparison still
+// covers every byte: previous contents that are wrong where the image is
+// said to be there already fail it at that byte.
+TEST(EepromTransfers, WritesOnlyTheUnitsThatDiffer) {
+  constexpr size_t kSize = 256;
+  const auto before = Image(kSize, 0x21);
+  auto image = before;
+  for (size_t i = 0x1C; i < 0x22; ++i) image[i] ^= 0x5A;  // a new serial: 0x1C-0x21
+  image[0xF1] ^= 0x01;                                    // one odd byte
+  const struct {
+    const char* pszCase;
+    bool bPrevious;
+    std::pair<size_t, size_t> unknown;  // bytes of the previous contents not known
+    int nWrongAt;                       // previous contents wrong here (-1: none)
+    bool bWriteAll;
+    size_t nBytes[2];  // bytes written: default (byte units), fast (word units)
+    int nResult;
+  } cases[] = {
+      {"known", true, {0, 0}, -1, false, {7, 8}, 0},
+      {"unknown bytes", true, {0x40, 0x45}, -1, false, {12, 14}, 0},
+      {"no previous contents", false, {0, 0}, -1, false, {kSize, kSize}, 0},
+      {"write all", true, {0, 0}, -1, true, {kSize, kSize}, 0},
+      {"previous contents wrong", true, {0, 0}, 0x80, false, {7, 8}, 2},
+  };
+  for (const auto& c : cases) {
+    for (int nFast = 0; nFast < 2; ++nFast) {
+      SCOPED_TRACE(std::string(c.pszCase) + (nFast ? " fast" : " default"));
+      Rig rig(0, kSize);
+      rig.Chip().SetEepromContents(before.data(), before.size());
+      auto& s = rig.pProcedure->Settings();
+      if (nFast) s.m_Profile.eKind = ETransferProfile::Fast;
+      s.m_Profile.bWriteAll = c.bWriteAll;
+      EEPROM_CONTENTS previous = EEPROM_CONTENTS::Whole(before.data(), before.size());
+      for (size_t i = c.unknown.first; i < c.unknown.second; ++i) previous.vKnown[i] = false;
+      if (c.nWrongAt >= 0) rig.Chip().Eeprom()[static_cast<size_t>(c.nWrongAt)] ^= 0xFF;
+      const int r = rig.pProcedure->WriteDataToEEPROM(image.data(), kSize, rig.loadBuffer.data(),
+                                                      rig.loadBuffer.size(),
+                                                      c.bPrevious ? &previous : nullptr);
+      EXPECT_EQ(r, c.nResult);
+      EXPECT_EQ(rig.pProcedure->GetBytesWritten(), c.nBytes[nFast]);
+      EXPECT_EQ(rig.Chip().RegisterWrites(0x0009), c.nBytes[nFast] / (nFast ? 2 : 1));
+      EXPECT_EQ(rig.observer.Last(EEepromProgress::Write), 70);
+      EXPECT_TRUE(rig.Chip().Violations().empty()) << rig.Chip().Violations()[0];
+      if (c.nResult == 0) {
+        EXPECT_EQ(rig.Chip().Eeprom(), image);
+      } else {
+        EXPECT_EQ(rig.pProcedure->GetFirstMismatch(), c.nWrongAt);
+      }
+    }
+  }
+}
+
 // The protected write under report faults, in both profiles and every
 // layout: a refused output or a failed input report at sampled positions of
 // the backup read, the write and the verify, alone and with seeded random
