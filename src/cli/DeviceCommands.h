@@ -19,9 +19,17 @@ struct CProgramOptions {
   std::string szSerialFile;
   std::string szSerialStart;
   std::string szLog;
+  std::string szSerialEnd;  // the work order's last serial; empty: none
   bool bAll = false;
   bool bWait = false;  // the station: each arriving board until interrupted
   bool bJson = false;  // one JSON document instead of the lines
+  size_t nJobs = 0;    // boards at once; 0: every present board
+  int nRetries = 1;
+  std::string szRework = "new-serial";  // or "keep-serial"
+  // The line's facts in every log line.
+  std::string szStation;  // empty: the host name
+  std::string szOperator;
+  std::string szWorkOrder;
 };
 
 // How program --wait waits; the station's memory of its boards.

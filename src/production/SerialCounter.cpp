@@ -90,6 +90,11 @@ ESerialResult CSerialCounter::Run(bool bAdvance, uint64_t& qwSerial, std::string
   if (e != ESerialResult::kOk) return e;
   uint64_t qwNext = 0;
   e = file.Read(m_szPath, qwNext, szError);
+  if (e == ESerialResult::kOk && bAdvance && qwNext > m_qwLast) {
+    szError = m_szPath + ": the next serial " + FormatSerial(qwNext) +
+              " is past the work order's last, " + FormatSerial(m_qwLast);
+    return ESerialResult::kExhausted;
+  }
   if (e != ESerialResult::kOk || !bAdvance) {
     if (e == ESerialResult::kOk) qwSerial = qwNext;
     return e;

@@ -20,7 +20,7 @@ enum class ESerialResult {
   kUnreadable,  // cannot be opened, read or locked
   kMalformed,   // not 12 hex digits
   kLocked,      // another process held the lock for the whole time-out
-  kExhausted,   // FFFFFFFFFFFF has been handed out
+  kExhausted,   // FFFFFFFFFFFF (or the work order's last serial) has been handed out
   kWriteFailed  // the advanced counter could not be synced (disk full, ...)
 };
 
@@ -47,12 +47,19 @@ class CSerialCounter {
   // The next serial without taking it (for messages). Same failures.
   ESerialResult Peek(uint64_t& qwNext, std::string& szError);
 
+  // The work order's last serial: Allocate refuses the ones after it
+  // (kExhausted, the file unchanged), so a station never takes a serial of
+  // the next work order.
+  void SetLast(uint64_t qwLast) { m_qwLast = qwLast; }
+  uint64_t Last() const { return m_qwLast; }
+
   const std::string& Path() const { return m_szPath; }
 
  private:
   ESerialResult Run(bool bAdvance, uint64_t& qwSerial, std::string& szError);
   std::string m_szPath;
   std::chrono::milliseconds m_LockTimeOut;
+  uint64_t m_qwLast = kLastSerial;
 };
 
 }  // namespace qrt::production
