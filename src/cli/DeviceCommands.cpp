@@ -89,6 +89,20 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
   pProgramCmd->add_option("--serial-end", pProgramOpts->szSerialEnd,
                           "The work order's last serial: none is taken past it");
+  pProgramCmd->add_option("--serial-block", pProgramOpts->nSerialBlock,
+                          "Lease this many serials at once from the counter into a station file")
+      ->check(CLI::Range(uint64_t{1}, uint64_t{100000}));
+  pProgramCmd->add_option("--serial-lease", pProgramOpts->szSerialLease,
+                          "The station file of --serial-block (default: in the state folder)");
+  pProgramCmd->add_option("--serial-command", pProgramOpts->szSerialCommand,
+                          "Ask this command for each serial (it prints 12 hex digits)");
+  pProgramCmd->add_option("--before", pProgramOpts->szBefore,
+                          "Command run before each board; a failure skips the board");
+  pProgramCmd->add_option("--after", pProgramOpts->szAfter,
+                          "Command run after each board; a failure fails the board");
+  pProgramCmd->add_option("--hook-timeout", pProgramOpts->nHookTimeOutS,
+                          "Time limit of --before, --after and --serial-command in s (default 60)")
+      ->check(CLI::Range(1, 3600));
   pProgramCmd->add_option("--jobs", pProgramOpts->nJobs,
                           "Boards programmed at once (default: every present board)")
       ->check(CLI::Range(size_t{1}, size_t{64}));

@@ -12,14 +12,11 @@
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
 #include "DeviceWait.h"
+#include "ProgramSetup.h"
 #include "ImageFiles.h"
 #include "Line.h"
 #include "SettingsRules.h"
 #include "TerminalText.h"
-
-#ifndef QRT_VERSION
-#define QRT_VERSION "0.0.0"
-#endif
 
 namespace qrt::cli {
 
@@ -36,8 +33,14 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
  public:
   CProgramRun(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& session,
               qrt::transfer::PRODUCTION_SHARED& shared,
-              const qrt::transfer::PRODUCTION_SETTINGS& settings)
-      : m_Ctx(ctx), m_P(p), m_Session(session), m_Shared(shared), m_Settings(settings) {}
+              const qrt::transfer::PRODUCTION_SETTINGS& settings,
+              const qrt::production::CSerialCounter* pCounter)
+      : m_Ctx(ctx),
+        m_P(p),
+        m_Session(session),
+        m_Shared(shared),
+        m_Settings(settings),
+        m_pCounter(pCounter) {}
 
   // Programs, logs and prints the boards. False when the run must stop (the
   // serial counter, the image or the log failed); a failed or vanished
@@ -136,8 +139,8 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
   // The work order's range running out: fewer than 10 left.
   void WarnRange(const qrt::transfer::BOARD_STEP& step) {
     const auto& r = step.Record;
-    if (m_Shared.pCounter == nullptr || !r.qwSerial || r.bRework) return;
-    const uint64_t qwLast = m_Shared.pCounter->Last();
+    if (m_pCounter == nullptr || !r.qwSerial || r.bRework) return;
+    const uint64_t qwLast = m_pCounter->Last();
     if (*r.qwSerial > qwLast || qwLast - *r.qwSerial >= 10) return;
     m_Ctx.err << "qrt4250-cli: " << (qwLast - *r.qwSerial)
               << " serial(s) left in the work order (up to " << FormatSerial(qwLast) << ")"
@@ -149,6 +152,7 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
   CDeviceSession& m_Session;
   qrt::transfer::PRODUCTION_SHARED& m_Shared;
   const qrt::transfer::PRODUCTION_SETTINGS& m_Settings;
+  const qrt::production::CSerialCounter* m_pCounter;  // the work order's range; null: none
   qrt::transfer::CProductionTotals m_Totals;  // in the order the boards finished
   std::vector<qrt::transfer::BOARD_STEP> m_vDone;  // in the order they were listed
   std::vector<BOARD_INFO> m_vBoards;              // the round being programmed
@@ -157,104 +161,15 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
   std::string m_szStop;
 };
 
-// "000000000100" from 1 to 12 hex digits. False (message written) otherwise.
-bool SerialOption(CCliContext& ctx, const char* pszName, const std::string& szText,
-                  uint64_t& qwSerial) {
-  std::string szPadded = szText;
-  if (szPadded.size() < 12) szPadded.insert(0, 12 - szPadded.size(), '0');
-  if (szText.empty() || !qrt::production::ParseSerial(szPadded, qwSerial)) {
-    ctx.Fail(std::string(pszName) + " must be 1 to 12 hex digits, not " + szText);
-    return false;
-  }
-  return true;
-}
-
-// The base image and the run's files from the options. False (message
-// written) when one is refused; nothing is touched then.
-bool PrepareRun(CCliContext& ctx, const CProgramOptions& p, CImageSession& base,
-                std::unique_ptr<qrt::production::CSerialCounter>& pCounter,
-                qrt::production::CProductionLog& log) {
-  // The image of every board: --image BASE or the built-in default image,
-  // then the template; a template that does not load stops the run here.
-  if (p.szImage.empty() && p.szTemplate.empty()) {
-    ctx.Fail("program needs --template T.json or --image BASE (or both)");
-    return false;
-  }
-  if (!p.szImage.empty() && !LoadImageFile(ctx, base, p.szImage)) return false;
-  if (!p.szTemplate.empty() && !ApplyTemplateFile(ctx, base, p.szTemplate)) return false;
-  if (!p.szType.empty()) {
-    const uint32_t dwSize = RomSizeFromEepromType(p.szType);
-    if (dwSize == 0) {
-      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + p.szType);
-      return false;
-    }
-    base.SetRomSize(dwSize);
-  }
-  if (p.bWait && p.bAll) {
-    ctx.Fail("--wait and --all exclude each other");
-    return false;
-  }
-  qrt::transfer::PRODUCTION_FILES files;
-  files.szSerialFile = p.szSerialFile;
-  files.szLog = p.szLog;
-  if ((!p.szSerialStart.empty() || !p.szSerialEnd.empty()) && p.szSerialFile.empty()) {
-    ctx.Fail(std::string(p.szSerialStart.empty() ? "--serial-end" : "--serial-start") +
-             " needs --serial-file");
-    return false;
-  }
-  uint64_t qwEnd = qrt::production::kLastSerial;
-  if (!p.szSerialStart.empty()) {
-    uint64_t qwStart = 0;
-    if (!SerialOption(ctx, "--serial-start", p.szSerialStart, qwStart)) return false;
-    files.qwSerialStart = qwStart;
-  }
-  if (!p.szSerialEnd.empty() && !SerialOption(ctx, "--serial-end", p.szSerialEnd, qwEnd)) {
-    return false;
-  }
-  std::string szError;
-  bool bMissing = false;
-  if (!qrt::transfer::PrepareProduction(base, files, pCounter, log, szError, &bMissing)) {
-    ctx.Fail(szError + (bMissing ? " (--serial-start HEX creates it)" : ""));
-    return false;
-  }
-  if (pCounter && !p.szSerialEnd.empty()) {
-    pCounter->SetLast(qwEnd);
-    uint64_t qwNext = 0;
-    pCounter->Peek(qwNext, szError);  // answered a moment ago in PrepareProduction
-    const uint64_t qwLeft = qwNext > qwEnd ? 0 : qwEnd - qwNext + 1;
-    ctx.err << "qrt4250-cli: " << qwLeft << " serial(s) left in the work order ("
-            << FormatSerial(qwNext) << "-" << FormatSerial(qwEnd) << ")" << std::endl;
-  }
-  return true;
-}
-
-// What every log line says about the line.
-qrt::transfer::LINE_FACTS LineFacts(const CDeviceOptions& o, const CProgramOptions& p) {
-  qrt::transfer::LINE_FACTS facts;
-  facts.szStation = p.szStation.empty() ? qrt::production::HostName() : p.szStation;
-  facts.szOperator = p.szOperator;
-  facts.szWorkOrder = p.szWorkOrder;
-  facts.szToolVersion = QRT_VERSION;
-  facts.szProfile = o.szProfile;
-  for (const std::string& szFile : {p.szImage, p.szTemplate}) {
-    if (szFile.empty()) continue;
-    if (!facts.szGolden.empty()) facts.szGolden += " + ";
-    facts.szGolden += std::filesystem::path(szFile).filename().string();
-  }
-  return facts;
-}
-
 }  // namespace
 
 void RunProgram(CCliContext& ctx, const CDeviceOptions& options, const CProgramOptions& p,
                 const STATION_HOOKS& hooks) {
   // Everything that can be checked without a board is checked first, so a
   // bad option costs no serial and touches no board.
-  CImageSession base;
-  std::unique_ptr<qrt::production::CSerialCounter> pCounter;
-  qrt::production::CProductionLog log;
+  PROGRAM_SETUP setup;
   qrt::transfer::PRODUCTION_SETTINGS settings;
-  if (!PrepareRun(ctx, p, base, pCounter, log) ||
+  if (!PrepareProgram(ctx, options, p, setup) ||
       !TransferSettingsOf(ctx, options, settings.Transfer)) {
     return;
   }
@@ -265,12 +180,15 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& options, const CProgramO
   settings.bModelledTime = o.bSimulate;
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
-  qrt::transfer::PRODUCTION_SHARED shared{base, pCounter.get(), log};
-  shared.Facts = LineFacts(o, p);
+  qrt::transfer::PRODUCTION_SHARED shared{setup.Base, setup.Serials(), setup.Log};
+  shared.Facts = setup.Facts;
   shared.nRetries = p.nRetries;
   shared.eRework = p.szRework == "keep-serial" ? qrt::transfer::ERework::kKeepSerial
                                                : qrt::transfer::ERework::kNewSerial;
-  CProgramRun run(ctx, p, session, shared, settings);
+  shared.vBefore = setup.vBefore;
+  shared.vAfter = setup.vAfter;
+  shared.nHookTimeOutMs = p.nHookTimeOutS * 1000;
+  CProgramRun run(ctx, p, session, shared, settings, setup.pCounter.get());
   // Ctrl+C starts no further board; the station holds its own guard.
   std::unique_ptr<qrt::transfer::CInterruptGuard> pGuard;
   if (!p.bWait) pGuard = std::make_unique<qrt::transfer::CInterruptGuard>();
@@ -303,6 +221,7 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& options, const CProgramO
     }
     if (!vBoards.empty()) run.Program(vBoards);
   }
+  EndProgram(ctx, setup);
   const qrt::transfer::CProductionTotals& totals = run.Totals();
   if (p.bJson) {
     // The run's own document, with an error whenever the exit status is 1.

@@ -84,6 +84,18 @@ bool CProductionLog::AppendStart(const std::string& szImageSha256, std::string& 
   return AppendLine(ProductionStartLine(UtcTimeText(), szImageSha256), szError);
 }
 
+bool CProductionLog::AppendReturned(const std::string& szStation, uint64_t qwFirst,
+                                    uint64_t qwLast, std::string& szError) {
+  nlohmann::ordered_json j;
+  j["time"] = UtcTimeText();
+  j["event"] = "returned-unused";
+  j["station"] = szStation;
+  j["first"] = FormatSerial(qwFirst);
+  j["last"] = FormatSerial(qwLast);
+  j["count"] = qwLast - qwFirst + 1;
+  return AppendLine(qrt::diag::JsonText(j), szError);
+}
+
 bool CProductionLog::AppendLine(const std::string& szLine, std::string& szError) {
   std::lock_guard<std::mutex> guard(m_Mutex);
   if (m_nHandle < 0) {

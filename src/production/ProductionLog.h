@@ -70,6 +70,12 @@ class CProductionLog {
   // False with szError as Append.
   bool AppendStart(const std::string& szImageSha256, std::string& szError);
 
+  // Appends the line of a station's lease ended with serials not handed
+  // out: {"time", "event": "returned-unused", "station", "first", "last",
+  // "count"}. They are never used. False with szError as Append.
+  bool AppendReturned(const std::string& szStation, uint64_t qwFirst, uint64_t qwLast,
+                      std::string& szError);
+
   // Appends one line in a single write and fsyncs it. False with szError
   // when the line is not entirely on disk. Boards programmed at once append
   // from their threads; their lines never mix.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 
 #include "ImageFiles.h"
+#include "Command.h"
 #include "SettingsRules.h"
 #include "platform/HidPlatform.h"
 #include "WriteOutcome.h"
@@ -73,6 +75,50 @@ void IdsOfImage(const uint8_t* pImage, size_t nSize, uint16_t& wVid, uint16_t& w
   wPid = decoded.m_RecInternalOpt.wPID;
 }
 
+// The board's facts as a hook sees them.
+std::map<std::string, std::string> HookEnvironment(const PRODUCTION_RECORD& record) {
+  const auto serial = [](const std::optional<uint64_t>& q) {
+    return q ? FormatSerial(*q) : std::string();
+  };
+  return {{"QRT_PATH", record.szPath},
+          {"QRT_USB_SERIAL", record.szUsbSerial},
+          {"QRT_STATION", record.szStation},
+          {"QRT_OPERATOR", record.szOperator},
+          {"QRT_WORK_ORDER", record.szWorkOrder},
+          {"QRT_EEPROM", record.szEeprom},
+          {"QRT_SERIAL", serial(record.qwSerial)},
+          {"QRT_PREVIOUS_SERIAL", serial(record.qwPreviousSerial)},
+          {"QRT_RESULT", record.szResult},
+          {"QRT_ATTEMPTS", std::to_string(record.nAttempts)},
+          {"QRT_IMAGE_SHA256", record.szImageSha256},
+          {"QRT_LOG_LINE", ProductionLogLine(record)}};
+}
+
+bool RunBeforeHook(const PRODUCTION_SHARED& shared, const PRODUCTION_RECORD& record,
+                   std::string& szWhy) {
+  const COMMAND_RESULT result =
+      RunCommand(shared.vBefore, HookEnvironment(record), shared.nHookTimeOutMs);
+  if (result.Succeeded()) return true;
+  szWhy = "--before refused the board: " + CommandFailureText(result, shared.nHookTimeOutMs);
+  return false;
+}
+
+// After the board is done: a failure (the functional test, the label
+// printer) fails a board that passed; the output goes in its line.
+void RunAfterHook(const PRODUCTION_SHARED& shared, BOARD_STEP& step) {
+  PRODUCTION_RECORD& record = step.Record;
+  const COMMAND_RESULT result =
+      RunCommand(shared.vAfter, HookEnvironment(record), shared.nHookTimeOutMs);
+  if (result.Succeeded()) return;
+  const std::string szWhy = "--after failed: " + CommandFailureText(result, shared.nHookTimeOutMs);
+  record.szNote = record.szNote.empty() ? szWhy : record.szNote + "; " + szWhy;
+  if (!step.bPass) return;
+  step.bPass = false;
+  record.szResult = "fail";
+  record.szReason = szWhy;
+  step.szNote = szWhy;
+}
+
 }  // namespace
 
 std::optional<uint64_t> SerialOfImage(const uint8_t* pImage, size_t nSize) {
@@ -112,6 +158,8 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
   std::unique_ptr<CBoardHandle> pBoard;
   if (!board.szProbeFailure.empty()) {
     step.szNote = "chip probe failed: " + board.szProbeFailure;
+  } else if (!shared.vBefore.empty() && !RunBeforeHook(shared, record, step.szNote)) {
+    // The station's own check said no: the board is not touched.
   } else {
     BOARD_OPEN_RESULT result;
     pBoard = OpenBoard(platform, board.Id, settings.Lock, result);
@@ -164,6 +212,7 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
     }
   }
   bool bSerialSet = false;
+  std::string szRefused;  // the serial source gave none for this board
   for (int nAttempt = 1; step.szStop.empty() && !vBefore.empty(); ++nAttempt) {
     record.nAttempts = nAttempt;
     PROTECTED_WRITE_OPTIONS options;
@@ -179,12 +228,16 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
       if (shared.eRework == ERework::kKeepSerial && record.qwPreviousSerial) {
         qwSerial = record.qwPreviousSerial;
         record.bRework = true;
-      } else if (shared.pCounter != nullptr) {
+      } else if (shared.pSerials != nullptr) {
         turnGuard.Wait();
         uint64_t qwNew = 0;
         std::string szError;
-        const ESerialResult e = shared.pCounter->Allocate(qwNew, szError);
+        const ESerialResult e = shared.pSerials->Allocate(qwNew, szError);
         turnGuard.Done();
+        if (e == ESerialResult::kRefused) {
+          szRefused = szError + "; nothing written";
+          return false;
+        }
         if (e != ESerialResult::kOk) {
           step.szStop = "serial counter: " + szError + "; nothing written";
           return false;
@@ -243,12 +296,19 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
                                                                   : "fail";
   record.szNote = step.bPass ? "" : step.szNote;
   if (!step.bPass) {
-    record.szReason = !step.szStop.empty() ? step.szStop : StopText(outcome, ELanguage::kEnglish);
+    record.szReason = !step.szStop.empty() ? step.szStop
+                      : !szRefused.empty() ? szRefused
+                                           : StopText(outcome, ELanguage::kEnglish);
   }
   record.dElapsedS = SecondsSince(start);
   if (settings.bModelledTime) {
     record.dDeviceS =
         static_cast<uint32_t>(pBoard->Clock().GetTickCount() - dwDeviceStartMs) / 1000.0;
+  }
+  if (!shared.vAfter.empty() && step.szStop.empty()) {
+    pBoard.reset();  // the hook may use the board itself (a functional test)
+    RunAfterHook(shared, step);
+    record.dElapsedS = SecondsSince(start);
   }
   if (step.szStop.empty()) {
     AppendLine(step, shared.Log);

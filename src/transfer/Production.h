@@ -43,9 +43,16 @@ enum class ERework {
 // programmed at once (each on its own thread).
 struct PRODUCTION_SHARED {
   const qrt::image::CImageSession& Base;        // the image before its serial
-  qrt::production::CSerialCounter* pCounter;    // null: no serials
+  qrt::production::ISerialSource* pSerials;     // null: no serials
   qrt::production::CProductionLog& Log;
   LINE_FACTS Facts = {};
+  // Commands run per board (their words; empty: none) with the board's
+  // facts in the environment: before it is touched (a failure skips the
+  // board, no serial taken) and after it is done (a failure fails it, the
+  // command's output in its line), each within nHookTimeOutMs.
+  std::vector<std::string> vBefore = {};
+  std::vector<std::string> vAfter = {};
+  int nHookTimeOutMs = 60000;
   // Writes again after a failed write that was rolled back and verified,
   // before the board's serial is given up.
   int nRetries = 1;
