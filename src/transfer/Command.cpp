@@ -1,6 +1,7 @@
 #include "Command.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qrt::transfer {
 
@@ -61,9 +62,10 @@ std::string OutputLine(const std::string& szOutput) {
 std::string CommandFailureText(const COMMAND_RESULT& result, int nTimeOutMs) {
   const std::string szOutput = OutputLine(result.szOutput);
   if (!result.bStarted) return "cannot run it: " + szOutput;
-  std::string szText = result.bTimedOut
-                           ? "killed after " + std::to_string(nTimeOutMs / 1000) + " s"
-                           : "exit status " + std::to_string(result.nExit);
+  char szLimit[32];
+  std::snprintf(szLimit, sizeof(szLimit), "%g", nTimeOutMs / 1000.0);
+  std::string szText = result.bTimedOut ? "killed after " + std::string(szLimit) + " s"
+                                        : "exit status " + std::to_string(result.nExit);
   return szOutput.empty() ? szText : szText + ": " + szOutput;
 }
 
