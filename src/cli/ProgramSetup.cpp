@@ -112,14 +112,15 @@ qrt::transfer::LINE_FACTS LineFacts(const CDeviceOptions& o, const CProgramOptio
 }
 
 // "serial-lease-line-3.txt" beside the backups: a station name as a safe
-// file name.
+// file name. Empty when there is no state folder.
 std::string DefaultLeaseFile(const std::string& szStation) {
+  const std::string szBackups = qrt::production::DefaultBackupFolder();
+  if (szBackups.empty()) return {};
   std::string szName = szStation;
   for (char& c : szName) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') c = '-';
   }
-  return qrt::production::FolderOf(qrt::production::DefaultBackupFolder()) + "/serial-lease-" +
-         szName + ".txt";
+  return qrt::production::FolderOf(szBackups) + "/serial-lease-" + szName + ".txt";
 }
 
 // The words of a command option; false (message written) when it has none.
@@ -169,6 +170,10 @@ bool PrepareProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOpt
     const std::string szFile =
         p.szSerialLease.empty() ? DefaultLeaseFile(setup.Facts.szStation) : p.szSerialLease;
     std::string szError;
+    if (szFile.empty()) {
+      ctx.Fail("--serial-block needs --serial-lease FILE here (no state folder)");
+      return false;
+    }
     if (!qrt::production::MakeFolders(qrt::production::FolderOf(szFile), szError)) {
       ctx.Fail("the station's serial lease: " + szError);
       return false;
