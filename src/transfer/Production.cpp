@@ -218,6 +218,9 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
     PROTECTED_WRITE_OPTIONS options;
     options.fnWriteFailed = fnWriteFailed;
     options.pKnownContents = &vBefore;
+    // A retry's backup is the first one's bytes: saved again over it, not
+    // as a second file.
+    options.szBackupFile = step.Outcome.szBackupFile;
     // The serial is taken (and the counter synced) once the backup is saved
     // and before the first byte is written; from there on it is used,
     // whatever happens to this board, and every retry writes the same one.

@@ -249,6 +249,7 @@ TEST(LinePosix, BoardsAtOnceWithRetriesReworkHooksAndLeases) {
   EXPECT_EQ(vRetries[0]["path"], "sim:2");
   EXPECT_EQ(vRetries[0]["serial"], serialOf(1));
   EXPECT_EQ(vRetries[0]["mismatch_at"], 0x40);
+  EXPECT_EQ(vRetries[0]["backup"], last["sim:2"]["backup"]);  // one backup per board
   // The boards' modelled time is the sum of their clocks, not the wall.
   double dDeviceS = 0;
   for (const auto& [szPath, j] : last) dDeviceS += j["device_s"].is_null() ? 0 : j["device_s"].get<double>();
