@@ -52,7 +52,11 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
     m_bBar = vBoards.size() == 1 || m_P.nJobs == 1;
     qrt::transfer::LINE_RESULT result = qrt::transfer::ProgramBoards(
         m_Session.Platform(), vBoards, m_Shared, m_Settings, m_P.nJobs, *this);
+    const size_t nLeft = vBoards.size() - result.vSteps.size();
     for (qrt::transfer::BOARD_STEP& step : result.vSteps) m_vDone.push_back(std::move(step));
+    if (result.bInterrupted && nLeft > 0) {
+      m_Ctx.Fail("interrupted: " + std::to_string(nLeft) + " board(s) not started");
+    }
     if (!result.szStop.empty()) {
       m_szStop = result.szStop;
       m_Ctx.Fail(result.szStop);
