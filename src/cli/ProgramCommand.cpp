@@ -104,6 +104,16 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
                  (step.szNote == "the board is gone" ? " is gone" : ": " + step.szNote));
     } else {
       PrintWriteEnd(m_Ctx, step.Outcome);
+      // Said already: a failed write one board at a time, a backup that
+      // failed. Otherwise (boards at once, a hook, the serial source) the
+      // error names the board.
+      using qrt::transfer::EWriteStep;
+      const EWriteStep eStop = step.Outcome.eStopped;
+      const bool bSaid = (m_pBar && eStop == EWriteStep::kWrite) ||
+                         eStop == EWriteStep::kBackupRead || eStop == EWriteStep::kBackupSave;
+      if (!step.bPass && !bSaid && step.szStop.empty()) {
+        m_Ctx.Fail(step.Record.szPath + ": " + step.Record.szReason);
+      }
     }
     m_Totals.Add(step);
     if (!m_P.bJson) PrintLine(m_vBoards[nBoard], step);
