@@ -888,3 +888,39 @@ TEST(StationBoards, EachBoardOnceWhileItStaysPlugged) {
     EXPECT_EQ(vNew, step.vNew);
   }
 }
+
+// A work order's range: the run says how many serials it has, takes none
+// past its end (that board is left as it was, the run stops), and --json
+// carries each board with the keys of its log line.
+TEST_F(DeviceCommandsTest, ProgramKeepsToTheWorkOrdersRange) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  const CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
+                             "--serial-start", "100", "--serial-end", "101", "--log", P("p.jsonl"),
+                             "--all", "--json", "--work-order", "WO-7", "--simulate",
+                             "--sim-boards", "3", "--sim-save", P("s.bin")});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("2 serial(s) left in the work order (000000000100-000000000101)"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("is past the work order's last, 000000000101"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
+                                                    '1', '0', '2', '\n'}));
+  EXPECT_EQ(ReadFile(P("s.3.bin")), std::vector<uint8_t>(qrt::image::g_btDefaultImage,
+                                                         qrt::image::g_btDefaultImage + 256))
+      << "the board past the range was written";
+  const auto doc = nlohmann::ordered_json::parse(r.out);
+  const auto lines = BoardLines(P("p.jsonl"));
+  ASSERT_EQ(doc["boards"].size(), 3u);
+  ASSERT_EQ(lines.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<std::string> vDoc, vLog;
+    for (auto it = doc["boards"][i].begin(); it != doc["boards"][i].end(); ++it) vDoc.push_back(it.key());
+    for (auto it = lines[i].begin(); it != lines[i].end(); ++it) vLog.push_back(it.key());
+    std::sort(vLog.begin(), vLog.end());
+    std::sort(vDoc.begin(), vDoc.end());
+    EXPECT_EQ(vDoc, vLog);
+    EXPECT_EQ(doc["boards"][i]["work_order"], "WO-7");
+    EXPECT_EQ(doc["boards"][i]["serial"], lines[i]["serial"]);
+  }
+  EXPECT_EQ(doc["boards"][2]["result"], "fail");
+  EXPECT_TRUE(doc["boards"][2]["serial"].is_null());
+}
