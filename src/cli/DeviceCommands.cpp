@@ -85,10 +85,39 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
                           "Create the counter file with this serial when it is missing");
   pProgramCmd->add_option("--log", pProgramOpts->szLog, "Production log (JSON lines, appended)")
       ->required();
-  pProgramCmd->add_flag("--all", pProgramOpts->bAll, "Program every present board in turn");
+  pProgramCmd->add_flag("--all", pProgramOpts->bAll, "Program every present board (at once, up to --jobs)");
   pProgramCmd->add_flag("--wait", pProgramOpts->bWait,
                         "Station: program each board as it is plugged in, until Ctrl+C");
   pProgramCmd->add_option("--eeprom", pProgramOpts->szType, "EEPROM type (default: the image's size)");
+  pProgramCmd->add_option("--serial-end", pProgramOpts->szSerialEnd,
+                          "The work order's last serial: none is taken past it");
+  pProgramCmd->add_option("--serial-block", pProgramOpts->nSerialBlock,
+                          "Lease this many serials at once from the counter into a station file")
+      ->check(CLI::Range(uint64_t{1}, uint64_t{100000}));
+  pProgramCmd->add_option("--serial-lease", pProgramOpts->szSerialLease,
+                          "The station file of --serial-block (default: in the state folder)");
+  pProgramCmd->add_option("--serial-command", pProgramOpts->szSerialCommand,
+                          "Ask this command for each serial (it prints 12 hex digits)");
+  pProgramCmd->add_option("--before", pProgramOpts->szBefore,
+                          "Command run before each board; a failure skips the board");
+  pProgramCmd->add_option("--after", pProgramOpts->szAfter,
+                          "Command run after each board; a failure fails the board");
+  pProgramCmd->add_option("--hook-timeout", pProgramOpts->nHookTimeOutS,
+                          "Time limit of --before, --after and --serial-command in s (default 60)")
+      ->check(CLI::Range(1, 3600));
+  pProgramCmd->add_option("--jobs", pProgramOpts->nJobs,
+                          "Boards programmed at once (default: every present board)")
+      ->check(CLI::Range(size_t{1}, size_t{64}));
+  pProgramCmd->add_option("--retries", pProgramOpts->nRetries,
+                          "Writes again after a failed verify that was rolled back (default 1)")
+      ->check(CLI::Range(0, 10));
+  pProgramCmd->add_option("--rework", pProgramOpts->szRework,
+                          "keep-serial: a board that holds a serial keeps it (default new-serial)")
+      ->check(CLI::IsMember({"new-serial", "keep-serial"}));
+  pProgramCmd->add_option("--station", pProgramOpts->szStation,
+                          "Station name in the log (default: the host name)");
+  pProgramCmd->add_option("--operator", pProgramOpts->szOperator, "Operator name in the log");
+  pProgramCmd->add_option("--work-order", pProgramOpts->szWorkOrder, "Work order in the log");
   AddDeviceOptions(pProgramCmd, *pProgram);
   AddTransferOptions(pProgramCmd, *pProgram);
   AddWriteAllOption(pProgramCmd, *pProgram);

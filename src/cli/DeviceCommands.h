@@ -19,9 +19,23 @@ struct CProgramOptions {
   std::string szSerialFile;
   std::string szSerialStart;
   std::string szLog;
+  std::string szSerialEnd;  // the work order's last serial; empty: none
+  uint64_t nSerialBlock = 0;  // serials leased at once into the station file; 0: none
+  std::string szSerialLease;  // the station file; empty: in the state folder
+  std::string szSerialCommand;  // a site's serial source; empty: the counter
+  std::string szBefore;       // hooks per board
+  std::string szAfter;
+  int nHookTimeOutS = 60;
   bool bAll = false;
   bool bWait = false;  // the station: each arriving board until interrupted
   bool bJson = false;  // one JSON document instead of the lines
+  size_t nJobs = 0;    // boards at once; 0: every present board
+  int nRetries = 1;
+  std::string szRework = "new-serial";  // or "keep-serial"
+  // The line's facts in every log line.
+  std::string szStation;  // empty: the host name
+  std::string szOperator;
+  std::string szWorkOrder;
 };
 
 // How program --wait waits; the station's memory of its boards.

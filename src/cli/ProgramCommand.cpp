@@ -1,7 +1,9 @@
 // program: the production run over one board, every present board, or each
-// board as it arrives (the station). The engine programs each board; this
-// file checks the options, prints each board's line and the summary.
+// board as it arrives (the station). The engine programs the boards, at
+// once; this file checks the options, prints each board's line as it
+// finishes and the summary.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -9,7 +11,10 @@
 
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
+#include "DeviceWait.h"
+#include "ProgramSetup.h"
 #include "ImageFiles.h"
+#include "Line.h"
 #include "SettingsRules.h"
 #include "TerminalText.h"
 
@@ -18,64 +23,57 @@ namespace qrt::cli {
 using namespace qrt::image;
 using namespace USB42XX_MGR;
 using json = nlohmann::ordered_json;
+using qrt::production::FormatSerial;
 
 namespace {
 
-// One production run's front end: each board through the engine, its lines
-// printed; the station's view too.
-class CProgramRun : public qrt::transfer::IStationView {
+// One production run's front end: the boards through the engine, their
+// lines printed as they finish; the station's view too.
+class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::ILineObserver {
  public:
   CProgramRun(CCliContext& ctx, const CProgramOptions& p, CDeviceSession& session,
               qrt::transfer::PRODUCTION_SHARED& shared,
-              const qrt::transfer::PRODUCTION_SETTINGS& settings)
-      : m_Ctx(ctx), m_P(p), m_Session(session), m_Shared(shared), m_Settings(settings) {}
+              const qrt::transfer::PRODUCTION_SETTINGS& settings,
+              const qrt::production::CSerialCounter* pCounter)
+      : m_Ctx(ctx),
+        m_P(p),
+        m_Session(session),
+        m_Shared(shared),
+        m_Settings(settings),
+        m_pCounter(pCounter) {}
 
-  // Programs, logs and prints one board. False when the run must stop (the
+  // Programs, logs and prints the boards. False when the run must stop (the
   // serial counter, the image or the log failed); a failed or vanished
   // board is counted and logged, not a reason to stop.
-  bool Program(const BOARD_INFO& board) {
-    CCliObserver observer(m_Ctx);
-    const qrt::transfer::BOARD_STEP step = qrt::transfer::ProgramBoard(
-        m_Session.Platform(), board, m_Shared, m_Settings, observer,
-        [&](const qrt::transfer::WRITE_OUTCOME& outcome) {
-          observer.EndBar();
-          PrintWriteFailure(m_Ctx, outcome);
-        });
-    observer.EndBar();
-    if (step.bUnusable) {
-      m_Ctx.Fail("the board at " + step.Record.szPath +
-                 (step.szNote == "the board is gone" ? " is gone" : ": " + step.szNote));
-    } else {
-      PrintWriteEnd(m_Ctx, step.Outcome);
+  bool Program(const std::vector<BOARD_INFO>& vBoards) {
+    m_vBoards = vBoards;
+    // One board at a time shows the transfer's progress bar; boards at once
+    // only their lines.
+    m_bBar = vBoards.size() == 1 || m_P.nJobs == 1;
+    qrt::transfer::LINE_RESULT result = qrt::transfer::ProgramBoards(
+        m_Session.Platform(), vBoards, m_Shared, m_Settings, m_P.nJobs, *this);
+    const size_t nLeft = vBoards.size() - result.vSteps.size();
+    for (qrt::transfer::BOARD_STEP& step : result.vSteps) m_vDone.push_back(std::move(step));
+    if (result.bInterrupted && nLeft > 0) {
+      m_Ctx.Fail("interrupted: " + std::to_string(nLeft) + " board(s) not started");
     }
-    if (!step.szStop.empty()) {
-      m_szStop = step.szStop;
-      m_Ctx.Fail(step.szStop);
+    if (!result.szStop.empty()) {
+      m_szStop = result.szStop;
+      m_Ctx.Fail(result.szStop);
     }
-    m_Totals.Add(step);
-    if (!m_P.bJson) PrintLine(step);
-    return step.szStop.empty();
+    return result.szStop.empty() && !result.bInterrupted;
   }
 
   const qrt::transfer::CProductionTotals& Totals() const { return m_Totals; }
   // Why the run stopped before its boards were done; empty when it did not.
   const std::string& StopReason() const { return m_szStop; }
 
+  // The boards in the order they were listed, each with the keys of its
+  // log line.
   json SummaryJson() const {
-    const auto orNull = [](const std::string& s) { return s.empty() ? json(nullptr) : json(s); };
     json jBoards = json::array();
-    for (const qrt::transfer::BOARD_STEP& step : m_Totals.Steps()) {
-      const qrt::production::PRODUCTION_RECORD& r = step.Record;
-      // The keys name the facts as the log does.
-      jBoards.push_back(
-          {{"path", r.szPath},
-           {"serial", orNull(r.qwSerial ? qrt::production::FormatSerial(*r.qwSerial) : "")},
-           {"result", r.szResult},
-           {"code", r.nCode},
-           {"mismatch_at", r.nMismatchAt ? json(*r.nMismatchAt) : json(nullptr)},
-           {"elapsed_s", r.dElapsedS},
-           {"backup", orNull(r.szBackup)},
-           {"note", orNull(step.bPass ? std::string() : step.szNote)}});
+    for (const qrt::transfer::BOARD_STEP& step : m_vDone) {
+      jBoards.push_back(json::parse(qrt::production::ProductionLogLine(step.Record)));
     }
     return json{{"boards", jBoards},
                 {"totals",
@@ -85,31 +83,82 @@ class CProgramRun : public qrt::transfer::IStationView {
                   {"elapsed_s", m_Totals.TotalSeconds()}}}};
   }
 
-  // The station's view.
+  // ILineObserver
+  void OnBoardStarted(size_t, const BOARD_INFO&) override {
+    if (m_bBar) m_pBar = std::make_unique<CCliObserver>(m_Ctx);
+  }
+  void OnBoardProgress(size_t, EEepromProgress eKind, int nPercent) override {
+    if (m_pBar) m_pBar->OnProgress(eKind, nPercent);
+  }
+  void OnWriteFailed(size_t, const qrt::transfer::WRITE_OUTCOME& outcome) override {
+    // Boards at once: the board's line says it when it is done.
+    if (!m_pBar) return;
+    m_pBar->EndBar();
+    PrintWriteFailure(m_Ctx, outcome);
+  }
+  void OnBoardFinished(size_t nBoard, const qrt::transfer::BOARD_STEP& step) override {
+    if (m_pBar) m_pBar->EndBar();
+    m_pBar.reset();
+    if (step.bUnusable) {
+      m_Ctx.Fail("the board at " + step.Record.szPath +
+                 (step.szNote == "the board is gone" ? " is gone" : ": " + step.szNote));
+    } else {
+      PrintWriteEnd(m_Ctx, step.Outcome);
+      // Said already: a failed write one board at a time, a backup that
+      // failed. Otherwise (boards at once, a hook, the serial source) the
+      // error names the board.
+      using qrt::transfer::EWriteStep;
+      const EWriteStep eStop = step.Outcome.eStopped;
+      const bool bSaid = (m_pBar && eStop == EWriteStep::kWrite) ||
+                         eStop == EWriteStep::kBackupRead || eStop == EWriteStep::kBackupSave;
+      if (!step.bPass && !bSaid && step.szStop.empty()) {
+        m_Ctx.Fail(step.Record.szPath + ": " + step.Record.szReason);
+      }
+    }
+    m_Totals.Add(step);
+    if (!m_P.bJson) PrintLine(m_vBoards[nBoard], step);
+    WarnRange(step);
+  }
+
+  // IStationView
   void OnNoHotPlug(int nPollMs) override {
     m_Ctx.err << "qrt4250-cli: no hot-plug events on this system; looking for boards every "
               << nPollMs << " ms" << std::endl;
   }
-  bool OnBoard(const BOARD_INFO& board) override { return Program(board); }
+  bool OnBoards(const std::vector<BOARD_INFO>& vBoards) override { return Program(vBoards); }
   void OnReady() override {
     (m_P.bJson ? m_Ctx.err : m_Ctx.out) << "ready for the next board" << std::endl;
   }
   void OnError(const std::string& szText) override { m_Ctx.Fail(szText); }
 
  private:
-  // "sim:1 3A7C:4250: pass, serial 000000000100, 0.04 s (total 0.04 s)"
-  void PrintLine(const qrt::transfer::BOARD_STEP& step) {
+  // "sim:1 3A7C:4250: pass, serial 000000000100, 0.04 s (total 0.04 s)";
+  // a failure ends with its reason in brackets.
+  void PrintLine(const BOARD_INFO& board, const qrt::transfer::BOARD_STEP& step) {
     const qrt::production::PRODUCTION_RECORD& r = step.Record;
-    std::string szLine = r.szPath + " " + PairText(r.wVid, r.wPid) + ": " + r.szResult;
+    std::string szLine = r.szPath + " " + PairText(board.Id.wVID, board.Id.wPID) + ": " +
+                         r.szResult;
     if (r.qwSerial) {
-      szLine += (step.bPass ? ", serial " : ", burned serial ") +
-                qrt::production::FormatSerial(*r.qwSerial);
+      szLine += (step.bPass ? ", serial " : ", burned serial ") + FormatSerial(*r.qwSerial);
+      if (r.bRework) szLine += " (rework)";
     }
-    if (step.bUnusable && !step.szNote.empty()) szLine += " (" + step.szNote + ")";
+    if (r.nAttempts > 1) szLine += ", " + std::to_string(r.nAttempts) + " attempts";
+    if (!r.szReason.empty()) szLine += " (" + r.szReason + ")";
     char sz[64];
     std::snprintf(sz, sizeof(sz), ", %.2f s (total %.2f s)", r.dElapsedS,
                   m_Totals.TotalSeconds());
     m_Ctx.out << qrt::diag::EscapeControls(szLine) << sz << std::endl;
+  }
+
+  // The work order's range running out: fewer than 10 left.
+  void WarnRange(const qrt::transfer::BOARD_STEP& step) {
+    const auto& r = step.Record;
+    if (m_pCounter == nullptr || !r.qwSerial || r.bRework) return;
+    const uint64_t qwLast = m_pCounter->Last();
+    if (*r.qwSerial > qwLast || qwLast - *r.qwSerial >= 10) return;
+    m_Ctx.err << "qrt4250-cli: " << (qwLast - *r.qwSerial)
+              << " serial(s) left in the work order (up to " << FormatSerial(qwLast) << ")"
+              << std::endl;
   }
 
   CCliContext& m_Ctx;
@@ -117,80 +166,46 @@ class CProgramRun : public qrt::transfer::IStationView {
   CDeviceSession& m_Session;
   qrt::transfer::PRODUCTION_SHARED& m_Shared;
   const qrt::transfer::PRODUCTION_SETTINGS& m_Settings;
-  qrt::transfer::CProductionTotals m_Totals;
+  const qrt::production::CSerialCounter* m_pCounter;  // the work order's range; null: none
+  qrt::transfer::CProductionTotals m_Totals;  // in the order the boards finished
+  std::vector<qrt::transfer::BOARD_STEP> m_vDone;  // in the order they were listed
+  std::vector<BOARD_INFO> m_vBoards;              // the round being programmed
+  std::unique_ptr<CCliObserver> m_pBar;
+  bool m_bBar = true;
   std::string m_szStop;
 };
 
-// The base image and the run's files from the options. False (message
-// written) when one is refused; nothing is touched then.
-bool PrepareRun(CCliContext& ctx, const CProgramOptions& p, CImageSession& base,
-                std::unique_ptr<qrt::production::CSerialCounter>& pCounter,
-                qrt::production::CProductionLog& log) {
-  // The image of every board: --image BASE or the built-in default image,
-  // then the template; a template that does not load stops the run here.
-  if (p.szImage.empty() && p.szTemplate.empty()) {
-    ctx.Fail("program needs --template T.json or --image BASE (or both)");
-    return false;
-  }
-  if (!p.szImage.empty() && !LoadImageFile(ctx, base, p.szImage)) return false;
-  if (!p.szTemplate.empty() && !ApplyTemplateFile(ctx, base, p.szTemplate)) return false;
-  if (!p.szType.empty()) {
-    const uint32_t dwSize = RomSizeFromEepromType(p.szType);
-    if (dwSize == 0) {
-      ctx.Fail("--eeprom must be 24C02, 24C04, 24C08 or 24C16, not " + p.szType);
-      return false;
-    }
-    base.SetRomSize(dwSize);
-  }
-  if (p.bWait && p.bAll) {
-    ctx.Fail("--wait and --all exclude each other");
-    return false;
-  }
-  qrt::transfer::PRODUCTION_FILES files;
-  files.szSerialFile = p.szSerialFile;
-  files.szLog = p.szLog;
-  if (!p.szSerialStart.empty()) {
-    if (p.szSerialFile.empty()) {
-      ctx.Fail("--serial-start needs --serial-file");
-      return false;
-    }
-    std::string szStart = p.szSerialStart;
-    if (szStart.size() < 12) szStart.insert(0, 12 - szStart.size(), '0');
-    uint64_t qwStart = 0;
-    if (!qrt::production::ParseSerial(szStart, qwStart)) {
-      ctx.Fail("--serial-start must be 1 to 12 hex digits, not " + p.szSerialStart);
-      return false;
-    }
-    files.qwSerialStart = qwStart;
-  }
-  std::string szError;
-  bool bMissing = false;
-  if (!qrt::transfer::PrepareProduction(base, files, pCounter, log, szError, &bMissing)) {
-    ctx.Fail(szError + (bMissing ? " (--serial-start HEX creates it)" : ""));
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions& p,
+void RunProgram(CCliContext& ctx, const CDeviceOptions& options, const CProgramOptions& p,
                 const STATION_HOOKS& hooks) {
   // Everything that can be checked without a board is checked first, so a
   // bad option costs no serial and touches no board.
-  CImageSession base;
-  std::unique_ptr<qrt::production::CSerialCounter> pCounter;
-  qrt::production::CProductionLog log;
+  PROGRAM_SETUP setup;
   qrt::transfer::PRODUCTION_SETTINGS settings;
-  if (!PrepareRun(ctx, p, base, pCounter, log) ||
-      !TransferSettingsOf(ctx, o, settings.Transfer)) {
+  if (!PrepareProgram(ctx, options, p, setup) ||
+      !TransferSettingsOf(ctx, options, settings.Transfer)) {
     return;
   }
+  // Simulated boards each run on their own clock, as boards at once do.
+  CDeviceOptions o = options;
+  o.Sim.bBoardClocks = true;
   settings.Lock = LockWaitOf(ctx, o);
+  settings.bModelledTime = o.bSimulate;
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
-  qrt::transfer::PRODUCTION_SHARED shared{base, pCounter.get(), log};
-  CProgramRun run(ctx, p, session, shared, settings);
+  qrt::transfer::PRODUCTION_SHARED shared{setup.Base, setup.Serials(), setup.Log};
+  shared.Facts = setup.Facts;
+  shared.nRetries = p.nRetries;
+  shared.eRework = p.szRework == "keep-serial" ? qrt::transfer::ERework::kKeepSerial
+                                               : qrt::transfer::ERework::kNewSerial;
+  shared.vBefore = setup.vBefore;
+  shared.vAfter = setup.vAfter;
+  shared.nHookTimeOutMs = p.nHookTimeOutS * 1000;
+  CProgramRun run(ctx, p, session, shared, settings, setup.pCounter.get());
+  // Ctrl+C starts no further board; the station holds its own guard.
+  std::unique_ptr<qrt::transfer::CInterruptGuard> pGuard;
+  if (!p.bWait) pGuard = std::make_unique<qrt::transfer::CInterruptGuard>();
   if (p.bWait) {
     qrt::transfer::RunStation(session.Platform(), session.Simulator(), hooks, run);
   } else {
@@ -199,9 +214,9 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
     // present board by its path.
     std::vector<BOARD_INFO> vBoards;
     if (p.bAll) {
-      BOARD_LIST_OPTIONS options;
-      options.bWithFailed = true;
-      if (!ListBoards(session.Platform(), options, vBoards)) {
+      BOARD_LIST_OPTIONS listing;
+      listing.bWithFailed = true;
+      if (!ListBoards(session.Platform(), listing, vBoards)) {
         ctx.Fail("the device search failed");
       } else if (vBoards.empty()) {
         ctx.Fail("no board present");
@@ -218,10 +233,9 @@ void RunProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOptions
         }
       }
     }
-    for (const BOARD_INFO& board : vBoards) {
-      if (!run.Program(board)) break;
-    }
+    if (!vBoards.empty()) run.Program(vBoards);
   }
+  EndProgram(ctx, setup);
   const qrt::transfer::CProductionTotals& totals = run.Totals();
   if (p.bJson) {
     // The run's own document, with an error whenever the exit status is 1.

@@ -13,24 +13,45 @@
 namespace qrt::production {
 
 std::string ProductionLogLine(const PRODUCTION_RECORD& r) {
-  char szId[8];
-  nlohmann::ordered_json j;
+  using json = nlohmann::ordered_json;
+  const auto orNull = [](const std::string& sz) { return sz.empty() ? json(nullptr) : json(sz); };
+  const auto serial = [](const std::optional<uint64_t>& q) {
+    return q ? json(FormatSerial(*q)) : json(nullptr);
+  };
+  const auto id = [](uint16_t w) {
+    char sz[8];
+    std::snprintf(sz, sizeof(sz), "%.4X", w);
+    return std::string(sz);
+  };
+  const auto seconds = [](double d) { return std::round(d * 1000.0) / 1000.0; };
+  json j;
   j["time"] = r.szTime;
+  j["station"] = r.szStation;
+  j["operator"] = orNull(r.szOperator);
+  j["work_order"] = orNull(r.szWorkOrder);
+  j["tool_version"] = r.szToolVersion;
   j["path"] = r.szPath;
-  std::snprintf(szId, sizeof(szId), "%.4X", r.wVid);
-  j["vid"] = szId;
-  std::snprintf(szId, sizeof(szId), "%.4X", r.wPid);
-  j["pid"] = szId;
-  j["serial"] = r.qwSerial ? nlohmann::ordered_json(FormatSerial(*r.qwSerial)) : nullptr;
+  j["usb_serial"] = orNull(r.szUsbSerial);
+  j["eeprom"] = orNull(r.szEeprom);
+  j["profile"] = orNull(r.szProfile);
+  j["golden"] = orNull(r.szGolden);
+  j["golden_sha256"] = orNull(r.szGoldenSha256);
+  j["vid"] = id(r.wVid);
+  j["pid"] = id(r.wPid);
+  j["serial"] = serial(r.qwSerial);
+  j["previous_serial"] = serial(r.qwPreviousSerial);
+  j["rework"] = r.bRework;
+  j["attempts"] = r.nAttempts;
   j["result"] = r.szResult;
   j["code"] = r.nCode;
-  if (r.nMismatchAt) j["mismatch_at"] = *r.nMismatchAt;
-  j["elapsed_s"] = std::round(r.dElapsedS * 1000.0) / 1000.0;
-  j["image_sha256"] = r.szImageSha256;
-  j["backup"] = r.szBackup.empty() ? nlohmann::ordered_json(nullptr)
-                                   : nlohmann::ordered_json(r.szBackup);
-  if (!r.szNote.empty()) j["note"] = r.szNote;
-  // Paths are outside input: bytes that are not UTF-8 become \xHH.
+  j["mismatch_at"] = r.nMismatchAt ? json(*r.nMismatchAt) : json(nullptr);
+  j["elapsed_s"] = seconds(r.dElapsedS);
+  j["device_s"] = r.dDeviceS ? json(seconds(*r.dDeviceS)) : json(nullptr);
+  j["image_sha256"] = orNull(r.szImageSha256);
+  j["backup"] = orNull(r.szBackup);
+  j["reason"] = orNull(r.szReason);
+  j["note"] = orNull(r.szNote);
+  // Paths and names are outside input: bytes that are not UTF-8 become \xHH.
   return qrt::diag::JsonText(j);
 }
 
@@ -63,7 +84,20 @@ bool CProductionLog::AppendStart(const std::string& szImageSha256, std::string& 
   return AppendLine(ProductionStartLine(UtcTimeText(), szImageSha256), szError);
 }
 
+bool CProductionLog::AppendReturned(const std::string& szStation, uint64_t qwFirst,
+                                    uint64_t qwLast, std::string& szError) {
+  nlohmann::ordered_json j;
+  j["time"] = UtcTimeText();
+  j["event"] = "returned-unused";
+  j["station"] = szStation;
+  j["first"] = FormatSerial(qwFirst);
+  j["last"] = FormatSerial(qwLast);
+  j["count"] = qwLast - qwFirst + 1;
+  return AppendLine(qrt::diag::JsonText(j), szError);
+}
+
 bool CProductionLog::AppendLine(const std::string& szLine, std::string& szError) {
+  std::lock_guard<std::mutex> guard(m_Mutex);
   if (m_nHandle < 0) {
     szError = "the production log is not open";
     return false;
@@ -81,6 +115,11 @@ std::string Sha256Hex(const uint8_t* pData, size_t n) {
     sz += szByte;
   }
   return sz;
+}
+
+std::string HostName() {
+  const std::string szName = platform::HostName();
+  return szName.empty() ? "unknown" : szName;
 }
 
 std::string UtcTimeText() {

@@ -1,6 +1,10 @@
 #include "SerialCounter.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "ProductionFiles.h"
 #include "SyncedFile.h"
@@ -84,32 +88,104 @@ ESerialResult CSerialCounter::CreateIfMissing(uint64_t qwStart, std::string& szE
   return ESerialResult::kOk;
 }
 
-ESerialResult CSerialCounter::Run(bool bAdvance, uint64_t& qwSerial, std::string& szError) {
+ESerialResult CSerialCounter::Run(uint64_t nAdvance, uint64_t& qwSerial, std::string& szError,
+                                  uint64_t* pnCount) {
   CLockedFile file;
   ESerialResult e = file.Lock(m_szPath, m_LockTimeOut, szError);
   if (e != ESerialResult::kOk) return e;
   uint64_t qwNext = 0;
   e = file.Read(m_szPath, qwNext, szError);
-  if (e != ESerialResult::kOk || !bAdvance) {
+  if (e == ESerialResult::kOk && nAdvance != 0 && qwNext > m_qwLast) {
+    szError = m_szPath + ": the next serial " + FormatSerial(qwNext) +
+              " is past the work order's last, " + FormatSerial(m_qwLast);
+    return ESerialResult::kExhausted;
+  }
+  if (e != ESerialResult::kOk || nAdvance == 0) {
     if (e == ESerialResult::kOk) qwSerial = qwNext;
     return e;
   }
-  std::string szText = FileText(qwNext + 1);
+  const uint64_t nCount = std::min(nAdvance, m_qwLast - qwNext + 1);
+  std::string szText = FileText(qwNext + nCount);
   if (!WriteSyncedFile(m_szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
                        szError)) {
     szError = "cannot advance the serial counter: " + szError;
     return ESerialResult::kWriteFailed;
   }
   qwSerial = qwNext;
+  if (pnCount != nullptr) *pnCount = nCount;
   return ESerialResult::kOk;
 }
 
 ESerialResult CSerialCounter::Allocate(uint64_t& qwSerial, std::string& szError) {
-  return Run(true, qwSerial, szError);
+  return Run(1, qwSerial, szError);
+}
+
+ESerialResult CSerialCounter::AllocateBlock(uint64_t nWanted, uint64_t& qwFirst, uint64_t& nCount,
+                                            std::string& szError) {
+  return Run(std::max<uint64_t>(nWanted, 1), qwFirst, szError, &nCount);
 }
 
 ESerialResult CSerialCounter::Peek(uint64_t& qwNext, std::string& szError) {
-  return Run(false, qwNext, szError);
+  return Run(0, qwNext, szError);
+}
+
+bool CSerialLease::ReadLease(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
+                             std::string& szError) {
+  bHeld = false;
+  std::FILE* pFile = std::fopen(m_szFile.c_str(), "rb");
+  if (pFile == nullptr) {
+    if (errno == ENOENT) return true;  // no lease yet
+    szError = m_szFile + ": " + std::strerror(errno);
+    return false;
+  }
+  char szText[64];
+  const size_t nRead = std::fread(szText, 1, sizeof(szText), pFile);
+  std::fclose(pFile);
+  std::string_view sz(szText, nRead);
+  if (sz.ends_with("\r\n")) {
+    sz.remove_suffix(2);
+  } else if (sz.ends_with('\n')) {
+    sz.remove_suffix(1);
+  }
+  if (sz.size() != 25 || sz[12] != ' ' || !ParseSerial(sz.substr(0, 12), qwNext) ||
+      !ParseSerial(sz.substr(13), qwLast)) {
+    szError = m_szFile + ": does not hold a lease (two serials of 12 hex digits)";
+    return false;
+  }
+  bHeld = qwNext <= qwLast;
+  return true;
+}
+
+ESerialResult CSerialLease::Allocate(uint64_t& qwSerial, std::string& szError) {
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  uint64_t qwNext = 0;
+  uint64_t qwLast = 0;
+  bool bHeld = false;
+  if (!ReadLease(qwNext, qwLast, bHeld, szError)) return ESerialResult::kMalformed;
+  if (!bHeld) {
+    uint64_t nCount = 0;
+    const ESerialResult e = m_Shared.AllocateBlock(m_nBlock, qwNext, nCount, szError);
+    if (e != ESerialResult::kOk) return e;
+    qwLast = qwNext + nCount - 1;
+  }
+  // The file holds the rest before the serial is used: a crash loses it
+  // (never hands it out twice).
+  const std::string szText = FormatSerial(qwNext + 1) + " " + FormatSerial(qwLast) + "\n";
+  if (!WriteSyncedFile(m_szFile, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(),
+                       szError)) {
+    szError = "cannot write the station's serial lease: " + szError;
+    return ESerialResult::kWriteFailed;
+  }
+  qwSerial = qwNext;
+  return ESerialResult::kOk;
+}
+
+bool CSerialLease::ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError) {
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  bool bHeld = false;
+  if (!ReadLease(qwFirst, qwLast, bHeld, szError)) return false;
+  platform::RemoveFile(m_szFile);
+  return bHeld;
 }
 
 }  // namespace qrt::production

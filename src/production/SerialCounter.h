@@ -7,6 +7,7 @@
 // in place, so a crash leaves either the old or the new number.
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,18 @@ enum class ESerialResult {
   kUnreadable,  // cannot be opened, read or locked
   kMalformed,   // not 12 hex digits
   kLocked,      // another process held the lock for the whole time-out
-  kExhausted,   // FFFFFFFFFFFF has been handed out
-  kWriteFailed  // the advanced counter could not be synced (disk full, ...)
+  kExhausted,   // FFFFFFFFFFFF (or the work order's last serial) has been handed out
+  kWriteFailed,  // the advanced counter could not be synced (disk full, ...)
+  kRefused,      // a site's serial source gave none for this board (the run goes on)
+};
+
+// Where a production run's serials come from: the counter, a station's
+// lease of a block of it, or a site's own system.
+class ISerialSource {
+ public:
+  virtual ~ISerialSource() = default;
+  // Hands out the next serial: kOk with qwSerial, else szError says why.
+  virtual ESerialResult Allocate(uint64_t& qwSerial, std::string& szError) = 0;
 };
 
 // "000000000100" for 0x100.
@@ -30,7 +41,7 @@ std::string FormatSerial(uint64_t qwSerial);
 // Exactly 12 hex digits (either case); false otherwise.
 bool ParseSerial(std::string_view szText, uint64_t& qwSerial);
 
-class CSerialCounter {
+class CSerialCounter : public ISerialSource {
  public:
   explicit CSerialCounter(std::string szPath,
                           std::chrono::milliseconds lockTimeOut = std::chrono::seconds(10));
@@ -42,17 +53,57 @@ class CSerialCounter {
   // Hands out the next serial: locks, reads, writes serial + 1 synced, then
   // returns kOk with qwSerial. On any other result the file is unchanged and
   // szError says why.
-  ESerialResult Allocate(uint64_t& qwSerial, std::string& szError);
+  ESerialResult Allocate(uint64_t& qwSerial, std::string& szError) override;
+
+  // Takes up to nWanted serials at once (fewer at the end of the range):
+  // kOk with the first and how many, the file advanced past them.
+  ESerialResult AllocateBlock(uint64_t nWanted, uint64_t& qwFirst, uint64_t& nCount,
+                              std::string& szError);
 
   // The next serial without taking it (for messages). Same failures.
   ESerialResult Peek(uint64_t& qwNext, std::string& szError);
 
+  // The work order's last serial: Allocate refuses the ones after it
+  // (kExhausted, the file unchanged), so a station never takes a serial of
+  // the next work order.
+  void SetLast(uint64_t qwLast) { m_qwLast = qwLast; }
+  uint64_t Last() const { return m_qwLast; }
+
   const std::string& Path() const { return m_szPath; }
 
  private:
-  ESerialResult Run(bool bAdvance, uint64_t& qwSerial, std::string& szError);
+  // nAdvance 0: only reads. Otherwise advances by up to nAdvance (*pnCount
+  // says how many).
+  ESerialResult Run(uint64_t nAdvance, uint64_t& qwSerial, std::string& szError,
+                    uint64_t* pnCount = nullptr);
   std::string m_szPath;
   std::chrono::milliseconds m_LockTimeOut;
+  uint64_t m_qwLast = kLastSerial;
+};
+
+// A station's lease of a block of the shared counter: nBlock serials taken
+// at once and kept in a station file ("NEXT LAST", 12 hex digits each), so
+// the counter on a network share is touched once per block and the station
+// goes on through a short outage of the share (and after a crash, from its
+// file). One process per station file.
+class CSerialLease : public ISerialSource {
+ public:
+  CSerialLease(CSerialCounter& shared, std::string szFile, uint64_t nBlock)
+      : m_Shared(shared), m_szFile(std::move(szFile)), m_nBlock(nBlock) {}
+  ESerialResult Allocate(uint64_t& qwSerial, std::string& szError) override;
+  // Ends the lease: true with the serials not handed out (first, last) when
+  // there are some; the station file is removed, so they are never used.
+  bool ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError);
+  const std::string& File() const { return m_szFile; }
+
+ private:
+  // The station file's lease; false (szError) when it holds something else.
+  // A missing file is an empty lease.
+  bool ReadLease(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld, std::string& szError);
+  CSerialCounter& m_Shared;
+  std::string m_szFile;
+  uint64_t m_nBlock;
+  std::mutex m_Mutex;  // boards programmed at once take serials from their threads
 };
 
 }  // namespace qrt::production

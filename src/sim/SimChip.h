@@ -23,6 +23,7 @@
 //
 // Not thread-safe; one host thread drives it.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,7 +150,7 @@ class CSimChip {
   bool m_bHavePointer = false;
   uint32_t m_dwBusyLeft = 0;
   uint64_t m_qwEepromBusyUntilUs = 0;
-  bool m_bUnplugged = false;
+  std::atomic<bool> m_bUnplugged = false;  // also asked from the platform's listings
   std::function<void()> m_fnUnplugHook;
 
   SIM_FAULTS m_Faults;

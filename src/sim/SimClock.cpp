@@ -17,7 +17,7 @@ int64_t MonotonicNs() {
 CSimClock::CSimClock(bool bRealTime) : m_bRealTime(bRealTime), m_nStartNs(MonotonicNs()) {}
 
 uint64_t CSimClock::NowUs() const {
-  if (!m_bRealTime) return m_qwVirtualUs;
+  if (!m_bRealTime) return m_qwVirtualUs.load();
   return static_cast<uint64_t>((MonotonicNs() - m_nStartNs) / 1000);
 }
 

@@ -4,6 +4,7 @@
 // a 2048-byte verified write in milliseconds and never wait in real time. In
 // real-time mode it follows the monotonic clock and sleeps really sleep (the
 // demo).
+#include <atomic>
 #include <cstdint>
 
 namespace qrt::sim {
@@ -28,7 +29,9 @@ class CSimClock {
 
  private:
   bool m_bRealTime;
-  uint64_t m_qwVirtualUs = 0;
+  // Atomic: the host's lock waits and polls may sleep on it from the
+  // threads of boards programmed at once.
+  std::atomic<uint64_t> m_qwVirtualUs = 0;
   int64_t m_nStartNs = 0;
 };
 

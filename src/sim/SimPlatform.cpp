@@ -1,5 +1,6 @@
 #include "SimPlatform.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
@@ -51,12 +52,15 @@ CSimPlatform::~CSimPlatform() {
 size_t CSimPlatform::AddDevice(const SIM_DEVICE_CONFIG& config) {
   SDevice device;
   device.Config = config;
-  device.pChip = std::make_shared<CSimChip>(config.Chip, m_pClock);
+  device.pClock = m_bBoardClocks ? std::make_shared<CSimClock>(m_pClock->IsRealTime()) : m_pClock;
+  if (m_bBoardClocks) device.pTime = std::make_shared<CBoardTime>(device.pClock);
+  device.pChip = std::make_shared<CSimChip>(config.Chip, device.pClock);
   device.bPlugged = config.bPlugged;
   device.pChip->SetUnplugged(!config.bPlugged);
   size_t nIndex = m_vDevices.size();
   // An unplug fault pulls the device off the bus like a real unplug.
   device.pChip->SetUnplugHook([this, nIndex] {
+    std::lock_guard<std::mutex> guard(m_Mutex);
     if (m_vDevices[nIndex].bPlugged) {
       m_vDevices[nIndex].bPlugged = false;
       PostEvent(EDeviceEvent::Removal, nIndex);
@@ -68,18 +72,53 @@ size_t CSimPlatform::AddDevice(const SIM_DEVICE_CONFIG& config) {
 
 void CSimPlatform::Plug(size_t nIndex) {
   SDevice& device = m_vDevices.at(nIndex);
-  if (device.bPlugged) return;
-  device.bPlugged = true;
+  {
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    if (device.bPlugged) return;
+    device.bPlugged = true;
+    PostEvent(EDeviceEvent::Arrival, nIndex);
+  }
   device.pChip->SetUnplugged(false);
-  PostEvent(EDeviceEvent::Arrival, nIndex);
 }
 
 void CSimPlatform::Unplug(size_t nIndex) {
   SDevice& device = m_vDevices.at(nIndex);
-  if (!device.bPlugged) return;
-  device.bPlugged = false;
+  {
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    if (!device.bPlugged) return;
+    device.bPlugged = false;
+    PostEvent(EDeviceEvent::Removal, nIndex);
+  }
   device.pChip->SetUnplugged(true);
-  PostEvent(EDeviceEvent::Removal, nIndex);
+}
+
+bool CSimPlatform::IsPlugged(size_t nIndex) const {
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  return m_vDevices.at(nIndex).bPlugged;
+}
+
+uint64_t CSimPlatform::ModelledUs() const {
+  uint64_t qwUs = m_pClock->NowUs();
+  for (const SDevice& device : m_vDevices) {
+    if (device.pClock != m_pClock) qwUs += device.pClock->NowUs();
+  }
+  return qwUs;
+}
+
+size_t CSimPlatform::IndexOfPath(const std::string& szPath) const {
+  uint64_t qwIndex = 0;
+  if (szPath.rfind("sim:", 0) != 0 ||
+      !qrt::diag::ParseDecimal(std::string_view(szPath).substr(4), m_vDevices.size(), qwIndex) ||
+      qwIndex == 0) {
+    return SIZE_MAX;
+  }
+  return static_cast<size_t>(qwIndex - 1);
+}
+
+USB42XX_MGR::ITimeSource& CSimPlatform::TimeSourceOf(const std::string& szPath) {
+  const size_t nIndex = IndexOfPath(szPath);
+  if (nIndex < m_vDevices.size() && m_vDevices[nIndex].pTime) return *m_vDevices[nIndex].pTime;
+  return *this;
 }
 
 USB42XX_MGR::BOARD_ID CSimPlatform::BoardOf(size_t nIndex) const {
@@ -95,6 +134,7 @@ std::unique_ptr<USB42XX_MGR::IBoardLock> CSimPlatform::OpenBoardLock(const std::
   return m_Locks.Open(szPath);
 }
 
+// Called with m_Mutex held.
 void CSimPlatform::PostEvent(EDeviceEvent eKind, size_t nIndex) {
   DEVICE_EVENT event;
   event.eKind = eKind;
@@ -108,10 +148,13 @@ void CSimPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink)
 }
 
 void CSimPlatform::DispatchEvents() {
-  m_Event.Reset();
   // A handler may plug or unplug in turn; those events wait for the next call.
   std::deque<DEVICE_EVENT> qEvents;
-  qEvents.swap(m_qEvents);
+  {
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    m_Event.Reset();
+    qEvents.swap(m_qEvents);
+  }
   for (const auto& event : qEvents) {
     if (m_fnSink) m_fnSink(event);
   }
@@ -120,6 +163,7 @@ void CSimPlatform::DispatchEvents() {
 bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
   vOut.clear();
   if (m_bEnumerationFails) return false;
+  std::lock_guard<std::mutex> guard(m_Mutex);
   for (size_t i = 0; i < m_vDevices.size(); ++i) {
     const SDevice& device = m_vDevices[i];
     if (!device.bPlugged) continue;
@@ -147,15 +191,8 @@ bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOu
 }
 
 std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
-  if (info.szPath.rfind("sim:", 0) != 0) return nullptr;
-  uint64_t qwIndex = 0;
-  if (!qrt::diag::ParseDecimal(std::string_view(info.szPath).substr(4), m_vDevices.size(),
-                               qwIndex) ||
-      qwIndex == 0) {
-    return nullptr;
-  }
-  size_t nIndex = static_cast<size_t>(qwIndex);
-  --nIndex;
+  const size_t nIndex = IndexOfPath(info.szPath);
+  std::lock_guard<std::mutex> guard(m_Mutex);
   if (nIndex >= m_vDevices.size() || !m_vDevices[nIndex].bPlugged) return nullptr;
   const SDevice& device = m_vDevices[nIndex];
   size_t nExtra = device.Config.vExtraCollections.size();
@@ -169,6 +206,7 @@ std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_IN
 bool CSimPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
   vOut.clear();
   if (m_bEnumerationFails) return false;
+  std::lock_guard<std::mutex> guard(m_Mutex);
   for (size_t i = 0; i < m_vDevices.size(); ++i) {
     const SDevice& device = m_vDevices[i];
     if (!device.bPlugged) continue;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,16 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   CSimPlatform(const CSimPlatform&) = delete;
   CSimPlatform& operator=(const CSimPlatform&) = delete;
 
+  // From now on each device added runs on a clock of its own (the
+  // transfers on it wait on that clock, see TimeSourceOf), so boards
+  // programmed at once each take their own modelled time. Call it before
+  // AddDevice; the platform's own clock stays the host's (lock waits, polls).
+  void UseBoardClocks() { m_bBoardClocks = true; }
+  // The modelled time of all the work so far: the host's clock plus every
+  // board clock of its own (the sum of the boards' times, not the wall of
+  // boards worked on at once).
+  uint64_t ModelledUs() const;
+
   // Adds a device and returns its index. A device added plugged raises no
   // event (it was there before the host looked).
   size_t AddDevice(const SIM_DEVICE_CONFIG& config);
@@ -65,7 +76,9 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   const SIM_DEVICE_CONFIG& DeviceConfig(size_t nIndex) const {
     return m_vDevices.at(nIndex).Config;
   }
-  bool IsPlugged(size_t nIndex) const { return m_vDevices.at(nIndex).bPlugged; }
+  bool IsPlugged(size_t nIndex) const;
+  // The clock device nIndex runs on (the platform's unless UseBoardClocks).
+  CSimClock& ClockOf(size_t nIndex) { return *m_vDevices.at(nIndex).pClock; }
 
   // Plug and unplug raise an arrival or removal event (the event object is
   // signalled until DispatchEvents).
@@ -92,6 +105,7 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
   // Simulated boards are not the machine's: they lock within this platform
   // only, never waiting for a program that works on real boards.
+  USB42XX_MGR::ITimeSource& TimeSourceOf(const std::string& szPath) override;
   std::unique_ptr<USB42XX_MGR::IBoardLock> OpenBoardLock(const std::string& szPath,
                                                          std::string& szError) override;
 
@@ -99,11 +113,25 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   USB42XX_MGR::BOARD_ID BoardOf(size_t nIndex) const;
 
  private:
+  // A board clock as the transfers see it.
+  class CBoardTime : public USB42XX_MGR::ITimeSource {
+   public:
+    explicit CBoardTime(std::shared_ptr<CSimClock> pClock) : m_pClock(std::move(pClock)) {}
+    uint32_t GetTickCount() override { return m_pClock->GetTickCount(); }
+    void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
+
+   private:
+    std::shared_ptr<CSimClock> m_pClock;
+  };
   struct SDevice {
     SIM_DEVICE_CONFIG Config;
+    std::shared_ptr<CSimClock> pClock;
     std::shared_ptr<CSimChip> pChip;
+    std::shared_ptr<CBoardTime> pTime;  // null on the platform's clock
     bool bPlugged = true;
   };
+  // The device of a "sim:N" path; SIZE_MAX for any other.
+  size_t IndexOfPath(const std::string& szPath) const;
   void PostEvent(USB42XX_MGR::EDeviceEvent eKind, size_t nIndex);
 
   std::shared_ptr<CSimClock> m_pClock;
@@ -114,6 +142,10 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   USB42XX_MGR::CProcessLockTable m_Locks;
   bool m_bMachineLocks;
   bool m_bEnumerationFails = false;
+  bool m_bBoardClocks = false;
+  // Boards programmed at once list, open, unplug (a fault) and post events
+  // from their threads: the plug states and the event queue are shared.
+  mutable std::mutex m_Mutex;
 };
 
 }  // namespace qrt::sim

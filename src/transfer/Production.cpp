@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 
+#include "ImageFiles.h"
+#include "Command.h"
 #include "SettingsRules.h"
+#include "platform/HidPlatform.h"
 #include "WriteOutcome.h"
 
 namespace qrt::transfer {
@@ -31,19 +35,131 @@ void AppendLine(BOARD_STEP& step, CProductionLog& log) {
 
 }  // namespace
 
+namespace {
+
+// Progress and the procedure's log steps go on; its message boxes' texts do
+// not (the run says what happened in its own lines).
+class CProgressOnly : public IEepromObserver {
+ public:
+  explicit CProgressOnly(IEepromObserver& next) : m_Next(next) {}
+  void OnPlainMessage(const std::string&) override {}
+  void OnProgress(EEepromProgress eKind, int nPercent) override {
+    m_Next.OnProgress(eKind, nPercent);
+  }
+
+ private:
+  IEepromObserver& m_Next;
+};
+
+// Gives the turn on when the board leaves ProgramBoard without a serial.
+class CTurnGuard {
+ public:
+  explicit CTurnGuard(SERIAL_TURN turn) : m_Turn(turn) {}
+  ~CTurnGuard() { Done(); }
+  void Wait() {
+    if (m_Turn.pTurns != nullptr) m_Turn.pTurns->Wait(m_Turn.nTicket);
+  }
+  void Done() {
+    if (m_Turn.pTurns != nullptr) m_Turn.pTurns->Done(m_Turn.nTicket);
+  }
+
+ private:
+  SERIAL_TURN m_Turn;
+};
+
+// The ids the image carries (what the board enumerates with once written).
+void IdsOfImage(const uint8_t* pImage, size_t nSize, uint16_t& wVid, uint16_t& wPid) {
+  qrt::image::CImageSession decoded;
+  if (decoded.ApplyLoadedImage(pImage, nSize) != qrt::image::EApplyResult::kAccepted) return;
+  wVid = decoded.m_RecInternalOpt.wVID;
+  wPid = decoded.m_RecInternalOpt.wPID;
+}
+
+// The board's facts as a hook sees them.
+std::map<std::string, std::string> HookEnvironment(const PRODUCTION_RECORD& record) {
+  const auto serial = [](const std::optional<uint64_t>& q) {
+    return q ? FormatSerial(*q) : std::string();
+  };
+  return {{"QRT_PATH", record.szPath},
+          {"QRT_USB_SERIAL", record.szUsbSerial},
+          {"QRT_STATION", record.szStation},
+          {"QRT_OPERATOR", record.szOperator},
+          {"QRT_WORK_ORDER", record.szWorkOrder},
+          {"QRT_EEPROM", record.szEeprom},
+          {"QRT_SERIAL", serial(record.qwSerial)},
+          {"QRT_PREVIOUS_SERIAL", serial(record.qwPreviousSerial)},
+          {"QRT_RESULT", record.szResult},
+          {"QRT_ATTEMPTS", std::to_string(record.nAttempts)},
+          {"QRT_IMAGE_SHA256", record.szImageSha256},
+          {"QRT_LOG_LINE", ProductionLogLine(record)}};
+}
+
+bool RunBeforeHook(const PRODUCTION_SHARED& shared, const PRODUCTION_RECORD& record,
+                   std::string& szWhy) {
+  const COMMAND_RESULT result =
+      RunCommand(shared.vBefore, HookEnvironment(record), shared.nHookTimeOutMs);
+  if (result.Succeeded()) return true;
+  szWhy = "--before refused the board: " + CommandFailureText(result, shared.nHookTimeOutMs);
+  return false;
+}
+
+// After the board is done: a failure (the functional test, the label
+// printer) fails a board that passed; the output goes in its line.
+void RunAfterHook(const PRODUCTION_SHARED& shared, BOARD_STEP& step) {
+  PRODUCTION_RECORD& record = step.Record;
+  const COMMAND_RESULT result =
+      RunCommand(shared.vAfter, HookEnvironment(record), shared.nHookTimeOutMs);
+  if (result.Succeeded()) return;
+  const std::string szWhy = "--after failed: " + CommandFailureText(result, shared.nHookTimeOutMs);
+  record.szNote = record.szNote.empty() ? szWhy : record.szNote + "; " + szWhy;
+  if (!step.bPass) return;
+  step.bPass = false;
+  record.szResult = "fail";
+  record.szReason = szWhy;
+  step.szNote = szWhy;
+}
+
+}  // namespace
+
+std::optional<uint64_t> SerialOfImage(const uint8_t* pImage, size_t nSize) {
+  constexpr size_t kHeaderSize = 256;
+  qrt::image::CImageSession decoded;
+  if (nSize < kHeaderSize ||
+      decoded.ApplyLoadedImage(pImage, nSize) != qrt::image::EApplyResult::kAccepted ||
+      decoded.m_RecInternalOpt.btSerialNumberCtrl == 0) {
+    return std::nullopt;
+  }
+  uint64_t qwSerial = 0;
+  for (const uint8_t bt : decoded.m_RecInternalOpt.btSerialNumber) qwSerial = qwSerial << 8 | bt;
+  return qwSerial;
+}
+
 BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCTION_SHARED& shared,
                         const PRODUCTION_SETTINGS& settings, IEepromObserver& observer,
-                        const std::function<void(const WRITE_OUTCOME&)>& fnWriteFailed) {
+                        const std::function<void(const WRITE_OUTCOME&)>& fnWriteFailed,
+                        SERIAL_TURN turn) {
   const auto start = std::chrono::steady_clock::now();
+  CTurnGuard turnGuard(turn);
   BOARD_STEP step;
   PRODUCTION_RECORD& record = step.Record;
+  const LINE_FACTS& facts = shared.Facts;
   record.szTime = UtcTimeText();
+  record.szStation = facts.szStation;
+  record.szOperator = facts.szOperator;
+  record.szWorkOrder = facts.szWorkOrder;
+  record.szToolVersion = facts.szToolVersion;
+  record.szProfile = facts.szProfile;
+  record.szGolden = facts.szGolden;
   record.szPath = board.Id.Label();
+  record.szUsbSerial = board.Id.szUsbSerial;
   record.wVid = board.Id.wVID;
   record.wPid = board.Id.wPID;
+  record.szEeprom = qrt::image::EepromTypeText(shared.Base.GetRomSize());
   std::unique_ptr<CBoardHandle> pBoard;
   if (!board.szProbeFailure.empty()) {
     step.szNote = "chip probe failed: " + board.szProbeFailure;
+  } else if (!shared.vBefore.empty() && !RunBeforeHook(shared, record, step.szNote)) {
+    // The station's own check said no: the board is not touched.
   } else {
     BOARD_OPEN_RESULT result;
     pBoard = OpenBoard(platform, board.Id, settings.Lock, result);
@@ -53,39 +169,89 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
     // Its chip did not answer, it left or it is busy: nothing was written,
     // no serial taken; it still gets its line so the log accounts for every
     // board.
+    turnGuard.Done();
     step.bUnusable = true;
     record.szResult = "fail";
     record.nCode = -1;
     record.szNote = step.szNote;
+    record.szReason = step.szNote;
     record.dElapsedS = SecondsSince(start);
     AppendLine(step, shared.Log);
     return step;
   }
-  // Built once without the new serial (the backup reads that much), then
-  // again with it: the serial goes in the header only.
+  const uint32_t dwDeviceStartMs = pBoard->Clock().GetTickCount();
+  CProgressOnly quiet(observer);
+  // Built once without the new serial (the read and the backup take that
+  // much), then again with it: the serial goes in the header only.
   qrt::image::CImageSession image = shared.Base;
   uint8_t btImage[qrt::image::kMaxImageSize];
   size_t nSize = 0;
   const EBuildResult eBuild = image.BuildOutputImage(btImage, &nSize);
+  USB42XX_MGR::EEPROM_TRANSFER_SETTINGS transfer = settings.Transfer;
+  transfer.m_bReportId = pBoard->ReportIdFlag();  // the chip's own report-ID need
+  transfer.m_dwRomSize = static_cast<uint32_t>(nSize);
+  std::vector<uint8_t> vBefore;
   if (eBuild != EBuildResult::kOk) {
     step.szStop = std::string("cannot build the image: ") + qrt::image::BuildResultText(eBuild);
   } else {
-    record.szImageSha256 = Sha256Hex(btImage, nSize);
+    record.szGoldenSha256 = Sha256Hex(btImage, nSize);
+    record.szImageSha256 = record.szGoldenSha256;
+    // What the board holds now: the backup, the previous serial, and what
+    // every attempt's rollback restores.
+    CEepromProcedure reader(*pBoard, quiet);
+    reader.Settings() = transfer;
+    std::vector<uint8_t> vLoad(CEepromProcedure::kBufferSize, 0xFF);
+    const int r = reader.ReadDataFromEEPROM(vLoad.data(), vLoad.size());
+    if (r != 0) {
+      step.Outcome.eStopped = EWriteStep::kBackupRead;
+      step.Outcome.nBackupReadCode = r;
+      step.Outcome.nBytes = reader.GetTransferLength();
+    } else {
+      vBefore.assign(vLoad.begin(), vLoad.begin() + static_cast<std::ptrdiff_t>(nSize));
+      record.qwPreviousSerial = SerialOfImage(vBefore.data(), vBefore.size());
+    }
+  }
+  bool bSerialSet = false;
+  std::string szRefused;  // the serial source gave none for this board
+  for (int nAttempt = 1; step.szStop.empty() && !vBefore.empty(); ++nAttempt) {
+    record.nAttempts = nAttempt;
     PROTECTED_WRITE_OPTIONS options;
     options.fnWriteFailed = fnWriteFailed;
+    options.pKnownContents = &vBefore;
+    // A retry's backup is the first one's bytes: saved again over it, not
+    // as a second file.
+    options.szBackupFile = step.Outcome.szBackupFile;
     // The serial is taken (and the counter synced) once the backup is saved
     // and before the first byte is written; from there on it is used,
-    // whatever happens to this board. A board whose backup fails costs none.
+    // whatever happens to this board, and every retry writes the same one.
+    // A board whose backup fails costs none.
     options.fnBeforeWrite = [&]() {
-      if (shared.pCounter == nullptr) return true;
-      uint64_t qwSerial = 0;
-      std::string szError;
-      if (shared.pCounter->Allocate(qwSerial, szError) != ESerialResult::kOk) {
-        step.szStop = "serial counter: " + szError + "; nothing written";
-        return false;
+      if (bSerialSet) return true;
+      std::optional<uint64_t> qwSerial;
+      if (shared.eRework == ERework::kKeepSerial && record.qwPreviousSerial) {
+        qwSerial = record.qwPreviousSerial;
+        record.bRework = true;
+      } else if (shared.pSerials != nullptr) {
+        turnGuard.Wait();
+        uint64_t qwNew = 0;
+        std::string szError;
+        const ESerialResult e = shared.pSerials->Allocate(qwNew, szError);
+        turnGuard.Done();
+        if (e == ESerialResult::kRefused) {
+          szRefused = szError + "; nothing written";
+          return false;
+        }
+        if (e != ESerialResult::kOk) {
+          step.szStop = "serial counter: " + szError + "; nothing written";
+          return false;
+        }
+        qwSerial = qwNew;
       }
+      turnGuard.Done();
+      bSerialSet = true;
+      if (!qwSerial) return true;
       record.qwSerial = qwSerial;
-      qrt::editor::ParseSerialNumber(FormatSerial(qwSerial), image.m_RecInternalOpt.btSerialNumber);
+      qrt::editor::ParseSerialNumber(FormatSerial(*qwSerial), image.m_RecInternalOpt.btSerialNumber);
       image.m_RecInternalOpt.btSerialNumberCtrl = 1;
       size_t nWithSerial = 0;
       if (image.BuildOutputImage(btImage, &nWithSerial) != EBuildResult::kOk ||
@@ -96,20 +262,57 @@ BOARD_STEP ProgramBoard(IHidPlatform& platform, const BOARD_INFO& board, PRODUCT
       record.szImageSha256 = Sha256Hex(btImage, nSize);
       return true;
     };
-    USB42XX_MGR::EEPROM_TRANSFER_SETTINGS transfer = settings.Transfer;
-    transfer.m_bReportId = pBoard->ReportIdFlag();  // the chip's own report-ID need
-    step.Outcome = ProtectedWrite(*pBoard, transfer, observer, btImage, nSize, options);
-    step.bPass = step.Outcome.Passed();
-    if (step.Outcome.Write.Compared()) record.nMismatchAt = step.Outcome.Write.nMismatchAt;
-    step.szNote = RollbackText(step.Outcome, ELanguage::kEnglish);
+    step.Outcome = ProtectedWrite(*pBoard, transfer, quiet, btImage, nSize, options);
+    const WRITE_OUTCOME& outcome = step.Outcome;
+    const bool bRetry = !outcome.Passed() && outcome.eStopped == EWriteStep::kWrite &&
+                        outcome.eRollback == ERollback::kVerified && nAttempt <= shared.nRetries;
+    if (!bRetry) break;
+    // Rolled back to what the board held: it is written again with the same
+    // serial; this attempt gets its own line.
+    PRODUCTION_RECORD attempt = record;
+    attempt.szResult = "retry";
+    attempt.nCode = outcome.Code();
+    if (outcome.Write.Compared()) attempt.nMismatchAt = outcome.Write.nMismatchAt;
+    attempt.szBackup = outcome.szBackupFile;
+    attempt.szReason = StopText(outcome, ELanguage::kEnglish);
+    attempt.szNote = RollbackText(outcome, ELanguage::kEnglish);
+    attempt.dElapsedS = SecondsSince(start);
+    step.vRetries.push_back(attempt);
+    std::string szError;
+    if (!shared.Log.Append(attempt, szError)) {
+      step.szStop = szError + "; the log has no line for board " + record.szPath +
+                    "'s attempt " + std::to_string(nAttempt) + "; the run stops";
+    }
   }
   const WRITE_OUTCOME& outcome = step.Outcome;
+  step.bPass = step.szStop.empty() && outcome.Passed() && !vBefore.empty();
+  if (outcome.Write.Compared()) record.nMismatchAt = outcome.Write.nMismatchAt;
+  step.szNote = RollbackText(outcome, ELanguage::kEnglish);
+  if (outcome.eStopped != EWriteStep::kBackupRead && outcome.eStopped != EWriteStep::kBackupSave &&
+      outcome.eStopped != EWriteStep::kBeforeWrite) {
+    IdsOfImage(btImage, nSize, record.wVid, record.wPid);
+  }
   record.nCode = outcome.Code();
   record.szBackup = outcome.szBackupFile;
   record.szResult = step.bPass                                    ? "pass"
                     : outcome.eRollback == ERollback::kVerified ? "rolled-back"
                                                                   : "fail";
+  record.szNote = step.bPass ? "" : step.szNote;
+  if (!step.bPass) {
+    record.szReason = !step.szStop.empty() ? step.szStop
+                      : !szRefused.empty() ? szRefused
+                                           : StopText(outcome, ELanguage::kEnglish);
+  }
   record.dElapsedS = SecondsSince(start);
+  if (settings.bModelledTime) {
+    record.dDeviceS =
+        static_cast<uint32_t>(pBoard->Clock().GetTickCount() - dwDeviceStartMs) / 1000.0;
+  }
+  if (!shared.vAfter.empty() && step.szStop.empty()) {
+    pBoard.reset();  // the hook may use the board itself (a functional test)
+    RunAfterHook(shared, step);
+    record.dElapsedS = SecondsSince(start);
+  }
   if (step.szStop.empty()) {
     AppendLine(step, shared.Log);
   } else {
@@ -155,6 +358,19 @@ bool PrepareProduction(const qrt::image::CImageSession& base, const PRODUCTION_F
     return false;
   }
   return true;
+}
+
+void CSerialTurns::Wait(size_t nTicket) {
+  std::unique_lock<std::mutex> lock(m_Mutex);
+  m_Cv.wait(lock, [&] { return m_nFirstOpen >= nTicket; });
+}
+
+void CSerialTurns::Done(size_t nTicket) {
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  if (m_vDone.size() <= nTicket) m_vDone.resize(nTicket + 1, false);
+  m_vDone[nTicket] = true;
+  while (m_nFirstOpen < m_vDone.size() && m_vDone[m_nFirstOpen]) ++m_nFirstOpen;
+  m_Cv.notify_all();
 }
 
 void CProductionTotals::Add(const BOARD_STEP& step) {

@@ -5,8 +5,11 @@
 // base image, the serial counter, the log) come in explicitly, so that a
 // later change can make them safe for boards programmed at once. Also the
 // run's totals and the station's memory of the boards it has programmed.
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,11 +23,40 @@
 
 namespace qrt::transfer {
 
-// What every board of a run shares.
+// What every log line of a run says about the line itself.
+struct LINE_FACTS {
+  std::string szStation;  // the front end's default: the host name
+  std::string szOperator;
+  std::string szWorkOrder;
+  std::string szToolVersion;
+  std::string szProfile;  // "default" or "fast"
+  std::string szGolden;   // file name of the image or template; empty: built-in image
+};
+
+// Where a reworked board's serial comes from.
+enum class ERework {
+  kNewSerial,   // a new serial from the counter, always
+  kKeepSerial,  // the serial the board already holds (its backup a valid image with it on)
+};
+
+// What every board of a run shares. The counter and the log take boards
+// programmed at once (each on its own thread).
 struct PRODUCTION_SHARED {
   const qrt::image::CImageSession& Base;        // the image before its serial
-  qrt::production::CSerialCounter* pCounter;    // null: no serials
+  qrt::production::ISerialSource* pSerials;     // null: no serials
   qrt::production::CProductionLog& Log;
+  LINE_FACTS Facts = {};
+  // Commands run per board (their words; empty: none) with the board's
+  // facts in the environment: before it is touched (a failure skips the
+  // board, no serial taken) and after it is done (a failure fails it, the
+  // command's output in its line), each within nHookTimeOutMs.
+  std::vector<std::string> vBefore = {};
+  std::vector<std::string> vAfter = {};
+  int nHookTimeOutMs = 60000;
+  // Writes again after a failed write that was rolled back and verified,
+  // before the board's serial is given up.
+  int nRetries = 1;
+  ERework eRework = ERework::kNewSerial;
 };
 
 // How a run transfers (the report ID of the I2C transfers is each board's
@@ -32,6 +64,33 @@ struct PRODUCTION_SHARED {
 struct PRODUCTION_SETTINGS {
   USB42XX_MGR::EEPROM_TRANSFER_SETTINGS Transfer;
   USB42XX_MGR::BOARD_LOCK_WAIT Lock;
+  // The boards' clocks are modelled (simulated boards): each record gets
+  // its device time.
+  bool bModelledTime = false;
+};
+
+// Serials in the order the boards were started, whatever order their
+// threads reach the counter in: board k waits to take its serial until the
+// boards started before it took theirs or finished without one. Tickets
+// count from 0 in start order.
+class CSerialTurns {
+ public:
+  // Blocks until every ticket before nTicket is done.
+  void Wait(size_t nTicket);
+  // nTicket took its serial, or will take none. Done twice is harmless.
+  void Done(size_t nTicket);
+
+ private:
+  std::mutex m_Mutex;
+  std::condition_variable m_Cv;
+  std::vector<bool> m_vDone;
+  size_t m_nFirstOpen = 0;  // every ticket before it is done
+};
+
+// A board's place in its run's serial order; no turns: none kept.
+struct SERIAL_TURN {
+  CSerialTurns* pTurns = nullptr;
+  size_t nTicket = 0;
 };
 
 // The files a run shares.
@@ -58,6 +117,8 @@ struct BOARD_STEP {
   // Why a board was not written ("the board is gone", "chip probe failed:
   // ..."), or what the rollback did after a failed write; empty on a pass.
   std::string szNote;
+  // The failed attempts that were written again (their records as logged).
+  std::vector<qrt::production::PRODUCTION_RECORD> vRetries;
   // The board could not be used at all (code -1, no serial taken).
   bool bUnusable = false;
   // The run must stop after this board: why (the counter, the image, the
@@ -67,15 +128,23 @@ struct BOARD_STEP {
 };
 
 // Programs one listed board: opens it (waiting for its lock as settings
-// say), takes a serial once its backup is saved, writes and verifies the
-// base image with the serial, rolls back on failure, and appends its log
-// line. A board that is gone, busy or whose probe failed is logged as fail
-// (code -1) without a serial. fnWriteFailed runs after a failed write,
-// before its rollback.
+// say), reads what it holds and saves that as the backup, takes a serial
+// (or keeps the board's own on rework), writes and verifies the base image
+// with the serial, rolls back on failure and writes again up to
+// shared.nRetries times after a verified rollback (each such attempt logged
+// as "retry"), and appends its log line. A board that is gone, busy or
+// whose probe failed is logged as fail (code -1) without a serial.
+// fnWriteFailed runs after each failed write, before its rollback. Safe on
+// several threads at once for different boards.
 BOARD_STEP ProgramBoard(USB42XX_MGR::IHidPlatform& platform, const USB42XX_MGR::BOARD_INFO& board,
                         PRODUCTION_SHARED& shared, const PRODUCTION_SETTINGS& settings,
                         USB42XX_MGR::IEepromObserver& observer,
-                        const std::function<void(const WRITE_OUTCOME&)>& fnWriteFailed = {});
+                        const std::function<void(const WRITE_OUTCOME&)>& fnWriteFailed = {},
+                        SERIAL_TURN turn = {});
+
+// The serial an image holds: it is a valid image (the signature) of at
+// least the header, with its serial string switched on. Empty otherwise.
+std::optional<uint64_t> SerialOfImage(const uint8_t* pImage, size_t nSize);
 
 // A run's totals.
 class CProductionTotals {

@@ -87,11 +87,13 @@ bool ParseSimSpec(const SIM_OPTIONS& options, SIM_SPEC& spec, std::string& szErr
   parsed.szSave = options.szSave;
   parsed.szLog = options.szLog;
   parsed.bRealTime = options.bRealTime;
+  parsed.bBoardClocks = options.bBoardClocks;
   spec = std::move(parsed);
   return true;
 }
 
 CSimRig::CSimRig(const SIM_SPEC& spec) : m_Spec(spec), m_Platform(spec.bRealTime) {
+  if (m_Spec.bBoardClocks) m_Platform.UseBoardClocks();
   for (size_t i = 0; i < m_Spec.vChips.size(); ++i) {
     sim::SIM_DEVICE_CONFIG device;
     device.wVID = kSimVid;

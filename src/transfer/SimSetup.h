@@ -25,6 +25,9 @@ struct SIM_OPTIONS {
   std::string szLog;                 // board 1's report log at exit
   std::vector<std::string> vFaults;  // "[K@]SPEC" each
   bool bRealTime = false;
+  // Each board on a clock of its own (boards programmed at once); the
+  // program, not the user, chooses it.
+  bool bBoardClocks = false;
 };
 
 // One option of the simulator: its name, the value it takes (empty for a
@@ -52,6 +55,7 @@ struct SIM_SPEC {
   std::string szSave;
   std::string szLog;
   bool bRealTime = false;
+  bool bBoardClocks = false;
 };
 
 // Checks the options and reads the seed image. False with szError for the
@@ -65,8 +69,9 @@ class CSimRig {
  public:
   explicit CSimRig(const SIM_SPEC& spec);
   sim::CSimPlatform& Platform() { return m_Platform; }
-  // Time of the simulated device since it was made, in seconds.
-  double SimulatedSeconds() { return static_cast<double>(m_Platform.Clock().NowUs()) / 1e6; }
+  // Modelled time of the simulated boards since they were made, in seconds
+  // (boards on clocks of their own: the sum of their times).
+  double SimulatedSeconds() { return static_cast<double>(m_Platform.ModelledUs()) / 1e6; }
   // Writes --sim-save (every board) and --sim-log (board 1). Each failure's
   // text goes to vErrors (the EEPROM contents) or vWarnings (the log).
   void WriteFiles(std::vector<std::string>& vErrors, std::vector<std::string>& vWarnings);

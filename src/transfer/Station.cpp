@@ -32,12 +32,7 @@ void RunStation(IHidPlatform& platform, qrt::sim::CSimPlatform* pSim, const STAT
       break;
     }
     const std::vector<BOARD_INFO> vNew = boards.TakeNew(vBoards);
-    bool bGoOn = true;
-    for (const BOARD_INFO& board : vNew) {
-      bGoOn = view.OnBoard(board);
-      if (!bGoOn) break;
-    }
-    if (!bGoOn) break;
+    if (!vNew.empty() && !view.OnBoards(vNew)) break;
     if (!vNew.empty() || bFirst) view.OnReady();
     if (hooks.fnBeforeWait && hooks.fnBeforeWait(pSim)) break;
     if (CInterruptGuard::Interrupted()) break;

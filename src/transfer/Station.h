@@ -4,6 +4,7 @@
 // going on and programs each board (ProgramBoard).
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "BoardId.h"
 
@@ -33,9 +34,9 @@ class IStationView {
   // The platform delivers no hot-plug events: boards are looked for every
   // nPollMs.
   virtual void OnNoHotPlug(int nPollMs) = 0;
-  // Programs a board not programmed since it was plugged; false ends the
-  // station (the run must stop).
-  virtual bool OnBoard(const USB42XX_MGR::BOARD_INFO& board) = 0;
+  // Programs the boards not programmed since they were plugged (those of
+  // one listing, at once); false ends the station (the run must stop).
+  virtual bool OnBoards(const std::vector<USB42XX_MGR::BOARD_INFO>& vBoards) = 0;
   // A round is done: the next board may come.
   virtual void OnReady() = 0;
   // The board search or the wait failed; the station ends.

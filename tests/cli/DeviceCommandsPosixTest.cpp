@@ -181,7 +181,8 @@ TEST(DeviceCommandsPosix, ProgramStopsWhereTheLogTakesNoLine) {
     std::filesystem::remove(dir.File("s.2.bin"));
     const std::vector<std::string> args = {
         "program", "--image",    szIn, "--serial-file", dir.File("c"), "--log",       szLog,
-        "--all",   "--simulate", "--sim-boards",  "2",           "--sim-save", dir.File("s.bin")};
+        "--all",   "--simulate", "--sim-boards",  "2",           "--sim-save", dir.File("s.bin"),
+        "--jobs",  "1"};  // one at a time: board 2 is not started after board 1's stop
     const CRun r = c.nLimit ? RunCliWithFileSizeLimit(args, c.nLimit) : RunCliWith(args);
     EXPECT_EQ(r.nExit, 1) << r.err;
     EXPECT_EQ(ReadWholeFile(dir.File("s.2.bin")),

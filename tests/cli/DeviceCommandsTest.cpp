@@ -51,10 +51,22 @@ std::vector<nlohmann::json> LogLines(const std::string& szPath) {
   return lines;
 }
 
-// Only the boards' lines of the log.
+// Only the boards' lines of the log; those of one run (boards programmed
+// at once finish in any order) by path, a board's attempts in their order.
 std::vector<nlohmann::json> BoardLines(const std::string& szPath) {
-  std::vector<nlohmann::json> lines = LogLines(szPath);
-  std::erase_if(lines, [](const nlohmann::json& j) { return j.contains("event"); });
+  std::vector<nlohmann::json> lines;
+  size_t nRunStart = 0;
+  for (nlohmann::json& j : LogLines(szPath)) {
+    if (j.contains("event")) {
+      nRunStart = lines.size();
+      continue;
+    }
+    lines.push_back(std::move(j));
+    std::stable_sort(lines.begin() + static_cast<std::ptrdiff_t>(nRunStart), lines.end(),
+                     [](const nlohmann::json& a, const nlohmann::json& b) {
+                       return a["path"].get<std::string>() < b["path"].get<std::string>();
+                     });
+  }
   return lines;
 }
 
@@ -624,7 +636,7 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
 
   // Only the serial's last byte differs from what the board holds.
   r = run({"--serial-start", "000000000100", "--sim-image", P("chip.bin"), "--sim-fault",
-           "flip-once:0x21"});
+           "flip-once:0x21", "--retries", "0"});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.out.find("rolled-back, burned serial 000000000101"), std::string::npos) << r.out;
   EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
@@ -760,8 +772,9 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
   EXPECT_EQ(doc["totals"]["passed"], 3);
   EXPECT_EQ(serialOf("s.bin"), (std::vector<uint8_t>{0, 0, 0, 0, 1, 0x03}));
 
-  // A marginal cell on board 2: rolled back to exactly its backup.
-  r = run({"--sim-fault", "2@flip-once:0x40"});
+  // A marginal cell on board 2 without a retry: rolled back to exactly its
+  // backup.
+  r = run({"--sim-fault", "2@flip-once:0x40", "--retries", "0"});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.out.find("sim:2 3A7C:4250: rolled-back, burned serial 000000000107"),
             std::string::npos) << r.out;
@@ -772,7 +785,7 @@ TEST_F(DeviceCommandsTest, ProgramAllOnThreeBoards) {
   // The transfer went well, the comparison did not: the log says where.
   EXPECT_EQ(lines[7]["code"], 0);
   EXPECT_EQ(lines[7]["mismatch_at"], 0x40);
-  EXPECT_FALSE(lines[6].contains("mismatch_at"));
+  EXPECT_TRUE(lines[6]["mismatch_at"].is_null());
   EXPECT_EQ(lines[8]["result"], "pass");
   EXPECT_EQ(ReadFile(P("s.2.bin")), ReadFile(lines[7]["backup"].get<std::string>()));
 
@@ -824,12 +837,7 @@ TEST_F(DeviceCommandsTest, BoardsWhoseProbeFailsAreListedAndCountedFailed) {
     fs::remove(P("p.jsonl"));
     CRun r = RunCliWith({"program", "--all", "--image", P("base.bin"), "--log", P("p.jsonl"),
                          "--simulate", "--sim-boards", "3", "--sim-fault", szFault});
-    std::ifstream log(P("p.jsonl"));
-    lines.clear();
-    for (std::string s; std::getline(log, s);) {
-      nlohmann::json j = nlohmann::json::parse(s);
-      if (!j.contains("event")) lines.push_back(std::move(j));  // board lines only
-    }
+    lines = BoardLines(P("p.jsonl"));
     return r;
   };
   const struct {
@@ -894,6 +902,7 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
   p.szSerialStart = "100";
   p.szLog = P("p.jsonl");
   p.bWait = true;
+  p.nRetries = 0;
   WriteFile(P("base.bin"), MakeImage(256, 1));
   qrt::production::CSerialCounter other(P("c"));
   uint64_t qwInputsBefore = 0;
@@ -947,7 +956,7 @@ TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[3]["result"], "rolled-back");
   EXPECT_NE(lines[3]["code"], 0);
-  EXPECT_FALSE(lines[3].contains("mismatch_at")) << lines[3];
+  EXPECT_TRUE(lines[3]["mismatch_at"].is_null()) << lines[3];
 }
 
 // The station's memory, with the paths of real hidraw nodes. Without
@@ -986,4 +995,40 @@ TEST(StationBoards, EachBoardOnceWhileItStaysPlugged) {
     }
     EXPECT_EQ(vNew, step.vNew);
   }
+}
+
+// A work order's range: the run says how many serials it has, takes none
+// past its end (that board is left as it was, the run stops), and --json
+// carries each board with the keys of its log line.
+TEST_F(DeviceCommandsTest, ProgramKeepsToTheWorkOrdersRange) {
+  WriteFile(P("base.bin"), MakeImage(256, 1));
+  const CRun r = RunCliWith({"program", "--image", P("base.bin"), "--serial-file", P("c"),
+                             "--serial-start", "100", "--serial-end", "101", "--log", P("p.jsonl"),
+                             "--all", "--json", "--work-order", "WO-7", "--simulate",
+                             "--sim-boards", "3", "--sim-save", P("s.bin")});
+  EXPECT_EQ(r.nExit, 1);
+  EXPECT_NE(r.err.find("2 serial(s) left in the work order (000000000100-000000000101)"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("is past the work order's last, 000000000101"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
+                                                    '1', '0', '2', '\n'}));
+  EXPECT_EQ(ReadFile(P("s.3.bin")), std::vector<uint8_t>(qrt::image::g_btDefaultImage,
+                                                         qrt::image::g_btDefaultImage + 256))
+      << "the board past the range was written";
+  const auto doc = nlohmann::ordered_json::parse(r.out);
+  const auto lines = BoardLines(P("p.jsonl"));
+  ASSERT_EQ(doc["boards"].size(), 3u);
+  ASSERT_EQ(lines.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    std::vector<std::string> vDoc, vLog;
+    for (auto it = doc["boards"][i].begin(); it != doc["boards"][i].end(); ++it) vDoc.push_back(it.key());
+    for (auto it = lines[i].begin(); it != lines[i].end(); ++it) vLog.push_back(it.key());
+    std::sort(vLog.begin(), vLog.end());
+    std::sort(vDoc.begin(), vDoc.end());
+    EXPECT_EQ(vDoc, vLog);
+    EXPECT_EQ(doc["boards"][i]["work_order"], "WO-7");
+    EXPECT_EQ(doc["boards"][i]["serial"], lines[i]["serial"]);
+  }
+  EXPECT_EQ(doc["boards"][2]["result"], "fail");
+  EXPECT_TRUE(doc["boards"][2]["serial"].is_null());
 }

@@ -149,3 +149,41 @@ TEST(Backup, NamesAreSafeAndNeverReplaceAnEarlierBackup) {
   EXPECT_FALSE(SaveBackup("", szFirst + "/sub", t, 1, 2, "p", a, 3, szSecond, szError));
   EXPECT_FALSE(szError.empty());
 }
+
+// A work order's range and a station's lease of blocks: nothing is handed
+// out past the range's last serial, a block is cut at it, a lease left by a
+// crash goes on from its file, and a file that is no lease is refused.
+TEST(SerialCounter, WorkOrderRangeAndStationLease) {
+  CTempDir dir;
+  const struct {
+    const char* pszLease;  // the station file before; nullptr: none
+    uint64_t qwLast;       // the work order's last serial
+    std::vector<int64_t> vSerials;  // handed out in turn; -1: refused (kExhausted/kMalformed)
+    const char* pszCounter;         // the counter after
+  } cases[] = {
+      {nullptr, 0x104, {0x100, 0x101, 0x102, 0x103, 0x104, -1}, "000000000105\n"},
+      // One block of 4 at once, then the next one.
+      {"", 0xFFFF, {0x100, 0x101, 0x102, 0x103, 0x104}, "000000000108\n"},
+      // The block cut at the range's end, then nothing more.
+      {"", 0x101, {0x100, 0x101, -1}, "000000000102\n"},
+      {"000000000106 000000000107\r\n", 0xFFFF, {0x106, 0x107, 0x100}, "000000000104\n"},
+      {"000000000106\n", 0xFFFF, {-1}, "000000000100\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pszLease ? c.pszLease : "counter");
+    const std::string szCounter = dir.Write("c", "000000000100\n");
+    std::filesystem::remove(dir / "lease");
+    if (c.pszLease != nullptr && *c.pszLease) dir.Write("lease", c.pszLease);
+    CSerialCounter counter(szCounter, 0ms);
+    counter.SetLast(c.qwLast);
+    CSerialLease lease(counter, dir / "lease", 4);
+    ISerialSource& source = c.pszLease ? static_cast<ISerialSource&>(lease) : counter;
+    for (int64_t nExpected : c.vSerials) {
+      uint64_t q = 0;
+      std::string szError;
+      const ESerialResult e = source.Allocate(q, szError);
+      EXPECT_EQ(e == ESerialResult::kOk ? static_cast<int64_t>(q) : -1, nExpected) << szError;
+    }
+    EXPECT_EQ(ReadWholeFile(szCounter), c.pszCounter);
+  }
+}

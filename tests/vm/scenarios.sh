@@ -559,4 +559,43 @@ two_boards() {
 }
 two_boards two-boards
 
+# Two boards programmed at once through the real kernel: program --all runs
+# each board on its own thread, so its wall time must stay below 0.7 of the
+# same two boards programmed one after the other (each from the same seed,
+# so both runs write the same bytes).
+program_parallel() {
+  local name=$1 why= fast=(--profile fast "${TIMING[@]}")
+  local k node1 node2 start seq par
+  for k in 1 2; do "$CLI" convert "$SRC/tests/data/default-24c02.bin" "$WORK/seed$k.bin" >/dev/null; done
+  if ! two_boards_up; then
+    fail "$name" "the two boards did not appear"
+    two_boards_down
+    return
+  fi
+  node1=$(node_of_board 1)
+  node2=$(node_of_board 2)
+  start=$(date +%s%N)
+  for node in "$node1" "$node2"; do
+    timeout 240 "$CLI" program --image "$WORK/third-out.bin" --path "/dev/$node" \
+      --log "$WORK/seq.jsonl" "${fast[@]}" >>"$WORK/seq.out" 2>&1 || why="program --path /dev/$node failed"
+  done
+  seq=$((($(date +%s%N) - start) / 1000000))
+  two_boards_down
+  if [ -z "$why" ] && ! two_boards_up; then why="the two boards did not come back"; fi
+  if [ -z "$why" ]; then
+    start=$(date +%s%N)
+    timeout 240 "$CLI" program --image "$WORK/third-out.bin" --all --log "$WORK/par.jsonl" \
+      "${fast[@]}" >"$WORK/par.out" 2>&1 || why="program --all failed"
+    par=$((($(date +%s%N) - start) / 1000000))
+    echo "  $name: one after the other ${seq} ms, at once ${par} ms (ratio $((par * 100 / seq))%)"
+    if [ -z "$why" ] && [ $((par * 100)) -ge $((seq * 70)) ]; then
+      why="at once took ${par} ms, not below 0.7 x ${seq} ms"
+    fi
+  fi
+  [ -n "$why" ] && cat "$WORK/par.out" "$WORK/seq.out" 2>/dev/null | note
+  two_boards_down
+  if [ -n "$why" ]; then fail "$name" "$why"; else pass "$name"; fi
+}
+program_parallel program-parallel
+
 [ "$FAILED" -eq 0 ]

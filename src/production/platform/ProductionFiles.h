@@ -29,6 +29,9 @@ EPlaceResult PlaceTempAsNew(const std::string& szTemp, const std::string& szName
 
 void RemoveFile(const std::string& szPath);
 
+// The computer's name; empty when the OS does not tell.
+std::string HostName();
+
 // Creates the one folder szPart (mode 0700 where the OS has modes). True when
 // it was made or already exists; false with szError set.
 bool MakeFolder(const std::string& szPart, std::string& szError);

@@ -95,6 +95,12 @@ EPlaceResult PlaceTempAsNew(const std::string& szTemp, const std::string& szName
   return EPlaceResult::kPlaced;
 }
 
+std::string HostName() {
+  char sz[256] = {};
+  if (gethostname(sz, sizeof(sz) - 1) != 0) return {};
+  return sz;
+}
+
 void RemoveFile(const std::string& szPath) {
   unlink(szPath.c_str());
 }

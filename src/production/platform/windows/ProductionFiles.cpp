@@ -103,6 +103,13 @@ EPlaceResult PlaceTempAsNew(const std::string& szTemp, const std::string& szName
   return EPlaceResult::kFailed;
 }
 
+std::string HostName() {
+  wchar_t sz[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD dwSize = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!::GetComputerNameW(sz, &dwSize)) return {};
+  return qrt::diag::platform::Narrow(std::wstring(sz, dwSize));
+}
+
 void RemoveFile(const std::string& szPath) {
   ::DeleteFileW(Widen(szPath).c_str());
 }

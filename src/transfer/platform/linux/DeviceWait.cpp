@@ -52,7 +52,13 @@ CInterruptGuard::~CInterruptGuard() {
 }
 
 bool CInterruptGuard::Interrupted() {
-  return g_bInterrupted != 0;
+  if (g_bInterrupted != 0) return true;
+  // Held back outside the wait: pending, not yet handled (a run of boards
+  // asks between boards).
+  sigset_t pending;
+  sigemptyset(&pending);
+  return g_bGuarded && sigpending(&pending) == 0 &&
+         (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
 }
 
 bool HasDeviceEvents(const USB42XX_MGR::IHidPlatform& platform) {
