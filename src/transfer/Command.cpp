@@ -5,6 +5,14 @@
 
 namespace qrt::transfer {
 
+// A backslash is a folder separator in Windows paths (C:\tools\label.exe),
+// so only quotes group words there.
+#ifdef _WIN32
+constexpr bool kBackslashEscapes = false;
+#else
+constexpr bool kBackslashEscapes = true;
+#endif
+
 bool SplitCommand(const std::string& szCommand, std::vector<std::string>& vWords,
                   std::string& szError) {
   vWords.clear();
@@ -22,7 +30,7 @@ bool SplitCommand(const std::string& szCommand, std::vector<std::string>& vWords
     } else if (c == '\'' || c == '"') {
       cQuote = c;
       bInWord = true;
-    } else if (c == '\\' && i + 1 < szCommand.size()) {
+    } else if (kBackslashEscapes && c == '\\' && i + 1 < szCommand.size()) {
       szWord += szCommand[++i];
       bInWord = true;
     } else if (c == ' ' || c == '\t') {

@@ -14,7 +14,7 @@ namespace qrt::transfer {
 
 // "label-print --copies 2 'Line 7'" into its words: blanks separate them,
 // single or double quotes keep blanks inside one, a backslash takes the next
-// character as it is. False with szError for an unclosed quote or no words.
+// character as it is (not on Windows, where it separates folders). False with szError for an unclosed quote or no words.
 bool SplitCommand(const std::string& szCommand, std::vector<std::string>& vWords,
                   std::string& szError);
 
