@@ -1,5 +1,8 @@
 #include "UsbHidMgr.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "Trace.h"
 #include "UsbDeviceNames.h"
 
@@ -65,6 +68,24 @@ std::unique_ptr<IHidDevice> CUsbHidMgr::OpenFirstDevice(uint16_t wVID, uint16_t 
 bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText) {
   if (szText.empty()) return false;
   return szText == board.szPath || szText == board.szUsbTopology;
+}
+
+std::string BoardLabel(const BOARD_INFO& board, bool bWithPath) {
+  char sz[40];
+  std::snprintf(sz, sizeof sz, "VID = 0x%.4X, PID = 0x%.4X", board.wVID, board.wPID);
+  return bWithPath && !board.szPath.empty() ? sz + (" (" + board.szPath + ")") : sz;
+}
+
+std::vector<std::string> BoardLabels(const std::vector<BOARD_INFO>& vBoards) {
+  std::vector<std::string> vLabels;
+  for (const BOARD_INFO& board : vBoards) {
+    const bool bShared =
+        std::count_if(vBoards.begin(), vBoards.end(), [&board](const BOARD_INFO& other) {
+          return other.wVID == board.wVID && other.wPID == board.wPID;
+        }) > 1;
+    vLabels.push_back(BoardLabel(board, bShared));
+  }
+  return vLabels;
 }
 
 namespace {

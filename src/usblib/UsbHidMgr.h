@@ -53,6 +53,13 @@ struct BOARD_INFO {
 // True when szText names the board: its path, or its USB topology.
 bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText);
 
+// How lists and messages name a board: "VID = 0x3A7C, PID = 0x4250", with
+// bWithPath and a path " (sim:2)" behind it.
+std::string BoardLabel(const BOARD_INFO& board, bool bWithPath);
+// The labels of a listing, index for index: a board whose pair another
+// board of the listing shares is named with its path, the others without.
+std::vector<std::string> BoardLabels(const std::vector<BOARD_INFO>& vBoards);
+
 class CUsbHidMgr {
  public:
   // The platform is not owned and must outlive the transport. Installs the
