@@ -20,6 +20,7 @@
 #include "EepromProcedure.h"
 #include "HotKeys.h"
 #include "ImageFiles.h"
+#include "ImageMapForm.h"
 #include "LogManager.h"
 #include "MessageTable.h"
 #include "ReadEEPROMForm.h"
@@ -81,6 +82,7 @@ constexpr CAPTION_ROW kCaptionRows[] = {
     {"ChangeStringBitBtn", 68},
     {"MaxRecVolumeLabel", 69},
     {"MinRecVolumeLabel", 70},
+    {"ImageMapBitBtn", MSG_IMAGE_MAP},
 };
 
 QString TableText(int nLanguage, int nId) {
@@ -279,6 +281,10 @@ void TMainForm::ReplaceLogManager(std::unique_ptr<qrt::diag::CLogManager> pLogMa
 }
 
 TMainForm::~TMainForm() {
+  // The map watches the application's events and reads this window's
+  // controls and image: it goes before any of them.
+  delete m_pImageMapForm;
+  m_pImageMapForm = nullptr;
   UnregisterHotKeys();  // FormDestroy
   m_pTimer1->stop();
   delete m_pDeviceNotifier;
@@ -326,6 +332,7 @@ void TMainForm::ConnectHandlers() {
   connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this, &TMainForm::AGCIRBankCheckBoxClick);
   connect(m_pUi->IREnableCheckBox, &QCheckBox::toggled, this, &TMainForm::IREnableCheckBoxClick);
   connect(m_pUi->NECIRGPONUMEdit, &QLineEdit::textChanged, this, &TMainForm::OnNECIRGPONUMChange);
+  connect(m_pUi->ImageMapBitBtn, &QPushButton::clicked, this, &TMainForm::OnImageMapBitBtnClick);
 }
 
 void TMainForm::showEvent(QShowEvent* pEvent) {
@@ -455,6 +462,7 @@ void TMainForm::ApplyTexts(int nLanguage) {
   TranslateResultText(m_pUi->ReadEEPROMPercentEdit, nLanguage);
   TranslateResultText(m_pUi->WriteEEPROMPercentEdit, nLanguage);
   ShowStatus();
+  if (m_pImageMapForm) m_pImageMapForm->ApplyTexts(nLanguage);
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {

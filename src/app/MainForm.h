@@ -23,6 +23,9 @@
 namespace qrt::diag {
 class CLogManager;
 }
+namespace qrt::image {
+class CImageMap;
+}
 namespace USB42XX_MGR {
 class CEepromProcedure;
 }
@@ -38,6 +41,12 @@ class TMainForm;
 }
 
 namespace qrt::app {
+
+// The filter of the open dialogs for image files.
+inline constexpr char kImageOpenFilter[] = "BIN file(*.bin)|*.bin|HEX file(*.hex)|*.hex";
+
+// Which bytes of an image map a control of the window stands for.
+using MAP_SELECTION = std::function<std::vector<bool>(const qrt::image::CImageMap&)>;
 
 // Virtual-key codes of the diagnostics hotkeys (Ctrl+Alt+Shift+key).
 enum EHotKey : uint32_t {
@@ -115,13 +124,33 @@ class TMainForm : public QWidget {
     m_fnProcessPendingMessages = std::move(fnProcess);
   }
 
+  // The image map beside the window (created at the first click) and what
+  // it needs of the window: an image file and a fresh read of the board to
+  // compare with, neither of which changes the working image, and the bytes
+  // a settings control stands for.
+  void OnImageMapBitBtnClick();
+  class TImageMapForm* ImageMapForm() const {
+    return m_pImageMapForm;
+  }
+  // A file chosen as Load file chooses it, read and checked as a load checks
+  // it. False when cancelled or refused (message 41 or 61 shown).
+  bool ChooseImageForCompare(std::vector<uint8_t>& vImage, QString& szName);
+  // Reads the selected board at the EEPROM type the size dialog gives, as
+  // Read EEPROM reads (progress, backup), into vImage (that size). szBoard
+  // names the board. False when refused before the read (message 46 or 47
+  // shown, dialog cancelled: szWhy empty) or when the read failed (szWhy).
+  bool ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoard, QString& szWhy);
+  // The bytes a settings control (or its label) stands for; empty for any
+  // other object.
+  MAP_SELECTION SettingSelection(QObject* pControl) const;
+
   // AGC / IR bank controls.
   void ShowAgcIrControls();
   void AGCIRBankCheckBoxClick();
   void IREnableCheckBoxClick();
   void OnNECIRGPONUMChange();
 
-  // Message boxes with a table text (id 1..74) in the given language; a
+  // Message boxes with a table text (id 1..92) in the given language; a
   // language or id outside the table shows nothing (AskMessageId returns 0).
   void ShowMessageId(int nLanguage, int nId);
   int AskMessageId(int nLanguage, int nId);
@@ -255,6 +284,9 @@ class TMainForm : public QWidget {
   void FillTransferSettings();
   void RestoreDeviceButtons();
   void FinishTransfer();
+  // The one read of the board the image map's compare makes: dwSize bytes
+  // into pBuffer with the window's transfer settings. The procedure's code.
+  int ReadBoardImage(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize);
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -283,6 +315,7 @@ class TMainForm : public QWidget {
   std::function<void()> m_fnProcessPendingMessages;
   bool m_bTransferRunning = false;
   class CHotKeys* m_pHotKeys = nullptr;
+  class TImageMapForm* m_pImageMapForm = nullptr;  // child
   std::recursive_mutex m_DeviceListLock;
   QTimer* m_pTimer1;
   QObject* m_pDeviceNotifier = nullptr;  // watches the platform's event object

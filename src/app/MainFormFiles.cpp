@@ -20,7 +20,6 @@ namespace qrt::app {
 
 namespace {
 
-const char kOpenFilter[] = "BIN file(*.bin)|*.bin|HEX file(*.hex)|*.hex";
 const char kSaveFilter[] = "BIN files(*.bin)|*.bin|HEX files(*.hex)|*.hex";
 
 }  // namespace
@@ -76,7 +75,7 @@ void TMainForm::LoadFileBitBtnClick() {
   DumpReadFileSize();
   m_bFilling = 1;
   const FILE_DIALOG_RESULT chosen =
-      m_UiServices.OpenFileDialog(this, kOpenFilter, QDir::currentPath().left(1023));
+      m_UiServices.OpenFileDialog(this, kImageOpenFilter, QDir::currentPath().left(1023));
   const auto enableButtons = [u] {
     for (QWidget* pButton :
          {u->LoadFileBitBtn, u->ReadEEPROMBitBtn, u->WriteEEPROMBitBtn, u->WriteFileBitBtn}) {
