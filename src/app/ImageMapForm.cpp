@@ -1,6 +1,7 @@
 #include "ImageMapForm.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -135,8 +136,14 @@ void TImageMapForm::hideEvent(QHideEvent* pEvent) {
 
 bool TImageMapForm::eventFilter(QObject* pWatched, QEvent* pEvent) {
   switch (pEvent->type()) {
+    case QEvent::FocusIn: {
+      // Reached with the keyboard; focus given back to a window keeps what
+      // the map has selected.
+      const Qt::FocusReason eReason = static_cast<QFocusEvent*>(pEvent)->reason();
+      if (eReason != Qt::TabFocusReason && eReason != Qt::BacktabFocusReason) break;
+      [[fallthrough]];
+    }
     case QEvent::MouseButtonPress:
-    case QEvent::FocusIn:
       if (SELECTION fnSelection = m_Main.SettingSelection(pWatched)) Select(std::move(fnSelection));
       break;
     case QEvent::MouseButtonRelease:

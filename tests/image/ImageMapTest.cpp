@@ -167,7 +167,7 @@ TEST(ImageMapTest, AreasLieWhereTheAcceptSequenceReadsThem) {
   }
 }
 
-TEST(ImageMapTest, SettingsNameTheirBytesAndValues) {
+TEST(ImageMapTest, SettingsNameTheirBytes) {
   const CImageMap map = MapOf(qrt::test::ImageWithBanks({0, true, 0, 512}));
   const struct {
     EFieldId eId;
@@ -191,18 +191,6 @@ TEST(ImageMapTest, SettingsNameTheirBytesAndValues) {
   EXPECT_EQ(vProduct.back(), 0x3Du);
   EXPECT_EQ(SetOffsets(map.BankBytes(EMapArea::kAgcIr, 0)).size(), 32u);
 
-  const auto value = [&map](size_t nOffset, uint8_t btMask) {
-    for (const MAP_PART& part : map.Parts(nOffset)) {
-      if (part.btMask == btMask) return MapPartValue(map, part);
-    }
-    return std::string("no such part");
-  };
-  EXPECT_EQ(value(0x18, 0xFF), "3A7C");
-  EXPECT_EQ(value(0x91, 0x0F), "3 (playDevice speaker)");
-  EXPECT_EQ(value(0x0E, 0x0F), "-7.5 dB");
-  EXPECT_EQ(value(0x22, 0xFF), "\"USB PnP Audio Device(EEPROM)\"");
-  EXPECT_EQ(value(0x10B, 0xFF), "NEC_IR_GPO_NUM 5, IR enable 1");
-  EXPECT_EQ(value(0x05, 0xFF), "");
 }
 
 TEST(ImageMapTest, ComparisonMarksTheBytesOfWhatDiffers) {
