@@ -115,7 +115,7 @@ hotkey Return "$out/windows-zh.png" "$out/row.png" ||
   fail "Ctrl+Alt+Shift+Enter did not show the service row"
 hotkey l "$out/row.png" "$out/log-on.png" || fail "Ctrl+Alt+Shift+L did not tick Log"
 
-click 94 591   # ReadEEPROMBitBtn; the size dialog's default button is OK
+click 94 565   # ReadEEPROMBitBtn; the size dialog's default button is OK
 dialog=$(timeout 60 xdotool search --sync --onlyvisible --name '^ReadEEPROMForm$' | head -n 1) ||
   fail "Read EEPROM showed no size dialog"
 xdotool windowfocus --sync "$dialog" key Return
@@ -129,7 +129,7 @@ for try in $(seq 240); do
   sleep 0.5
 done
 answer_box
-click 94 621   # WriteEEPROMBitBtn
+click 94 595   # WriteEEPROMBitBtn
 wait_log "compare data ok"
 answer_box
 echo "check-window-windows: read and write of the simulated EEPROM passed: $(tr -d '\r' <"$log" | grep -c .) log lines"
