@@ -6,7 +6,7 @@
 //    the busy bit clears at the first status read; the fixed cost of a call
 //    (busy wait, enable bit, block select) is shown apart.
 // 2. The modelled time on a real board: the whole read and write procedures
-//    (device selection, registers, probe read, transfer, read-back) on the
+//    (registers, probe read, transfer, read-back) on the
 //    simulated chip's virtual clock, which charges a fixed time per HID report
 //    and lets the host's delays pass; per layout and EEPROM size, for the
 //    default and the fast profile side by side.
@@ -15,22 +15,45 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "DeviceIdStore.h"
+#include "BoardHandle.h"
 #include "EepromProcedure.h"
-#include "SimPlatform.h"
-#include "Usb42xxMgr.h"
-#include "UsbHidMgr.h"
+#include "SimSetup.h"
 
 using namespace USB42XX_MGR;
-using qrt::sim::CSimPlatform;
 
 namespace {
 
-constexpr uint16_t kVid = 0x3A7C;
-constexpr uint16_t kPid = 0x4250;
+// One simulated board of the layout and EEPROM type with the faults and
+// timing given (the simulator's own option texts), opened.
+struct CBenchBoard {
+  CBenchBoard(uint8_t nLayout, const std::string& szEeprom, const std::string& szFaults) {
+    qrt::transfer::SIM_OPTIONS options;
+    options.szEeprom = szEeprom;
+    options.nLayout = nLayout;
+    if (!szFaults.empty()) options.vFaults.push_back(szFaults);
+    qrt::transfer::SIM_SPEC spec;
+    std::string szError;
+    if (!qrt::transfer::ParseSimSpec(options, spec, szError)) {
+      std::fprintf(stderr, "%s\n", szError.c_str());
+      std::exit(2);
+    }
+    pRig = qrt::transfer::CreateSimPlatform(spec);
+    Platform().Chip(0).SetReportLogEnabled(false);
+    BOARD_OPEN_RESULT result;
+    pBoard = OpenBoard(Platform(), Platform().BoardOf(0), {}, result);
+  }
+  qrt::sim::CSimPlatform& Platform() { return pRig->Platform(); }
+  uint64_t Reports() {
+    return Platform().Chip(0).OutputReportCount() + Platform().Chip(0).InputReportCount();
+  }
+
+  std::unique_ptr<qrt::transfer::CSimRig> pRig;
+  std::unique_ptr<CBoardHandle> pBoard;
+};
 
 struct Figures {
   uint64_t qwReports = 0;
@@ -40,50 +63,36 @@ struct Figures {
 enum class EOp { Read, Write, VerifiedWrite };
 
 Figures Run(uint8_t nLayout, EOp eOp, uint16_t wLength, uint32_t dwBusyReads) {
-  CSimPlatform platform;
-  qrt::sim::SIM_DEVICE_CONFIG config;
-  config.wVID = kVid;
-  config.wPID = kPid;
-  config.Chip.nLayout = nLayout;
-  config.Chip.dwEepromSize = 2048;
-  config.Chip.dwBusyReads = dwBusyReads;
-  platform.AddDevice(config);
-  platform.Chip(0).SetReportLogEnabled(false);
-  CUsbHidMgr hid(platform);
+  CBenchBoard bench(nLayout, "24C16", "busy-reads:" + std::to_string(dwBusyReads));
+  CBoardHandle& board = *bench.pBoard;
+  const uint64_t qwOpened = bench.Reports();  // the probe of the open is not the call's
   uint8_t btReportId = nLayout == 0 ? 0 : 1;
   std::vector<uint8_t> data(4096, 0x5A);
   auto start = std::chrono::steady_clock::now();
   int r = 0;
   if (eOp == EOp::Read) {
-    r = hid.ReadI2C(kVid, kPid, 1, 0, data.data(), wLength, 128, nullptr, 0, nLayout, btReportId);
+    r = board.ReadI2C(1, 0, data.data(), wLength, 128, nullptr, 0, btReportId);
   } else {
     // The delay lets the EEPROM finish its write cycle (virtual time).
-    r = hid.WriteI2C(kVid, kPid, 1, 0, data.data(), wLength, 128, nullptr, 5, nLayout, btReportId);
+    r = board.WriteI2C(1, 0, data.data(), wLength, 128, nullptr, 5, btReportId);
     if (r == 0 && eOp == EOp::VerifiedWrite) {
-      r = hid.ReadI2C(kVid, kPid, 1, 0, data.data(), wLength, 128, nullptr, 5, nLayout, btReportId);
+      r = board.ReadI2C(1, 0, data.data(), wLength, 128, nullptr, 5, btReportId);
     }
   }
   auto stop = std::chrono::steady_clock::now();
   if (r != 0) std::fprintf(stderr, "transfer failed: code %d\n", r);
   Figures f;
-  f.qwReports = platform.Chip(0).OutputReportCount() + platform.Chip(0).InputReportCount();
+  f.qwReports = bench.Reports() - qwOpened;
   f.dSeconds = std::chrono::duration<double>(stop - start).count();
   return f;
 }
 
 // ---- modelled time ----
 
-class CNoStore : public IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
 // Notes the device time when the write phase of a verified write ends.
 class CTimingObserver : public IEepromObserver {
  public:
   explicit CTimingObserver(qrt::sim::CSimClock& clock) : m_Clock(clock) {}
-  void OnSelectDeviceFailed() override {}
   void OnPlainMessage(const std::string&) override {}
   void OnProgress(EEepromProgress eKind, int) override {
     if (eKind == EEepromProgress::Write) qwWriteEndUs = m_Clock.NowUs();
@@ -107,26 +116,17 @@ Modelled Model(uint8_t nLayout, uint32_t dwSize, ETransferProfile eProfile, uint
   std::vector<uint8_t> image(dwSize), load(4096);
   for (size_t i = 0; i < dwSize; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
   for (bool bWrite : {false, true}) {
-    CSimPlatform platform;
-    qrt::sim::SIM_DEVICE_CONFIG config;
-    config.wVID = kVid;
-    config.wPID = kPid;
-    config.Chip.nLayout = nLayout;
-    config.Chip.dwEepromSize = dwSize;
-    config.Chip.dwLatencyUs = dwLatencyUs;
-    config.Chip.dwWriteCycleUs = dwWriteCycleUs;
-    platform.AddDevice(config);
-    platform.Chip(0).SetReportLogEnabled(false);
-    CNoStore store;
-    CUsb42xxMgr mgr(platform, store);
-    mgr.SetCheckDeviceId(0);
+    static const char* const kTypes[] = {"24C02", "24C04", "24C08", "24C16"};
+    const int nType = dwSize >= 2048 ? 3 : dwSize >= 1024 ? 2 : dwSize >= 512 ? 1 : 0;
+    CBenchBoard bench(nLayout, kTypes[nType],
+                      "latency-us:" + std::to_string(dwLatencyUs) +
+                          ",write-cycle-us:" + std::to_string(dwWriteCycleUs));
+    qrt::sim::CSimPlatform& platform = bench.Platform();
     CTimingObserver observer(platform.Clock());
-    CEepromProcedure procedure(mgr, observer);
+    CEepromProcedure procedure(*bench.pBoard, observer);
     auto& s = procedure.Settings();
-    s.m_SelectedVid = kVid;
-    s.m_SelectedPid = kPid;
     s.m_dwRomSize = dwSize;
-    s.m_bReportId = nLayout == 0 ? 0 : 1;
+    s.m_bReportId = bench.pBoard->ReportIdFlag();
     s.m_Profile.eKind = eProfile;
     s.m_Profile.dwWriteCycleMs = (dwWriteCycleUs + 999) / 1000;
     uint64_t qwStart = platform.Clock().NowUs();
@@ -151,7 +151,7 @@ void PrintModel(uint32_t dwLatencyUs, uint32_t dwWriteCycleUs) {
       "default: byte mode, 5 ms delay after every byte read and written (the window's "
       "procedure)\n"
       "fast:    word mode, no delay after a read unit, %u ms after a written unit\n"
-      "write = the write phase of the verified write (selection, registers, probe, units)\n\n",
+      "write = the write phase of the verified write (registers, probe, units)\n\n",
       dwLatencyUs, dwWriteCycleUs, (dwWriteCycleUs + 999) / 1000);
   std::printf("%-14s | %-27s | %-27s |\n", "", "default", "fast");
   std::printf("%-7s %-6s | %8s %8s %9s | %8s %8s %9s | %6s\n", "layout", "EEPROM", "read", "write",

@@ -1,6 +1,7 @@
 # What `cmake --install` puts on a machine: the programs, the udev rule that
 # lets the logged-in user open the chip's hidraw nodes, and the hardware
-# checklist. (The example device-id store is installed by src/usblib.)
+# checklist with the Linux setup page it links to. (The example device-id
+# store is installed by src/usblib.)
 #
 # The rule goes to <prefix>/lib/udev/rules.d, the place for rules shipped by
 # software: /usr/local/lib/udev/rules.d for the default prefix (read by the
@@ -64,5 +65,6 @@ endif()
 if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware-checklist.md DESTINATION doc)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware-checklist.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/hardware-checklist.md
+                ${PROJECT_SOURCE_DIR}/docs/linux-setup.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

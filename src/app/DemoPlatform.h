@@ -1,39 +1,37 @@
 #pragma once
-// The device platforms the program can run on: the simulated QRT4250 of the
-// demo mode, or the devices of this machine. Qt-free apart from the trace
-// sink installer.
+// The device platforms the program can run on: the simulated boards of the
+// simulator's options (set up as the CLI sets them up), or the devices of
+// this machine. Qt-free apart from the trace sink installer.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DeviceIdStore.h"
-#include "platform/HidPlatform.h"
+#include "DevicePlatform.h"
+#include "SimSetup.h"
 
 namespace qrt::app {
 
-// A platform with the device-id store and lock folder that go with it.
+// A platform with the device-id store that goes with it.
 class CPlatformSet {
  public:
-  virtual ~CPlatformSet() = default;
-  virtual USB42XX_MGR::IHidPlatform& Platform() = 0;
-  virtual USB42XX_MGR::IDeviceIdStore& Store() = 0;
-  virtual std::string LockDir() const { return {}; }
+  // The simulated boards of options when bSimulate (an empty store: the
+  // window searches by the chip probe), else this machine's devices with
+  // the system's device-id store. Null with szError for a refused option.
+  static std::unique_ptr<CPlatformSet> Create(bool bSimulate,
+                                              const qrt::transfer::SIM_OPTIONS& options,
+                                              std::string& szError);
+  USB42XX_MGR::IHidPlatform& Platform() { return m_pDevices->Platform(); }
+  USB42XX_MGR::IDeviceIdStore& Store() { return *m_pStore; }
+  // At the end: the simulator's files (--sim-save, --sim-log); what failed
+  // in vErrors.
+  void Finish(std::vector<std::string>& vErrors);
+
+ private:
+  CPlatformSet() = default;
+  std::unique_ptr<qrt::transfer::CDevicePlatform> m_pDevices;
+  std::unique_ptr<USB42XX_MGR::IDeviceIdStore> m_pStore;
 };
-
-struct DEMO_OPTIONS {
-  std::string szImagePath;   // EEPROM contents (.bin or .hex); empty: the default image
-  std::string szEepromType;  // "24C02".."24C16"; empty: 24C02
-  std::string szFaultSpec;   // simulator faults, as qrt4250-cli --sim-fault
-  int nBoards = 1;           // identical boards sim:1 .. sim:N (1-8)
-};
-
-// nBoards identical simulated devices, VID 3A7C PID 4250, in real time. Null with a message
-// in szError for a bad option.
-std::unique_ptr<CPlatformSet> CreateDemoPlatform(const DEMO_OPTIONS& options, std::string& szError);
-
-// The devices of this machine (USB42XX_MGR::CreateSystemPlatform) with the
-// system's device-id store. Null with a message in szError when they cannot
-// be set up.
-std::unique_ptr<CPlatformSet> CreateSystemPlatformSet(std::string& szError);
 
 // Sends the trace channel's lines to the Qt logging category "qrt.trace".
 void InstallTraceSink();

@@ -239,14 +239,17 @@ void TMainForm::ReserveControlSizes() {
     }
     pControl->setMinimumSize(size);
   }
-  // The status line keeps one line's room while empty.
+  // The status line keeps two lines' room while empty, and no more: what a
+  // failed write left (its reason, the rollback, the backup) wraps into the
+  // second line; the tooltip has it all.
   int nStatusHeight = 0;
   for (int nLanguage : {kLanguageChinese, kLanguageEnglish}) {
     m_pUi->StatusLabel->setText(TableText(nLanguage, MSG_DEVICE_IN_USE));
     nStatusHeight = std::max(nStatusHeight, m_pUi->StatusLabel->sizeHint().height());
   }
   m_pUi->StatusLabel->clear();
-  m_pUi->StatusLabel->setMinimumHeight(nStatusHeight);
+  m_pUi->StatusLabel->setWordWrap(true);
+  m_pUi->StatusLabel->setFixedHeight(2 * nStatusHeight);
   // The service row keeps its room while hidden, so revealing it moves no
   // other control.
   for (QWidget* pWidget :

@@ -14,8 +14,10 @@
 
 #include "DeviceIdStore.h"
 #include "DeviceList.h"
+#include "EepromProcedure.h"
 #include "FieldModel.h"
 #include "ImageSession.h"
+#include "ProtectedWrite.h"
 #include "UiServices.h"
 #include "Usb42xxMgr.h"
 #include "platform/HidPlatform.h"
@@ -27,7 +29,7 @@ namespace qrt::image {
 class CImageMap;
 }
 namespace USB42XX_MGR {
-class CEepromProcedure;
+class CBoardHandle;
 }
 class QTimer;
 class QTranslator;
@@ -109,8 +111,15 @@ class TMainForm : public QWidget {
   // EEPROM transfers.
   void OnReadEEPROMBitBtnClick();
   void OnWriteEEPROMBitBtnClick();
+  // The read and the protected write on the selected board: 0, or the
+  // read's code; 0 written and verified, 1 nothing or not all written, 2 the
+  // read-back failed or differed.
   int ReadDataFromEEPROM();
   int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize);
+  // What the last Write EEPROM did (its facts; the texts come from them).
+  const qrt::transfer::WRITE_OUTCOME& LastWriteOutcome() const { return m_LastWriteOutcome; }
+  // Replaces the real-time sleep of the lock waits (tests: a virtual clock).
+  void SetDeviceLockSleep(std::function<void(uint32_t)> fnSleep);
   uint32_t RomSizeFromComboBox() const;
   bool IsTransferRunning() const { return m_bTransferRunning; }
   class TReadEEPROMForm* ReadEEPROMForm() const {
@@ -177,8 +186,8 @@ class TMainForm : public QWidget {
   _INTERNAL_OPT& m_RecOriginalOpt;
 
   USB42XX_MGR::DEVICE_LIST m_DeviceId;
-  // The boards of m_DeviceId's entries, index for index (their paths name
-  // the backups).
+  // The boards of m_DeviceId's entries, index for index: what a transfer
+  // opens, and their labels name the backups.
   std::vector<USB42XX_MGR::BOARD_INFO> m_vPresentBoards;
   USB42XX_MGR::DEVICE_LIST m_PollDeviceId;
   uint16_t m_SelectedVid = 0;
@@ -194,7 +203,8 @@ class TMainForm : public QWidget {
   // Bytes of the last file or EEPROM read, and the image last written.
   uint8_t m_btLoadBuffer[qrt::image::kRomBufferSize];
   uint8_t m_WriteImage[qrt::image::kRomBufferSize];
-  // Each board's contents as last read or verified in this session.
+  // Each board's contents as last read or verified in this session, by
+  // label: the backup of its next write without a read of its own.
   std::map<std::string, std::vector<uint8_t>> m_KnownContents;
   // Stage indexes of the shown fine-tuning gain.
   int m_nGainA = 0;
@@ -224,13 +234,16 @@ class TMainForm : public QWidget {
   bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
  private:
-  // Raw backups without an extra transfer: a read keeps what it read, a
-  // write first keeps what this window last read from (or verified on) the
-  // same board at the same size. The log names the file.
-  std::string BoardKey() const;
-  // The key of an unpinned board that has no path: "3A7C:4250".
-  static std::string PairKey(uint16_t wVID, uint16_t wPID);
-  void KeepBackup(const uint8_t* pData, size_t nSize);
+  // The board the window transfers to: the listed board of the selected
+  // pair (two of one pair are refused before any transfer).
+  USB42XX_MGR::BOARD_ID SelectedBoard() const;
+  // Opens it under its lock, waiting briefly (the window must not freeze).
+  // Null with a box saying why; a lock another program holds is noted for
+  // FinishTransfer.
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> OpenSelectedBoard();
+  // A read's bytes kept as a raw backup; the log names the file.
+  void KeepBackup(const USB42XX_MGR::BOARD_ID& board, const uint8_t* pData, size_t nSize);
+  void LogWriteOutcome();
   void FormShow();
   void ReserveControlSizes();
   void ApplyTexts(int nLanguage);
@@ -262,12 +275,12 @@ class TMainForm : public QWidget {
   void SetUnlockState(QCheckBox* pCheck, QLabel* pLabel, QWidget* pList);
   void ShowResult(QLineEdit* pEdit, bool bPass);
   // The status line under the transfers and the tooltip of the write
-  // result, in the current language; re-shown by a language switch.
-  enum class EStatus { kNone, kDeviceInUse, kVerifyFailed };
+  // result, in the current language; re-shown by a language switch. After a
+  // failed write: what it left and what the rollback did (the words the
+  // command line prints).
+  enum class EStatus { kNone, kDeviceInUse, kWriteFailed };
   void SetStatus(EStatus eStatus);
   void ShowStatus();
-  // After a write whose read-back differed: where, and what the EEPROM holds.
-  void ShowVerifyFailure(size_t nLength);
   // The device lock for a device search, taken without waiting.
   enum class EDeviceLock { kHeld, kNone, kBusy };
   EDeviceLock TryDeviceLock();
@@ -284,9 +297,12 @@ class TMainForm : public QWidget {
   void FillTransferSettings();
   void RestoreDeviceButtons();
   void FinishTransfer();
-  // The one read of the board the image map's compare makes: dwSize bytes
-  // into pBuffer with the window's transfer settings. The procedure's code.
-  int ReadBoardImage(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize);
+  // One read of the selected board through its handle (Read EEPROM's and
+  // the image map's compare): dwSize bytes into pBuffer with the window's
+  // transfer settings, kept as the board's known contents and as a backup.
+  // 0, the procedure's code (also in nCode), kDeviceLockNotHad or -1 when
+  // the board did not open (nCode the same).
+  int ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize, int& nCode);
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -310,7 +326,9 @@ class TMainForm : public QWidget {
   std::unique_ptr<qrt::diag::CLogManager> m_pLogManager;
   std::unique_ptr<USB42XX_MGR::CUsb42xxMgr> m_pUsbMgr;
   CTransferObserver* m_pObserver = nullptr;  // owned; see DestroyTransferObjects
-  std::unique_ptr<USB42XX_MGR::CEepromProcedure> m_pProcedure;
+  USB42XX_MGR::EEPROM_TRANSFER_SETTINGS m_Settings;
+  std::function<void(uint32_t)> m_fnLockSleep = USB42XX_MGR::DeviceLockSleep;
+  qrt::transfer::WRITE_OUTCOME m_LastWriteOutcome;
   TReadEEPROMForm* m_pReadEEPROMForm = nullptr;
   std::function<void()> m_fnProcessPendingMessages;
   bool m_bTransferRunning = false;
@@ -335,13 +353,8 @@ class TMainForm : public QWidget {
   // the first search that has the lock makes up for it.
   bool m_bCheckDeviceIdPending = false;
   bool m_bLockNoticeLogged = false;
-  // The first differing byte of the last failed read-back and how many differed.
-  struct VERIFY_FAILURE {
-    uint32_t dwAddress = 0;
-    uint8_t btWritten = 0;
-    uint8_t btRead = 0;
-    size_t nDiffering = 0;
-  } m_VerifyFailure;
+  // The last transfer found its board's lock held by another program.
+  bool m_bBoardInUse = false;
 };
 
 }  // namespace qrt::app

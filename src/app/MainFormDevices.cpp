@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "MainForm.h"
 #include "MessageTable.h"
@@ -12,10 +13,8 @@
 
 namespace qrt::app {
 
-namespace {
-constexpr uintptr_t kDeviceArrival = 0x8000;
-constexpr uintptr_t kDeviceRemoveComplete = 0x8004;
-}  // namespace
+using USB42XX_MGR::kDbtDeviceArrival;
+using USB42XX_MGR::kDbtDeviceRemoveComplete;
 
 void TMainForm::ConnectDeviceHandlers() {
   connect(m_pTimer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -56,14 +55,21 @@ int TMainForm::RefreshDeviceList() {
     EnterDeviceInUse();
     return 0;
   }
-  if (m_bDeviceInUse) {
-    m_bDeviceInUse = false;
-    if (m_eStatus == EStatus::kDeviceInUse) SetStatus(EStatus::kNone);
-  }
   if (m_bCheckDeviceIdPending && m_pUsbMgr->SetCheckDeviceId(0) == 0)
     m_bCheckDeviceIdPending = false;
   const int nResult = RefreshDeviceListLocked();
   ReleaseDeviceLock(eLock);
+  // Each board has its own lock: one another program works on was listed
+  // without a probe; Read and Write wait for the poll that finds it free.
+  const auto held = std::find_if(m_vPresentBoards.begin(), m_vPresentBoards.end(),
+                                 [](const USB42XX_MGR::BOARD_INFO& b) { return !b.szHeldBy.empty(); });
+  if (held != m_vPresentBoards.end()) {
+    m_szLockHolder = QString::fromStdString(held->szHeldBy);
+    EnterDeviceInUse();
+  } else if (m_bDeviceInUse) {
+    m_bDeviceInUse = false;
+    if (m_eStatus == EStatus::kDeviceInUse) SetStatus(EStatus::kNone);
+  }
   return nResult;
 }
 
@@ -204,22 +210,22 @@ int TMainForm::OnDeviceChangeEx(uint16_t wVID, uint16_t wPID, USB42XX_MGR::WINDO
                                 uintptr_t wParam, intptr_t) {
   diag::TraceFormat("====> OnDeviceChangeEx, VID = 0x%.4X, PDI = 0x%.4X, wParam = %.4X\n", wVID,
                     wPID, static_cast<unsigned>(wParam));
-  if (wParam == kDeviceArrival) {
+  if (wParam == kDbtDeviceArrival) {
     diag::Trace("DBT_DEVICEARRIVAL");
-  } else if (wParam == kDeviceRemoveComplete) {
+  } else if (wParam == kDbtDeviceRemoveComplete) {
     diag::Trace("DBT_DEVICEREMOVECOMPLETE");
   } else {
     diag::Trace("default");
   }
-  if (wParam == kDeviceRemoveComplete) {
+  if (wParam == kDbtDeviceRemoveComplete) {
     // What the window read from a board that left is no backup for the next
     // board on that path (or of that pair): a board swapped between a read
     // and a write would get the first one's contents saved as its backup.
     for (const std::string& szPath : m_pUsbMgr->TakeRemovedBoardPaths())
       m_KnownContents.erase(szPath);
-    m_KnownContents.erase(PairKey(wVID, wPID));
+    m_KnownContents.erase(USB42XX_MGR::PairText(wVID, wPID));
   }
-  if (wParam == kDeviceArrival || wParam == kDeviceRemoveComplete) {
+  if (wParam == kDbtDeviceArrival || wParam == kDbtDeviceRemoveComplete) {
     ClearProgress();
     RefreshDeviceList();
   }
@@ -236,7 +242,7 @@ void TMainForm::ClearProgress() {
   }
   m_pUi->ReadWriteProgressBar->setValue(0);
   m_pUi->WriteProgressBar->setValue(0);
-  if (m_eStatus == EStatus::kVerifyFailed) SetStatus(EStatus::kNone);  // it explained a FAIL
+  if (m_eStatus == EStatus::kWriteFailed) SetStatus(EStatus::kNone);  // it explained a FAIL
 }
 
 }  // namespace qrt::app

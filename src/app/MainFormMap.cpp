@@ -144,12 +144,6 @@ bool TMainForm::ChooseImageForCompare(std::vector<uint8_t>& vImage, QString& szN
   return true;
 }
 
-int TMainForm::ReadBoardImage(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize) {
-  FillTransferSettings();
-  m_pProcedure->Settings().m_dwRomSize = dwSize;
-  return m_pProcedure->ReadDataFromEEPROM(pBuffer, nBufferSize);
-}
-
 bool TMainForm::ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoard,
                                     QString& szWhy) {
   szWhy.clear();
@@ -160,7 +154,7 @@ bool TMainForm::ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoa
   }
   for (int i = 0; i < m_DeviceId.Number && i < static_cast<int>(m_vPresentBoards.size()); ++i) {
     if (m_DeviceId.VID[i] == m_SelectedVid && m_DeviceId.PID[i] == m_SelectedPid)
-      szBoard = QString::fromStdString(USB42XX_MGR::BoardLabel(m_vPresentBoards[i], true));
+      szBoard = QString::fromStdString(m_vPresentBoards[i].Id.ListLabel(true));
   }
   // The EEPROM type, as Read EEPROM asks for it.
   m_pReadEEPROMForm->SetLanguage(m_Language);
@@ -182,7 +176,9 @@ bool TMainForm::ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoa
   ClearProgress();
   m_pTimer1->stop();
   std::vector<uint8_t> vRead(qrt::image::kRomBufferSize, 0xFF);
-  const int nResult = ReadBoardImage(dwSize, vRead.data(), vRead.size());
+  FillTransferSettings();
+  int nCode = 0;
+  const int nResult = ReadSelectedBoard(dwSize, vRead.data(), vRead.size(), nCode);
   m_pUi->ReadWriteProgressBar->setValue(0);
   m_pUi->ReadEEPROMPercentEdit->clear();
   for (size_t i = 0; i < std::size(pButtons); ++i) pButtons[i]->setEnabled(bWasEnabled[i]);
@@ -191,13 +187,10 @@ bool TMainForm::ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoa
   FinishTransfer();
   if (nResult != 0) {
     szWhy = QString::fromUtf8(MessageText(m_Language, MSG_MAP_READ_FAILED))
-                .arg(m_pProcedure->GetLastCode());
+                .arg(nCode);
     return false;
   }
   vRead.resize(dwSize);
-  // What the board holds now, as after any read: the backup of a later write.
-  m_KnownContents[BoardKey()] = vRead;
-  KeepBackup(vRead.data(), vRead.size());
   vImage = std::move(vRead);
   return true;
 }

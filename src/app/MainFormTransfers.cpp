@@ -1,6 +1,8 @@
 // TMainForm, EEPROM transfers: the Read EEPROM and Write EEPROM workflows
-// over the shared Qt-free procedure. The window adds the size dialog, the
-// progress display, the PASS / FAIL result, the boxes and the log files.
+// over the engine: the board opened under its lock, the shared read
+// procedure, and the protected write (backup, write, verify, rollback) the
+// command line runs too. The window adds the size dialog, the progress
+// display, the PASS / FAIL result, the boxes and the log files.
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -9,6 +11,7 @@
 #include <ctime>
 
 #include "Backup.h"
+#include "BoardHandle.h"
 #include "EepromProcedure.h"
 #include "ImageFiles.h"
 #include "LogManager.h"
@@ -16,6 +19,7 @@
 #include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "Trace.h"
+#include "WriteOutcome.h"
 #include "ui_UMainForm.h"
 
 namespace qrt::app {
@@ -25,9 +29,6 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
  public:
   explicit CTransferObserver(TMainForm& form) : m_Form(form) {}
 
-  void OnSelectDeviceFailed() override {
-    m_Form.ShowMessageId(m_Form.m_Language, MSG_REPLUG_DEVICE);
-  }
   void OnPlainMessage(const std::string& szText) override {
     // English in both languages, without the window's title.
     m_Form.m_UiServices.MessageBox(&m_Form, QString(), QString::fromStdString(szText), false);
@@ -50,7 +51,6 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
     ProcessPendingMessages();
   }
   void ProcessPendingMessages() override { m_Form.ProcessPendingMessages(); }
-  void OnDeviceLockWait(uint32_t, const std::string&) override { ProcessPendingMessages(); }
 
   // The log switch is consulted at every step, so switching it off in the
   // middle of a transfer stops the lines; the close always happens.
@@ -79,11 +79,9 @@ class TMainForm::CTransferObserver : public USB42XX_MGR::IEepromObserver {
 
 void TMainForm::CreateTransferObjects() {
   m_pObserver = new CTransferObserver(*this);
-  m_pProcedure = std::make_unique<USB42XX_MGR::CEepromProcedure>(*m_pUsbMgr, *m_pObserver);
 }
 
 void TMainForm::DestroyTransferObjects() {
-  m_pProcedure.reset();
   delete m_pObserver;
   m_pObserver = nullptr;
 }
@@ -116,33 +114,16 @@ void TMainForm::ShowStatus() {
     case EStatus::kDeviceInUse:
       szText = QString::fromUtf8(MessageText(m_Language, MSG_DEVICE_IN_USE)).arg(m_szLockHolder);
       break;
-    case EStatus::kVerifyFailed: {
-      const VERIFY_FAILURE& f = m_VerifyFailure;
-      szText = QString::fromUtf8(MessageText(m_Language, MSG_VERIFY_FAILED))
-                   .arg(QString::asprintf("%04X", f.dwAddress))
-                   .arg(QString::asprintf("%02X", f.btRead))
-                   .arg(QString::asprintf("%02X", f.btWritten))
-                   .arg(f.nDiffering);
+    case EStatus::kWriteFailed:
+      szText = QString::fromStdString(qrt::transfer::OutcomeText(
+          m_LastWriteOutcome, static_cast<qrt::transfer::ELanguage>(m_Language)));
       break;
-    }
   }
   m_pUi->StatusLabel->setText(szText);
-  m_pUi->StatusLabel->setToolTip(szText);  // in full, should a long holder name cut it
+  m_pUi->StatusLabel->setToolTip(szText);  // in full, should a long text be cut
   // The FAIL of a write explains itself where the eye already is.
-  m_pUi->WriteEEPROMPercentEdit->setToolTip(m_eStatus == EStatus::kVerifyFailed ? szText
-                                                                                : QString());
-}
-
-void TMainForm::ShowVerifyFailure(size_t nLength) {
-  const int nFirst = m_pProcedure->GetFirstMismatch();
-  if (nFirst < 0 || static_cast<size_t>(nFirst) >= nLength) return;
-  VERIFY_FAILURE& f = m_VerifyFailure;
-  f.dwAddress = static_cast<uint32_t>(nFirst);
-  f.btWritten = m_WriteImage[nFirst];
-  f.btRead = m_btLoadBuffer[nFirst];
-  f.nDiffering = 0;
-  for (size_t i = 0; i < nLength; ++i) f.nDiffering += m_WriteImage[i] != m_btLoadBuffer[i];
-  SetStatus(EStatus::kVerifyFailed);
+  m_pUi->WriteEEPROMPercentEdit->setToolTip(m_eStatus == EStatus::kWriteFailed ? szText
+                                                                               : QString());
 }
 
 void TMainForm::ShowResult(QLineEdit* pEdit, bool bPass) {
@@ -168,9 +149,8 @@ void TMainForm::SetTransferButtons(bool bEnable) {
 }
 
 void TMainForm::FillTransferSettings() {
-  USB42XX_MGR::EEPROM_TRANSFER_SETTINGS& s = m_pProcedure->Settings();
-  s.m_SelectedVid = m_SelectedVid;
-  s.m_SelectedPid = m_SelectedPid;
+  USB42XX_MGR::EEPROM_TRANSFER_SETTINGS& s = m_Settings;
+  s = USB42XX_MGR::EEPROM_TRANSFER_SETTINGS{};
   s.m_dwRomSize = m_Session.GetRomSize();
   s.m_dwReadTimeOut = m_dwReadTimeOut;
   s.m_dwReadSleepTime = m_dwReadSleepTime;
@@ -181,52 +161,126 @@ void TMainForm::FillTransferSettings() {
   s.m_bI2CEnabled = m_bI2CEnabled == 1;
   s.m_bReportId = m_pUi->ReportIdCheckBox->isChecked() ? 1 : 0;
   s.m_bLogEnabled = m_bLogEnabled == 1;
-  s.m_dwLockTimeOut = kDeviceLockWaitMs;
   m_bReportId = s.m_bReportId;
   // Without the I2C box the chip gets the default speed (the edit keeps its
   // text).
   if (m_bI2CEnabled == 0) m_dwI2CSpeed = 0x20;
 }
 
+void TMainForm::SetDeviceLockSleep(std::function<void(uint32_t)> fnSleep) {
+  m_fnLockSleep = fnSleep;
+  m_pUsbMgr->SetDeviceLockSleep(std::move(fnSleep));
+}
+
+USB42XX_MGR::BOARD_ID TMainForm::SelectedBoard() const {
+  for (const USB42XX_MGR::BOARD_INFO& board : m_vPresentBoards) {
+    if (board.Id.wVID == m_SelectedVid && board.Id.wPID == m_SelectedPid) return board.Id;
+  }
+  USB42XX_MGR::BOARD_ID id;
+  id.wVID = m_SelectedVid;
+  id.wPID = m_SelectedPid;
+  return id;
+}
+
+std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard() {
+  USB42XX_MGR::BOARD_LOCK_WAIT wait;
+  wait.dwTimeOutMs = kDeviceLockWaitMs;
+  wait.fnSleep = m_fnLockSleep;
+  wait.fnWaiting = [this](uint32_t, const std::string&) { ProcessPendingMessages(); };
+  USB42XX_MGR::BOARD_OPEN_RESULT result;
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard =
+      USB42XX_MGR::OpenBoard(m_Platform, SelectedBoard(), wait, result);
+  m_bBoardInUse = result.eResult == USB42XX_MGR::EBoardOpen::kInUse;
+  if (m_bBoardInUse) m_szLockHolder = QString::fromStdString(result.szHolder);
+  if (!pBoard) {
+    diag::Trace(result.szWhy + "\n");
+    // English in both languages, as the procedure's own messages.
+    m_UiServices.MessageBox(this, QString(), QString::fromStdString(result.szWhy), false);
+  }
+  return pBoard;
+}
+
 int TMainForm::ReadDataFromEEPROM() {
   FillTransferSettings();
-  return m_pProcedure->ReadDataFromEEPROM(m_btLoadBuffer, sizeof(m_btLoadBuffer));
+  int nCode = 0;
+  return ReadSelectedBoard(m_Session.GetRomSize(), m_btLoadBuffer, sizeof(m_btLoadBuffer), nCode);
+}
+
+int TMainForm::ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize,
+                                 int& nCode) {
+  SelectActiveDevice();
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
+  if (!pBoard) {
+    // Nothing was read: the buffer holds no bytes of this transfer.
+    std::memset(pBuffer, 0xFF, nBufferSize);
+    nCode = m_bBoardInUse ? USB42XX_MGR::kDeviceLockNotHad : -1;
+    return nCode;
+  }
+  USB42XX_MGR::CEepromProcedure procedure(*pBoard, *m_pObserver);
+  procedure.Settings() = m_Settings;
+  procedure.Settings().m_dwRomSize = dwSize;
+  const int nResult = procedure.ReadDataFromEEPROM(pBuffer, nBufferSize);
+  nCode = nResult == 0 ? 0 : procedure.GetLastCode();
+  if (nResult == 0) {
+    const size_t nRead = std::min<size_t>(dwSize, nBufferSize);
+    m_KnownContents[pBoard->Id().Label()].assign(pBuffer, pBuffer + nRead);
+    KeepBackup(pBoard->Id(), pBuffer, nRead);
+  }
+  return nResult;
 }
 
 int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
   FillTransferSettings();
-  return m_pProcedure->WriteDataToEEPROM(pImage, nImageSize, m_btLoadBuffer,
-                                         sizeof(m_btLoadBuffer));
-}
-
-std::string TMainForm::PairKey(uint16_t wVID, uint16_t wPID) {
-  char sz[16];
-  std::snprintf(sz, sizeof(sz), "%.4X:%.4X", wVID, wPID);
-  return sz;
-}
-
-std::string TMainForm::BoardKey() const {
-  const std::string& szPath = m_pUsbMgr->GetSelectedBoard();
-  if (!szPath.empty()) return szPath;
-  // Unpinned: the one present board of the pair (a transfer with two of
-  // them present is refused), so the backup names where it came from.
-  for (const auto& board : m_vPresentBoards) {
-    if (board.wVID == m_SelectedVid && board.wPID == m_SelectedPid && !board.szPath.empty()) {
-      return board.szPath;
-    }
+  SelectActiveDevice();
+  m_LastWriteOutcome = qrt::transfer::WRITE_OUTCOME{};
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
+  if (!pBoard) return 1;
+  // The backup: what this window last read from (or verified on) the board
+  // at this size, else a read of its own. Never a write without one.
+  const std::string szBoard = pBoard->Id().Label();
+  const auto known = m_KnownContents.find(szBoard);
+  qrt::transfer::PROTECTED_WRITE_OPTIONS options;
+  if (known != m_KnownContents.end()) options.pKnownContents = &known->second;
+  m_LastWriteOutcome =
+      qrt::transfer::ProtectedWrite(*pBoard, m_Settings, *m_pObserver, pImage, nImageSize, options);
+  const qrt::transfer::WRITE_OUTCOME& outcome = m_LastWriteOutcome;
+  m_KnownContents.erase(szBoard);
+  if (!outcome.vReadBack.empty()) {
+    std::memcpy(m_btLoadBuffer, outcome.vReadBack.data(),
+                std::min(outcome.vReadBack.size(), sizeof(m_btLoadBuffer)));
   }
-  return PairKey(m_SelectedVid, m_SelectedPid);
+  LogWriteOutcome();
+  if (outcome.Passed()) {
+    // Read back in full and compared: the board now holds the image.
+    m_KnownContents[szBoard].assign(pImage, pImage + nImageSize);
+    return 0;
+  }
+  // After a failure the next write reads a fresh backup.
+  return outcome.eStopped == qrt::transfer::EWriteStep::kWrite ? outcome.Write.nResult : 1;
 }
 
-void TMainForm::KeepBackup(const uint8_t* pData, size_t nSize) {
+void TMainForm::KeepBackup(const USB42XX_MGR::BOARD_ID& board, const uint8_t* pData,
+                           size_t nSize) {
   std::string szFile, szError;
   const bool bSaved = qrt::production::SaveBackup(
-      std::string(), qrt::production::DefaultBackupFolder(), std::time(nullptr), m_SelectedVid,
-      m_SelectedPid, BoardKey(), pData, nSize, szFile, szError);
+      std::string(), qrt::production::DefaultBackupFolder(), std::time(nullptr), board.wVID,
+      board.wPID, board.Label(), pData, nSize, szFile, szError);
   if (m_bLogEnabled != 1) return;
   m_pLogManager->Open(m_pLogManager->MakeLogFileName());
   LogLockNotice();
   m_pLogManager->WriteText(bSaved ? "Backup: " + szFile : "Backup failed: " + szError);
+  m_pLogManager->Close();
+}
+
+void TMainForm::LogWriteOutcome() {
+  const qrt::transfer::WRITE_OUTCOME& outcome = m_LastWriteOutcome;
+  if (m_bLogEnabled != 1 || (outcome.Passed() && outcome.szBackupFile.empty())) return;
+  m_pLogManager->Open(m_pLogManager->MakeLogFileName());
+  if (!outcome.szBackupFile.empty()) m_pLogManager->WriteText("Backup: " + outcome.szBackupFile);
+  if (!outcome.Passed()) {
+    m_pLogManager->WriteText(
+        qrt::transfer::OutcomeText(outcome, qrt::transfer::ELanguage::kEnglish));
+  }
   m_pLogManager->Close();
 }
 
@@ -261,9 +315,6 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
   u->WriteEEPROMPercentEdit->clear();
   bool bBanksBeyondEnd = false;
   if (nResult == 0) {
-    const size_t nRead = m_Session.GetRomSize();
-    m_KnownContents[BoardKey()].assign(m_btLoadBuffer, m_btLoadBuffer + nRead);
-    KeepBackup(m_btLoadBuffer, nRead);
     ShowResult(u->ReadEEPROMPercentEdit, true);
     u->ReadWriteProgressBar->setValue(0);
     // Bytes beyond the size read are 0xFF in the load buffer.
@@ -310,25 +361,18 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
 
   m_bTransferRunning = true;
   m_pTimer1->stop();
-  // Saved before the first byte goes out. A board not read at this size is
-  // written without one: reading it first would change the window's timing.
-  const std::string szBoard = BoardKey();
-  const auto known = m_KnownContents.find(szBoard);
-  if (known != m_KnownContents.end() && known->second.size() == nSize)
-    KeepBackup(known->second.data(), nSize);
-  m_KnownContents.erase(szBoard);
   const int nResult = WriteDataToEEPROM(m_WriteImage, nSize);
   u->ReadEEPROMPercentEdit->clear();
   if (nResult == 0) {
-    // Read back in full and compared: the board now holds the image.
-    m_KnownContents[szBoard].assign(m_WriteImage, m_WriteImage + nSize);
     ShowResult(u->WriteEEPROMPercentEdit, true);
     u->WriteProgressBar->setValue(0);
   } else {
     ShowResult(u->WriteEEPROMPercentEdit, false);
-    // A differing read-back shows no box; the reason goes under the FAIL.
-    if (nResult == 2 && m_pProcedure->GetLastCode() == 0)
-      ShowVerifyFailure(m_pProcedure->GetTransferLength());
+    // No box: what the write left and what the rollback did go under the
+    // FAIL and on the status line.
+    if (m_LastWriteOutcome.eStopped != qrt::transfer::EWriteStep::kDone) {
+      SetStatus(EStatus::kWriteFailed);
+    }
   }
   m_pTimer1->start();
   SetTransferButtons(true);
@@ -339,12 +383,10 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
 
 void TMainForm::FinishTransfer() {
   RestoreDeviceButtons();
-  // The lock was taken by another program (found by this transfer or by a
-  // search during it): Read and Write wait for the poll to find it free.
-  if (m_pProcedure->GetLastCode() == USB42XX_MGR::kDeviceLockNotHad) {
-    m_szLockHolder = QString::fromStdString(m_pUsbMgr->DescribeDeviceLockHolder());
-    m_bDeviceInUse = true;
-  }
+  // The board's lock was held by another program (found by this transfer or
+  // by a search during it): Read and Write wait for the poll to find it free.
+  if (m_bBoardInUse) m_bDeviceInUse = true;
+  m_bBoardInUse = false;
   if (m_bDeviceInUse) EnterDeviceInUse();
 }
 

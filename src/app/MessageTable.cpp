@@ -83,7 +83,6 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "EEPROM 已满 (24C16)，无法加入 AGC/IR 数据",
         "文件头声明的 I2C 初始化、AGC/IR 或 EQ 数据超出了程序内容的末尾，已按不含这些数据载入",
         "设备正被 %1 占用，释放后即可读取和烧录",
-        "校验失败：地址 0x%1 处 EEPROM 为 0x%2，写入的是 0x%3（共 %4 个字节不符）；其余字节均为新数据",
         "映像图",
         "与文件比较",
         "与设备比较",
@@ -179,8 +178,6 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "The header announces I2C init, AGC/IR or EQ banks beyond the end of the image; it was "
         "loaded without them",
         "Device in use by %1; Read and Write return once it is free",
-        "Verify failed at 0x%1: the EEPROM holds 0x%2, written 0x%3; differing bytes: %4, the "
-        "rest is new",
         "Image map",
         "Compare with file",
         "Compare with board",

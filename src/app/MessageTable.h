@@ -1,15 +1,16 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 92. Constant UTF-8 data, Qt-free.
-// Rows 75 and 76 are status lines with %1.. for the values; rows 77 on are
-// the image map's.
+// Chinese, 1 English; ids run from 1 to 91. Constant UTF-8 data, Qt-free.
+// Row 75 is a status line with %1 for the value; rows 76 on are the image
+// map's. (What a failed write left is the engine's text, in both languages:
+// WriteOutcome.h.)
 
 namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 92;
+constexpr int kMessageCount = 91;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -37,27 +38,26 @@ enum EMessageId {
   MSG_NO_ROOM_FOR_AGC = 73,
   MSG_BANKS_BEYOND_END = 74,
   MSG_DEVICE_IN_USE = 75,
-  MSG_VERIFY_FAILED = 76,
-  MSG_IMAGE_MAP = 77,
-  MSG_COMPARE_FILE = 78,
-  MSG_COMPARE_BOARD = 79,
-  MSG_MAP_TITLE = 80,
-  MSG_MAP_SAME = 81,
-  MSG_MAP_DIFFERS = 82,
-  MSG_MAP_COMPARE_FAILED = 83,
-  MSG_MAP_HEADER = 84,  // the areas in the order of qrt::image::EMapArea from kHeader on
-  MSG_MAP_BANK_HEADER = 85,
-  MSG_MAP_STRING_AREA = 86,
-  MSG_MAP_I2C_BANK = 87,
-  MSG_MAP_AGC_IR_BANK = 88,
-  MSG_MAP_EQ_BANK = 89,
-  MSG_MAP_UNUSED = 90,
-  MSG_MAP_BOARD = 91,
-  MSG_MAP_READ_FAILED = 92,
+  MSG_IMAGE_MAP = 76,
+  MSG_COMPARE_FILE = 77,
+  MSG_COMPARE_BOARD = 78,
+  MSG_MAP_TITLE = 79,
+  MSG_MAP_SAME = 80,
+  MSG_MAP_DIFFERS = 81,
+  MSG_MAP_COMPARE_FAILED = 82,
+  MSG_MAP_HEADER = 83,  // the areas in the order of qrt::image::EMapArea from kHeader on
+  MSG_MAP_BANK_HEADER = 84,
+  MSG_MAP_STRING_AREA = 85,
+  MSG_MAP_I2C_BANK = 86,
+  MSG_MAP_AGC_IR_BANK = 87,
+  MSG_MAP_EQ_BANK = 88,
+  MSG_MAP_UNUSED = 89,
+  MSG_MAP_BOARD = 90,
+  MSG_MAP_READ_FAILED = 91,
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..92.
+// an id outside 1..91.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

@@ -1,13 +1,14 @@
 // qrt4250-config: the QRT4250 EEPROM configuration window.
 //   qrt4250-config                      the devices on this machine
-//   qrt4250-config --simulate [--sim-image FILE] [--sim-eeprom TYPE] [--sim-fault SPEC]
-//                  [--sim-boards N]     N simulated QRT4250 (VID 3A7C, PID 4250)
+//   qrt4250-config --simulate [--sim-* options, as qrt4250-cli takes them]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "AppFont.h"
 #include "AppIdentity.h"
@@ -22,8 +23,21 @@ namespace {
 struct OPTIONS {
   bool bSimulate = false;
   bool bSimOptionWithoutSimulate = false;
-  qrt::app::DEMO_OPTIONS demo;
+  qrt::transfer::SIM_OPTIONS sim;
 };
+
+QString OptionName(std::string_view szName) {
+  return QString::fromUtf8(szName.data(), static_cast<qsizetype>(szName.size())).mid(2);
+}
+
+// A number option; a value that is not one is kept as -1 and refused with
+// the option's range message.
+int IntValue(const QCommandLineParser& parser, const QString& szName, int nDefault) {
+  if (!parser.isSet(szName)) return nDefault;
+  bool bOk = false;
+  const int n = parser.value(szName).toInt(&bOk);
+  return bOk ? n : -1;
+}
 
 // Parsed before any window exists, so --help and --version need no display.
 OPTIONS ParseCommandLine(int argc, char* argv[]) {
@@ -37,41 +51,35 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
       "EEPROM of QRT4250 USB audio devices; load and save .bin / .hex images.");
   parser.addHelpOption();
   parser.addVersionOption();
-  const QCommandLineOption simulate(
-      "simulate",
-      "Run on one simulated QRT4250 (VID 3A7C, PID 4250) instead of the devices "
-      "on this machine.");
-  const QCommandLineOption simImage("sim-image",
-                                    "With --simulate: EEPROM contents from a .bin or .hex file "
-                                    "(default: the built-in default image).",
-                                    "FILE");
-  const QCommandLineOption simEeprom(
-      "sim-eeprom", "With --simulate: EEPROM type 24C02, 24C04, 24C08 or 24C16 (default 24C02).",
-      "TYPE");
-  const QCommandLineOption simFault("sim-fault",
-                                    "With --simulate: faults and timing of the simulated chip, "
-                                    "e.g. flip:0x40 or unplug:500 (as qrt4250-cli).",
-                                    "SPEC");
-  const QCommandLineOption simBoards(
-      "sim-boards", "With --simulate: N identical simulated boards sim:1 .. sim:N (1-8, default 1).",
-      "N");
-  parser.addOptions({simulate, simImage, simEeprom, simFault, simBoards});
+  // The simulator's options, as the command line program has them.
+  for (const qrt::transfer::SIM_OPTION_TEXT& text : qrt::transfer::SimOptionTexts()) {
+    parser.addOption(QCommandLineOption(
+        OptionName(text.szName),
+        QString::fromUtf8(text.szHelp.data(), static_cast<qsizetype>(text.szHelp.size())),
+        QString::fromUtf8(text.szValue.data(), static_cast<qsizetype>(text.szValue.size()))));
+  }
   parser.process(core);  // --help, --version and unknown options end here
 
   OPTIONS options;
-  options.bSimulate = parser.isSet(simulate);
-  options.bSimOptionWithoutSimulate =
-      !options.bSimulate &&
-      (parser.isSet(simImage) || parser.isSet(simEeprom) || parser.isSet(simFault) ||
-       parser.isSet(simBoards));
-  options.demo.szImagePath = parser.value(simImage).toStdString();
-  options.demo.szEepromType = parser.value(simEeprom).toStdString();
-  options.demo.szFaultSpec = parser.value(simFault).toStdString();
-  if (parser.isSet(simBoards)) {
-    bool bOk = false;
-    options.demo.nBoards = parser.value(simBoards).toInt(&bOk);
-    if (!bOk) options.demo.nBoards = 0;  // refused with the range message
+  options.bSimulate = parser.isSet("simulate");
+  for (const qrt::transfer::SIM_OPTION_TEXT& text : qrt::transfer::SimOptionTexts()) {
+    if (text.szName != "--simulate" && parser.isSet(OptionName(text.szName))) {
+      options.bSimOptionWithoutSimulate = !options.bSimulate;
+    }
   }
+  qrt::transfer::SIM_OPTIONS& sim = options.sim;
+  sim.szImage = parser.value("sim-image").toStdString();
+  if (parser.isSet("sim-eeprom")) sim.szEeprom = parser.value("sim-eeprom").toStdString();
+  sim.nLayout = IntValue(parser, "sim-layout", 0);
+  sim.nBoards = IntValue(parser, "sim-boards", 1);
+  sim.szSave = parser.value("sim-save").toStdString();
+  sim.szLog = parser.value("sim-log").toStdString();
+  for (const QString& szFault : parser.values("sim-fault")) {
+    sim.vFaults.push_back(szFault.toStdString());
+  }
+  // The window's simulated boards always run in real time, so the progress
+  // can be watched; --sim-realtime is accepted and changes nothing.
+  sim.bRealTime = true;
   return options;
 }
 
@@ -80,8 +88,7 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
   const OPTIONS options = ParseCommandLine(argc, argv);
   if (options.bSimOptionWithoutSimulate) {
-    qrt::app::ShowStartupError(
-        "--sim-image, --sim-eeprom, --sim-fault and --sim-boards need --simulate");
+    qrt::app::ShowStartupError("the --sim-* options need --simulate");
     return 2;
   }
 
@@ -96,8 +103,7 @@ int main(int argc, char* argv[]) {
 
   std::string szError;
   std::unique_ptr<qrt::app::CPlatformSet> pPlatform =
-      options.bSimulate ? qrt::app::CreateDemoPlatform(options.demo, szError)
-                        : qrt::app::CreateSystemPlatformSet(szError);
+      qrt::app::CPlatformSet::Create(options.bSimulate, options.sim, szError);
   if (!pPlatform) {
     qrt::app::ShowStartupError(szError);
     return 2;
@@ -108,8 +114,16 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(qrt::app::MakeWindowFont());
   qrt::app::InstallTraceSink();
   qrt::app::CQtUiServices uiServices;
-  qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store(),
-                               pPlatform->LockDir());
-  mainForm.show();
-  return app.exec();
+  int nResult = 0;
+  {
+    qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store());
+    mainForm.show();
+    nResult = app.exec();
+  }
+  std::vector<std::string> vErrors;
+  pPlatform->Finish(vErrors);
+  for (const std::string& szText : vErrors) {
+    std::fprintf(stderr, "qrt4250-config: %s\n", szText.c_str());
+  }
+  return nResult;
 }

@@ -1,17 +1,11 @@
 #pragma once
 // The device commands, registered by RegisterDeviceCommands
 // (DeviceCommands.cpp); each reports failures through ctx.Fail.
-#include <functional>
-#include <set>
 #include <string>
-#include <vector>
 
 #include "CliApp.h"
-#include "UsbHidMgr.h"
-
-namespace qrt::sim {
-class CSimPlatform;
-}
+#include "Production.h"
+#include "Station.h"
 
 namespace qrt::cli {
 
@@ -30,33 +24,9 @@ struct CProgramOptions {
   bool bJson = false;  // one JSON document instead of the lines
 };
 
-// How program --wait waits.
-struct STATION_HOOKS {
-  // Longest wait for a hot-plug event; the period of the board search where
-  // the platform delivers none.
-  int nPollMs = 1000;
-  // Asked before every wait with the simulated platform (null on real
-  // boards); true ends the station as an interrupt does. Tests plug and
-  // unplug boards here.
-  std::function<bool(qrt::sim::CSimPlatform*)> fnBeforeWait;
-};
-
-// Which boards the station programs: each one once while it stays plugged.
-// A board is its path and, where the platform has it, its USB serial
-// string; unplugged and plugged again it is a new board.
-class CStationBoards {
- public:
-  // The boards of a fresh listing not programmed since they were last seen,
-  // marked as programmed now. A board missing from a listing is forgotten
-  // (the only sign of a replug where the platform has no hot-plug events).
-  std::vector<USB42XX_MGR::BOARD_INFO> TakeNew(const std::vector<USB42XX_MGR::BOARD_INFO>& vListed);
-  // The removal event of the board at szPath: that board is new when it is
-  // listed again, even when it came back before the next listing.
-  void Removed(const std::string& szPath);
-
- private:
-  std::set<std::string> m_setDone;  // programmed and still plugged
-};
+// How program --wait waits; the station's memory of its boards.
+using STATION_HOOKS = qrt::transfer::STATION_HOOKS;
+using CStationBoards = qrt::transfer::CStationBoards;
 
 // ListCommands.cpp
 void RunList(CCliContext& ctx, const CDeviceOptions& o);

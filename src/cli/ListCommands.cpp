@@ -7,11 +7,11 @@
 
 #include "DeviceCommands.h"
 #include "DeviceSession.h"
+#include "ReportProtocol.h"
 #include "TerminalText.h"
 
 namespace qrt::cli {
 
-using namespace qrt::image;
 using namespace USB42XX_MGR;
 using json = nlohmann::ordered_json;
 
@@ -30,24 +30,25 @@ const char* LayoutText(uint32_t dwOutputLength) {
 
 // One line per board: the pair, the chip, the layout and where it sits.
 std::string BoardLine(const BOARD_INFO& board) {
+  const BOARD_ID& id = board.Id;
   char sz[160];
-  if (board.szPath.empty()) {
-    std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id not readable", board.wVID,
-                  board.wPID);
-    return sz;
-  }
-  if (!board.szProbeFailure.empty()) {
-    std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip probe failed: ", board.wVID,
-                  board.wPID);
-    return sz + board.szProbeFailure + ", path " + board.szPath;
-  }
-  std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, chip id = 0x%.4X, %s", board.wVID,
-                board.wPID, board.wChipId,
-                LayoutText(CUsbHidMgr::OutputReportLengthOfLayout(board.btLayout)));
+  std::snprintf(sz, sizeof(sz), "VID = 0x%.4X, PID = 0x%.4X, ", id.wVID, id.wPID);
   std::string szLine = sz;
-  szLine += ", path " + board.szPath;
-  if (!board.szUsbTopology.empty()) szLine += ", usb " + board.szUsbTopology;
-  if (!board.szSerial.empty()) szLine += ", serial " + board.szSerial;
+  if (!board.szProbeFailure.empty()) {
+    szLine += "chip probe failed: " + board.szProbeFailure;
+  } else if (!board.szHeldBy.empty()) {
+    // Not probed: its reports would interleave with the other program's.
+    szLine += "in use by " + board.szHeldBy;
+  } else {
+    std::snprintf(sz, sizeof(sz), "chip id = 0x%.4X, %s", board.wChipId,
+                  LayoutText(protocol::OutputReportLengthOfLayout(board.btLayout)));
+    szLine += sz;
+  }
+  szLine += ", path " + id.szPath;
+  if (board.szProbeFailure.empty() && !id.szUsbTopology.empty()) {
+    szLine += ", usb " + id.szUsbTopology;
+  }
+  if (board.szProbeFailure.empty() && !id.szUsbSerial.empty()) szLine += ", serial " + id.szUsbSerial;
   return szLine;
 }
 
@@ -57,9 +58,10 @@ void RunList(CCliContext& ctx, const CDeviceOptions& o) {
   const auto start = std::chrono::steady_clock::now();
   CDeviceSession session(ctx, o);
   if (!session.Open()) return;
-  DEVICE_LIST list;
+  BOARD_LIST_OPTIONS options;
+  options.bWithFailed = true;
   std::vector<BOARD_INFO> vBoards;
-  if (session.Mgr().Search_Present_Boards(list, &vBoards) != 0) {
+  if (!ListBoards(session.Platform(), options, vBoards)) {
     ctx.Fail("the device search failed");
     return;
   }

@@ -132,7 +132,7 @@ void RunWrite(CCliContext& ctx, const CDeviceOptions& o, const std::string& szFi
   if (!run.Start(static_cast<uint32_t>(nSize))) return;
   // A restore puts back contents that are wanted; rolling back to what it
   // replaced would undo that.
-  if (!GuardedWrite(ctx, o, run, image, nSize, reporter.Report(), !bRestore) || o.bJson) return;
+  if (!run.ProtectedWrite(image, nSize, !bRestore) || o.bJson) return;
   ctx.out << (bRestore ? "restored " : "wrote ") << nSize << " bytes ("
           << EepromTypeText(static_cast<uint32_t>(nSize)) << ") to "
           << qrt::diag::EscapeControls(run.Device())

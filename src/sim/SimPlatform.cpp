@@ -27,6 +27,7 @@ class CSimHidDevice : public IHidDevice {
     if (!m_bVendor || m_pChip->IsUnplugged()) return false;
     return m_pChip->HandleInputReport(pReport, nLength);
   }
+  bool IsGone() const override { return m_pChip->IsUnplugged(); }
 
  private:
   std::shared_ptr<CSimChip> m_pChip;
@@ -40,8 +41,8 @@ std::string DevicePath(size_t nIndex) {
 
 }  // namespace
 
-CSimPlatform::CSimPlatform(bool bRealTime)
-    : m_pClock(std::make_shared<CSimClock>(bRealTime)) {}
+CSimPlatform::CSimPlatform(bool bRealTime, bool bMachineLocks)
+    : m_pClock(std::make_shared<CSimClock>(bRealTime)), m_bMachineLocks(bMachineLocks) {}
 
 CSimPlatform::~CSimPlatform() {
   for (auto& device : m_vDevices) device.pChip->SetUnplugHook(nullptr);
@@ -81,19 +82,23 @@ void CSimPlatform::Unplug(size_t nIndex) {
   PostEvent(EDeviceEvent::Removal, nIndex);
 }
 
-std::string CSimPlatform::InterfaceName(size_t nIndex) const {
-  const SIM_DEVICE_CONFIG& config = m_vDevices[nIndex].Config;
-  char sz[96];
-  std::snprintf(sz, sizeof(sz), "\\\\?\\HID#VID_%04X&PID_%04X#sim%zu", config.wVID, config.wPID,
-                nIndex);
-  return sz;
+USB42XX_MGR::BOARD_ID CSimPlatform::BoardOf(size_t nIndex) const {
+  USB42XX_MGR::BOARD_ID id;
+  id.szPath = DevicePath(nIndex);
+  id.wVID = m_vDevices.at(nIndex).Config.wVID;
+  id.wPID = m_vDevices.at(nIndex).Config.wPID;
+  return id;
+}
+
+std::unique_ptr<USB42XX_MGR::IBoardLock> CSimPlatform::OpenBoardLock(const std::string& szPath,
+                                                                     std::string&) {
+  return m_Locks.Open(szPath);
 }
 
 void CSimPlatform::PostEvent(EDeviceEvent eKind, size_t nIndex) {
   DEVICE_EVENT event;
   event.eKind = eKind;
-  event.szInterfaceName = InterfaceName(nIndex);
-  event.szBoardPath = DevicePath(nIndex);
+  event.Board = BoardOf(nIndex);
   m_qEvents.push_back(std::move(event));
   m_Event.Signal();
 }

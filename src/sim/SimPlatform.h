@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BoardLock.h"
 #include "SimChip.h"
 #include "SimClock.h"
 #include "platform/EventObject.h"
@@ -36,9 +37,10 @@ struct SIM_DEVICE_CONFIG {
   bool bPlugged = true;    // present at start
 };
 
-// Simulated boards are not the machine's: their lock has names of its own,
-// so a simulated run never waits for a program that works on real boards,
-// nor holds one up. Simulated runs still meet each other on these names.
+// Simulated boards are not the machine's: the facade's mutexes have names of
+// their own and lock within the platform, so a simulated run never waits
+// for another program nor holds one up (unless a test asks for the lock
+// folder).
 inline constexpr USB42XX_MGR::DEVICE_MUTEX_NAMES kSimMutexNames = {
     "Global\\QRT_SimAudioMutex_{4E1B7C20-9A3D-4F5E-8C61-2B7D9E0A4F13}",
     "Global\\QRT_SimHidMutex_{7D2A9E41-3C5B-4A86-9F10-6E4B2C8D1A57}",
@@ -47,7 +49,10 @@ inline constexpr USB42XX_MGR::DEVICE_MUTEX_NAMES kSimMutexNames = {
 
 class CSimPlatform : public USB42XX_MGR::IHidPlatform {
  public:
-  explicit CSimPlatform(bool bRealTime = false);
+  // bMachineLocks: the facade's mutexes in the lock folder as on the
+  // machine's boards (the tests of the window's lock states); otherwise
+  // everything locks within this platform.
+  explicit CSimPlatform(bool bRealTime = false, bool bMachineLocks = false);
   ~CSimPlatform() override;
   CSimPlatform(const CSimPlatform&) = delete;
   CSimPlatform& operator=(const CSimPlatform&) = delete;
@@ -75,6 +80,7 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
 
   // IHidPlatform
   const USB42XX_MGR::DEVICE_MUTEX_NAMES& MutexNames() const override { return kSimMutexNames; }
+  bool MutexesInLockFolder() const override { return m_bMachineLocks; }
   bool EnumerateHidCollections(std::vector<USB42XX_MGR::HID_COLLECTION_INFO>& vOut) override;
   std::unique_ptr<USB42XX_MGR::IHidDevice> OpenCollection(
       const USB42XX_MGR::HID_COLLECTION_INFO& info) override;
@@ -84,6 +90,13 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
   void DispatchEvents() override;
   uint32_t GetTickCount() override { return m_pClock->GetTickCount(); }
   void Sleep(uint32_t dwMilliseconds) override { m_pClock->Sleep(dwMilliseconds); }
+  // Simulated boards are not the machine's: they lock within this platform
+  // only, never waiting for a program that works on real boards.
+  std::unique_ptr<USB42XX_MGR::IBoardLock> OpenBoardLock(const std::string& szPath,
+                                                         std::string& szError) override;
+
+  // The board of device nIndex as the enumeration names it ("sim:1" for 0).
+  USB42XX_MGR::BOARD_ID BoardOf(size_t nIndex) const;
 
  private:
   struct SDevice {
@@ -92,13 +105,14 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
     bool bPlugged = true;
   };
   void PostEvent(USB42XX_MGR::EDeviceEvent eKind, size_t nIndex);
-  std::string InterfaceName(size_t nIndex) const;
 
   std::shared_ptr<CSimClock> m_pClock;
   std::vector<SDevice> m_vDevices;
   std::deque<USB42XX_MGR::DEVICE_EVENT> m_qEvents;
   std::function<void(const USB42XX_MGR::DEVICE_EVENT&)> m_fnSink;
   USB42XX_MGR::CEventObject m_Event;
+  USB42XX_MGR::CProcessLockTable m_Locks;
+  bool m_bMachineLocks;
   bool m_bEnumerationFails = false;
 };
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "BoardHandle.h"
 #include "Trace.h"
-#include "Usb42xxMgr.h"
 
 namespace USB42XX_MGR {
 
@@ -68,17 +68,6 @@ bool UnitMayHaveStarted(int nCode) {
   return nStage < 0 || nStage > 9000 || nSub < -1 || nSub > 4;
 }
 
-std::string Range(const char* pszOne, const char* pszMany, size_t nFrom, size_t nCount) {
-  char sz[64];
-  if (nCount == 1) {
-    std::snprintf(sz, sizeof(sz), pszOne, static_cast<unsigned>(nFrom));
-  } else {
-    std::snprintf(sz, sizeof(sz), pszMany, static_cast<unsigned>(nFrom),
-                  static_cast<unsigned>(nFrom + nCount - 1));
-  }
-  return sz;
-}
-
 // Offset of the first unit (btMode bytes) that holds a byte other than
 // 0xFF, or nLength when there is none.
 size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
@@ -86,23 +75,18 @@ size_t FirstAnsweredUnit(const uint8_t* pData, size_t nLength, uint8_t btMode) {
   return n - n % btMode;
 }
 
-// Gives the transfer's device lock back on every return.
-class CTransferLock {
- public:
-  explicit CTransferLock(CUsb42xxMgr& mgr) : m_Mgr(mgr) {}
-  ~CTransferLock() {
-    if (m_bHeld) m_Mgr.UnlockDevice();
-  }
-  CTransferLock(const CTransferLock&) = delete;
-  CTransferLock& operator=(const CTransferLock&) = delete;
-  void SetHeld() { m_bHeld = true; }
-
- private:
-  CUsb42xxMgr& m_Mgr;
-  bool m_bHeld = false;
-};
-
 }  // namespace
+
+std::string ByteRangeText(size_t nFrom, size_t nCount) {
+  char sz[32];
+  if (nCount == 1) {
+    std::snprintf(sz, sizeof(sz), "0x%04X", static_cast<unsigned>(nFrom));
+  } else {
+    std::snprintf(sz, sizeof(sz), "0x%04X-0x%04X", static_cast<unsigned>(nFrom),
+                  static_cast<unsigned>(nFrom + nCount - 1));
+  }
+  return sz;
+}
 
 std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   using EKind = EEPROM_WRITE_STATE::EKind;
@@ -118,58 +102,27 @@ std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
   }
   if (state.nNew == 0 && state.nUnknown == 0) return "the EEPROM is unchanged";
   std::string szText;
-  if (state.nNew > 0)
-    szText = Range("byte 0x%04X is new", "bytes 0x%04X-0x%04X are new", 0, state.nNew);
+  const auto bytes = [](size_t nFrom, size_t nCount) {
+    return (nCount == 1 ? "byte " : "bytes ") + ByteRangeText(nFrom, nCount) +
+           (nCount == 1 ? " is " : " are ");
+  };
+  if (state.nNew > 0) szText = bytes(0, state.nNew) + "new";
   if (state.nUnknown > 0) {
     if (!szText.empty()) szText += ", ";
-    szText += Range("byte 0x%04X is unknown", "bytes 0x%04X-0x%04X are unknown", state.nNew,
-                    state.nUnknown);
+    szText += bytes(state.nNew, state.nUnknown) + "unknown";
   }
   if (state.nNew + state.nUnknown < state.nLength) szText += ", the rest is unchanged";
   return szText;
 }
 
-// Another program's reports must not interleave with the transfer's, and a
-// lock held elsewhere must not hang the transfer: wait a bounded time, then
-// say why nothing was done.
-bool CEepromProcedure::LockDevice(int nLogFailCode) {
-  std::string szError;
-  auto fnWaiting = [this](uint32_t dwWaited, const std::string& szHolder) {
-    m_Observer.OnDeviceLockWait(dwWaited, szHolder);
-  };
-  if (m_Mgr.LockDevice(m_Settings.m_dwLockTimeOut, fnWaiting, szError) == 0) return true;
-  Trace(szError + "\n");
-  m_Observer.OnPlainMessage(szError);
-  if (m_Settings.m_bLogEnabled) {
-    m_Observer.OnLogOpen();
-    m_Observer.OnLogLine(nLogFailCode, kDeviceLockNotHad);
-    m_Observer.OnLogClose();
-  }
-  m_nLastCode = kDeviceLockNotHad;
-  m_nTransferLength = 0;
-  return false;
-}
-
-CEepromProcedure::CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer)
-    : m_Mgr(mgr), m_Observer(observer) {}
-
-int CEepromProcedure::SelectActiveDevice() {
-  uint32_t dwLength = 0;
-  if (m_Mgr.SetCheckDeviceId(0) != 0 ||
-      m_Mgr.SetActiveDevice(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid) != 0 ||
-      m_Mgr.GetInputReportLength(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, dwLength) !=
-          0) {
-    m_Observer.OnSelectDeviceFailed();
-  }
-  return 0;
-}
+CEepromProcedure::CEepromProcedure(CBoardHandle& board, IEepromObserver& observer)
+    : m_Board(board), m_Observer(observer) {}
 
 int CEepromProcedure::GetChipInformationForRegisters() {
   uint16_t wChipId = 0;
   uint8_t btFlag = 0;
   uint32_t dwLength = 0;
-  int r = m_Mgr.GetChipInformation(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, wChipId,
-                                   btFlag, dwLength);
+  int r = m_Board.GetChipInformation(wChipId, btFlag, dwLength);
   if (r != 0) {
     Trace("GetChipInformation Fail!\n");
     m_Observer.OnPlainMessage("GetChipInformation Fail!");
@@ -185,8 +138,7 @@ int CEepromProcedure::GetChipInformationForRegisters() {
 // byte into the registers after it), and the other layouts ignore it.
 int CEepromProcedure::SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed) {
   GetChipInformationForRegisters();
-  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
-  if (m_Mgr.SetRegisterData(wVid, wPid, kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
+  if (m_Board.WriteRegister(kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
     std::string szText =
         Format("SetRegisterData(Address1=%04X,btData1[0]=0x%02X) Fail!", kRegEnable, btEnable);
     Trace(szText + "\n");
@@ -194,7 +146,7 @@ int CEepromProcedure::SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed) {
   } else {
     TraceFormat("SetRegisterData(Address1=%04X,btData1[0]=%02X) OK!\n", kRegEnable, btEnable);
   }
-  if (m_Mgr.SetRegisterData(wVid, wPid, kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
+  if (m_Board.WriteRegister(kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
     std::string szText =
         Format("SetRegisterData(Address2=%04X,btData2[0]=0x%02X) Fail!", kRegSpeed, btSpeed);
     Trace(szText + "\n");
@@ -207,16 +159,15 @@ int CEepromProcedure::SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed) {
 
 int CEepromProcedure::GetI2CSpeedRegisters() {
   GetChipInformationForRegisters();
-  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
   uint8_t btEnable = 0;
-  if (m_Mgr.GetRegisterData(wVid, wPid, kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
+  if (m_Board.ReadRegister(kRegEnable, &btEnable, 1, m_btRegisterReportId) != 0) {
     m_Observer.OnPlainMessage(
         Format("GetRegisterData(Address1=%04X,Enable=%02X) Fail!", kRegEnable, btEnable));
   } else {
     TraceFormat("GetRegisterData(Address1=%04X,Enable=%02X) OK!\n", kRegEnable, btEnable);
   }
   uint8_t btSpeed = 0;
-  if (m_Mgr.GetRegisterData(wVid, wPid, kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
+  if (m_Board.ReadRegister(kRegSpeed, &btSpeed, 1, m_btRegisterReportId) != 0) {
     m_Observer.OnPlainMessage(
         Format("GetRegisterData(Address2=%04X,Speed=%02X) Fail!", kRegSpeed, btSpeed));
   } else {
@@ -251,9 +202,8 @@ uint32_t CEepromProcedure::WriteCycleWaitMs(const SUnitTiming& timing) const {
 // answered at all, the whole range is read again after a settle time.
 int CEepromProcedure::ReadBackSettled(const SUnitTiming& timing, uint8_t* pData, uint16_t wLength,
                                       uint32_t dwTimeOut, const I2C_PROGRESS_CALLBACK& fnProgress) {
-  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
-  int r = m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, pData, wLength, dwTimeOut, fnProgress,
-                        timing.dwReadDelayMs, m_Settings.m_bReportId);
+  int r = m_Board.ReadI2C(timing.btMode, 0, pData, wLength, dwTimeOut, fnProgress,
+                          timing.dwReadDelayMs, m_Settings.m_bReportId);
   if (r != 0 || wLength == 0) return r;
   size_t nAgain = FirstAnsweredUnit(pData, wLength, timing.btMode);
   if (nAgain == 0) return 0;
@@ -263,10 +213,10 @@ int CEepromProcedure::ReadBackSettled(const SUnitTiming& timing, uint8_t* pData,
   };
   if (nAgain == wLength) {
     Trace("No answer but 0xFF in the read-back; reading it again\n");
-    m_Mgr.UsbHidMgr().DelayMs(kNoAnswerSettleMs);
+    m_Board.DelayMs(kNoAnswerSettleMs);
   }
-  return m_Mgr.ReadI2C(wVid, wPid, timing.btMode, 0, pData, static_cast<uint16_t>(nAgain),
-                       dwTimeOut, fnAgain, timing.dwReadDelayMs, m_Settings.m_bReportId);
+  return m_Board.ReadI2C(timing.btMode, 0, pData, static_cast<uint16_t>(nAgain), dwTimeOut,
+                         fnAgain, timing.dwReadDelayMs, m_Settings.m_bReportId);
 }
 
 int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize) {
@@ -274,15 +224,8 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   std::vector<uint8_t> vWork(kBufferSize, 0xFF);
-  CTransferLock lock(m_Mgr);
-  if (!LockDevice(kLogReadFail)) {
-    CopyToLoadBuffer(vWork, 0, pLoadBuffer, nLoadBufferSize);
-    return kDeviceLockNotHad;
-  }
-  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime;
-  SelectActiveDevice();
   m_Observer.ProcessPendingMessages();
   const bool bLog = m_Settings.m_bLogEnabled;
   if (bLog) {
@@ -308,9 +251,9 @@ int CEepromProcedure::ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBuffe
     m_Observer.OnProgress(EEepromProgress::Read, (wDone + nUnit) * 100 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.ReadI2C(m_Settings.m_SelectedVid, m_Settings.m_SelectedPid, timing.btMode, 0,
-                          vWork.data(), static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut,
-                          fnProgress, timing.dwReadDelayMs, m_Settings.m_bReportId);
+  int ret = m_Board.ReadI2C(timing.btMode, 0, vWork.data(),
+                            static_cast<uint16_t>(m_nTransferLength), dwReadTimeOut, fnProgress,
+                            timing.dwReadDelayMs, m_Settings.m_bReportId);
   if (ret != 0) {
     m_Observer.OnPlainMessage("Load data from EEPROM failed!");
     if (bLog) m_Observer.OnLogLine(kLogReadFail, ret);
@@ -334,12 +277,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   m_nLastCode = 0;
   m_nFirstMismatch = -1;
   m_WriteState = EEPROM_WRITE_STATE{};
-  CTransferLock lock(m_Mgr);
-  if (!LockDevice(kLogWriteFail)) return 1;
-  lock.SetHeld();
   uint32_t dwReadTimeOut = kDefaultTimeOut, dwWriteTimeOut = kDefaultTimeOut;
   uint32_t dwReadSleepTime = kDefaultSleepTime, dwWriteSleepTime = kDefaultSleepTime;
-  SelectActiveDevice();
   m_Observer.ProcessPendingMessages();
   if (m_Settings.m_bRWTimeEnabled) {
     dwReadSleepTime = m_Settings.m_dwReadSleepTime;
@@ -364,7 +303,6 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
   // The image size decides what is written and compared, whatever room the
   // caller gives for the read-back.
   m_nTransferLength = TransferLength();
-  const uint16_t wVid = m_Settings.m_SelectedVid, wPid = m_Settings.m_SelectedPid;
   const uint16_t wLength = static_cast<uint16_t>(m_nTransferLength);
   const SUnitTiming timing = UnitTiming(dwReadSleepTime, dwWriteSleepTime);
   const int nUnit = timing.btMode;
@@ -375,8 +313,8 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     m_Observer.OnProgress(EEepromProgress::Probe, (wDone + 1) * 100 / wTotal);
     return 0;
   };
-  m_Mgr.ReadI2C(wVid, wPid, 1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, timing.dwReadDelayMs,
-                m_Settings.m_bReportId);
+  m_Board.ReadI2C(1, 0, &btScratch, 1, dwReadTimeOut, fnProbe, timing.dwReadDelayMs,
+                  m_Settings.m_bReportId);
 
   // WriteI2C reports a unit (one byte, two in word mode) after its write
   // has completed, so the bytes before the unit in flight at a failure are
@@ -388,13 +326,13 @@ int CEepromProcedure::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize
     m_Observer.OnProgress(EEepromProgress::Write, (wDone + nUnit) * 70 / wTotal);
     return 0;
   };
-  int ret = m_Mgr.WriteI2C(wVid, wPid, timing.btMode, 0, vWriteBuffer.data(), wLength,
-                           dwWriteTimeOut, fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
+  int ret = m_Board.WriteI2C(timing.btMode, 0, vWriteBuffer.data(), wLength, dwWriteTimeOut,
+                             fnWrite, timing.dwWriteDelayMs, m_Settings.m_bReportId);
   m_WriteState.nLength = wLength;
   if (ret != 0) {
     // The unit in flight may have started its write cycle: whatever comes
     // next (the read-back below, a rollback) waits it out first.
-    m_Mgr.UsbHidMgr().DelayMs(WriteCycleWaitMs(timing));
+    m_Board.DelayMs(WriteCycleWaitMs(timing));
     // Bytes no write command went out for are unchanged. Of the others only
     // the read-back tells which took the new value.
     size_t nReach = std::min<size_t>(nWriteDone, wLength);

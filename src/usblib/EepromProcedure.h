@@ -1,6 +1,6 @@
 #pragma once
-// The EEPROM read and write procedures, shared by the window and the CLI:
-// select the device, program the I2C enable and speed registers, read the
+// The EEPROM read and write procedures on an opened board, shared by the
+// window and the CLI: program the I2C enable and speed registers, read the
 // image (or write it, read it back and compare), with progress, the plain
 // English messages and the log steps handed to an observer. No Qt here: the
 // window shows the messages in boxes and writes the log, the CLI prints to
@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "UsbHidMgr.h"
+#include "ReportProtocol.h"
 
 namespace USB42XX_MGR {
 
-class CUsb42xxMgr;
+class CBoardHandle;
 
 // Timing values a transfer accepts, in ms. A time-out of 0 fails the first
 // busy wait, so every read or write would fail; the upper limits keep one
@@ -41,8 +41,6 @@ struct EEPROM_TRANSFER_PROFILE {
 
 // The window's transfer settings (its members of the same names).
 struct EEPROM_TRANSFER_SETTINGS {
-  uint16_t m_SelectedVid = 0;
-  uint16_t m_SelectedPid = 0;
   uint32_t m_dwRomSize = 256;  // bytes read, written and compared (at most 4096)
   uint32_t m_dwReadTimeOut = 128;
   uint32_t m_dwReadSleepTime = 5;
@@ -53,8 +51,6 @@ struct EEPROM_TRANSFER_SETTINGS {
   bool m_bI2CEnabled = false;  // off: the speed register gets 0x20
   uint8_t m_bReportId = 0;     // report ID of the I2C transfers
   bool m_bLogEnabled = false;  // observer's log steps are called only when on
-  // How long a transfer waits for the device lock another program holds.
-  uint32_t m_dwLockTimeOut = 60000;  // ms
   // The window always transfers with the default profile.
   EEPROM_TRANSFER_PROFILE m_Profile;
 };
@@ -78,6 +74,9 @@ struct EEPROM_WRITE_STATE {
                         // no byte after those was sent, so all are unchanged
 };
 
+// "0x0020" for one byte, "0x0000-0x00D7" for more.
+std::string ByteRangeText(size_t nFrom, size_t nCount);
+
 // One line for the user: "bytes 0x0000-0x00D7 are new, the rest is
 // unchanged", "the EEPROM holds the new image except where the comparison
 // failed", "the EEPROM is in an unknown state", ...; empty for kVerified.
@@ -86,9 +85,6 @@ std::string EepromStateText(const EEPROM_WRITE_STATE& state);
 class IEepromObserver {
  public:
   virtual ~IEepromObserver() = default;
-  // A call of the device selection failed (the window shows message 50).
-  // The transfer goes on with the previous active device.
-  virtual void OnSelectDeviceFailed() = 0;
   // A plain English message box text ("Load data from EEPROM OK!", ...).
   virtual void OnPlainMessage(const std::string& szText) = 0;
   // Called after every unit (a byte; two in the fast profile): Read 1..100,
@@ -96,11 +92,8 @@ class IEepromObserver {
   // is not to be shown. This is where the window lets the toolkit process
   // pending messages.
   virtual void OnProgress(EEepromProgress eKind, int nPercent) = 0;
-  // After the device selection, before the registers are programmed.
+  // At the start, before the registers are programmed.
   virtual void ProcessPendingMessages() {}
-  // While the transfer waits for the device lock, after every poll; szHolder
-  // names who holds it from one second on (empty before).
-  virtual void OnDeviceLockWait(uint32_t /*dwWaitedMs*/, const std::string& /*szHolder*/) {}
   // Log steps, called only while m_bLogEnabled is on: the log is opened,
   // lines of the log-line table written (code, value), the dumps made, the
   // log closed.
@@ -118,19 +111,15 @@ class CEepromProcedure {
  public:
   static constexpr size_t kBufferSize = 4096;
 
-  // Neither is owned; both must outlive the procedure.
-  CEepromProcedure(CUsb42xxMgr& mgr, IEepromObserver& observer);
+  // Neither is owned; both must outlive the procedure. The board's lock is
+  // held by the handle, so the whole transfer runs under it.
+  CEepromProcedure(CBoardHandle& board, IEepromObserver& observer);
 
   EEPROM_TRANSFER_SETTINGS& Settings() { return m_Settings; }
   const EEPROM_TRANSFER_SETTINGS& Settings() const { return m_Settings; }
 
-  // Both transfers first take the device lock for their whole run (waiting
-  // at most m_dwLockTimeOut). When it cannot be had the observer gets the
-  // reason as a plain message, nothing is sent to the device and
-  // GetLastCode() is kDeviceLockNotHad.
-
   // Reads m_dwRomSize bytes (at most 4096) from EEPROM address 0. Returns 0,
-  // or the ReadI2C code (kDeviceLockNotHad: the lock was not had). Afterwards pLoadBuffer
+  // or the ReadI2C code. Afterwards pLoadBuffer
   // (nLoadBufferSize bytes) holds the bytes read, as many as fit, and 0xFF from the first byte not
   // read to its end, also after a failure; never bytes of an earlier transfer.
   int ReadDataFromEEPROM(uint8_t* pLoadBuffer, size_t nLoadBufferSize);
@@ -138,8 +127,8 @@ class CEepromProcedure {
   // Writes the first m_dwRomSize bytes (at most 4096) of the image (0xFF
   // beyond nImageSize), reads them back and compares them all; pLoadBuffer
   // (may be null) receives the read-back as a read fills it.
-  // Returns 0 written and verified, 1 WriteI2C failed or the lock was not
-  // had, 2 the read-back failed or differs. GetLastCode() then tells which,
+  // Returns 0 written and verified, 1 WriteI2C failed, 2 the read-back
+  // failed or differs. GetLastCode() then tells which,
   // GetWriteState() what the EEPROM now holds; a failure's plain message and
   // log carry that too. After a failed WriteI2C the procedure waits out the
   // write cycle of the unit in flight and reads back what it sent, so that
@@ -153,10 +142,6 @@ class CEepromProcedure {
   int SetI2CSpeedRegisters(uint8_t btEnable, uint8_t btSpeed);
   int GetI2CSpeedRegisters();
 
-  // SetCheckDeviceId(0), SetActiveDevice, GetInputReportLength; the first
-  // failure is reported to the observer and ends the sequence. Returns 0.
-  int SelectActiveDevice();
-
   // The composite code of the last failed ReadI2C/WriteI2C (0 when the last
   // procedure failed only in the comparison, or succeeded).
   int GetLastCode() const { return m_nLastCode; }
@@ -169,7 +154,6 @@ class CEepromProcedure {
 
  private:
   size_t TransferLength() const;
-  bool LockDevice(int nLogFailCode);
   // I2C mode of the transfer and the delays after a unit, from the profile.
   struct SUnitTiming {
     uint8_t btMode;
@@ -186,7 +170,7 @@ class CEepromProcedure {
                       uint32_t dwTimeOut, const I2C_PROGRESS_CALLBACK& fnProgress);
   int GetChipInformationForRegisters();
 
-  CUsb42xxMgr& m_Mgr;
+  CBoardHandle& m_Board;
   IEepromObserver& m_Observer;
   EEPROM_TRANSFER_SETTINGS m_Settings;
   // Report ID from the last successful GetChipInformation, used by the

@@ -15,9 +15,11 @@
 #include <string>
 #include <string_view>
 
+#include "BoardLock.h"
+
 namespace USB42XX_MGR {
 
-class CNamedMutex {
+class CNamedMutex : public IBoardLock {
  public:
   // The lock directory used when none is given: /run/lock/qrt4250 when it
   // passes the checks above, else /tmp/qrt4250-locks when that does; when
@@ -65,7 +67,17 @@ class CNamedMutex {
   static std::unique_ptr<CNamedMutex> Create(std::string_view szName, const std::string& szLockDir,
                                              int* pErrno = nullptr);
 
-  ~CNamedMutex();
+#ifndef _WIN32
+  // The lock of an open file (a board's hidraw node, so that only users who
+  // can open the board can lock it): its flock, shared like a name's by
+  // every handle of the same file in this process. Takes nFd over; szPath
+  // names the file in messages and opens it again in a fork()ed child.
+  // Null with *pErrno when nFd is not an open file.
+  static std::unique_ptr<CNamedMutex> OnOpenFile(int nFd, const std::string& szPath,
+                                                 int* pErrno = nullptr);
+#endif
+
+  ~CNamedMutex() override;
   CNamedMutex(const CNamedMutex&) = delete;
   CNamedMutex& operator=(const CNamedMutex&) = delete;
 
@@ -84,20 +96,21 @@ class CNamedMutex {
   // when the calling thread owns the lock, false after the time-out or on an
   // I/O error. UINT32_MAX waits without limit.
   bool AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
-                     const std::function<void(uint32_t)>& fnWaiting = {});
+                     const std::function<void(uint32_t)>& fnWaiting = {}) override;
 
   // Who holds the lock, for the user, when it could not be had:
   // "process 1234 (qrt4250-cli)", or "another process" when the kernel does
   // not tell (no /proc, another PID namespace).
-  std::string DescribeHolder() const;
+  std::string DescribeHolder() const override;
 
   // Gives up one level of ownership; the lock is free again when the count
   // reaches 0. Returns false when the calling thread does not own it.
   // Destroying the last handle of a name in a process frees the lock too.
-  bool Release();
+  bool Release() override;
 
   // Path of the lock file, for diagnostics.
   const std::string& Path() const;
+  const std::string& Name() const override { return Path(); }
 
  private:
   struct SImpl;

@@ -30,10 +30,11 @@
 #include <cstdio>
 #include <string>
 
+#include "ReportProtocol.h"
 #include "Trace.h"
-#include "UsbHidMgr.h"
+#include "platform/HidPlatform.h"
 
-namespace USB42XX_MGR {
+namespace USB42XX_MGR::protocol {
 namespace {
 
 constexpr uint16_t kRegControl = 0x0008;
@@ -98,20 +99,38 @@ uint8_t CommandBits(uint8_t btMode, uint8_t btLow) {
 
 int ReadByte(IHidDevice& device, uint16_t wAddress, uint8_t& btValue, uint8_t btLayout,
              uint8_t btReportId) {
-  return CUsbHidMgr::ReadRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
+  return ReadRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
 }
 
 int WriteByte(IHidDevice& device, uint16_t wAddress, uint8_t btValue, uint8_t btLayout,
               uint8_t btReportId) {
-  return CUsbHidMgr::WriteRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
+  return WriteRegister(device, wAddress, &btValue, 1, btLayout, btReportId);
+}
+
+void DelayMs(ITimeSource& clock, uint32_t dwMilliseconds) {
+  if (dwMilliseconds != 0) clock.Sleep(dwMilliseconds);
+}
+
+// The checks before a transfer touches the device: 0, or the code.
+int CheckTransfer(uint8_t btMode, uint16_t wAddress, const void* pData, uint16_t wLength) {
+  if (btMode != 1 && btMode != 2) return 1;
+  if (btMode == 2 && ((wAddress & 1) != 0 || (wLength & 1) != 0)) return 1000;
+  if (wLength > 0 && pData == nullptr) return 1;
+  return 0;
+}
+
+bool Usable(const REPORT_CHANNEL& channel) {
+  return channel.pDevice != nullptr && !channel.pDevice->IsGone();
 }
 
 // The opening of WriteI2C and ReadI2C: the first busy wait, then bit 0 of the
 // enable register set. 0 with the value that clears it again, or the code of
 // the failing step (nothing to restore yet).
-int BeginI2CTransfer(CUsbHidMgr& hid, IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout,
-                     uint8_t btReportId, uint8_t& btRestore) {
-  if (int r = hid.WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 2000;
+int BeginI2CTransfer(const REPORT_CHANNEL& channel, uint32_t dwTimeOutMs, uint8_t btReportId,
+                     uint8_t& btRestore) {
+  IHidDevice& device = *channel.pDevice;
+  const uint8_t btLayout = channel.btLayout;
+  if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 2000;
   uint8_t btEnable = 0;
   if (int r = ReadByte(device, kRegEnable, btEnable, btLayout, btReportId)) return r + 3000;
   if (int r = WriteByte(device, kRegEnable, btEnable | 1, btLayout, btReportId)) return r + 4000;
@@ -132,7 +151,7 @@ int SelectBlock(IHidDevice& device, uint16_t wPage, uint8_t btLayout, uint8_t bt
 
 }  // namespace
 
-int CUsbHidMgr::WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8_t* pData,
+int WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8_t* pData,
                               uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
   if (int r = CheckReportId(btLayout, btReportId)) return r;
   uint8_t btLow = static_cast<uint8_t>(wAddress);
@@ -175,7 +194,7 @@ int CUsbHidMgr::WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8
   return 0;
 }
 
-int CUsbHidMgr::ReadRegister(IHidDevice& device, uint16_t wAddress, uint8_t* pData,
+int ReadRegister(IHidDevice& device, uint16_t wAddress, uint8_t* pData,
                              uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
   if (int r = CheckReportId(btLayout, btReportId)) return r;
   uint8_t report[8] = {};
@@ -213,7 +232,7 @@ int CUsbHidMgr::ReadRegister(IHidDevice& device, uint16_t wAddress, uint8_t* pDa
   return 0;
 }
 
-int CUsbHidMgr::ReadChipId(IHidDevice& device, uint16_t& wChipId, uint8_t btLayout,
+int ReadChipId(IHidDevice& device, uint16_t& wChipId, uint8_t btLayout,
                            uint8_t btReportId) {
   wChipId = 0;
   if (btLayout == 2) {
@@ -229,15 +248,16 @@ int CUsbHidMgr::ReadChipId(IHidDevice& device, uint16_t& wChipId, uint8_t btLayo
   return 0;
 }
 
-int CUsbHidMgr::WaitI2CReady(IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout,
-                             uint8_t btReportId) {
+int WaitI2CReady(const REPORT_CHANNEL& channel, uint32_t dwTimeOutMs, uint8_t btReportId) {
   uint8_t btStatus = 0x80;
   int nCount = 0;
-  uint32_t dwStart = m_Platform.GetTickCount();
+  uint32_t dwStart = channel.Clock.GetTickCount();
   while (btStatus & 0x80) {
-    if (ReadByte(device, kRegCommand, btStatus, btLayout, btReportId) != 0) return 1;
+    if (ReadByte(*channel.pDevice, kRegCommand, btStatus, channel.btLayout, btReportId) != 0) {
+      return 1;
+    }
     if (dwTimeOutMs != kI2CNoTimeOut &&
-        static_cast<uint32_t>(m_Platform.GetTickCount() - dwStart) > dwTimeOutMs) {
+        static_cast<uint32_t>(channel.Clock.GetTickCount() - dwStart) > dwTimeOutMs) {
       return -1;
     }
     if (++nCount == 10) return 2;
@@ -257,20 +277,16 @@ constexpr SProbeAttempt kProbeOrder[] = {{0, 0, 5, 0}, {2, 1, 8, 1}, {1, 1, 4, 1
 
 }  // namespace
 
-int CUsbHidMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId,
-                                   uint8_t& btReportId, uint32_t& dwOutputReportLength,
-                                   std::string* pszWhyNot) {
+int ProbeChip(const PROBE_ATTEMPT& fnAttempt, CHIP_PROBE& probe, std::string* pszWhyNot) {
   std::string szWhyNot;
   for (const auto& attempt : kProbeOrder) {
     uint16_t wId = 0;
-    {
-      auto pDevice = OpenDevice(wVID, wPID, attempt.btLayout);
-      if (!pDevice) continue;
-      if (int r = ReadChipId(*pDevice, wId, attempt.btLayout, attempt.btReportId)) {
-        szWhyNot = "chip id not read (layout " + std::to_string(attempt.btLayout) + ", code " +
-                   std::to_string(r) + ")";
-        continue;
-      }
+    const int r = fnAttempt(attempt.btLayout, attempt.btReportId, wId);
+    if (r == kProbeNotOpened) continue;
+    if (r != 0) {
+      szWhyNot = "chip id not read (layout " + std::to_string(attempt.btLayout) + ", code " +
+                 std::to_string(r) + ")";
+      continue;
     }
     // Only the maker's chips: high byte exactly 0x80.
     if ((wId & 0xFF00) != 0x8000) {
@@ -280,52 +296,39 @@ int CUsbHidMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChip
       szWhyNot = sz;
       continue;
     }
-    wChipId = wId;
-    btReportId = attempt.btFlag;
-    dwOutputReportLength = attempt.dwOutputLength;
+    probe.wChipId = wId;
+    probe.btLayout = attempt.btLayout;
+    probe.btReportIdFlag = attempt.btFlag;
+    probe.dwOutputReportLength = attempt.dwOutputLength;
     return 0;
   }
   if (pszWhyNot != nullptr) *pszWhyNot = szWhyNot;
   return 1;
 }
 
-int CUsbHidMgr::ProbeDevice(uint16_t wVID, uint16_t wPID) {
-  uint16_t wChipId = 0;
-  uint8_t btFlag = 0;
-  uint32_t dwLength = 0;
-  return GetChipInformation(wVID, wPID, wChipId, btFlag, dwLength) == 0 ? 1 : 0;
+uint32_t OutputReportLengthOfLayout(uint8_t btLayout) {
+  switch (btLayout) {
+    case 0:
+      return 5;
+    case 1:
+      return 4;
+    case 2:
+      return 8;
+    default:
+      return btLayout;
+  }
 }
 
-int CUsbHidMgr::SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress,
-                                const uint8_t* pData, uint8_t btLength, uint8_t btLayout,
-                                uint8_t btReportId) {
-  auto pDevice = OpenDevice(wVID, wPID, btLayout);
-  if (!pDevice) return -1;
-  return WriteRegister(*pDevice, wAddress, pData, btLength, btLayout, btReportId);
-}
-
-int CUsbHidMgr::GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
-                                uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
-  auto pDevice = OpenDevice(wVID, wPID, btLayout);
-  if (!pDevice) return -1;
-  return ReadRegister(*pDevice, wAddress, pData, btLength, btLayout, btReportId);
-}
-
-int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
-                         const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
-                         const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
-                         uint8_t btLayout, uint8_t btReportId) {
-  if (btMode != 1 && btMode != 2) return 1;
-  if (btMode == 2 && ((wAddress & 1) != 0 || (wLength & 1) != 0)) return 1000;
-  if (wLength > 0 && pData == nullptr) return 1;
-  auto pDevice = OpenDevice(wVID, wPID, btLayout);
-  if (!pDevice) return -1;
-  IHidDevice& device = *pDevice;
+int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
+             const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+             const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs, uint8_t btReportId) {
+  if (int r = CheckTransfer(btMode, wAddress, pData, wLength)) return r;
+  if (!Usable(channel)) return -1;
+  IHidDevice& device = *channel.pDevice;
+  const uint8_t btLayout = channel.btLayout;
 
   uint8_t btRestore = 0;
-  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
-    return r;
-  }
+  if (int r = BeginI2CTransfer(channel, dwTimeOutMs, btReportId, btRestore)) return r;
   // From here on every exit clears enable bit 0 again; the outcome of that
   // last write does not change the result.
   auto fail = [&](int nCode) {
@@ -342,7 +345,7 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
       if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
-    if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 7000);
+    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 7000);
     if (int r = WriteByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
       return fail(r + 8000);
     }
@@ -364,9 +367,9 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
     if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
       return fail(r + 7000);
     }
-    if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 8000);
+    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 8000);
     wAddress = static_cast<uint16_t>(wAddress + wStep);
-    DelayMs(dwDelayMs);
+    DelayMs(channel.Clock, dwDelayMs);
     if (fnProgress) fnProgress(wLength, wDone);
     wDone = static_cast<uint16_t>(wDone + wStep);
   }
@@ -374,21 +377,16 @@ int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t 
   return 0;
 }
 
-int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
-                        uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
-                        const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
-                        uint8_t btLayout, uint8_t btReportId) {
-  if (btMode != 1 && btMode != 2) return 1;
-  if (btMode == 2 && ((wAddress & 1) != 0 || (wLength & 1) != 0)) return 1000;
-  if (wLength > 0 && pData == nullptr) return 1;
-  auto pDevice = OpenDevice(wVID, wPID, btLayout);
-  if (!pDevice) return -1;
-  IHidDevice& device = *pDevice;
+int ReadI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress, uint8_t* pData,
+            uint16_t wLength, uint32_t dwTimeOutMs, const I2C_PROGRESS_CALLBACK& fnProgress,
+            uint32_t dwDelayMs, uint8_t btReportId) {
+  if (int r = CheckTransfer(btMode, wAddress, pData, wLength)) return r;
+  if (!Usable(channel)) return -1;
+  IHidDevice& device = *channel.pDevice;
+  const uint8_t btLayout = channel.btLayout;
 
   uint8_t btRestore = 0;
-  if (int r = BeginI2CTransfer(*this, device, dwTimeOutMs, btLayout, btReportId, btRestore)) {
-    return r;
-  }
+  if (int r = BeginI2CTransfer(channel, dwTimeOutMs, btReportId, btRestore)) return r;
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -416,7 +414,7 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
     if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
       return fail(r + 9000);
     }
-    if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 10000);
+    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 10000);
     if (int r = ReadByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
       return fail(r + 11000);
     }
@@ -426,7 +424,7 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
       }
     }
     wAddress = static_cast<uint16_t>(wAddress + wStep);
-    DelayMs(dwDelayMs);
+    DelayMs(channel.Clock, dwDelayMs);
     if (fnProgress) fnProgress(wLength, wDone);
     wDone = static_cast<uint16_t>(wDone + wStep);
   }
@@ -434,20 +432,19 @@ int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t w
   return 0;
 }
 
-int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddress,
-                               uint8_t btWordAddress, int nAutoIncrement, uint8_t btMode,
-                               uint8_t* pData, int nLength, uint32_t dwTimeOutMs,
-                               uint32_t dwDelayMs, uint8_t btLayout, uint8_t btReportId) {
+int ReadI2C_ByMode(const REPORT_CHANNEL& channel, uint8_t btSlaveAddress, uint8_t btWordAddress,
+                   int nAutoIncrement, uint8_t btMode, uint8_t* pData, int nLength,
+                   uint32_t dwTimeOutMs, uint32_t dwDelayMs, uint8_t btReportId) {
   if (btMode != 1 && btMode != 2) return 1;
   if (btMode == 2 && (btWordAddress & 1) != 0) return 2;
   if (btMode == 2 && (nLength & 1) != 0) return 3;
   int nUnits = nLength <= 0 ? 0 : (btMode == 1 ? nLength : nLength / 2);
   if (nUnits > 0 && pData == nullptr) return 1;
-  auto pDevice = OpenDevice(wVID, wPID, btLayout);
-  if (!pDevice) return -1;
-  IHidDevice& device = *pDevice;
+  if (!Usable(channel)) return -1;
+  IHidDevice& device = *channel.pDevice;
+  const uint8_t btLayout = channel.btLayout;
 
-  if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return r + 1000;
+  if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 1000;
   const bool bSlave = btSlaveAddress != 0;
   uint8_t btRestore = 0;
   if (bSlave) {
@@ -480,7 +477,7 @@ int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddr
     if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
       return fail(r + 6000);
     }
-    if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) return fail(r + 7000);
+    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 7000);
     if (int r = ReadByte(device, kRegData0, pData[nPos], btLayout, btReportId)) {
       return fail(r + 8000);
     }
@@ -495,8 +492,8 @@ int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddr
         btWordAddress = static_cast<uint8_t>(btWordAddress + 1);
         bMarked = true;
       }
-      DelayMs(dwDelayMs);
-      if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) {
+      DelayMs(channel.Clock, dwDelayMs);
+      if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) {
         return fail(r + 10000);
       }
     }
@@ -505,8 +502,8 @@ int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddr
         btWordAddress = static_cast<uint8_t>(btWordAddress + 2);
         bMarked = true;
       }
-      DelayMs(dwDelayMs);
-      if (int r = WaitI2CReady(device, dwTimeOutMs, btLayout, btReportId)) {
+      DelayMs(channel.Clock, dwDelayMs);
+      if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) {
         return fail(r + 11000);
       }
     }
@@ -521,4 +518,4 @@ int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddr
   return 0;
 }
 
-}  // namespace USB42XX_MGR
+}  // namespace USB42XX_MGR::protocol

@@ -1,9 +1,7 @@
 #include "Usb42xxMgr.h"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstring>
-#include <thread>
 
 #include "NamedMutex.h"
 #include "Trace.h"
@@ -13,64 +11,6 @@ namespace USB42XX_MGR {
 using qrt::diag::Trace;
 using qrt::diag::TraceFormat;
 
-namespace {
-
-constexpr uint32_t kHolderNoticeMs = 1000;
-
-// Waits for the HID mutex; from one second on the holder is named in the
-// trace and to fnWaiting.
-bool AcquireDeviceMutex(CNamedMutex& mutex, const std::function<void(uint32_t)>& fnSleep,
-                        uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                        std::string* pszHolder) {
-  std::string szHolder;
-  bool bOk = mutex.AcquireWithin(dwTimeOutMs, fnSleep, [&](uint32_t dwWaited) {
-    if (dwWaited >= kHolderNoticeMs && szHolder.empty()) {
-      szHolder = mutex.DescribeHolder();
-      TraceFormat("***** waiting for the device lock %s, held by %s *****\n", mutex.Path().c_str(),
-                  szHolder.c_str());
-    }
-    if (fnWaiting) fnWaiting(dwWaited, szHolder);
-  });
-  if (!bOk && szHolder.empty()) szHolder = mutex.DescribeHolder();
-  if (pszHolder != nullptr) *pszHolder = szHolder;
-  return bOk;
-}
-
-std::string InUseText(const CNamedMutex& mutex, const std::string& szHolder, uint32_t dwTimeOutMs) {
-  return "The device is in use: its lock " + mutex.Path() + " is held by " + szHolder +
-         "; gave up after " + std::to_string(dwTimeOutMs / 1000) + " s.";
-}
-
-}  // namespace
-
-void DeviceLockSleep(uint32_t dwMilliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
-}
-
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const IHidPlatform& platform,
-                                               const std::string& szLockDir, uint32_t dwTimeOutMs,
-                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError, std::string* pszNotice) {
-  std::string szNotice;
-  const std::string szDir =
-      szLockDir.empty() ? CNamedMutex::DefaultLockDirectory(&szNotice) : szLockDir;
-  if (pszNotice != nullptr) *pszNotice = szNotice;
-  int nError = 0;
-  std::unique_ptr<CNamedMutex> pMutex =
-      CNamedMutex::Create(platform.MutexNames().pszHid, szDir, &nError);
-  if (!pMutex) {
-    szError =
-        "The device lock cannot be had (" + szDir + ": " + CNamedMutex::ErrorText(nError) + ").";
-    return nullptr;
-  }
-  std::string szHolder;
-  if (!AcquireDeviceMutex(*pMutex, DeviceLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
-    szError = InUseText(*pMutex, szHolder, dwTimeOutMs);
-    return nullptr;
-  }
-  return pMutex;
-}
-
 // The device lock for one scope. A facade without the HID mutex (set-up
 // failed) runs unlocked; a lock not had within the facade's wait leaves
 // Held() false.
@@ -78,7 +18,7 @@ class CUsb42xxMgr::CDeviceLock {
  public:
   explicit CDeviceLock(CUsb42xxMgr& mgr) : m_pMutex(mgr.m_hHidMutex.get()) {
     if (m_pMutex != nullptr &&
-        !AcquireDeviceMutex(*m_pMutex, mgr.m_fnLockSleep, mgr.m_dwLockTimeOutMs, {}, nullptr)) {
+        !AcquireBoardLock(*m_pMutex, mgr.m_dwLockTimeOutMs, mgr.m_fnLockSleep, {}, nullptr)) {
       m_pMutex = nullptr;
       m_bHeld = false;
     }
@@ -92,7 +32,7 @@ class CUsb42xxMgr::CDeviceLock {
   bool Held() const { return m_bHeld; }
 
  private:
-  CNamedMutex* m_pMutex;
+  IBoardLock* m_pMutex;
   bool m_bHeld = true;
 };
 
@@ -109,6 +49,7 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
   m_IsCheckDeviceId = 1;
   m_ReportType = 0;
   m_dwLockTimeOutMs = dwLockTimeOutMs;
+  UpdateBoardLockWait();
 
   m_szGroupNames[0] = kUsbDeviceIdGroupName;
   m_szGroupNames[1] = kHidDeviceIdGroupName;
@@ -125,9 +66,12 @@ CUsb42xxMgr::CUsb42xxMgr(IHidPlatform& platform, IDeviceIdStore& store,
     return OnHidDeviceChange(wVID, wPID, hWnd, uMessage, wParam, lParam);
   });
 
-  const std::string szDir =
-      szLockDir.empty() ? CNamedMutex::DefaultLockDirectory(&m_szLockNotice) : szLockDir;
-  if (OpenMutexes(platform.MutexNames(), szDir) != 0) {
+  // Only mutexes in the lock folder need one.
+  std::string szDir = szLockDir;
+  if (szDir.empty() && platform.MutexesInLockFolder()) {
+    szDir = CNamedMutex::DefaultLockDirectory(&m_szLockNotice);
+  }
+  if (OpenMutexes(platform, szDir) != 0) {
     m_nConstructionCode = 1;
     return;
   }
@@ -142,25 +86,34 @@ CUsb42xxMgr::~CUsb42xxMgr() {
   m_hSpeakerMutex.reset();
 }
 
-int CUsb42xxMgr::OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir) {
+int CUsb42xxMgr::OpenMutexes(IHidPlatform& platform, const std::string& szLockDir) {
+  const DEVICE_MUTEX_NAMES& names = platform.MutexNames();
   int nError = 0;
-  m_hAudioMutex = CNamedMutex::Open(names.pszAudio, szLockDir, &nError);
-  m_hHidMutex = CNamedMutex::Open(names.pszHid, szLockDir, &nError);
-  m_hSpeakerMutex = CNamedMutex::Open(names.pszSpeaker, szLockDir, &nError);
-  if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
-    // Create all three; a name that exists already yields the existing lock.
-    m_hAudioMutex = CNamedMutex::Create(names.pszAudio, szLockDir, &nError);
-    m_hHidMutex = CNamedMutex::Create(names.pszHid, szLockDir, &nError);
-    m_hSpeakerMutex = CNamedMutex::Create(names.pszSpeaker, szLockDir, &nError);
+  std::string szWhy;
+  if (!platform.MutexesInLockFolder()) {
+    m_hAudioMutex = platform.OpenBoardLock(names.pszAudio, szWhy);
+    m_hHidMutex = platform.OpenBoardLock(names.pszHid, szWhy);
+    m_hSpeakerMutex = platform.OpenBoardLock(names.pszSpeaker, szWhy);
+  } else {
+    m_hAudioMutex = CNamedMutex::Open(names.pszAudio, szLockDir, &nError);
+    m_hHidMutex = CNamedMutex::Open(names.pszHid, szLockDir, &nError);
+    m_hSpeakerMutex = CNamedMutex::Open(names.pszSpeaker, szLockDir, &nError);
+    if (!m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex) {
+      // Create all three; a name that exists already yields the existing lock.
+      m_hAudioMutex = CNamedMutex::Create(names.pszAudio, szLockDir, &nError);
+      m_hHidMutex = CNamedMutex::Create(names.pszHid, szLockDir, &nError);
+      m_hSpeakerMutex = CNamedMutex::Create(names.pszSpeaker, szLockDir, &nError);
+    }
+    szWhy = szLockDir + ": " + CNamedMutex::ErrorText(nError);
   }
   bool bFailed = !m_hAudioMutex || !m_hHidMutex || !m_hSpeakerMutex;
   if (bFailed) {
     TraceFormat("failed with error %d: %s\n", nError, std::strerror(nError));
-    m_szLockError = szLockDir + ": " + CNamedMutex::ErrorText(nError);
+    m_szLockError = szWhy;
   }
   // Windows' %p: upper-case hex digits, full width, no prefix of its own.
   const int nWidth = static_cast<int>(sizeof(void*) * 2);
-  auto handle = [](const CNamedMutex* p) { return reinterpret_cast<uintptr_t>(p); };
+  auto handle = [](const IBoardLock* p) { return reinterpret_cast<uintptr_t>(p); };
   TraceFormat("***** hAudio = 0x%0*" PRIXPTR ", hHid = 0x%0*" PRIXPTR ", hSpeaker = 0x%0*" PRIXPTR
               " *****\n",
               nWidth, handle(m_hAudioMutex.get()), nWidth, handle(m_hHidMutex.get()), nWidth,
@@ -179,12 +132,12 @@ int CUsb42xxMgr::LockDevice(uint32_t dwTimeOutMs, const DEVICE_LOCK_WAIT_CALLBAC
   // Running unlocked would let another program's reports interleave with a
   // transfer's: refuse instead.
   if (!m_hHidMutex) {
-    szError = "The device lock cannot be had (" + m_szLockError + ").";
+    szError = LockSetUpText(m_szLockError);
     return 1;
   }
   std::string szHolder;
-  if (!AcquireDeviceMutex(*m_hHidMutex, m_fnLockSleep, dwTimeOutMs, fnWaiting, &szHolder)) {
-    szError = InUseText(*m_hHidMutex, szHolder, dwTimeOutMs);
+  if (!AcquireBoardLock(*m_hHidMutex, dwTimeOutMs, m_fnLockSleep, fnWaiting, &szHolder)) {
+    szError = LockInUseText(*m_hHidMutex, szHolder, dwTimeOutMs);
     return 1;
   }
   return 0;
@@ -263,20 +216,21 @@ int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO
   m_UsbHidMgr.EnumerateBoards(vAll, true);  // a failure leaves one entry per pair
   if (m_IsCheckDeviceId != 1) {
     // Each board counts by its own probe: the search probes a pair through
-    // its first board only, so a failure there must not hide the others.
+    // its first board only, so a failure there must not hide the others. A
+    // board another program holds is present too.
     for (const BOARD_INFO& board : vAll) {
-      if (board.szProbeFailure.empty()) DeviceListAdd(pairs, board.wVID, board.wPID);
+      if (board.szProbeFailure.empty()) DeviceListAdd(pairs, board.Id.wVID, board.Id.wPID);
     }
   }
   list = DEVICE_LIST{};
   for (int i = 0; i < pairs.Number; ++i) {
     bool bAny = false;
     for (const BOARD_INFO& board : vAll) {
-      if (board.wVID != pairs.VID[i] || board.wPID != pairs.PID[i]) continue;
+      if (board.Id.wVID != pairs.VID[i] || board.Id.wPID != pairs.PID[i]) continue;
       bAny = true;
       if (list.Number >= kMaxDeviceListEntries) break;
-      list.VID[list.Number] = board.wVID;
-      list.PID[list.Number] = board.wPID;
+      list.VID[list.Number] = board.Id.wVID;
+      list.PID[list.Number] = board.Id.wPID;
       ++list.Number;
       if (pBoards != nullptr) pBoards->push_back(board);
     }
@@ -286,33 +240,13 @@ int CUsb42xxMgr::Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO
       ++list.Number;
       if (pBoards != nullptr) {
         BOARD_INFO board;
-        board.wVID = pairs.VID[i];
-        board.wPID = pairs.PID[i];
+        board.Id.wVID = pairs.VID[i];
+        board.Id.wPID = pairs.PID[i];
         pBoards->push_back(board);
       }
     }
   }
   return 0;
-}
-
-int CUsb42xxMgr::SelectBoard(const std::string& szPath) {
-  CDeviceLock lock(*this);
-  if (szPath.empty()) {
-    m_UsbHidMgr.SetBoardPath({});
-    return 0;
-  }
-  std::vector<BOARD_INFO> vBoards;
-  if (!m_UsbHidMgr.EnumerateBoards(vBoards, true)) return 1;
-  for (const BOARD_INFO& board : vBoards) {
-    if (board.szPath != szPath) continue;
-    if (!board.szProbeFailure.empty()) return 2;
-    m_UsbHidMgr.SetBoardPath(szPath);
-    m_ActiveVID = board.wVID;
-    m_ActivePID = board.wPID;
-    m_ReportType = board.btLayout;
-    return 0;
-  }
-  return 1;
 }
 
 int CUsb42xxMgr::SetCheckDeviceId(int nValue) {

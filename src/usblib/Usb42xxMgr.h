@@ -1,15 +1,18 @@
 #pragma once
-// CUsb42xxMgr, the one object through which the program reaches the device:
+// CUsb42xxMgr, the pair-based facade the window's device search relies on:
 // device search, the active device and its report layout, chip information,
-// register access and EEPROM transfers, each device operation under the
-// device lock (the system-wide HID mutex, re-entrant for its owner thread),
-// and hot-plug turned into calls of the program's device-change callback.
+// register access and EEPROM transfers by VID/PID, and hot-plug turned into
+// calls of the program's device-change callback. Each operation runs under
+// the system-wide HID mutex (re-entrant for its owner thread); a device
+// operation also opens its board through a board handle, under that board's
+// own lock. Transfers of the engine open their board directly
+// (BoardHandle.h) and never need the facade.
 //
 // Hot-plug: the platform's event object (GetDeviceEventHandle) is signalled
-// while events are pending. The GUI watches it with a notifier and calls
-// DispatchDeviceEvents on the GUI thread; the CLI waits on it between
-// commands. Each event runs the transport's device-change path (probe on
-// arrival) and then OnHidDeviceChange, which calls the program's callback.
+// while events are pending. The window watches it with a notifier and calls
+// DispatchDeviceEvents on the GUI thread. Each event runs the transport's
+// device-change path (probe on arrival) and then OnHidDeviceChange, which
+// calls the program's callback.
 // Without an event object (kNoNativeEvent) nothing arrives and the program's
 // periodic poll keeps its list current.
 #include <cstdint>
@@ -32,33 +35,6 @@ class IDeviceIdStore;
 inline constexpr const char* kAudioMutexName = kBoardMutexNames.pszAudio;
 inline constexpr const char* kHidMutexName = kBoardMutexNames.pszHid;
 inline constexpr const char* kSpeakerMutexName = kBoardMutexNames.pszSpeaker;
-
-// A device operation that could not have the device lock within the wait
-// set by SetDeviceLockTimeOut.
-constexpr int kDeviceLockNotHad = -2;
-
-// Called while LockDevice waits: the milliseconds waited so far and, from
-// one second on, who holds the lock (empty before).
-using DEVICE_LOCK_WAIT_CALLBACK =
-    std::function<void(uint32_t dwWaitedMs, const std::string& szHolder)>;
-
-// Takes the device lock of the platform's boards (its HID mutex in
-// szLockDir; empty: the default folder) before any facade exists, for a
-// program that holds it for its whole run: the facades of this process on
-// that platform then take it at once. Waits at most dwTimeOutMs. Returns the
-// held lock (free it by destroying it), or null with szError set for the
-// user when the lock cannot be set up or another process held it for the
-// whole wait. *pszNotice (when given) receives the default folder's
-// fall-back notice (CNamedMutex::DefaultLockDirectory), else is cleared.
-std::unique_ptr<CNamedMutex> AcquireDeviceLock(const IHidPlatform& platform,
-                                               const std::string& szLockDir, uint32_t dwTimeOutMs,
-                                               const DEVICE_LOCK_WAIT_CALLBACK& fnWaiting,
-                                               std::string& szError,
-                                               std::string* pszNotice = nullptr);
-
-// Sleeps for the lock waits: real time, as the other programs that hold the
-// lock run in real time (also with the simulated chip's virtual clock).
-void DeviceLockSleep(uint32_t dwMilliseconds);
 
 class CUsb42xxMgr {
  public:
@@ -98,13 +74,18 @@ class CUsb42xxMgr {
   // "another process" when the system does not tell; empty without a lock.
   std::string DescribeDeviceLockHolder() const;
 
-  // Bounds the wait of each operation's own lock (default: no limit). An
-  // operation that cannot have it returns kDeviceLockNotHad (a selection
-  // returns -1 or 1) without touching the device.
-  void SetDeviceLockTimeOut(uint32_t dwTimeOutMs) { m_dwLockTimeOutMs = dwTimeOutMs; }
+  // Bounds the wait of each operation's own lock and of the board locks its
+  // device operations take (default: no limit). An operation that cannot
+  // have them returns kDeviceLockNotHad (a selection returns -1 or 1)
+  // without touching the device.
+  void SetDeviceLockTimeOut(uint32_t dwTimeOutMs) {
+    m_dwLockTimeOutMs = dwTimeOutMs;
+    UpdateBoardLockWait();
+  }
   // Replaces DeviceLockSleep in the lock waits (tests: a virtual clock).
   void SetDeviceLockSleep(std::function<void(uint32_t)> fnSleep) {
     m_fnLockSleep = std::move(fnSleep);
+    UpdateBoardLockWait();
   }
 
   // Present devices: with the check on, USB devices in the AUDIO group;
@@ -112,7 +93,8 @@ class CUsb42xxMgr {
   // Returns 0 (possibly none listed) or 1 when the enumeration failed.
   int Search_Present_Device(DEVICE_LIST& list);
   // Present boards: the pairs Search_Present_Device lists (with the check
-  // off also the pair of every board that answers its own probe), each
+  // off also the pair of every board that answers its own probe or whose
+  // lock another program holds), each
   // repeated once per present board of that pair (so two identical boards
   // give two equal entries), in the search's order. pBoards (when given)
   // receives the boards of the entries, index for index; a board of a
@@ -120,15 +102,10 @@ class CUsb42xxMgr {
   // Returns 0, or 1 when the search failed. A pair whose boards cannot be
   // listed keeps its one entry (its board has an empty path then).
   int Search_Present_Boards(DEVICE_LIST& list, std::vector<BOARD_INFO>* pBoards = nullptr);
-  // Every board that answers the chip probe, whatever the device-id check.
-  // Returns 0, or 1 when the enumeration failed.
+  // Every board that answers the chip probe (or whose lock another program
+  // holds), whatever the device-id check. Returns 0, or 1 when the
+  // enumeration failed.
   int EnumerateBoards(std::vector<BOARD_INFO>& vBoards);
-  // Pins every later device operation to the board at szPath (empty: any
-  // board of the pair, the first in enumeration order). Returns 0; 1 when
-  // szPath names no present board, 2 when the board is present but its
-  // chip does not answer the probe (nothing changed then).
-  int SelectBoard(const std::string& szPath);
-  const std::string& GetSelectedBoard() const { return m_UsbHidMgr.GetBoardPath(); }
 
   // Stores the check flag, then re-selects the active device. Returns 0, or
   // 1 when the selection failed.
@@ -186,7 +163,10 @@ class CUsb42xxMgr {
  private:
   class CDeviceLock;
   int ProbeSearch(DEVICE_LIST& list);
-  int OpenMutexes(const DEVICE_MUTEX_NAMES& names, const std::string& szLockDir);
+  void UpdateBoardLockWait() {
+    m_UsbHidMgr.SetBoardLockWait({m_dwLockTimeOutMs, m_fnLockSleep, {}});
+  }
+  int OpenMutexes(IHidPlatform& platform, const std::string& szLockDir);
 
   // Owned members, constructed in this order and destroyed in reverse.
   CUsbHidMgr m_UsbHidMgr;
@@ -201,9 +181,9 @@ class CUsb42xxMgr {
   int m_IsCheckDeviceId = 1;
   uint8_t m_ReportType = 0;
   DEVICE_CHANGE_CALLBACK m_OnDeviceChangeCallback;
-  std::unique_ptr<CNamedMutex> m_hAudioMutex;
-  std::unique_ptr<CNamedMutex> m_hHidMutex;
-  std::unique_ptr<CNamedMutex> m_hSpeakerMutex;
+  std::unique_ptr<IBoardLock> m_hAudioMutex;
+  std::unique_ptr<IBoardLock> m_hHidMutex;
+  std::unique_ptr<IBoardLock> m_hSpeakerMutex;
   CDeviceIdMgr* m_pSearchDeviceIdMgr;
   int m_nConstructionCode = 0;
   std::string m_szLockError;  // why the mutexes could not be set up

@@ -1,8 +1,5 @@
 #include "UsbHidMgr.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "Trace.h"
 #include "UsbDeviceNames.h"
 
@@ -25,25 +22,12 @@ CUsbHidMgr::~CUsbHidMgr() {
   m_Platform.SetEventSink(nullptr);
 }
 
-uint32_t CUsbHidMgr::OutputReportLengthOfLayout(uint8_t btLayout) {
-  switch (btLayout) {
-    case 0:
-      return 5;
-    case 1:
-      return 4;
-    case 2:
-      return 8;
-    default:
-      return btLayout;
-  }
-}
-
 std::unique_ptr<IHidDevice> CUsbHidMgr::OpenDevice(uint16_t wVID, uint16_t wPID, uint8_t btLayout) {
   uint32_t dwWanted = OutputReportLengthOfLayout(btLayout);
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
   for (const auto& info : vCollections) {
-    if (info.wVID != wVID || info.wPID != wPID || !OnBoardPath(info)) continue;
+    if (info.wVID != wVID || info.wPID != wPID) continue;
     if (info.dwOutputReportByteLength != dwWanted) continue;
     // A collection that does not open (held exclusively, gone) is skipped.
     if (auto pDevice = m_Platform.OpenCollection(info)) return pDevice;
@@ -56,7 +40,7 @@ std::unique_ptr<IHidDevice> CUsbHidMgr::OpenFirstDevice(uint16_t wVID, uint16_t 
   std::vector<HID_COLLECTION_INFO> vCollections;
   if (!m_Platform.EnumerateHidCollections(vCollections)) return nullptr;
   for (const auto& info : vCollections) {
-    if (info.wVID != wVID || info.wPID != wPID || !OnBoardPath(info)) continue;
+    if (info.wVID != wVID || info.wPID != wPID) continue;
     if (auto pDevice = m_Platform.OpenCollection(info)) {
       if (pInfo != nullptr) *pInfo = info;
       return pDevice;
@@ -65,85 +49,11 @@ std::unique_ptr<IHidDevice> CUsbHidMgr::OpenFirstDevice(uint16_t wVID, uint16_t 
   return nullptr;
 }
 
-bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText) {
-  if (szText.empty()) return false;
-  return szText == board.szPath || szText == board.szUsbTopology;
-}
-
-std::string BoardLabel(const BOARD_INFO& board, bool bWithPath) {
-  char sz[40];
-  std::snprintf(sz, sizeof sz, "VID = 0x%.4X, PID = 0x%.4X", board.wVID, board.wPID);
-  return bWithPath && !board.szPath.empty() ? sz + (" (" + board.szPath + ")") : sz;
-}
-
-std::vector<std::string> BoardLabels(const std::vector<BOARD_INFO>& vBoards) {
-  std::vector<std::string> vLabels;
-  for (const BOARD_INFO& board : vBoards) {
-    const bool bShared =
-        std::count_if(vBoards.begin(), vBoards.end(), [&board](const BOARD_INFO& other) {
-          return other.wVID == board.wVID && other.wPID == board.wPID;
-        }) > 1;
-    vLabels.push_back(BoardLabel(board, bShared));
-  }
-  return vLabels;
-}
-
-namespace {
-
-bool PathListed(const std::vector<HID_COLLECTION_INFO>& vCollections, const std::string& szPath) {
-  for (const auto& info : vCollections) {
-    if (info.szPath == szPath) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool CUsbHidMgr::EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFailed) {
-  vBoards.clear();
-  std::vector<HID_COLLECTION_INFO> vCollections;
-  if (!m_Platform.EnumerateHidCollections(vCollections)) return false;
-  const std::string szSaved = m_szBoardPath;
-  bool bAnyFailed = false;
-  for (size_t i = 0; i < vCollections.size(); ++i) {
-    const HID_COLLECTION_INFO& info = vCollections[i];
-    bool bSeen = false;
-    for (size_t j = 0; j < i && !bSeen; ++j) bSeen = vCollections[j].szPath == info.szPath;
-    if (bSeen) continue;
-    // Probe this path only: the pair alone would reach the first board.
-    m_szBoardPath = info.szPath;
-    BOARD_INFO board;
-    uint8_t btFlag = 0;
-    uint32_t dwLength = 0;
-    if (GetChipInformation(info.wVID, info.wPID, board.wChipId, btFlag, dwLength,
-                           &board.szProbeFailure) != 0) {
-      // No collection of a chip's report length opened: not a chip of this
-      // kind. One opened and did not answer: a present board.
-      if (board.szProbeFailure.empty() || !bWithFailed) continue;
-      bAnyFailed = true;
-    }
-    board.szPath = info.szPath;
-    board.wVID = info.wVID;
-    board.wPID = info.wPID;
-    board.btLayout = dwLength == 4 ? 1 : (dwLength == 8 ? 2 : 0);
-    board.szUsbTopology = info.szUsbTopology;
-    board.szSerial = info.szSerial;
-    vBoards.push_back(std::move(board));
-  }
-  m_szBoardPath = szSaved;
-  if (!bAnyFailed) return true;
-  // A board pulled out during its probe fails it too: only one still listed
-  // afterwards counts.
-  std::vector<HID_COLLECTION_INFO> vNow;
-  const bool bListed = m_Platform.EnumerateHidCollections(vNow);
-  std::erase_if(vBoards, [&](const BOARD_INFO& board) {
-    if (board.szProbeFailure.empty()) return false;
-    if (!bListed || !PathListed(vNow, board.szPath)) return true;
-    TraceFormat("***** %s: the chip probe failed: %s *****\n", board.szPath.c_str(),
-                board.szProbeFailure.c_str());
-    return false;
-  });
-  return true;
+  BOARD_LIST_OPTIONS options;
+  options.bWithFailed = bWithFailed;
+  options.Lock = m_LockWait;
+  return ListBoards(m_Platform, options, vBoards);
 }
 
 int CUsbHidMgr::GetInputReportLength(uint16_t wVID, uint16_t wPID, uint32_t& dwLength) {
@@ -173,14 +83,13 @@ int CUsbHidMgr::SetDeviceChangeHandler(DEVICE_CHANGE_CALLBACK fnHandler) {
 
 int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
   bool bArrival = event.eKind == EDeviceEvent::Arrival;
-  if (!bArrival && !event.szBoardPath.empty()) {
+  if (!bArrival && !event.Board.szPath.empty()) {
     if (m_vRemovedPaths.size() >= 64) m_vRemovedPaths.erase(m_vRemovedPaths.begin());
-    m_vRemovedPaths.push_back(event.szBoardPath);
+    m_vRemovedPaths.push_back(event.Board.szPath);
   }
   uintptr_t wParam = bArrival ? kDbtDeviceArrival : kDbtDeviceRemoveComplete;
   Trace(bArrival ? "##### DBT_DEVICEARRIVAL #####\n" : "##### DBT_DEVICEREMOVECOMPLETE #####\n");
-  uint16_t wVID = 0, wPID = 0;
-  ParseVidPid(event.szInterfaceName, wVID, wPID);
+  const uint16_t wVID = event.Board.wVID, wPID = event.Board.wPID;
   TraceFormat("##### Device VID = 0x%.4X, PID = 0x%.4X #####\n", wVID, wPID);
   if (wVID == 0 || wPID == 0) {
     Trace("***** The Vid = 0, Pid = 0 *****\n");
@@ -196,6 +105,129 @@ int CUsbHidMgr::OnDeviceEvent(const DEVICE_EVENT& event) {
   DEVICE_CHANGE_CALLBACK fnHandler = m_fnDeviceChange;
   if (!fnHandler) return 0;
   return fnHandler(wVID, wPID, nullptr, kWmDeviceChange, wParam, 0);
+}
+
+// ---- register level ----
+
+int CUsbHidMgr::WriteRegister(IHidDevice& device, uint16_t wAddress, const uint8_t* pData,
+                              uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
+  return protocol::WriteRegister(device, wAddress, pData, btLength, btLayout, btReportId);
+}
+
+int CUsbHidMgr::ReadRegister(IHidDevice& device, uint16_t wAddress, uint8_t* pData,
+                             uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
+  return protocol::ReadRegister(device, wAddress, pData, btLength, btLayout, btReportId);
+}
+
+int CUsbHidMgr::ReadChipId(IHidDevice& device, uint16_t& wChipId, uint8_t btLayout,
+                           uint8_t btReportId) {
+  return protocol::ReadChipId(device, wChipId, btLayout, btReportId);
+}
+
+int CUsbHidMgr::WaitI2CReady(IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout,
+                             uint8_t btReportId) {
+  return protocol::WaitI2CReady({&device, m_Platform, btLayout}, dwTimeOutMs, btReportId);
+}
+
+// ---- device level ----
+
+std::unique_ptr<CBoardHandle> CUsbHidMgr::OpenOfLayout(uint16_t wVID, uint16_t wPID,
+                                                       uint8_t btLayout, int* pnCode) {
+  BOARD_OPEN_RESULT result;
+  std::unique_ptr<CBoardHandle> pHandle =
+      OpenBoardLayout(m_Platform, wVID, wPID, btLayout, m_LockWait, result);
+  *pnCode = result.eResult == EBoardOpen::kInUse ? kDeviceLockNotHad : -1;
+  return pHandle;
+}
+
+int CUsbHidMgr::GetChipInformation(uint16_t wVID, uint16_t wPID, uint16_t& wChipId,
+                                   uint8_t& btReportId, uint32_t& dwOutputReportLength,
+                                   std::string* pszWhyNot) {
+  protocol::CHIP_PROBE probe;
+  const int r = protocol::ProbeChip(
+      [&](uint8_t btLayout, uint8_t btId, uint16_t& wId) {
+        int nCode = 0;
+        std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+        if (!pHandle) return protocol::kProbeNotOpened;
+        return pHandle->ReadChipId(wId, btId);
+      },
+      probe, pszWhyNot);
+  if (r != 0) return 1;
+  wChipId = probe.wChipId;
+  btReportId = probe.btReportIdFlag;
+  dwOutputReportLength = probe.dwOutputReportLength;
+  return 0;
+}
+
+int CUsbHidMgr::ProbeDevice(uint16_t wVID, uint16_t wPID) {
+  uint16_t wChipId = 0;
+  uint8_t btFlag = 0;
+  uint32_t dwLength = 0;
+  return GetChipInformation(wVID, wPID, wChipId, btFlag, dwLength) == 0 ? 1 : 0;
+}
+
+int CUsbHidMgr::SetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress,
+                                const uint8_t* pData, uint8_t btLength, uint8_t btLayout,
+                                uint8_t btReportId) {
+  int nCode = 0;
+  std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+  if (!pHandle) return nCode;
+  return pHandle->WriteRegister(wAddress, pData, btLength, btReportId);
+}
+
+int CUsbHidMgr::GetRegisterData(uint16_t wVID, uint16_t wPID, uint16_t wAddress, uint8_t* pData,
+                                uint8_t btLength, uint8_t btLayout, uint8_t btReportId) {
+  int nCode = 0;
+  std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+  if (!pHandle) return nCode;
+  return pHandle->ReadRegister(wAddress, pData, btLength, btReportId);
+}
+
+int CUsbHidMgr::WriteI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+                         const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+                         const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
+                         uint8_t btLayout, uint8_t btReportId) {
+  int nCode = 0;
+  std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+  if (pHandle) {
+    return pHandle->WriteI2C(btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress, dwDelayMs,
+                             btReportId);
+  }
+  if (nCode == kDeviceLockNotHad) return nCode;
+  // The argument checks still come first; then -1 for the device.
+  return protocol::WriteI2C({nullptr, m_Platform, btLayout}, btMode, wAddress, pData, wLength,
+                            dwTimeOutMs, fnProgress, dwDelayMs, btReportId);
+}
+
+int CUsbHidMgr::ReadI2C(uint16_t wVID, uint16_t wPID, uint8_t btMode, uint16_t wAddress,
+                        uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+                        const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs,
+                        uint8_t btLayout, uint8_t btReportId) {
+  int nCode = 0;
+  std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+  if (pHandle) {
+    return pHandle->ReadI2C(btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress, dwDelayMs,
+                            btReportId);
+  }
+  if (nCode == kDeviceLockNotHad) return nCode;
+  return protocol::ReadI2C({nullptr, m_Platform, btLayout}, btMode, wAddress, pData, wLength,
+                           dwTimeOutMs, fnProgress, dwDelayMs, btReportId);
+}
+
+int CUsbHidMgr::ReadI2C_ByMode(uint16_t wVID, uint16_t wPID, uint8_t btSlaveAddress,
+                               uint8_t btWordAddress, int nAutoIncrement, uint8_t btMode,
+                               uint8_t* pData, int nLength, uint32_t dwTimeOutMs,
+                               uint32_t dwDelayMs, uint8_t btLayout, uint8_t btReportId) {
+  int nCode = 0;
+  std::unique_ptr<CBoardHandle> pHandle = OpenOfLayout(wVID, wPID, btLayout, &nCode);
+  if (pHandle) {
+    return pHandle->ReadI2C_ByMode(btSlaveAddress, btWordAddress, nAutoIncrement, btMode, pData,
+                                   nLength, dwTimeOutMs, dwDelayMs, btReportId);
+  }
+  if (nCode == kDeviceLockNotHad) return nCode;
+  return protocol::ReadI2C_ByMode({nullptr, m_Platform, btLayout}, btSlaveAddress, btWordAddress,
+                                  nAutoIncrement, btMode, pData, nLength, dwTimeOutMs, dwDelayMs,
+                                  btReportId);
 }
 
 }  // namespace USB42XX_MGR

@@ -15,7 +15,9 @@
 #include <utility>
 #include <vector>
 
+#include "BoardHandle.h"
 #include "DeviceChange.h"
+#include "ReportProtocol.h"
 #include "platform/HidPlatform.h"
 
 namespace USB42XX_MGR {
@@ -26,39 +28,6 @@ namespace USB42XX_MGR {
 using DEVICE_CHANGE_CALLBACK =
     std::function<int(uint16_t wVID, uint16_t wPID, WINDOW_HANDLE hWnd, uint32_t uMessage,
                       uintptr_t wParam, intptr_t lParam)>;
-
-// (total length, bytes completed before the current unit); result ignored.
-using I2C_PROGRESS_CALLBACK = std::function<int(uint16_t wTotal, uint16_t wDone)>;
-
-// No time limit for WaitI2CReady and the I2C procedures.
-constexpr uint32_t kI2CNoTimeOut = 0xFFFFFFFF;
-
-// One present board: the collection of a VID/PID pair that answered the chip
-// probe, named by its platform path. Two identical boards share the pair and
-// differ only here.
-struct BOARD_INFO {
-  std::string szPath;  // hidraw node, or "sim:N" in the simulator
-  uint16_t wVID = 0;
-  uint16_t wPID = 0;
-  uint16_t wChipId = 0;
-  uint8_t btLayout = 0;  // report layout 0, 1 or 2
-  std::string szUsbTopology;
-  std::string szSerial;
-  // Empty when the chip answered the probe; else why it did not (a board
-  // that is present but could not be identified: chip id and layout are
-  // then not known).
-  std::string szProbeFailure;
-};
-
-// True when szText names the board: its path, or its USB topology.
-bool BoardMatchesPath(const BOARD_INFO& board, const std::string& szText);
-
-// How lists and messages name a board: "VID = 0x3A7C, PID = 0x4250", with
-// bWithPath and a path " (sim:2)" behind it.
-std::string BoardLabel(const BOARD_INFO& board, bool bWithPath);
-// The labels of a listing, index for index: a board whose pair another
-// board of the listing shares is named with its path, the others without.
-std::vector<std::string> BoardLabels(const std::vector<BOARD_INFO>& vBoards);
 
 class CUsbHidMgr {
  public:
@@ -75,20 +44,20 @@ class CUsbHidMgr {
 
   // Output report length looked for per layout: 0 -> 5, 1 -> 4, 2 -> 8,
   // anything else -> itself.
-  static uint32_t OutputReportLengthOfLayout(uint8_t btLayout);
+  static uint32_t OutputReportLengthOfLayout(uint8_t btLayout) {
+    return protocol::OutputReportLengthOfLayout(btLayout);
+  }
 
-  // Restricts every open of this transport to the collections on szPath
-  // (empty: no restriction), so that the procedures, which name a device by
-  // its pair, reach one board when two share the pair.
-  void SetBoardPath(const std::string& szPath) { m_szBoardPath = szPath; }
-  const std::string& GetBoardPath() const { return m_szBoardPath; }
+  // How the device operations and the board listing wait for a board's
+  // lock (default: without limit, in real time).
+  void SetBoardLockWait(const BOARD_LOCK_WAIT& wait) { m_LockWait = wait; }
 
-  // Every present board in enumeration order: one entry per path whose
-  // collections answer the chip probe. With bWithFailed, also the paths
-  // where a collection opened but the probe failed and that are still
-  // listed afterwards, each with szProbeFailure set. False when the
-  // enumeration failed (vBoards is then empty). Leaves the board path as it
-  // was.
+  // Every present board in enumeration order (ListBoards): one entry per
+  // path whose collections answer the chip probe, or whose lock another
+  // program held (szHeldBy). With bWithFailed, also the paths where a
+  // collection opened but the probe failed and that are still listed
+  // afterwards, each with szProbeFailure set. False when the enumeration
+  // failed (vBoards is then empty).
   bool EnumerateBoards(std::vector<BOARD_INFO>& vBoards, bool bWithFailed = false);
 
   // First collection (enumeration order) of the pair whose output report
@@ -151,7 +120,10 @@ class CUsbHidMgr {
   // read failed, -1 time-out (checked after every read), 2 ten reads made.
   int WaitI2CReady(IHidDevice& device, uint32_t dwTimeOutMs, uint8_t btLayout, uint8_t btReportId);
 
-  // ---- device level (each opens and closes the device) ----
+  // ---- device level (each opens the device, locked, and closes it) ----
+  //
+  // A board whose lock another program held for the whole wait answers
+  // kDeviceLockNotHad and is not touched.
 
   // Probes layouts 0 (ID 0), 2 (ID 1), 1 (ID 1). 0 with the outputs when a
   // chip id with high byte 0x80 answered, 1 when none did (outputs unchanged).
@@ -188,13 +160,14 @@ class CUsbHidMgr {
                      uint8_t btReportId);
 
  private:
-  bool OnBoardPath(const HID_COLLECTION_INFO& info) const {
-    return m_szBoardPath.empty() || info.szPath == m_szBoardPath;
-  }
+  // The pair's first collection of the layout, opened and locked; null with
+  // *pnCode -1 (none opened) or kDeviceLockNotHad.
+  std::unique_ptr<CBoardHandle> OpenOfLayout(uint16_t wVID, uint16_t wPID, uint8_t btLayout,
+                                             int* pnCode);
 
   IHidPlatform& m_Platform;
   DEVICE_CHANGE_CALLBACK m_fnDeviceChange;
-  std::string m_szBoardPath;
+  BOARD_LOCK_WAIT m_LockWait;
   std::vector<std::string> m_vRemovedPaths;
 };
 

@@ -10,9 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include <sys/stat.h>
 
-#include "DemoPlatform.h"
 #include "ImageFiles.h"
 #include "MessageTable.h"
 #include "RomDataMgr.h"
@@ -180,31 +178,6 @@ class FilesTest : public QObject {
     QVERIFY(m_p->pForm->Session().AgcIrMgr().IsPresent());
     QCOMPARE(F()->NECIRGPONUMEdit->text(),
              QString::asprintf("%.1X", m_p->pForm->Session().AgcIrMgr().GetNecIrGpoNum()));
-  }
-
-  // The demo mode's --sim-image goes through the image readers: a .hex file
-  // is read as text, and a FIFO is refused at once instead of hanging.
-  void SimImageUsesTheImageReaders() {
-    const std::vector<uint8_t> image = TestImage(256, 0x4321);
-    QByteArray text;
-    for (uint8_t bt : image) text += QByteArray::number(bt, 16).rightJustified(2, '0') + "\r";
-    WriteFile(Path("sim.hex"), text);
-    qrt::app::DEMO_OPTIONS options;
-    options.szImagePath = Path("sim.hex").toStdString();
-    std::string szError;
-    auto pSet = qrt::app::CreateDemoPlatform(options, szError);
-    QVERIFY2(pSet != nullptr, szError.c_str());
-    auto* pSim = dynamic_cast<qrt::sim::CSimPlatform*>(&pSet->Platform());
-    QVERIFY(pSim != nullptr);
-    QVERIFY(std::equal(image.begin(), image.end(), pSim->Chip(0).Eeprom().begin()));
-
-#ifndef _WIN32
-    options.szImagePath = Path("fifo.bin").toStdString();
-    QCOMPARE(::mkfifo(options.szImagePath.c_str(), 0600), 0);
-    QVERIFY(qrt::app::CreateDemoPlatform(options, szError) == nullptr);
-    QVERIFY2(szError.find("fifo.bin\": Load File fail (cannot open)") != std::string::npos,
-             szError.c_str());
-#endif
   }
 
   // Every sample image, and the two Headset pairings (shown in both lists,

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "AppIdentity.h"
+#include "CliRun.h"
 #include "MessageTable.h"
 #include "Trace.h"
 #include "Version.h"
@@ -427,6 +428,26 @@ class MainFormTest : public QObject {
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Look in:"));
     F()->ChinesePanel->click();
     QCOMPARE(cancel(), QString("取消"));
+  }
+
+  // qrt4250-config --simulate takes every simulator option qrt4250-cli
+  // takes: the two --help texts name the same ones.
+  void SimulatorOptionsAreTheCommandLines() {
+    const auto options = [](const QString& szHelp) {
+      QStringList names;
+      const QRegularExpression name("--sim[a-z-]*");
+      for (auto it = name.globalMatch(szHelp); it.hasNext();) names << it.next().captured();
+      names.removeDuplicates();
+      names.sort();
+      return names;
+    };
+    QProcess window;
+    window.start(QRT_CONFIG_PATH, {"--help"});
+    QVERIFY(window.waitForFinished(30000));
+    const QStringList inWindow = options(QString::fromUtf8(window.readAllStandardOutput()));
+    const qrt::test::CRun cli = qrt::test::RunCliWith({"write", "--help"});
+    QCOMPARE(inWindow, options(QString::fromStdString(cli.out)));
+    QCOMPARE(inWindow.size(), 9);
   }
 };
 

@@ -1,4 +1,4 @@
-// Renders the window in the states the README shows, into PNG files:
+// Renders the window in the states the docs show, into PNG files:
 //   app_screenshots OUTDIR
 // Runs on the simulated chip with scripted boxes; not a test.
 #include <QApplication>

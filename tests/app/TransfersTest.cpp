@@ -14,12 +14,16 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #ifndef _WIN32
 #include "../usblib/PrivateMounts.h"
-#include "HeldLock.h"
 #endif
+#include "CliRun.h"
 #include "ImageFiles.h"
 #include "LogManager.h"
 #include "MessageTable.h"
@@ -27,7 +31,9 @@
 #include "RomDataMgr.h"
 #include "SampleImages.h"
 #include "SimFaultOptions.h"
+#include "SimTestSupport.h"
 #include "WindowFixture.h"
+#include "WriteOutcome.h"
 #include "ui_UReadEEPROMForm.h"
 
 using namespace qrt::app;
@@ -317,65 +323,46 @@ class TransfersTest : public QObject {
     QCOMPARE(BaseColour(F()->WriteEEPROMPercentEdit), QColor(255, 0, 0));
     QVERIFY(m_p->Ui.vBoxes.empty());
     QCOMPARE(F()->WriteProgressBar->value(), 100);
-    const std::vector<uint8_t> built = BuiltImage();
-    std::vector<size_t> differing;
-    for (size_t i = 0; i < built.size(); ++i)
-      if (built[i] != Chip().Eeprom()[i]) differing.push_back(i);
-    QVERIFY(!differing.empty());
-    const size_t nFirst = differing.front();
-    const auto reason = [&](int nLanguage) {
-      return QString::fromUtf8(MessageText(nLanguage, 76))
-          .arg(QString::asprintf("%04X", unsigned(nFirst)))
-          .arg(QString::asprintf("%02X", Chip().Eeprom()[nFirst]))
-          .arg(QString::asprintf("%02X", built[nFirst]))
-          .arg(differing.size());
-    };
-    auto* pStatus = m_p->pForm->findChild<QLabel*>("StatusLabel");
-    QVERIFY(pStatus);
-    QVERIFY(reason(0).contains(QString::asprintf("0x%04X", unsigned(nFirst))));
-    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), reason(0));
-    QCOMPARE(pStatus->text(), reason(0));
-    F()->EnglishPanel->click();
-    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), reason(1));
-    QCOMPARE(pStatus->text(), reason(1));
-    Chip().SetFaults(qrt::sim::SIM_FAULTS{});
-    F()->WriteEEPROMBitBtn->click();
-    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("PASS"));
-    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), QString());
-    QCOMPARE(pStatus->text(), QString());
   }
 
-#ifndef _WIN32
-  // Another program holds the device lock: the write ends as FAIL with a
-  // plain message naming the holder and nothing reaches the EEPROM; Read
-  // and Write wait for the poll that finds the lock free (no freeze). The
-  // lock is flock on Linux.
-  void WriteWhileAnotherProgramHoldsTheLock() {
+  // Another program holds the board's lock (here another task: simulated
+  // boards lock within the process): the write ends as FAIL with a plain
+  // message naming the holder and nothing reaches the EEPROM; Read and
+  // Write wait for the poll that finds the lock free (no freeze).
+  void WriteWhileAnotherProgramHoldsTheBoard() {
     MakeFixture(256);
     const std::vector<uint8_t> before = Chip().Eeprom();
-    qrt::test::CHeldLock held(m_p->LockPath(qrt::sim::kSimMutexNames.pszHid));
-    QVERIFY(held.Held());
+    std::promise<void> held, done;
+    std::thread holder([&] {
+      auto pBoard = qrt::test::OpenSimBoard(m_p->Sim);
+      held.set_value();
+      done.get_future().wait();
+    });
+    held.get_future().wait();
     uint32_t dwWaited = 0;
-    m_p->pForm->UsbMgr().SetDeviceLockSleep([&](uint32_t dwMs) { dwWaited += dwMs; });
+    m_p->pForm->SetDeviceLockSleep([&](uint32_t dwMs) { dwWaited += dwMs; });
     F()->WriteEEPROMBitBtn->setEnabled(true);
     F()->WriteEEPROMBitBtn->click();
     QCOMPARE(dwWaited, uint32_t(TMainForm::kDeviceLockWaitMs));
     QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("失败"));
     const QStringList texts = m_p->Ui.Texts();
     QCOMPARE(texts.size(), 1);
-    QVERIFY2(texts[0].contains("is held by process " + QString::number(::getpid())),
-             qPrintable(texts[0]));
+    QVERIFY2(texts[0].contains("is held by another task of this program"), qPrintable(texts[0]));
     QVERIFY(Chip().Eeprom() == before);
     QVERIFY(!F()->WriteEEPROMBitBtn->isEnabled());
     QVERIFY(F()->LoadFileBitBtn->isEnabled());
-    held.Release();
+    done.set_value();
+    holder.join();
     m_p->pForm->Timer1Timer();
     QVERIFY(F()->WriteEEPROMBitBtn->isEnabled());
   }
-#endif
 
+  // The board was read, so its backup is at hand and the fault hits the
+  // write itself; the rollback then finds the board gone.
   void UnplugMidWrite() {
     MakeFixture(256);
+    m_p->Ui.fnModal = PickSize(0);
+    F()->ReadEEPROMBitBtn->click();
     SetFaults("unplug:300");
     F()->WriteEEPROMBitBtn->setEnabled(true);
     F()->WriteEEPROMBitBtn->click();
@@ -762,10 +749,10 @@ class TransfersTest : public QObject {
   }
 
   // A board swapped on the same path between a read and a write: what was
-  // read from the first board is no backup of the second, so the write
-  // saves none (it used to save the first board's bytes under the second's
-  // name), and the only backup is the read's.
-  void BoardSwappedAfterTheReadGetsNoStaleBackup() {
+  // read from the first board is no backup of the second (it used to be
+  // saved under the second's name), so the write reads the second board for
+  // its backup.
+  void BoardSwappedAfterTheReadGetsAFreshBackup() {
     MakeFixture(256);
     m_p->Ui.fnModal = PickSize(0);
     F()->ReadEEPROMBitBtn->click();
@@ -778,12 +765,79 @@ class TransfersTest : public QObject {
     m_p->DeliverDeviceEvents();
     F()->WriteEEPROMBitBtn->click();
     QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("成功"));
+    QList<QByteArray> backups;
+    const QDir dir(m_p->StateDir.filePath("qrt4250/backups"));
+    for (const QString& szName : dir.entryList(QDir::Files)) {
+      QFile backup(dir.filePath(szName));
+      QVERIFY(backup.open(QIODevice::ReadOnly));
+      backups << backup.readAll();
+    }
+    QCOMPARE(backups.size(), 2);
+    QVERIFY(backups.contains(QByteArray(256, char(0xFF))));
+    QVERIFY(backups.contains(QByteArray(reinterpret_cast<const char*>(second.data()), 256)));
+  }
+
+  // The same faults through the window's Write and through qrt4250-cli
+  // write give the same outcome, the same texts and the same EEPROM; after a
+  // failed verify the window's next Write reads a fresh backup (the board is
+  // not known to hold anything).
+  void SameFaultsSameOutcomeAsTheCommandLine_data() {
+    QTest::addColumn<QString>("szFault");
+    for (const char* pszFault : {"flip-once:0x40", "flip:0x40", "write-protect", "stay-busy"}) {
+      QTest::newRow(pszFault) << QString(pszFault);
+    }
+  }
+  void SameFaultsSameOutcomeAsTheCommandLine() {
+    QFETCH(QString, szFault);
+    MakeFixture(256);
+    const std::vector<uint8_t> before = SignedImage(256, 0x2222);
+    Chip().SetEepromContents(before.data(), before.size());
+    const std::vector<uint8_t> image = BuiltImage();
+    const QString szImage = m_Dir.filePath("image.bin");
+    const QString szBefore = m_Dir.filePath("before.bin");
+    QVERIFY(qrt::image::WriteBinFile(szImage.toStdString(), image.data(), image.size()) == 0);
+    QVERIFY(qrt::image::WriteBinFile(szBefore.toStdString(), before.data(), 256) == 0);
+    const QString szChip = m_Dir.filePath("chip.bin");
+    const qrt::test::CRun cli = qrt::test::RunCliWith(
+        {"write", szImage.toStdString(), "--simulate", "--sim-image", szBefore.toStdString(),
+         "--sim-fault", szFault.toStdString(), "--sim-save", szChip.toStdString(), "--json"});
+    const nlohmann::json j = nlohmann::json::parse(cli.out);
+
+    SetFaults(szFault.toUtf8().constData());
+    F()->WriteEEPROMBitBtn->click();
+    const qrt::transfer::WRITE_OUTCOME& outcome = m_p->pForm->LastWriteOutcome();
+    using qrt::transfer::ELanguage;
+    QCOMPARE(j["outcome"] == "pass", outcome.Passed());
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString(outcome.Passed() ? "成功" : "失败"));
+    QCOMPARE(int(j["code"]), outcome.Code());
+    QCOMPARE(j.contains("error") ? std::string(j["error"]) : std::string(),
+             qrt::transfer::StopText(outcome, ELanguage::kEnglish));
+    QCOMPARE(j["rollback"].is_null() ? std::string() : std::string(j["rollback"]),
+             qrt::transfer::RollbackText(outcome, ELanguage::kEnglish));
+    QFile chip(szChip);
+    QVERIFY(chip.open(QIODevice::ReadOnly));
+    QVERIFY(chip.readAll() ==
+            QByteArray(reinterpret_cast<const char*>(Chip().Eeprom().data()), 256));
+    if (outcome.Passed()) return;
+    // The window says it under its FAIL and on its status line, in its
+    // language (a switch translates it), and no box said it.
+    auto* pStatus = m_p->pForm->findChild<QLabel*>("StatusLabel");
+    QVERIFY(pStatus);
+    for (ELanguage eLanguage : {ELanguage::kChinese, ELanguage::kEnglish}) {
+      (eLanguage == ELanguage::kChinese ? F()->ChinesePanel : F()->EnglishPanel)->click();
+      const QString szSays = QString::fromStdString(qrt::transfer::OutcomeText(outcome, eLanguage));
+      QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), szSays);
+      QCOMPARE(pStatus->text(), szSays);
+    }
+    QVERIFY(m_p->Ui.Texts().filter("rolled back").isEmpty());
     const QDir backups(m_p->StateDir.filePath("qrt4250/backups"));
-    const QStringList names = backups.entryList(QDir::Files);
-    QCOMPARE(names.size(), 1);
-    QFile backup(backups.filePath(names.front()));
-    QVERIFY(backup.open(QIODevice::ReadOnly));
-    QCOMPARE(backup.readAll(), QByteArray(256, char(0xFF)));
+    const qsizetype nBackups = backups.entryList(QDir::Files).size();
+    Chip().SetFaults(qrt::sim::SIM_FAULTS{});
+    F()->WriteEEPROMBitBtn->click();
+    QCOMPARE(F()->WriteEEPROMPercentEdit->text(), QString("PASS"));
+    QCOMPARE(F()->WriteEEPROMPercentEdit->toolTip(), QString());
+    QCOMPARE(pStatus->text(), QString());
+    QCOMPARE(backups.entryList(QDir::Files).size(), nBackups + 1);
   }
 };
 

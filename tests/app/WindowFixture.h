@@ -16,6 +16,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "DevicePlatform.h"
 #include "FakeUiServices.h"
 #include "MainForm.h"
 #include "NamedMutex.h"
@@ -26,12 +27,6 @@
 #include "ui_UReadEEPROMForm.h"
 
 namespace qrt::app::test {
-
-class CNoDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
 
 // The user picks an item in the size dialog and confirms.
 inline std::function<int(QDialog*)> PickSize(int nItem) {
@@ -145,8 +140,10 @@ struct CWindowFixture {
   }
 
   CFakeUiServices Ui;
-  qrt::sim::CSimPlatform Sim{false};
-  CNoDeviceIdStore Store;
+  // The facade locks in the fixture's folder, as on the machine's boards: the tests hold
+  // it as another program would.
+  qrt::sim::CSimPlatform Sim{false, true};
+  qrt::transfer::CEmptyDeviceIdStore Store;
   QTemporaryDir LockDir;
   QTemporaryDir StateDir;
   std::unique_ptr<TMainForm> pForm;

@@ -53,10 +53,7 @@ class CliTest : public ::testing::Test {
     return s;
   }
 
-  std::string ReadRaw(const std::string& name) {
-    std::ifstream f(P(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
+  std::string ReadRaw(const std::string& name) { return qrt::test::ReadWholeFile(P(name)); }
 
   fs::path m_dir;
 };

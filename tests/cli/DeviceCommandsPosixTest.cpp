@@ -1,12 +1,10 @@
-// qrt4250-cli on Linux as a hostile neighbour meets it: a device lock another
-// process holds (flock, in private /run and /tmp mounts), output names that
+// qrt4250-cli on Linux as a hostile neighbour meets it: output names that
 // are another user's links in a shared folder or FIFOs, and a production log
-// that takes no more lines.
+// that takes no more lines. (A board's lock held by another program is met
+// on the virtual board, tests/vm.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,23 +17,18 @@
 #include <string>
 #include <vector>
 
-#include "../usblib/PrivateMounts.h"
-#include "../usblib/TempDir.h"
+#include "TestDirectory.h"
 #include "CliRun.h"
-#include "HeldLock.h"
 #include "ImageFiles.h"
-#include "NamedMutex.h"
 #include "ProductionLog.h"
 #include "RomDataMgr.h"
-#include "SimPlatform.h"
 #include "TestEnvironment.h"
-#include "Usb42xxMgr.h"
 
-using qrt::test::CHeldLock;
+using qrt::test::CTempDir;
+
 using qrt::test::CRun;
 using qrt::test::ReadWholeFile;
 using qrt::test::RunCliWith;
-using USB42XX_MGR::CNamedMutex;
 
 namespace {
 
@@ -79,77 +72,7 @@ std::string WriteDefaultImage(const CTempDir& dir) {
   return szPath;
 }
 
-const std::vector<std::string> kRead = {"read", "--simulate", "--eeprom", "24C02",
-                                        "-o",   "/tmp/out.bin", "--lock-timeout", "0"};
-
-std::string SharedLockPath(const char* pszMutexName) {
-  return "/run/lock/qrt4250/" + CNamedMutex::LockFileName(pszMutexName);
-}
-
 }  // namespace
-
-// Another program holds a device lock. The simulated boards have their own:
-// the machine's lock does not hold a simulated run up, the simulator's does
-// (it gives up after --lock-timeout, 0 here, names the holder and writes
-// nothing).
-TEST(DeviceCommandsPosix, SimulatedRunsMeetOnlyOnTheSimulatorsLock) {
-  struct CASE {
-    const char* pszHeld;
-    bool bGivesUp;
-  };
-  for (const CASE& c : {CASE{USB42XX_MGR::kHidMutexName, false},
-                        CASE{qrt::sim::kSimMutexNames.pszHid, true}}) {
-    SCOPED_TRACE(c.pszHeld);
-    const int nResult = qrt::test::RunWithPrivateRunAndTmp([&] {
-      if (::mkdir("/run/lock/qrt4250", 01777) != 0) return 10;
-      const std::string szLock = SharedLockPath(c.pszHeld);
-      CHeldLock held(szLock);
-      if (!held.Held()) return 11;
-      // Any process may choose its name: it is printed escaped.
-      if (::prctl(PR_SET_NAME, "\x1B]0;PWNED\a\x1B[2J") != 0) return 12;
-      const CRun run = RunCliWith(kRead);
-      std::fputs(run.err.c_str(), stderr);
-      const bool bWritten = ::access("/tmp/out.bin", F_OK) == 0;
-      if (!c.bGivesUp) return run.nExit == 0 && bWritten ? 0 : 1;
-      if (run.nExit != 1 || bWritten) return 2;
-      const std::string szExpected = "qrt4250-cli: error: the device is in use: its lock " + szLock +
-                                     " is held by process " + std::to_string(::getpid()) +
-                                     " (\\x1B]0;PWNED\\x07\\x1B[2J)";
-      if (run.err.find(szExpected) != 0) return 3;
-      return run.err.find("gave up after 0 s") == std::string::npos ? 4 : 0;
-    });
-    if (nResult < 0) GTEST_SKIP() << "no private mount namespace (needs root)";
-    EXPECT_EQ(nResult, 0);
-  }
-}
-
-// The shared lock folder belongs to another user (it made the folder first):
-// the command falls back to /tmp/qrt4250-locks and says so once.
-TEST(DeviceCommandsPosix, FallBackFromTheSharedLockFolderIsTold) {
-  const int nResult = qrt::test::RunWithPrivateRunAndTmp([] {
-    if (::mkdir("/run/lock/qrt4250", 01777) != 0 || ::chmod("/run/lock/qrt4250", 01777) != 0 ||
-        ::chown("/run/lock/qrt4250", 4242, 4242) != 0) {
-      return 10;
-    }
-    const CRun run = RunCliWith(kRead);
-    std::fputs(run.err.c_str(), stderr);
-    if (run.nExit != 0) return 1;
-    const std::string szWarning =
-        "qrt4250-cli: warning: /run/lock/qrt4250 cannot be used (the lock folder belongs to "
-        "another user, or others may write to it without the sticky bit): the device lock falls "
-        "back to /tmp/qrt4250-locks";
-    const size_t nAt = run.err.find(szWarning);
-    if (nAt == std::string::npos) return 2;
-    if (run.err.find(szWarning, nAt + 1) != std::string::npos) return 3;
-    // Owned by root, the folder is used and nothing is said.
-    if (::chown("/run/lock/qrt4250", 0, 0) != 0) return 11;
-    return RunCliWith(kRead).err.find("warning") == std::string::npos ? 0 : 4;
-  });
-  if (nResult < 0) GTEST_SKIP() << "no private mount namespace (needs root)";
-  EXPECT_EQ(nResult, 0);
-}
-
-// namespace
 
 // Every output name given to the commands, as another user may have planted
 // it in /tmp: a link to a file of ours is followed only when it is ours (or

@@ -152,7 +152,7 @@ TEST_F(DeviceCommandsTest, FailuresExitOneWithTheCode) {
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault", "stay-busy"},
        "\nthe EEPROM is unchanged\n"},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-image",
-        P("zeros.bin"), "--sim-fault", "refuse-output:303"},
+        P("zeros.bin"), "--sim-fault", "refuse-output:287"},
        " is unknown, the rest is unchanged\n"},
       {{"write", P("in.bin"), "--no-backup", "--simulate", "--sim-eeprom", "24C04", "--sim-fault",
         "refuse-output:1000"},
@@ -779,7 +779,7 @@ TEST_F(DeviceCommandsTest, BoardsWhoseProbeFailsAreListedAndCountedFailed) {
 TEST_F(DeviceCommandsTest, ProgramWaitProgramsEachArrivalOnce) {
   qrt::cli::CDeviceOptions o;
   o.bSimulate = true;
-  o.nSimBoards = 2;
+  o.Sim.nBoards = 2;
   qrt::cli::CProgramOptions p;
   p.szImage = P("base.bin");
   p.szSerialFile = P("c");
@@ -867,13 +867,14 @@ TEST(StationBoards, EachBoardOnceWhileItStaysPlugged) {
     std::vector<USB42XX_MGR::BOARD_INFO> vListed;
     for (const std::string& sz : step.vListed) {
       USB42XX_MGR::BOARD_INFO board;
-      board.szPath = sz.substr(0, sz.find('#'));
-      if (sz.find('#') != std::string::npos) board.szSerial = sz.substr(sz.find('#') + 1);
+      board.Id.szPath = sz.substr(0, sz.find('#'));
+      if (sz.find('#') != std::string::npos) board.Id.szUsbSerial = sz.substr(sz.find('#') + 1);
       vListed.push_back(board);
     }
     std::vector<std::string> vNew;
     for (const auto& board : boards.TakeNew(vListed)) {
-      vNew.push_back(board.szPath + (board.szSerial.empty() ? "" : "#" + board.szSerial));
+      const USB42XX_MGR::BOARD_ID& id = board.Id;
+      vNew.push_back(id.szPath + (id.szUsbSerial.empty() ? "" : "#" + id.szUsbSerial));
     }
     EXPECT_EQ(vNew, step.vNew);
   }

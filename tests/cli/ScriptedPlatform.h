@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "UsbDeviceNames.h"
 #include "platform/EventObject.h"
 #include "platform/HidPlatform.h"
 
@@ -19,8 +20,14 @@ using namespace USB42XX_MGR;
 class CScriptedPlatform : public IHidPlatform {
  public:
   explicit CScriptedPlatform(bool bEvents) : m_bEvents(bEvents) {}
+  // An event about the board a device name names (its ids as ParseVidPid
+  // reads them; 0 when the name has none).
   void Post(EDeviceEvent eKind, const std::string& szName) {
-    m_qEvents.push_back({eKind, szName, {}});
+    DEVICE_EVENT event;
+    event.eKind = eKind;
+    event.Board.szPath = szName;
+    if (ParseVidPid(szName, event.Board.wVID, event.Board.wPID) != 0) event.Board.wVID = 0;
+    m_qEvents.push_back(event);
     m_Event.Signal();
   }
   // The USB device lists answered by successive enumerations (the last repeats).

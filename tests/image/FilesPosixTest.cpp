@@ -19,38 +19,16 @@
 using namespace qrt::image;
 namespace fs = std::filesystem;
 
-namespace {
-
-class TempDir {
- public:
-  TempDir() : m_path(qrt::test::MakeTestDirectory("qrt-files-")) {}
-  ~TempDir() { fs::remove_all(m_path); }
-  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-  size_t Count() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
-  }
-
- private:
-  fs::path m_path;
-};
-
-void WriteRaw(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadRaw(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-}  // namespace
+using qrt::test::CTempDir;
+using qrt::test::ReadWholeFile;
+using qrt::test::WriteWholeFile;
 
 // A FIFO (or other special file) under an image's name is refused at once:
 // the readers must not wait for a writer that never comes, nor read a
 // stream that never ends. Run in a child so that a reader that blocks fails
 // the test (killed by its alarm) instead of hanging it.
 TEST(ImageFiles, ReadersRefuseFifosWithoutBlocking) {
-  TempDir dir;
+  CTempDir dir;
   for (const char* pszName : {"pipe.bin", "pipe.hex"}) {
     const std::string path = dir / pszName;
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
@@ -73,7 +51,7 @@ TEST(ImageFiles, ReadersRefuseFifosWithoutBlocking) {
 }
 
 TEST(ImageFiles, NewFilesGetTheUsualMode) {
-  TempDir dir;
+  CTempDir dir;
   const mode_t old = ::umask(022);
   const uint8_t b = 0xC7;
   ASSERT_EQ(WriteBinFile(dir / "m.bin", &b, 1), kWriteOk);
@@ -86,15 +64,15 @@ TEST(ImageFiles, NewFilesGetTheUsualMode) {
 // Replacing an existing output file: through a link to its target, the
 // owner and mode kept, a name as long as the folder allows.
 TEST(ImageFiles, ReplacingKeepsLinksOwnerModeAndTakesLongNames) {
-  TempDir dir;
+  CTempDir dir;
   const uint8_t bytes[] = {0xC7, 0x61};
   const std::string szNew("\xC7\x61", 2);
 
-  WriteRaw(dir / "real.bin", "old");
+  WriteWholeFile(dir / "real.bin", "old");
   fs::create_symlink(dir / "real.bin", dir / "link.bin");
   ASSERT_EQ(WriteBinFile(dir / "link.bin", bytes, 2), kWriteOk);
   EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
-  EXPECT_EQ(ReadRaw(dir / "real.bin"), szNew);
+  EXPECT_EQ(ReadWholeFile(dir / "real.bin"), szNew);
 
   // A link that leads nowhere is refused rather than replaced by a file.
   fs::create_symlink(dir / "missing.bin", dir / "dangling.bin");
@@ -107,10 +85,10 @@ TEST(ImageFiles, ReplacingKeepsLinksOwnerModeAndTakesLongNames) {
   const std::string szLong = std::string(251, 'n') + ".bin";
   ASSERT_EQ(WriteBinFile(dir / szLong, bytes, 2), kWriteOk);
   ASSERT_EQ(WriteBinFile(dir / szLong, bytes, 1), kWriteOk);
-  EXPECT_EQ(ReadRaw(dir / szLong), "\xC7");
+  EXPECT_EQ(ReadWholeFile(dir / szLong), "\xC7");
 
   const std::string target = dir / "owned.bin";
-  WriteRaw(target, "old");
+  WriteWholeFile(target, "old");
   ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
   const bool bRoot = ::geteuid() == 0;
   if (bRoot) {
@@ -123,7 +101,7 @@ TEST(ImageFiles, ReplacingKeepsLinksOwnerModeAndTakesLongNames) {
   if (bRoot) {
     EXPECT_EQ(st.st_uid, 65534u);
   }
-  EXPECT_EQ(ReadRaw(target), szNew);
+  EXPECT_EQ(ReadWholeFile(target), szNew);
   EXPECT_EQ(dir.Count(), 5u);  // no temporary file left
 }
 
@@ -131,13 +109,13 @@ TEST(ImageFiles, ReplacingKeepsLinksOwnerModeAndTakesLongNames) {
 // could create and rename files. Root writes anything, so as root the write
 // runs in a child that has become "nobody".
 TEST(ImageFiles, ReadOnlyFileOfAWritableFolderIsRefused) {
-  TempDir dir;
+  CTempDir dir;
   const std::string folder = dir / "shared";
   fs::create_directory(folder);
   ASSERT_EQ(::chmod((dir / "").c_str(), 0755), 0);
   ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
   const std::string target = folder + "/ro.bin";
-  WriteRaw(target, "old");
+  WriteWholeFile(target, "old");
   ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
   const uint8_t bytes[] = {0xC7, 0x61};
 
@@ -158,6 +136,6 @@ TEST(ImageFiles, ReadOnlyFileOfAWritableFolderIsRefused) {
     nResult = attempt();
   }
   EXPECT_EQ(nResult, 0);
-  EXPECT_EQ(ReadRaw(target), "old");
+  EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
 }

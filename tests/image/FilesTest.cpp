@@ -16,31 +16,9 @@
 using namespace qrt::image;
 namespace fs = std::filesystem;
 
-namespace {
-
-class TempDir {
- public:
-  TempDir() : m_path(qrt::test::MakeTestDirectory("qrt-files-")) {}
-  ~TempDir() { fs::remove_all(m_path); }
-  std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-  size_t Count() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), {}));
-  }
-
- private:
-  fs::path m_path;
-};
-
-void WriteRaw(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadRaw(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-}  // namespace
+using qrt::test::CTempDir;
+using qrt::test::ReadWholeFile;
+using qrt::test::WriteWholeFile;
 
 TEST(HexText, PairingAndSkippingRules) {
   struct Case {
@@ -90,7 +68,7 @@ TEST(HexText, SizeLimit) {
 }
 
 TEST(ImageFiles, ReadersResults) {
-  TempDir dir;
+  CTempDir dir;
   uint8_t buffer[4096];
   std::memset(buffer, 0x55, sizeof buffer);
   size_t n = 0;
@@ -98,38 +76,38 @@ TEST(ImageFiles, ReadersResults) {
   EXPECT_EQ(ReadHexFile(dir / "missing.hex", buffer, sizeof buffer, &n), kReadCannotOpen);
   EXPECT_EQ(ReadBinFile(dir.operator/(""), buffer, sizeof buffer, &n), kReadCannotOpen);
 
-  WriteRaw(dir / "big.bin", std::string(5000, '\xC7'));
+  WriteWholeFile(dir / "big.bin", std::string(5000, '\xC7'));
   EXPECT_EQ(ReadBinFile(dir / "big.bin", buffer, sizeof buffer, &n), kReadTooLarge);
-  WriteRaw(dir / "2049.bin", std::string(2049, '\xC7'));
+  WriteWholeFile(dir / "2049.bin", std::string(2049, '\xC7'));
   EXPECT_EQ(ReadBinFile(dir / "2049.bin", buffer, sizeof buffer, &n), kReadTooLarge);
   EXPECT_EQ(buffer[0], 0x55);
 
-  WriteRaw(dir / "one.bin", std::string(1, '\xC7'));
+  WriteWholeFile(dir / "one.bin", std::string(1, '\xC7'));
   ASSERT_EQ(ReadBinFile(dir / "one.bin", buffer, sizeof buffer, &n), kReadOk);
   EXPECT_EQ(n, 1u);
-  WriteRaw(dir / "2048.bin", std::string(2048, '\x61'));
+  WriteWholeFile(dir / "2048.bin", std::string(2048, '\x61'));
   ASSERT_EQ(ReadBinFile(dir / "2048.bin", buffer, sizeof buffer, &n), kReadOk);
   EXPECT_EQ(n, 2048u);
 
-  WriteRaw(dir / "bad.hex", "C7 61 GG");
+  WriteWholeFile(dir / "bad.hex", "C7 61 GG");
   EXPECT_EQ(ReadHexFile(dir / "bad.hex", buffer, sizeof buffer, &n), kReadCorrupt);
   // A huge file of separators is refused without holding it all.
-  WriteRaw(dir / "huge.hex", std::string(3u << 20, '\n'));
+  WriteWholeFile(dir / "huge.hex", std::string(3u << 20, '\n'));
   EXPECT_EQ(ReadHexFile(dir / "huge.hex", buffer, sizeof buffer, &n), kReadTooLarge);
 }
 
 TEST(ImageFiles, WritersExactBytesAndRoundTrip) {
-  TempDir dir;
+  CTempDir dir;
   const auto img = qrt::test::DefaultImage();
   ASSERT_EQ(WriteHexFile(dir / "a.hex", img.data(), img.size()), kWriteOk);
-  const std::string hex = ReadRaw(dir / "a.hex");
+  const std::string hex = ReadWholeFile(dir / "a.hex");
   ASSERT_EQ(hex.size(), 768u);
   EXPECT_EQ(hex.substr(0, 6), std::string("C7\r61\r"));
   EXPECT_EQ(hex.substr(765), std::string("00\r"));
   EXPECT_EQ(hex.find('\n'), std::string::npos);
 
   ASSERT_EQ(WriteBinFile(dir / "a.bin", img.data(), img.size()), kWriteOk);
-  EXPECT_EQ(ReadRaw(dir / "a.bin"), std::string(img.begin(), img.end()));
+  EXPECT_EQ(ReadWholeFile(dir / "a.bin"), std::string(img.begin(), img.end()));
 
   // 2048 bytes through .hex and back.
   std::vector<uint8_t> big(2048);
@@ -144,9 +122,9 @@ TEST(ImageFiles, WritersExactBytesAndRoundTrip) {
 }
 
 TEST(ImageFiles, OverwriteQuestionAndFailuresKeepTheOldFile) {
-  TempDir dir;
+  CTempDir dir;
   const std::string target = dir / "t.bin";
-  WriteRaw(target, "old");
+  WriteWholeFile(target, "old");
   const uint8_t bytes[] = {1, 2, 3, 4};
   int nAsked = 0;
   EXPECT_EQ(WriteBinFile(target, bytes, 4,
@@ -156,11 +134,11 @@ TEST(ImageFiles, OverwriteQuestionAndFailuresKeepTheOldFile) {
                            return false;
                          }),
             kWriteDeclined);
-  EXPECT_EQ(ReadRaw(target), "old");
+  EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_EQ(WriteBinFile(target, bytes, 4, [&](const std::string&) { return ++nAsked > 0; }),
             kWriteOk);
   EXPECT_EQ(nAsked, 2);
-  EXPECT_EQ(ReadRaw(target), std::string("\x01\x02\x03\x04", 4));
+  EXPECT_EQ(ReadWholeFile(target), std::string("\x01\x02\x03\x04", 4));
   // A new file is not asked about.
   EXPECT_EQ(WriteHexFile(dir / "new.hex", bytes, 4, [&](const std::string&) { return false; }),
             kWriteOk);
@@ -168,10 +146,10 @@ TEST(ImageFiles, OverwriteQuestionAndFailuresKeepTheOldFile) {
   // A target the rename cannot replace: failure, the old entry intact, no
   // temporary file left.
   fs::create_directory(dir / "d.bin");
-  WriteRaw(dir / "d.bin/inside", "keep");
+  WriteWholeFile(dir / "d.bin/inside", "keep");
   qrt::diag::CTraceCapture trace;
   EXPECT_EQ(WriteBinFile(dir / "d.bin", bytes, 4), kWriteFailed);
-  EXPECT_EQ(ReadRaw(dir / "d.bin/inside"), "keep");
+  EXPECT_EQ(ReadWholeFile(dir / "d.bin/inside"), "keep");
   EXPECT_EQ(WriteBinFile(dir / "no/such/dir.bin", bytes, 4), kWriteFailed);
   EXPECT_EQ(dir.Count(), 3u);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Sample images for the tests and for tests/data (see tests/data/README.md).
+// Sample images for the tests and for tests/data (make_samples writes them there).
 // Built from the default header so they carry a valid signature.
 #include <cstddef>
 #include <cstdint>

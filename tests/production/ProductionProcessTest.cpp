@@ -13,8 +13,10 @@
 #include <sstream>
 
 #include "SerialCounter.h"
-#include "TempDir.h"
 #include "TestDirectory.h"
+#include "TestDirectory.h"
+
+using qrt::test::CTempDir;
 
 using namespace qrt::production;
 using namespace std::chrono_literals;

@@ -10,8 +10,10 @@
 #include "Backup.h"
 #include "ProductionLog.h"
 #include "SerialCounter.h"
-#include "TempDir.h"
 #include "TestDirectory.h"
+#include "TestDirectory.h"
+
+using qrt::test::CTempDir;
 
 using namespace qrt::production;
 using namespace std::chrono_literals;

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "BoardHandle.h"
 #include "EepromProcedure.h"
 #include "SimPlatform.h"
 #include "SimTestSupport.h"
-#include "Usb42xxMgr.h"
 
 namespace qrt::test {
 
@@ -37,12 +37,9 @@ class CFaultMatrix {
     sim::SIM_DEVICE_CONFIG config = SimDevice(0x3A7C, 0x4250, nLayout, 2048);
     m_Platform.AddDevice(config);
     Chip().SetReportLogEnabled(false);
-    m_pMgr = std::make_unique<USB42XX_MGR::CUsb42xxMgr>(m_Platform, m_Store, m_LockDir.Path());
-    m_pMgr->SetCheckDeviceId(0);
-    m_pProcedure = std::make_unique<USB42XX_MGR::CEepromProcedure>(*m_pMgr, m_Observer);
+    m_pBoard = OpenSimBoard(m_Platform);
+    m_pProcedure = std::make_unique<USB42XX_MGR::CEepromProcedure>(*m_pBoard, m_Observer);
     auto& s = m_pProcedure->Settings();
-    s.m_SelectedVid = config.wVID;
-    s.m_SelectedPid = config.wPID;
     s.m_dwRomSize = static_cast<uint32_t>(nLength);
     s.m_bReportId = nLayout == 0 ? 0 : 1;
     s.m_Profile.eKind = eProfile;
@@ -92,12 +89,6 @@ class CFaultMatrix {
   }
 
  private:
-  class CQuietObserver : public USB42XX_MGR::IEepromObserver {
-    void OnSelectDeviceFailed() override {}
-    void OnPlainMessage(const std::string&) override {}
-    void OnProgress(USB42XX_MGR::EEepromProgress, int) override {}
-  };
-
   void Check(bool bHolds, const std::string& szWhat, FAULT_MATRIX_FIGURES& figures) {
     ++figures.nClaims;
     if (!bHolds && m_szBroken.empty()) m_szBroken = szWhat;
@@ -134,10 +125,8 @@ class CFaultMatrix {
 
   std::ptrdiff_t m_nLength;
   sim::CSimPlatform m_Platform;
-  CMemoryDeviceIdStore m_Store;  // empty: the search goes by the chip probe
-  CTempDir m_LockDir;
   CQuietObserver m_Observer;
-  std::unique_ptr<USB42XX_MGR::CUsb42xxMgr> m_pMgr;
+  std::unique_ptr<USB42XX_MGR::CBoardHandle> m_pBoard;
   std::unique_ptr<USB42XX_MGR::CEepromProcedure> m_pProcedure;
   std::vector<uint8_t> m_vBefore, m_vImage;
   std::string m_szBroken;  // the first claim of this case that did not hold

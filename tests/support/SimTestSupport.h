@@ -1,12 +1,15 @@
 #pragma once
-// Shared pieces of the device-library tests: an in-memory device-id store, a
-// temporary lock directory, and quick set-ups of the simulated platform.
-#include <filesystem>
+// Shared pieces of the device-library tests: an in-memory device-id store,
+// quick set-ups of the simulated platform and its boards opened, and an
+// observer that says nothing.
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BoardHandle.h"
 #include "DeviceIdStore.h"
+#include "EepromProcedure.h"
 #include "SimPlatform.h"
 #include "TestDirectory.h"
 
@@ -40,20 +43,20 @@ class CMemoryDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
   std::map<std::string, std::map<std::string, std::string>> m_Groups;
 };
 
-class CTempDir {
+// For transfers whose messages and progress a test does not look at.
+class CQuietObserver : public USB42XX_MGR::IEepromObserver {
  public:
-  CTempDir() : m_szPath(MakeTestDirectory("qrt-usb-test-").string()) {}
-  ~CTempDir() {
-    std::error_code ec;
-    if (!m_szPath.empty()) std::filesystem::remove_all(m_szPath, ec);
-  }
-  CTempDir(const CTempDir&) = delete;
-  CTempDir& operator=(const CTempDir&) = delete;
-  const std::string& Path() const { return m_szPath; }
-
- private:
-  std::string m_szPath;
+  void OnPlainMessage(const std::string&) override {}
+  void OnProgress(USB42XX_MGR::EEepromProgress, int) override {}
 };
+
+// Device nIndex of the platform opened as a transfer opens it (its lock
+// taken, its chip probed); null when it does not open.
+inline std::unique_ptr<USB42XX_MGR::CBoardHandle> OpenSimBoard(sim::CSimPlatform& platform,
+                                                               size_t nIndex = 0) {
+  USB42XX_MGR::BOARD_OPEN_RESULT result;
+  return USB42XX_MGR::OpenBoard(platform, platform.BoardOf(nIndex), {}, result);
+}
 
 inline sim::SIM_DEVICE_CONFIG SimDevice(uint16_t wVID, uint16_t wPID, uint8_t nLayout,
                                         uint32_t dwEepromSize = 256) {

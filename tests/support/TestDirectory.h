@@ -1,6 +1,8 @@
 #pragma once
 // A fresh folder under the system's temp folder, for tests that are not about
-// POSIX behaviour and run on Windows too (mkdtemp is POSIX only).
+// POSIX behaviour and run on Windows too (mkdtemp is POSIX only), and the
+// whole of a file.
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,5 +31,41 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
+
+// Writes the bytes as the whole file.
+inline void WriteWholeFile(const std::filesystem::path& path, const std::string& szBytes) {
+  std::ofstream(path, std::ios::binary) << szBytes;
+}
+
+// A fresh folder for one test, removed with everything in it afterwards.
+class CTempDir {
+ public:
+  explicit CTempDir(const std::string& szPrefix = "qrt-test-")
+      : m_szPath(MakeTestDirectory(szPrefix).string()) {}
+  ~CTempDir() {
+    std::error_code ec;
+    if (!m_szPath.empty()) std::filesystem::remove_all(m_szPath, ec);
+  }
+  CTempDir(const CTempDir&) = delete;
+  CTempDir& operator=(const CTempDir&) = delete;
+
+  const std::string& Path() const { return m_szPath; }
+  std::string File(const std::string& szName) const { return m_szPath + "/" + szName; }
+  std::string operator/(const std::string& szName) const { return File(szName); }
+  // Writes the bytes to a file of the folder; returns its path.
+  std::string Write(const std::string& szName, const std::string& szContent) const {
+    const std::string szFile = File(szName);
+    WriteWholeFile(szFile, szContent);
+    return szFile;
+  }
+  // Entries in the folder.
+  size_t Count() const {
+    return static_cast<size_t>(
+        std::distance(std::filesystem::directory_iterator(m_szPath), {}));
+  }
+
+ private:
+  std::string m_szPath;
+};
 
 }  // namespace qrt::test

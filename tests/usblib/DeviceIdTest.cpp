@@ -7,7 +7,9 @@
 #include "DeviceIdMgr.h"
 #include "FakeUsbPlatform.h"
 #include "IniDeviceIdStore.h"
-#include "TempDir.h"
+#include "TestDirectory.h"
+
+using qrt::test::CTempDir;
 
 using namespace USB42XX_MGR;
 

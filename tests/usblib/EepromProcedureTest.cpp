@@ -3,24 +3,17 @@
 // failures (bit flip, unplug, too short a write delay, no device).
 #include <gtest/gtest.h>
 
-#include <optional>
-#ifndef _WIN32
-#include <unistd.h>
+#include <future>
+#include <thread>
 
-#include "HeldLock.h"
-#endif
-
+#include "BoardHandle.h"
 #include "EepromProcedure.h"
 #include "FaultMatrix.h"
-#include "NamedMutex.h"
 #include "SimTestSupport.h"
-#include "Usb42xxMgr.h"
 
 using namespace USB42XX_MGR;
 using qrt::sim::CSimPlatform;
 using qrt::sim::SIM_FAULTS;
-using qrt::test::CMemoryDeviceIdStore;
-using qrt::test::CTempDir;
 using qrt::test::SimDevice;
 
 namespace {
@@ -30,7 +23,6 @@ constexpr uint16_t kPid = 0x4250;
 
 class CRecordingObserver : public IEepromObserver {
  public:
-  void OnSelectDeviceFailed() override { ++nSelectFailures; }
   void OnPlainMessage(const std::string& szText) override { vMessages.push_back(szText); }
   void OnProgress(EEepromProgress eKind, int nPercent) override {
     vProgress.push_back({eKind, nPercent});
@@ -41,11 +33,6 @@ class CRecordingObserver : public IEepromObserver {
   }
   void OnLogText(const std::string& szText) override { vLog.push_back(szText); }
   void OnLogClose() override { vLog.push_back("close"); }
-  void OnDeviceLockWait(uint32_t dwWaitedMs, const std::string& szHolder) override {
-    if (szHolder.empty() || !szLockHolder.empty()) return;
-    szLockHolder = szHolder;
-    dwHolderNamedAfterMs = dwWaitedMs;
-  }
   void OnDumpReadData(const uint8_t*, size_t nSize) override {
     vLog.push_back("dumpread " + std::to_string(nSize));
   }
@@ -66,9 +53,6 @@ class CRecordingObserver : public IEepromObserver {
     return nLast;
   }
 
-  int nSelectFailures = 0;
-  std::string szLockHolder;
-  uint32_t dwHolderNamedAfterMs = 0;
   std::vector<std::string> vMessages;
   std::vector<std::pair<EEepromProgress, int>> vProgress;
   std::vector<std::string> vLog;
@@ -80,10 +64,9 @@ std::vector<uint8_t> Image(size_t n, uint8_t btSeed) {
   return v;
 }
 
-// One device, the facade and a procedure set up as the window does it.
+// One board, opened, and a procedure on it as the window sets it up.
 struct Rig {
-  Rig(uint8_t nLayout, uint32_t dwSize, const qrt::sim::SIM_CHIP_CONFIG* pChip = nullptr,
-      const std::string& szLockSubdir = {}) {
+  Rig(uint8_t nLayout, uint32_t dwSize, const qrt::sim::SIM_CHIP_CONFIG* pChip = nullptr) {
     auto config = SimDevice(kVid, kPid, nLayout, dwSize);
     if (pChip != nullptr) {
       config.Chip = *pChip;
@@ -91,22 +74,17 @@ struct Rig {
       config.Chip.dwEepromSize = dwSize;
     }
     platform.AddDevice(config);
-    pMgr = std::make_unique<CUsb42xxMgr>(platform, store, lockDir.Path() + szLockSubdir);
-    pMgr->SetCheckDeviceId(0);
-    pProcedure = std::make_unique<CEepromProcedure>(*pMgr, observer);
+    pBoard = qrt::test::OpenSimBoard(platform);
+    pProcedure = std::make_unique<CEepromProcedure>(*pBoard, observer);
     auto& s = pProcedure->Settings();
-    s.m_SelectedVid = kVid;
-    s.m_SelectedPid = kPid;
     s.m_dwRomSize = dwSize;
     s.m_bReportId = nLayout == 0 ? 0 : 1;
   }
   qrt::sim::CSimChip& Chip() { return platform.Chip(0); }
 
   CSimPlatform platform;
-  CMemoryDeviceIdStore store;
-  CTempDir lockDir;
   CRecordingObserver observer;
-  std::unique_ptr<CUsb42xxMgr> pMgr;
+  std::unique_ptr<CBoardHandle> pBoard;
   std::unique_ptr<CEepromProcedure> pProcedure;
   std::vector<uint8_t> loadBuffer = std::vector<uint8_t>(4096, 0xAA);
 };
@@ -137,7 +115,6 @@ TEST(EepromTransfers, ReadAndVerifiedWriteForEverySizeAndLayout) {
       EXPECT_EQ(rig.Chip().PeekRegister(0x0100), 0x00) << "enable bit 0 restored";
       EXPECT_EQ(rig.Chip().PeekRegister(0x0111), 0x20);
       EXPECT_TRUE(rig.Chip().Violations().empty()) << rig.Chip().Violations()[0];
-      EXPECT_EQ(rig.observer.nSelectFailures, 0);
     }
   }
 }
@@ -318,11 +295,6 @@ TEST(EepromTransfers, UnplugMidTransferFailsWithACode) {
     }
     EXPECT_GT(rig.pProcedure->GetLastCode(), 1000);
     EXPECT_TRUE(rig.platform.IsPlugged(0) == false);
-    // The removal event reaches the facade later; it clears the active device.
-    rig.pMgr->DispatchDeviceEvents();
-    uint16_t wVid = 1, wPid = 1;
-    rig.pMgr->GetActiveDevice(wVid, wPid);
-    EXPECT_EQ(wVid, 0);
   }
 }
 
@@ -349,11 +321,11 @@ TEST(EepromTransfers, ReadBackFailureIsReportedWithItsCode) {
   EXPECT_EQ(rig.Chip().PeekRegister(0x0100) & 1, 0);
 }
 
+// The board left after it was opened: every step fails and says so.
 TEST(EepromTransfers, NoDeviceShowsEveryFailureAndFails) {
   Rig rig(0, 256);
-  rig.pProcedure->Settings().m_SelectedPid = 0x9999;  // not present
+  rig.platform.Unplug(0);
   EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()), -1);
-  EXPECT_EQ(rig.observer.nSelectFailures, 1);
   EXPECT_EQ(rig.observer.vMessages, (std::vector<std::string>{
                                         "GetChipInformation Fail!",
                                         "SetRegisterData(Address1=0100,btData1[0]=0x01) Fail!",
@@ -527,54 +499,38 @@ TEST(EepromTransfers, StateTexts) {
   for (const auto& c : cases) EXPECT_EQ(EepromStateText(c.state), c.pszText);
 }
 
-#ifndef _WIN32  // flock and lock folders: the Linux side of the device lock
-// A device lock held by another program ends the transfer after the wait,
-// naming the holder from one second on; a lock that cannot be set up (here:
-// no lock folder) refuses the transfer instead of running unlocked. Nothing
-// reaches the chip either way.
-TEST(EepromTransfers, DeviceLockNotHadSendsNothingAndSaysWhy) {
-  for (bool bHeldElsewhere : {true, false}) {
-    SCOPED_TRACE(bHeldElsewhere ? "held elsewhere" : "no lock folder");
-    Rig rig(0, 256, nullptr, bHeldElsewhere ? "" : "/missing");
-    const auto original = Image(256, 0x5C);
-    rig.Chip().SetEepromContents(original.data(), original.size());
-    // The simulated boards' lock, held as another process would hold it.
-    std::optional<qrt::test::CHeldLock> held;
-    if (bHeldElsewhere) {
-      held.emplace(rig.lockDir.Path() + "/" +
-                   CNamedMutex::LockFileName(qrt::sim::kSimMutexNames.pszHid));
-      ASSERT_TRUE(held->Held());
-    }
-    rig.pProcedure->Settings().m_dwLockTimeOut = 3000;
-    uint32_t dwSlept = 0;
-    rig.pMgr->SetDeviceLockSleep([&](uint32_t dwMs) { dwSlept += dwMs; });
-    const uint64_t qwReports = rig.Chip().OutputReportCount() + rig.Chip().InputReportCount();
-
-    const auto image = Image(256, 0xA3);
-    EXPECT_EQ(rig.pProcedure->WriteDataToEEPROM(image.data(), image.size(), rig.loadBuffer.data(),
-                                                rig.loadBuffer.size()),
-              1);
-    EXPECT_EQ(rig.pProcedure->GetLastCode(), kDeviceLockNotHad);
-    EXPECT_EQ(rig.pProcedure->ReadDataFromEEPROM(rig.loadBuffer.data(), rig.loadBuffer.size()),
-              kDeviceLockNotHad);
-    EXPECT_TRUE(std::all_of(rig.loadBuffer.begin(), rig.loadBuffer.end(),
-                            [](uint8_t b) { return b == 0xFF; }));
-
-    EXPECT_EQ(rig.Chip().Eeprom(), original);
-    EXPECT_EQ(rig.Chip().OutputReportCount() + rig.Chip().InputReportCount(), qwReports);
-    ASSERT_EQ(rig.observer.vMessages.size(), 2u);
-    if (bHeldElsewhere) {
-      EXPECT_EQ(dwSlept, 6000u);  // two whole waits
-      const std::string szHolder = "process " + std::to_string(::getpid());
-      EXPECT_EQ(rig.observer.szLockHolder.rfind(szHolder, 0), 0u) << rig.observer.szLockHolder;
-      EXPECT_EQ(rig.observer.dwHolderNamedAfterMs, 1000u);
-      EXPECT_NE(rig.observer.vMessages[0].find("is held by " + szHolder), std::string::npos)
-          << rig.observer.vMessages[0];
-      EXPECT_NE(rig.observer.vMessages[0].find("gave up after 3 s"), std::string::npos);
-    } else {
-      EXPECT_NE(rig.observer.vMessages[0].find("cannot be had"), std::string::npos)
-          << rig.observer.vMessages[0];
-    }
-  }
+// A board whose lock another task holds is not opened: the open waits as
+// told (on the caller's clock), names the holder from one second on, and
+// nothing reaches the chip. Once the lock is free the board opens.
+TEST(BoardHandle, ALockHeldElsewhereOpensNothingAndSaysWhy) {
+  CSimPlatform platform;
+  platform.AddDevice(SimDevice(kVid, kPid, 0));
+  std::promise<void> held, done;
+  std::thread holder([&] {
+    auto pBoard = qrt::test::OpenSimBoard(platform);
+    held.set_value();
+    done.get_future().wait();
+  });
+  held.get_future().wait();
+  const uint64_t qwReports = platform.Chip(0).OutputReportCount();
+  uint32_t dwSlept = 0;
+  std::string szHolder;
+  BOARD_LOCK_WAIT wait;
+  wait.dwTimeOutMs = 3000;
+  wait.fnSleep = [&](uint32_t dwMs) { dwSlept += dwMs; };
+  wait.fnWaiting = [&](uint32_t dwWaited, const std::string& szNamed) {
+    if (szHolder.empty() && !szNamed.empty()) szHolder = std::to_string(dwWaited) + " " + szNamed;
+  };
+  BOARD_OPEN_RESULT result;
+  EXPECT_EQ(OpenBoard(platform, platform.BoardOf(0), wait, result), nullptr);
+  EXPECT_EQ(result.eResult, EBoardOpen::kInUse);
+  EXPECT_EQ(dwSlept, 3000u);
+  EXPECT_EQ(szHolder, "1000 another task of this program");
+  EXPECT_EQ(result.szWhy,
+            "The device is in use: its lock sim:1 is held by another task of this program; gave "
+            "up after 3 s.");
+  EXPECT_EQ(platform.Chip(0).OutputReportCount(), qwReports);
+  done.set_value();
+  holder.join();
+  EXPECT_NE(OpenBoard(platform, platform.BoardOf(0), wait, result), nullptr);
 }
-#endif

@@ -19,7 +19,9 @@
 
 #include "NamedMutex.h"
 #include "PrivateMounts.h"
-#include "TempDir.h"
+#include "TestDirectory.h"
+
+using qrt::test::CTempDir;
 
 using namespace USB42XX_MGR;
 

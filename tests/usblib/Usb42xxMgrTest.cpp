@@ -65,7 +65,7 @@ class FacadeTest : public ::testing::Test {
         });
   }
 
-  CSimPlatform platform;
+  CSimPlatform platform{false, true};  // the facade's mutexes in lockDir, as on real boards
   CMemoryDeviceIdStore store;
   CTempDir lockDir;
   std::vector<Call> calls;

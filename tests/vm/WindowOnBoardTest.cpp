@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../app/FakeUiServices.h"
+#include "DevicePlatform.h"
 #include "LinuxHidPlatform.h"
 #include "MainForm.h"
 #include "MessageTable.h"
@@ -25,16 +26,6 @@
 
 using namespace qrt::app;
 using qrt::app::test::CFakeUiServices;
-
-namespace {
-
-class CNoDeviceIdStore : public USB42XX_MGR::IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
-}  // namespace
 
 class WindowOnBoardTest : public QObject {
   Q_OBJECT
@@ -49,7 +40,7 @@ class WindowOnBoardTest : public QObject {
 
     USB42XX_MGR::CLinuxHidPlatform platform;
     CFakeUiServices ui;
-    CNoDeviceIdStore store;
+    qrt::transfer::CEmptyDeviceIdStore store;
     QTemporaryDir lockDir;
     auto pForm = std::make_unique<TMainForm>(ui, platform, store, lockDir.path().toStdString());
     pForm->show();
@@ -81,7 +72,7 @@ class WindowOnBoardTest : public QObject {
     if (qgetenv("QRT_VBOARD_BOARDS") != "2") QSKIP("needs two virtual boards");
     USB42XX_MGR::CLinuxHidPlatform platform;
     CFakeUiServices ui;
-    CNoDeviceIdStore store;
+    qrt::transfer::CEmptyDeviceIdStore store;
     QTemporaryDir lockDir;
     auto pForm = std::make_unique<TMainForm>(ui, platform, store, lockDir.path().toStdString());
     pForm->show();

@@ -68,6 +68,9 @@ for tree in "$SRC" "$BUILD"; do
 done
 mount -t tmpfs -o mode=0755 tmpfs /host/run
 mount -t tmpfs -o mode=1777 tmpfs /host/tmp
+# What the package's tmpfiles entry makes at boot: the shared folder of the
+# device lock (without it every run warns that it falls back to /tmp).
+mkdir -p /host/run/lock/qrt4250 && chmod 1777 /host/run/lock/qrt4250 || fail "lock folder"
 for pair in $binds; do
   tree=${pair%%:*}
   mkdir -p "/host$tree" && mount -o bind "${pair#*:}" "/host$tree" || fail "bind of $tree"

@@ -517,6 +517,36 @@ two_boards() {
     fi
     echo "  $name: the write to board 2 sent it $(($(wc -l <"$WORK/gadget2.log") - before2)) reports, board 1 $(($(wc -l <"$WORK/gadget1.log") - before1)) (a list probes it with $probe)"
   fi
+  # Each board has its own lock, flock on its node: while another program
+  # holds board 1's, board 2 is read at once, board 1 is listed as in use,
+  # and a read of board 1 gives up naming the holder, having sent nothing.
+  if [ -z "$why" ]; then
+    flock "/dev/$node1" sleep 60 &
+    local holder=$!
+    wait_until 10 eval "grep -q ' FLOCK .* $holder ' /proc/locks"
+    before1=$(wc -l <"$WORK/gadget1.log")
+    listed=$(timeout 60 "$CLI" list 2>&1)
+    timeout 240 "$CLI" read --path "/dev/$node2" --eeprom 24C02 -o "$WORK/free.bin" \
+      "${fast[@]}" >"$WORK/free.out" 2>&1
+    status=$?
+    timeout 60 "$CLI" read --path "/dev/$node1" --eeprom 24C02 -o "$WORK/busy.bin" \
+      --lock-timeout 0 >"$WORK/busy.out" 2>&1
+    local busy=$?
+    if ! grep -q "in use by process $holder (flock), path /dev/$node1" <<<"$listed"; then
+      why="list does not show board 1 in use by the flock"
+      note <<<"$listed"
+    elif [ "$status" -ne 0 ]; then
+      why="board 2 was not read while board 1 was held: status $status"
+      note <"$WORK/free.out"
+    elif [ "$busy" -ne 1 ] || [ -e "$WORK/busy.bin" ] ||
+      ! grep -q "its lock /dev/$node1 is held by process $holder (flock); gave up" \
+        "$WORK/busy.out" || [ "$(wc -l <"$WORK/gadget1.log")" -ne "$before1" ]; then
+      why="the held board 1: status $busy, or reports were sent"
+      note <"$WORK/busy.out"
+    fi
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+  fi
   two_boards_down
   if [ -z "$why" ]; then
     if ! cmp -s -n 256 "$WORK/eeprom2.bin" "$WORK/third-out.bin"; then

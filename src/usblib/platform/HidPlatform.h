@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "BoardId.h"
+#include "BoardLock.h"
 #include "NativeEvent.h"
 
 namespace USB42XX_MGR {
@@ -55,23 +57,26 @@ class IHidDevice {
   // the wanted report ID on entry. Returns false on any failure, including a
   // report shorter than nLength. Never writes past pReport[nLength - 1].
   virtual bool GetInputReport(uint8_t* pReport, size_t nLength) = 0;
+
+  // True once the platform knows the device has left (the procedures then
+  // answer -1, as for a device that does not open).
+  virtual bool IsGone() const { return false; }
 };
 
 enum class EDeviceEvent { Arrival, Removal };
 
-// A hot-plug notification. szInterfaceName carries "VID_xxxx" and "PID_xxxx"
-// (hex) for ParseVidPid, like a Windows device-interface name.
+// A hot-plug notification about one board. Board.szPath is the path the
+// enumeration gives it (empty when the platform cannot tell): a board swapped
+// on one port keeps the path (and often the USB serial), so only the removal
+// says it left. The ids are 0 when the platform could not read them.
 struct DEVICE_EVENT {
   EDeviceEvent eKind = EDeviceEvent::Arrival;
-  std::string szInterfaceName;
-  // The board path the event concerns, as HID_COLLECTION_INFO::szPath names
-  // it; empty when the platform cannot tell. A board swapped on one port
-  // keeps the path (and often the USB serial): only this says it left.
-  std::string szBoardPath;
+  BOARD_ID Board;
 };
 
-// The names of the three system-wide mutexes that guard a platform's boards;
-// only the HID mutex (the device lock) is waited on.
+// The names of the three system-wide mutexes of the pair-based facade, whose
+// device searches run under the HID one; each board's own lock is
+// OpenBoardLock's.
 struct DEVICE_MUTEX_NAMES {
   const char* pszAudio;
   const char* pszHid;
@@ -85,14 +90,28 @@ inline constexpr DEVICE_MUTEX_NAMES kBoardMutexNames = {
     "Global\\QRT_SpeakerMutex_{2C8F5A16-7E3D-4B92-A047-9D1E6B3F5C28}",
 };
 
-class IHidPlatform {
+// Milliseconds from an arbitrary start, wrapping at 2^32, and a sleep of the
+// calling thread: what a transfer waits on. The simulated platform runs both
+// on a virtual clock.
+class ITimeSource {
  public:
-  virtual ~IHidPlatform() = default;
+  virtual ~ITimeSource() = default;
+  virtual uint32_t GetTickCount() = 0;
+  virtual void Sleep(uint32_t dwMilliseconds) = 0;
+};
 
-  // The mutex names of this platform's boards. A platform whose boards are
-  // not the machine's (the simulator's live in the process) has names of
-  // its own, so it never waits for the machine's device lock nor holds it.
+class IHidPlatform : public ITimeSource {
+ public:
+  ~IHidPlatform() override = default;
+
+  // The facade's mutex names on this platform: a platform whose boards are
+  // not the machine's (the simulator's) has names of its own.
   virtual const DEVICE_MUTEX_NAMES& MutexNames() const { return kBoardMutexNames; }
+  // True: the facade's mutexes are named mutexes in the lock folder, shared
+  // with every program that uses the names. False: they lock within this
+  // platform (OpenBoardLock by name), so a search never waits for another
+  // program nor holds one up: boards that are not the machine's.
+  virtual bool MutexesInLockFolder() const { return true; }
 
   // Lists the present HID collections in a stable enumeration order.
   // Returns false when the enumeration itself failed (vOut is then empty).
@@ -116,10 +135,16 @@ class IHidPlatform {
   virtual NATIVE_EVENT GetEventHandle() const = 0;
   virtual void DispatchEvents() = 0;
 
-  // Milliseconds from an arbitrary start, wrapping at 2^32, and a sleep of
-  // the calling thread. The simulated platform runs both on a virtual clock.
-  virtual uint32_t GetTickCount() = 0;
-  virtual void Sleep(uint32_t dwMilliseconds) = 0;
+  // The clock the transfers on the board at szPath wait on: the
+  // platform's own, unless its boards each run on a clock of their own.
+  virtual ITimeSource& TimeSourceOf(const std::string& /*szPath*/) { return *this; }
+
+  // The lock of the board at szPath (not yet taken). The default locks
+  // within this process only, by path; the machine's boards lock so that
+  // every program sees it. Null with szError for the user when the lock
+  // cannot be set up (the board is gone, its node does not open).
+  virtual std::unique_ptr<IBoardLock> OpenBoardLock(const std::string& szPath,
+                                                    std::string& szError);
 };
 
 }  // namespace USB42XX_MGR

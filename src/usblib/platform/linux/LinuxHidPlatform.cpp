@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "HidReportDescriptor.h"
+#include "NamedMutex.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 
@@ -76,27 +77,22 @@ void CloseFd(int fd) {
 // Identity of a hidraw node, remembered so that a removal (whose sysfs
 // entries are gone by then) can still be told apart.
 struct SNodeIds {
-  uint16_t wVID = 0;
-  uint16_t wPID = 0;
-  std::string szSysName;
-  std::string szDevNode;
+  BOARD_ID Board;  // the node (szPath) and its ids: what an event names
 };
 
 // VID/PID of a hidraw device from its HID parent (HID_ID), else from its USB
 // device parent.
 bool ReadNodeIds(udev_device* pDevice, SNodeIds& ids) {
-  const char* pszSysName = udev_device_get_sysname(pDevice);
   const char* pszDevNode = udev_device_get_devnode(pDevice);
-  ids.szSysName = pszSysName ? pszSysName : "";
-  ids.szDevNode = pszDevNode ? pszDevNode : "";
+  ids.Board.szPath = pszDevNode ? pszDevNode : "";
   // Parents belong to the child device and are not unreferenced here.
   udev_device* pHid = udev_device_get_parent_with_subsystem_devtype(pDevice, "hid", nullptr);
   if (pHid &&
-      ParseHidIdProperty(udev_device_get_property_value(pHid, "HID_ID"), ids.wVID, ids.wPID))
+      ParseHidIdProperty(udev_device_get_property_value(pHid, "HID_ID"), ids.Board.wVID, ids.Board.wPID))
     return true;
   udev_device* pUsb = udev_device_get_parent_with_subsystem_devtype(pDevice, "usb", "usb_device");
-  return pUsb && ParseHex16(udev_device_get_sysattr_value(pUsb, "idVendor"), ids.wVID) &&
-         ParseHex16(udev_device_get_sysattr_value(pUsb, "idProduct"), ids.wPID);
+  return pUsb && ParseHex16(udev_device_get_sysattr_value(pUsb, "idVendor"), ids.Board.wVID) &&
+         ParseHex16(udev_device_get_sysattr_value(pUsb, "idProduct"), ids.Board.wPID);
 }
 
 // The USB device's bus-port name ("1-2.3") and serial string, when the node
@@ -177,6 +173,8 @@ class CHidrawDevice : public IHidDevice {
     return Check(nResult, nLength, "HIDIOCGINPUT");
   }
 
+  bool IsGone() const override { return m_bGone; }
+
  private:
   bool Usable(const void* p, size_t nLength) const {
     return !m_bGone && p != nullptr && nLength > 0 && nLength <= kMaxIoctlReportLength;
@@ -206,12 +204,6 @@ class CHidrawDevice : public IHidDevice {
 };
 
 }  // namespace
-
-std::string MakeHidInterfaceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName) {
-  char szIds[32];
-  std::snprintf(szIds, sizeof szIds, "HID#VID_%04X&PID_%04X#", wVID, wPID);
-  return szIds + szSysName;
-}
 
 std::string MakeUsbDeviceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName) {
   char szIds[32];
@@ -331,12 +323,12 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
   std::vector<HID_COLLECTION_INFO> vFound;
   const bool bOk = m_pImpl->ForEachHidraw([&](const std::string& szSysPath, udev_device* pDevice) {
     SNodeIds ids;
-    if (!ReadNodeIds(pDevice, ids) || ids.szDevNode.empty()) return;
+    if (!ReadNodeIds(pDevice, ids) || ids.Board.szPath.empty()) return;
     m_pImpl->mapNodes[szSysPath] = ids;
     // Like the Windows search, a node that cannot be opened is passed over.
-    const int fd = m_pImpl->Open(ids.szDevNode.c_str());
+    const int fd = m_pImpl->Open(ids.Board.szPath.c_str());
     if (fd < 0) {
-      TraceFormat("hidraw: %s skipped: %s\n", ids.szDevNode.c_str(), std::strerror(errno));
+      TraceFormat("hidraw: %s skipped: %s\n", ids.Board.szPath.c_str(), std::strerror(errno));
       return;
     }
     std::vector<uint8_t> vDescriptor;
@@ -344,25 +336,27 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
     CloseFd(fd);
     std::vector<HID_TOP_COLLECTION> vCollections;
     if (!bHaveDescriptor) {
-      TraceFormat("hidraw: %s skipped: no report descriptor\n", ids.szDevNode.c_str());
+      TraceFormat("hidraw: %s skipped: no report descriptor\n", ids.Board.szPath.c_str());
       return;
     }
     const EHidDescriptorStatus eStatus =
         ParseHidReportDescriptor(vDescriptor.data(), vDescriptor.size(), vCollections);
     if (eStatus != EHidDescriptorStatus::Ok) {
-      TraceFormat("hidraw: %s skipped: report descriptor fault %d\n", ids.szDevNode.c_str(),
+      TraceFormat("hidraw: %s skipped: report descriptor fault %d\n", ids.Board.szPath.c_str(),
                   static_cast<int>(eStatus));
       return;
     }
     for (size_t i = 0; i < vCollections.size(); ++i) {
       HID_COLLECTION_INFO info;
-      info.szPath = ids.szDevNode;
+      info.szPath = ids.Board.szPath;
       info.nCollection = static_cast<uint32_t>(i);
-      info.wVID = ids.wVID;
-      info.wPID = ids.wPID;
+      info.wVID = ids.Board.wVID;
+      info.wPID = ids.Board.wPID;
       info.dwInputReportByteLength = vCollections[i].dwInputReportByteLength;
       info.dwOutputReportByteLength = vCollections[i].dwOutputReportByteLength;
       ReadUsbPlace(pDevice, info);
+      m_pImpl->mapNodes[szSysPath].Board.szUsbSerial = info.szSerial;
+      m_pImpl->mapNodes[szSysPath].Board.szUsbTopology = info.szUsbTopology;
       vFound.push_back(std::move(info));
     }
   });
@@ -439,20 +433,20 @@ void CLinuxHidPlatform::DispatchEvents() {
         TraceFormat("hidraw: arrival of %s without VID/PID ignored\n", pszSysPath);
         continue;
       }
+      HID_COLLECTION_INFO place;
+      ReadUsbPlace(pDevice.get(), place);
+      ids.Board.szUsbSerial = place.szSerial;
+      ids.Board.szUsbTopology = place.szUsbTopology;
       m_pImpl->mapNodes[szSysPath] = ids;
-      m_pImpl->WaitForNode(ids.szDevNode);
-      vEvents.push_back({EDeviceEvent::Arrival,
-                         MakeHidInterfaceName(ids.wVID, ids.wPID, ids.szSysName), ids.szDevNode});
+      m_pImpl->WaitForNode(ids.Board.szPath);
+      vEvents.push_back({EDeviceEvent::Arrival, ids.Board});
     } else if (std::strcmp(pszAction, "remove") == 0) {
       const auto it = m_pImpl->mapNodes.find(szSysPath);
       if (it == m_pImpl->mapNodes.end()) {
         TraceFormat("hidraw: removal of unknown %s ignored\n", pszSysPath);
         continue;
       }
-      vEvents.push_back(
-          {EDeviceEvent::Removal,
-           MakeHidInterfaceName(it->second.wVID, it->second.wPID, it->second.szSysName),
-           it->second.szDevNode});
+      vEvents.push_back({EDeviceEvent::Removal, it->second.Board});
       m_pImpl->mapNodes.erase(it);
     }
   }
@@ -471,6 +465,19 @@ uint32_t CLinuxHidPlatform::GetTickCount() {
 
 void CLinuxHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) RealSleep(dwMilliseconds);
+}
+
+std::unique_ptr<IBoardLock> CLinuxHidPlatform::OpenBoardLock(const std::string& szPath,
+                                                             std::string& szError) {
+  const int fd = szPath.empty() ? -1 : m_pImpl->Open(szPath.c_str());
+  if (fd < 0) {
+    szError = szPath + ": " + std::strerror(szPath.empty() ? ENOENT : errno);
+    return nullptr;
+  }
+  int nError = 0;
+  std::unique_ptr<CNamedMutex> pLock = CNamedMutex::OnOpenFile(fd, szPath, &nError);
+  if (!pLock) szError = szPath + ": " + CNamedMutex::ErrorText(nError);
+  return pLock;
 }
 
 EUdevEventSource CLinuxHidPlatform::GetEventSource() const {

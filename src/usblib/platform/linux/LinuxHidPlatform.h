@@ -33,10 +33,6 @@ struct LINUX_HID_OPTIONS {
   std::function<void(uint32_t dwMilliseconds)> fnRetrySleep;
 };
 
-// Interface name of a hidraw node in events: "HID#VID_xxxx&PID_xxxx#<sysname>"
-// (upper-case hex), so that ParseVidPid reads it like a Windows name.
-std::string MakeHidInterfaceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName);
-
 // Name of a USB device: "USB#VID_xxxx&PID_xxxx#<sysname>".
 std::string MakeUsbDeviceName(uint16_t wVID, uint16_t wPID, const std::string& szSysName);
 
@@ -68,13 +64,20 @@ class CLinuxHidPlatform : public IHidPlatform {
   void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
   // The udev monitor's descriptor, or -1 when no monitor could be set up.
   NATIVE_EVENT GetEventHandle() const override;
-  // Passes every pending hidraw add/remove to the sink. Removals take their
-  // VID/PID from the ids remembered when the node was enumerated or arrived.
+  // Passes every pending hidraw add/remove to the sink, the board named by
+  // its node. Removals take their ids from those remembered when the node
+  // was enumerated or arrived.
   void DispatchEvents() override;
 
   // CLOCK_MONOTONIC in milliseconds, wrapping at 2^32.
   uint32_t GetTickCount() override;
   void Sleep(uint32_t dwMilliseconds) override;
+
+  // flock on the board's hidraw node, opened for reading and writing: only
+  // users who can open the board can lock it, and every program that opens
+  // it sees the lock. The holder is found in /proc/locks.
+  std::unique_ptr<IBoardLock> OpenBoardLock(const std::string& szPath,
+                                            std::string& szError) override;
 
   // The event source actually in use (None when the monitor failed).
   EUdevEventSource GetEventSource() const;

@@ -93,6 +93,8 @@ int OpenExisting(int nDirFd, const std::string& szFile) {
   return ::openat(nDirFd, szFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
 
+std::shared_ptr<SLockFile> ShareLockFile(int fd, const struct stat& st);
+
 std::shared_ptr<SLockFile> OpenLockFile(const std::string& szDir, const std::string& szFile,
                                         bool bCreate, int& nError) {
   const int nDirFd = OpenLockDirectory(szDir, nError);
@@ -122,7 +124,12 @@ std::shared_ptr<SLockFile> OpenLockFile(const std::string& szDir, const std::str
     ::close(fd);
     return nullptr;
   }
+  return ShareLockFile(fd, st);
+}
 
+// The process's one open file of the lock (fd's file), taking fd over: a
+// file already open here keeps its descriptor and fd is closed.
+std::shared_ptr<SLockFile> ShareLockFile(int fd, const struct stat& st) {
   std::lock_guard<std::mutex> guard(RegistryMutex());
   auto& registry = Registry();
   LockKey key{st.st_dev, st.st_ino};
@@ -153,6 +160,7 @@ struct CNamedMutex::SImpl {
   std::string szDir;
   std::string szFile;
   std::string szPath;
+  bool bOpenFile = false;  // a file given open (OnOpenFile), not a name in szDir
   std::shared_ptr<SLockFile> pFile;
 
   ~SImpl() {
@@ -178,7 +186,8 @@ struct CNamedMutex::SImpl {
   bool EnsureOwnProcess() {
     if (pFile->pid == ::getpid()) return true;
     int nError = 0;
-    std::shared_ptr<SLockFile> pFresh = OpenLockFile(szDir, szFile, false, nError);
+    std::shared_ptr<SLockFile> pFresh = bOpenFile ? OpenAgain(nError)
+                                                  : OpenLockFile(szDir, szFile, false, nError);
     if (!pFresh) {
       errno = nError;
       return false;
@@ -189,6 +198,17 @@ struct CNamedMutex::SImpl {
     }
     pFile = std::move(pFresh);
     return true;
+  }
+
+  std::shared_ptr<SLockFile> OpenAgain(int& nError) const {
+    const int fd = ::open(szPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      nError = errno;
+      if (fd >= 0) ::close(fd);
+      return nullptr;
+    }
+    return ShareLockFile(fd, st);
   }
 
   bool Lock(bool bWait) {
@@ -312,6 +332,21 @@ std::unique_ptr<CNamedMutex> CNamedMutex::Open(std::string_view szName,
   return pImpl ? std::unique_ptr<CNamedMutex>(new CNamedMutex(std::move(pImpl))) : nullptr;
 }
 
+std::unique_ptr<CNamedMutex> CNamedMutex::OnOpenFile(int nFd, const std::string& szPath,
+                                                     int* pErrno) {
+  struct stat st {};
+  if (nFd < 0 || ::fstat(nFd, &st) != 0) {
+    SetError(pErrno, nFd < 0 ? EBADF : errno);
+    if (nFd >= 0) ::close(nFd);
+    return nullptr;
+  }
+  auto pImpl = std::make_unique<SImpl>();
+  pImpl->szPath = szPath;
+  pImpl->bOpenFile = true;
+  pImpl->pFile = ShareLockFile(nFd, st);
+  return std::unique_ptr<CNamedMutex>(new CNamedMutex(std::move(pImpl)));
+}
+
 std::unique_ptr<CNamedMutex> CNamedMutex::Create(std::string_view szName,
                                                  const std::string& szLockDir, int* pErrno) {
   auto pImpl = OpenImpl(szName, szLockDir, true, pErrno);
@@ -328,20 +363,10 @@ bool CNamedMutex::TryAcquire() {
 
 bool CNamedMutex::AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
                                 const std::function<void(uint32_t)>& fnWaiting) {
-  // Polled rather than a blocking flock: the wait must end, and in the
-  // simulator time is virtual.
-  constexpr uint32_t kPollMs = 50;
-  const bool bForever = dwTimeOutMs == UINT32_MAX;
-  uint32_t dwWaited = 0;
-  while (!m_pImpl->Lock(false)) {
-    if (!m_pImpl->pFile || m_pImpl->pFile->fd < 0) return false;
-    if (!bForever && dwWaited >= dwTimeOutMs) return false;
-    const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
-    fnSleep(dwStep);
-    if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
-    if (fnWaiting) fnWaiting(dwWaited);
-  }
-  return true;
+  return PollForLock(dwTimeOutMs, fnSleep, fnWaiting, [this] {
+    if (m_pImpl->Lock(false)) return 1;
+    return !m_pImpl->pFile || m_pImpl->pFile->fd < 0 ? -1 : 0;
+  });
 }
 
 std::string CNamedMutex::DescribeHolder() const {

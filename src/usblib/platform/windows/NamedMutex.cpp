@@ -146,20 +146,11 @@ bool CNamedMutex::TryAcquire() {
 
 bool CNamedMutex::AcquireWithin(uint32_t dwTimeOutMs, const std::function<void(uint32_t)>& fnSleep,
                                 const std::function<void(uint32_t)>& fnWaiting) {
-  // Polled like the Linux side: in the simulator time is virtual.
-  constexpr uint32_t kPollMs = 50;
-  const bool bForever = dwTimeOutMs == UINT32_MAX;
-  uint32_t dwWaited = 0;
-  for (;;) {
+  return PollForLock(dwTimeOutMs, fnSleep, fnWaiting, [this] {
     const DWORD dwResult = WaitForSingleObject(m_pImpl->hMutex, 0);
-    if (Owned(dwResult)) return true;
-    if (dwResult != WAIT_TIMEOUT) return false;
-    if (!bForever && dwWaited >= dwTimeOutMs) return false;
-    const uint32_t dwStep = bForever ? kPollMs : std::min(kPollMs, dwTimeOutMs - dwWaited);
-    fnSleep(dwStep);
-    if (dwWaited < UINT32_MAX - kPollMs) dwWaited += dwStep;
-    if (fnWaiting) fnWaiting(dwWaited);
-  }
+    if (Owned(dwResult)) return 1;
+    return dwResult == WAIT_TIMEOUT ? 0 : -1;
+  });
 }
 
 std::string CNamedMutex::DescribeHolder() const {

@@ -10,6 +10,7 @@ extern "C" {
 }
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,8 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include "platform/HidPlatform.h"
+#include "NamedMutex.h"
 #include "TextNumbers.h"
 #include "Trace.h"
 #include "Utf16Path.h"
@@ -196,6 +199,8 @@ class CWindowsHidDevice : public IHidDevice {
     return true;
   }
 
+  bool IsGone() const override { return m_bGone; }
+
  private:
   void Refused(const char* pszCall, size_t nLength, uint32_t dwCapsLength) const {
     TraceFormat("hid %s on %s refused: %u-byte report, collection reports %u bytes\n", pszCall,
@@ -280,10 +285,11 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath) {
   return !szPath.empty();
 }
 
-std::string MakeHidEventName(uint16_t wVID, uint16_t wPID, const std::string& szPath) {
-  char szIds[32];
-  std::snprintf(szIds, sizeof szIds, "HID#VID_%04X&PID_%04X#", wVID, wPID);
-  return szIds + szPath;
+std::string BoardMutexName(const std::string& szPath) {
+  std::string szName = std::string(kBoardMutexNames.pszHid) + "_" + szPath;
+  std::replace(szName.begin() + static_cast<std::ptrdiff_t>(szName.size() - szPath.size()),
+               szName.end(), '\\', '/');
+  return szName;
 }
 
 struct CWindowsHidPlatform::SImpl {
@@ -622,8 +628,11 @@ void CWindowsHidPlatform::DispatchEvents() {
       continue;
     }
     if (eKind == EDeviceEvent::Arrival) m_pImpl->Remember(szPath, ids);
-    if (m_pImpl->fnSink)
-      m_pImpl->fnSink({eKind, MakeHidEventName(ids.wVID, ids.wPID, szPath), szPath});
+    BOARD_ID board;
+    board.szPath = szPath;
+    board.wVID = ids.wVID;
+    board.wPID = ids.wPID;
+    if (m_pImpl->fnSink) m_pImpl->fnSink({eKind, board});
   }
 }
 
@@ -633,6 +642,14 @@ uint32_t CWindowsHidPlatform::GetTickCount() {
 
 void CWindowsHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) ::Sleep(dwMilliseconds);
+}
+
+std::unique_ptr<IBoardLock> CWindowsHidPlatform::OpenBoardLock(const std::string& szPath,
+                                                               std::string& szError) {
+  int nError = 0;
+  std::unique_ptr<CNamedMutex> pLock = CNamedMutex::Create(BoardMutexName(szPath), {}, &nError);
+  if (!pLock) szError = szPath + ": " + CNamedMutex::ErrorText(nError);
+  return pLock;
 }
 
 }  // namespace USB42XX_MGR

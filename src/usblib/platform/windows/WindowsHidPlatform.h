@@ -61,9 +61,11 @@ std::vector<std::string> UsbNamesFromDosDeviceList(const wchar_t* pList, size_t 
 // without a NUL inside the broadcast's own size is cut at that size.
 bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath);
 
-// Event name for the device library: "HID#VID_xxxx&PID_xxxx#<path>", so that
-// ParseVidPid reads the ids first, as from a Windows interface name.
-std::string MakeHidEventName(uint16_t wVID, uint16_t wPID, const std::string& szPath);
+// The name of a board's lock: the HID mutex's name, '_' and the board's
+// path with its backslashes as '/' (a kernel object name has no backslash
+// after its namespace). A path too long for a name leaves the board
+// without a lock: its transfers are refused.
+std::string BoardMutexName(const std::string& szPath);
 
 class CWindowsHidPlatform : public IHidPlatform {
  public:
@@ -101,6 +103,11 @@ class CWindowsHidPlatform : public IHidPlatform {
   // GetTickCount() and Sleep() of the system.
   uint32_t GetTickCount() override;
   void Sleep(uint32_t dwMilliseconds) override;
+
+  // A named mutex per board (BoardMutexName), shared with every program that
+  // uses the name.
+  std::unique_ptr<IBoardLock> OpenBoardLock(const std::string& szPath,
+                                            std::string& szError) override;
 
   // For a caller window given in the options: call with every
   // WM_DEVICECHANGE message it receives. Returns true when an arrival or

@@ -8,14 +8,13 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <vector>
 
-#include "CliApp.h"
-#include "DeviceIdStore.h"
+#include "BoardHandle.h"
+#include "CliRun.h"
+#include "DevicePlatform.h"
 #include "EepromProcedure.h"
 #include "HidTestDescriptors.h"
 #include "LinuxHidPlatform.h"
@@ -42,18 +41,10 @@ class CVirtualTimeLinuxPlatform : public CLinuxHidPlatform {
   std::shared_ptr<qrt::sim::CSimClock> m_pClock;
 };
 
-class CEmptyStore : public IDeviceIdStore {
- public:
-  bool OpenGroup(const std::string&) override { return false; }
-  bool ReadValue(const std::string&, const std::string&, std::string&) override { return false; }
-};
-
 class CQuietObserver : public IEepromObserver {
  public:
-  void OnSelectDeviceFailed() override { ++m_nSelectFailures; }
   void OnPlainMessage(const std::string& szText) override { m_vMessages.push_back(szText); }
   void OnProgress(EEepromProgress, int) override {}
-  int m_nSelectFailures = 0;
   std::vector<std::string> m_vMessages;
 };
 
@@ -85,6 +76,7 @@ class LinuxEndToEndTest : public testing::TestWithParam<int> {
     m_szLockDir = szTemplate;
   }
   void TearDown() override {
+    m_pHandle.reset();
     m_pMgr.reset();
     m_pPlatform.reset();
     std::error_code ec;
@@ -124,17 +116,19 @@ class LinuxEndToEndTest : public testing::TestWithParam<int> {
     ASSERT_EQ(m_pMgr->SetCheckDeviceId(0), 0);
   }
 
+  // The chip's board as the listing names it, opened under its lock.
   std::unique_ptr<CEepromProcedure> Procedure(uint32_t dwRomSize) {
-    uint16_t wChipId = 0;
-    uint8_t btReportId = 0;
-    uint32_t dwLength = 0;
-    EXPECT_EQ(m_pMgr->GetChipInformation(0x3A7C, 0x4250, wChipId, btReportId, dwLength), 0);
-    auto pProcedure = std::make_unique<CEepromProcedure>(*m_pMgr, m_Observer);
+    std::vector<BOARD_INFO> vBoards;
+    EXPECT_TRUE(ListBoards(*m_pPlatform, {}, vBoards));
+    EXPECT_EQ(vBoards.size(), 1u);
+    BOARD_OPEN_RESULT result;
+    m_pHandle.reset();
+    if (!vBoards.empty()) m_pHandle = OpenBoard(*m_pPlatform, vBoards[0].Id, {}, result);
+    EXPECT_NE(m_pHandle, nullptr) << result.szWhy;
+    auto pProcedure = std::make_unique<CEepromProcedure>(*m_pHandle, m_Observer);
     EEPROM_TRANSFER_SETTINGS& s = pProcedure->Settings();
-    s.m_SelectedVid = 0x3A7C;
-    s.m_SelectedPid = 0x4250;
     s.m_dwRomSize = dwRomSize;
-    s.m_bReportId = btReportId;
+    s.m_bReportId = m_pHandle->ReportIdFlag();
     return pProcedure;
   }
 
@@ -143,10 +137,11 @@ class LinuxEndToEndTest : public testing::TestWithParam<int> {
   std::shared_ptr<qrt::sim::CSimClock> m_pClock = std::make_shared<qrt::sim::CSimClock>();
   std::shared_ptr<qrt::sim::CSimChip> m_pChip;
   SBoard* m_pBoard = nullptr;
-  CEmptyStore m_Store;
+  qrt::transfer::CEmptyDeviceIdStore m_Store;
   CQuietObserver m_Observer;
   std::unique_ptr<CVirtualTimeLinuxPlatform> m_pPlatform;
   std::unique_ptr<CUsb42xxMgr> m_pMgr;
+  std::unique_ptr<CBoardHandle> m_pHandle;
 };
 
 TEST_P(LinuxEndToEndTest, Reads24C02AndWritesItVerified) {
@@ -245,35 +240,21 @@ TEST_F(LinuxEndToEndPlugTest, ArrivalIsProbedThroughTheNodeBeforeTheCallback) {
   EXPECT_GT(m_pBoard->pResponder->OutputCount(), 0);
 }
 
-struct SCliRun {
-  int nExit;
-  std::string szOut, szErr;
-};
-
-SCliRun RunCli(std::initializer_list<std::string> args) {
-  std::vector<std::string> storage{"qrt4250-cli"};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<const char*> argv;
-  for (const auto& s : storage) argv.push_back(s.c_str());
-  std::ostringstream out, err;
-  const int n = qrt::cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {n, out.str(), err.str()};
-}
-
 // qrt4250-cli without --simulate works on the hidraw nodes. No delay between
 // bytes is asked for, so nothing sleeps in real time.
 TEST_F(LinuxEndToEndPlugTest, CliReadsTheBoardThroughHidrawByDefault) {
   AddChip(2, 256);
   m_pChip->SetEepromContents(qrt::image::g_btDefaultImage, qrt::image::kHeaderSize);
-  const SCliRun list = RunCli({"list"});
-  EXPECT_EQ(list.nExit, 0) << list.szErr;
-  EXPECT_NE(list.szOut.find("VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout 2"),
+  const qrt::test::CRun list = qrt::test::RunCliWith({"list"});
+  EXPECT_EQ(list.nExit, 0) << list.err;
+  EXPECT_NE(list.out.find("VID = 0x3A7C, PID = 0x4250, chip id = 0x8042, layout 2"),
             std::string::npos)
-      << list.szOut;
+      << list.out;
 
   const std::string szOut = m_szLockDir + "/board.bin";
-  const SCliRun read = RunCli({"read", "--eeprom", "24C02", "-o", szOut, "--read-delay", "0"});
-  ASSERT_EQ(read.nExit, 0) << read.szErr;
+  const qrt::test::CRun read =
+      qrt::test::RunCliWith({"read", "--eeprom", "24C02", "-o", szOut, "--read-delay", "0"});
+  ASSERT_EQ(read.nExit, 0) << read.err;
   std::ifstream file(szOut, std::ios::binary);
   const std::vector<uint8_t> vFile{std::istreambuf_iterator<char>(file), {}};
   EXPECT_EQ(vFile,
@@ -282,9 +263,10 @@ TEST_F(LinuxEndToEndPlugTest, CliReadsTheBoardThroughHidrawByDefault) {
 
 TEST_F(LinuxEndToEndPlugTest, CliOnABusWithoutBoardsFindsNone) {
   m_pBed->AddBoard(1, 0, 0x046D, 0xC31C, kBootKeyboard);  // answers no chip probe
-  const SCliRun read = RunCli({"read", "--eeprom", "24C02", "-o", m_szLockDir + "/x.bin"});
+  const qrt::test::CRun read =
+      qrt::test::RunCliWith({"read", "--eeprom", "24C02", "-o", m_szLockDir + "/x.bin"});
   EXPECT_EQ(read.nExit, 1);
-  EXPECT_NE(read.szErr.find("no device present"), std::string::npos) << read.szErr;
+  EXPECT_NE(read.err.find("no device present"), std::string::npos) << read.err;
 }
 
 }  // namespace

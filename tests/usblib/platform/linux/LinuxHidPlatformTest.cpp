@@ -261,8 +261,8 @@ TEST_P(HotPlugTest, ArrivalAndRemovalCarryVidAndPid) {
   Pump(platform);
   ASSERT_EQ(m_vEvents.size(), 1u);
   EXPECT_EQ(m_vEvents[0].eKind, EDeviceEvent::Arrival);
-  EXPECT_EQ(m_vEvents[0].szInterfaceName, "HID#VID_3A7C&PID_4251#hidraw1");
-  EXPECT_EQ(m_vEvents[0].szBoardPath, "/dev/hidraw1");  // the path enumeration gives
+  EXPECT_EQ(m_vEvents[0].Board.wPID, 0x4251);
+  EXPECT_EQ(m_vEvents[0].Board.szPath, "/dev/hidraw1");  // the path enumeration gives
 
   // Removals resolve from what was remembered: the board present at start
   // (never enumerated by the caller) and the one that arrived.
@@ -271,16 +271,12 @@ TEST_P(HotPlugTest, ArrivalAndRemovalCarryVidAndPid) {
   Pump(platform);
   if (m_vEvents.size() < 3) Pump(platform);
   ASSERT_EQ(m_vEvents.size(), 3u);
-  uint16_t wVID = 0;
-  uint16_t wPID = 0;
   EXPECT_EQ(m_vEvents[1].eKind, EDeviceEvent::Removal);
-  ASSERT_EQ(ParseVidPid(m_vEvents[1].szInterfaceName, wVID, wPID), 0);
-  EXPECT_EQ(wPID, 0x4251);
-  EXPECT_EQ(m_vEvents[1].szBoardPath, "/dev/hidraw1");
+  EXPECT_EQ(m_vEvents[1].Board.wPID, 0x4251);
+  EXPECT_EQ(m_vEvents[1].Board.szPath, "/dev/hidraw1");
   EXPECT_EQ(m_vEvents[2].eKind, EDeviceEvent::Removal);
-  ASSERT_EQ(ParseVidPid(m_vEvents[2].szInterfaceName, wVID, wPID), 0);
-  EXPECT_EQ(wVID, 0x3A7C);
-  EXPECT_EQ(wPID, 0x4250);
+  EXPECT_EQ(m_vEvents[2].Board.wVID, 0x3A7C);
+  EXPECT_EQ(m_vEvents[2].Board.wPID, 0x4250);
 
   // Nothing pending: dispatching again delivers nothing and does not block.
   platform.DispatchEvents();
@@ -328,7 +324,7 @@ TEST_F(LinuxHidPlatformTest, KernelArrivalWaitsBrieflyForTheNode) {
     platform.DispatchEvents();
     EXPECT_EQ(nSleeps, c.nSleepsExpected);
     ASSERT_EQ(vEvents.size(), 1u);
-    EXPECT_EQ(vEvents[0].szInterfaceName, "HID#VID_3A7C&PID_4250#hidraw3");
+    EXPECT_EQ(vEvents[0].Board.szPath, "/dev/hidraw3");
   }
 }
 
@@ -387,7 +383,6 @@ TEST(LinuxHidNames, HidIdPropertyAndSynthesisedNames) {
   uint16_t wVID = 0;
   uint16_t wPID = 0;
   EXPECT_FALSE(ParseHidIdProperty(nullptr, wVID, wPID));
-  EXPECT_EQ(MakeHidInterfaceName(0x3a7c, 0x42ab, "hidraw12"), "HID#VID_3A7C&PID_42AB#hidraw12");
   EXPECT_EQ(MakeUsbDeviceName(0x0001, 0xffff, "3-1.2"), "USB#VID_0001&PID_FFFF#3-1.2");
 }
 

@@ -1,14 +1,14 @@
-// The CLI's wait on Windows: WaitForMultipleObjects on the platform's event
+// The wait for boards on Windows: WaitForMultipleObjects on the platform's event
 // and an interrupt event that the console's Ctrl+C handler sets.
 #include <windows.h>
 
 #include <atomic>
 #include <cerrno>
 
-#include "DeviceMonitor.h"
+#include "DeviceWait.h"
 #include "platform/HidPlatform.h"
 
-namespace qrt::cli {
+namespace qrt::transfer {
 namespace {
 
 std::atomic<bool> g_bInterrupted{false};
@@ -72,4 +72,4 @@ EDeviceWait WaitForDeviceChange(USB42XX_MGR::IHidPlatform& platform, int nTimeou
   return EDeviceWait::kChanged;
 }
 
-}  // namespace qrt::cli
+}  // namespace qrt::transfer

@@ -1,14 +1,14 @@
-// The CLI's wait on Linux: ppoll on the platform's descriptor with SIGINT and
+// The wait for boards on Linux: ppoll on the platform's descriptor with SIGINT and
 // SIGTERM let through only there.
 #include <poll.h>
 #include <signal.h>
 
 #include <cerrno>
 
-#include "DeviceMonitor.h"
+#include "DeviceWait.h"
 #include "platform/HidPlatform.h"
 
-namespace qrt::cli {
+namespace qrt::transfer {
 namespace {
 
 volatile sig_atomic_t g_bInterrupted = 0;
@@ -70,4 +70,4 @@ EDeviceWait WaitForDeviceChange(USB42XX_MGR::IHidPlatform& platform, int nTimeou
   return nReady > 0 ? EDeviceWait::kChanged : EDeviceWait::kTimeout;
 }
 
-}  // namespace qrt::cli
+}  // namespace qrt::transfer
