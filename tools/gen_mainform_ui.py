@@ -223,6 +223,9 @@ transfer = W('QGroupBox', 'TransferGroupBox', '', layout=L('QGridLayout', 'Trans
     (0, 4, W('QLineEdit', 'ReadFileSizeEdit', **sizeedit)),
     (1, 0, W('QPushButton', 'WriteFileBitBtn', 'Save file ', minimumSize=(150, 0))),
     (1, 1, W('QLineEdit', 'WriteFileEdit', readOnly=True), 2),
+    # Restore a backup, export or apply a settings template: a menu on one
+    # button in the free cells of the save row, so no control moves.
+    (1, 3, W('QPushButton', 'BackupTemplateBitBtn', 'Backup and templates'), 2),
     (2, 0, W('QPushButton', 'ReadEEPROMBitBtn', 'Read EEPROM', minimumSize=(150, 0))),
     (2, 1, W('QProgressBar', 'ReadWriteProgressBar', value=0, textVisible=False)),
     (2, 2, W('QLineEdit', 'ReadEEPROMPercentEdit', **percent)),

@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -83,6 +84,10 @@ constexpr CAPTION_ROW kCaptionRows[] = {
     {"MaxRecVolumeLabel", 69},
     {"MinRecVolumeLabel", 70},
     {"ImageMapBitBtn", MSG_IMAGE_MAP},
+    {"BackupTemplateBitBtn", MSG_BACKUP_TEMPLATE},
+    {"RestoreBackupAction", MSG_RESTORE_BACKUP},
+    {"ExportTemplateAction", MSG_EXPORT_TEMPLATE},
+    {"ApplyTemplateAction", MSG_APPLY_TEMPLATE},
 };
 
 QString TableText(int nLanguage, int nId) {
@@ -188,6 +193,8 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
         m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
     pEdit->installEventFilter(this);
   }
+  // Before the sizes are reserved: the button's menu arrow takes room.
+  CreateBackupMenu();
   ReserveControlSizes();
   ConnectHandlers();
   ConnectSettingsHandlers();
@@ -438,6 +445,8 @@ void TMainForm::SetCaptionText(QObject* pControl, const QString& szText) {
     pButton->setText(szText);  // buttons show "&&" as "&" themselves
   } else if (auto* pGroup = qobject_cast<QGroupBox*>(pControl)) {
     pGroup->setTitle(szText);
+  } else if (auto* pAction = qobject_cast<QAction*>(pControl)) {
+    pAction->setText(szText);
   }
 }
 

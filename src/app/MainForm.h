@@ -138,6 +138,15 @@ class TMainForm : public QWidget {
   // compare with, neither of which changes the working image, and the bytes
   // a settings control stands for.
   void OnImageMapBitBtnClick();
+
+  // The Backup and templates button's menu. Restore: a raw backup chosen in
+  // the backup folder, written as Write EEPROM writes (backup of what is
+  // there, read-back, rollback); the window's image stays. The templates
+  // are the command line's: the current settings exported as JSON, a file's
+  // settings applied as one edit (refused whole, with its reason shown).
+  void OnRestoreBackupClick();
+  void OnExportTemplateClick();
+  void OnApplyTemplateClick();
   class TImageMapForm* ImageMapForm() const {
     return m_pImageMapForm;
   }
@@ -259,6 +268,14 @@ class TMainForm : public QWidget {
   // Accept sequence on the first n bytes of m_btLoadBuffer; false when the
   // image was refused (message shown, nothing changed).
   bool ApplyLoadedImage(size_t n);
+  // The session's record and banks into the settings controls (after a load,
+  // a read or a template).
+  void ShowSessionInControls();
+  void CreateBackupMenu();
+  // Writes nSize bytes of pImage to the selected board through the
+  // protected write and shows its result (the transfer buttons are off;
+  // the settings controls are the caller's).
+  void RunWrite(const uint8_t* pImage, size_t nSize);
   void OnVIDChange();
   void OnPIDChange();
   void OnSerialNumberChange();

@@ -231,6 +231,8 @@ int TMainForm::ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBuff
 
 int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
   FillTransferSettings();
+  // A restored backup has its own size, whatever the window's image has.
+  m_Settings.m_dwRomSize = static_cast<uint32_t>(nImageSize);
   SelectActiveDevice();
   m_LastWriteOutcome = qrt::transfer::WRITE_OUTCOME{};
   std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
@@ -341,7 +343,6 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
 
 void TMainForm::OnWriteEEPROMBitBtnClick() {
   if (m_bTransferRunning || RefuseTransferWithDuplicates()) return;
-  Ui::TMainForm* u = m_pUi;
   SetTransferButtons(false);
   EnableSettingControls(false);
   ClearProgress();
@@ -356,8 +357,14 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
     RestoreDeviceButtons();
     return;
   }
+  RunWrite(btImage, nSize);
+  EnableSettingControls(true);
+}
+
+void TMainForm::RunWrite(const uint8_t* pImage, size_t nSize) {
+  Ui::TMainForm* u = m_pUi;
   std::memset(m_WriteImage, 0xFF, sizeof(m_WriteImage));
-  std::memcpy(m_WriteImage, btImage, nSize);
+  std::memcpy(m_WriteImage, pImage, std::min(nSize, sizeof(m_WriteImage)));
 
   m_bTransferRunning = true;
   m_pTimer1->stop();
@@ -376,7 +383,6 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
   }
   m_pTimer1->start();
   SetTransferButtons(true);
-  EnableSettingControls(true);
   m_bTransferRunning = false;
   FinishTransfer();
 }

@@ -99,6 +99,13 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "未使用 (0xFF)",
         "设备 %1",
         "读取失败（代码 %1）",
+        "备份与模板",
+        "恢复备份…",
+        "导出设置模板…",
+        "应用设置模板…",
+        "未恢复，设备未改动：%1",
+        "模板未应用，设置未改动：%1",
+        "模板未保存：%1",
     },
     {
         nullptr,
@@ -194,6 +201,13 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "Unused (0xFF)",
         "the board %1",
         "the read failed (code %1)",
+        "Backup and templates",
+        "Restore backup...",
+        "Export settings as template...",
+        "Apply settings template...",
+        "Nothing restored, the board is unchanged: %1",
+        "Template not applied, the settings are unchanged: %1",
+        "Template not saved: %1",
     },
 };
 

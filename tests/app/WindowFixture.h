@@ -100,6 +100,14 @@ struct CWindowFixture {
 
   Ui::TMainForm* F() const { return pForm->Form(); }
 
+  // The next file dialog chooses szPath.
+  void ChooseFile(const QString& szPath) {
+    FILE_DIALOG_RESULT chosen;
+    chosen.bAccepted = true;
+    chosen.szPath = szPath;
+    Ui.qFiles.push_back(chosen);
+  }
+
   // A user choice in a list: selection plus activated().
   static void Choose(QComboBox* pBox, int nItem) {
     pBox->setCurrentIndex(nItem);
