@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -88,7 +90,26 @@ int main(int argc, char* argv[]) {
   QCoreApplication::sendEvent(pMap->View(), &hover);
   save(pMap, "image-map-zh.png");
   pMap->hide();
+
+  // The Backup and templates menu open under its button, drawn into the
+  // window's picture (a menu is a window of its own), its right edge at the
+  // button's as the screen's edge would put it.
+  QPushButton* pMenuButton = w.F()->BackupTemplateBitBtn;
+  const auto saveMenu = [&](const char* pszName) {
+    QMenu* pMenu = pMenuButton->menu();
+    pMenu->popup(pMenuButton->mapToGlobal(QPoint(0, pMenuButton->height())));
+    QCoreApplication::processEvents();
+    const QPoint below(pMenuButton->width() - pMenu->width(), pMenuButton->height());
+    QPixmap shot = w.pForm->grab();
+    QPainter painter(&shot);
+    painter.drawPixmap(pMenuButton->mapTo(w.pForm.get(), below), pMenu->grab());
+    painter.end();
+    shot.save(QDir(szDir).filePath(pszName));
+    pMenuButton->menu()->hide();
+  };
+  saveMenu("backup-menu-zh.png");
   w.F()->EnglishPanel->click();
+  saveMenu("backup-menu-en.png");
 
   // Another program holds the simulated boards' lock; the poll sees it.
   qrt::test::CHeldLock held(w.LockPath(qrt::sim::kSimMutexNames.pszHid));
