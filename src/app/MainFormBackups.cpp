@@ -38,10 +38,12 @@ void TMainForm::CreateBackupMenu() {
   QAction* pRestore = add("RestoreBackupAction", &TMainForm::OnRestoreBackupClick);
   add("ExportTemplateAction", &TMainForm::OnExportTemplateClick);
   QAction* pApply = add("ApplyTemplateAction", &TMainForm::OnApplyTemplateClick);
-  // A restore when Write could write; a template when the settings can be
-  // edited (not before the first load or read, not during a transfer).
+  // A restore when Read could read (a board listed and free, no transfer):
+  // it needs no image in the window, a blank or broken board is what it is
+  // for. A template when the settings can be edited (not before the first
+  // load or read, not during a transfer).
   connect(pMenu, &QMenu::aboutToShow, this, [this, pRestore, pApply] {
-    pRestore->setEnabled(m_pUi->WriteEEPROMBitBtn->isEnabled());
+    pRestore->setEnabled(m_pUi->ReadEEPROMBitBtn->isEnabled());
     pApply->setEnabled(m_pUi->VIDEdit->isEnabled());
   });
   m_pUi->BackupTemplateBitBtn->setMenu(pMenu);

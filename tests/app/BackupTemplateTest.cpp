@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <string>
 #include <vector>
@@ -93,6 +94,12 @@ class BackupTemplateTest : public QObject {
     for (size_t i = 0; i < backup.size(); ++i) backup[i] = uint8_t(0xA5 ^ i);
     WriteFile(P("backup.bin"), Bytes(backup));
     const QStringList windowBefore = w.Snapshot(true).filter("Edit=");
+    // Offered while Write is off (before any load or read, say), unlike a
+    // template before the settings can be edited.
+    w.F()->WriteEEPROMBitBtn->setEnabled(false);
+    emit w.F()->BackupTemplateBitBtn->menu()->aboutToShow();
+    QVERIFY(w.pForm->findChild<QAction*>("RestoreBackupAction")->isEnabled());
+    QVERIFY(!w.pForm->findChild<QAction*>("ApplyTemplateAction")->isEnabled());
     w.ChooseFile(P("backup.bin"));
     Trigger(w, "RestoreBackupAction");
 
