@@ -6,6 +6,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// The window's boxes are IUiServices::MessageBox, whichever of the two
+// headers a test includes first (windows.h would rename one of them).
+#undef MessageBox
 #endif
 
 #include <QCheckBox>
