@@ -2,7 +2,8 @@
 // sequence and the output sequence at every image size. Checks that the
 // output never reaches past the image size, that the banks fit, and that
 // decode-encode-decode is stable (a built image, loaded again, builds the
-// same bytes and gives the same record).
+// same bytes and gives the same record), and that the image map gives every
+// bit one owner.
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "ImageCompare.h"
 #include "ImageFiles.h"
+#include "ImageMap.h"
 #include "ImageSession.h"
 
 using namespace qrt::image;
@@ -88,6 +91,23 @@ void CheckOutputs(CImageSession& session, size_t nLoaded) {
   }
 }
 
+// The map of an accepted image gives every bit of it exactly one owner, and
+// the image compares the same as itself.
+void CheckMap(const uint8_t* buffer, size_t n) {
+  CImageMap map;
+  FUZZ_CHECK(map.Build(buffer, n) == EApplyResult::kAccepted);
+  FUZZ_CHECK(map.Size() == n);
+  for (size_t i = 0; i < n; ++i) {
+    unsigned nBits = 0;
+    for (const MAP_PART& part : map.Parts(i)) {
+      FUZZ_CHECK(part.btMask != 0 && (nBits & part.btMask) == 0);
+      nBits |= part.btMask;
+    }
+    FUZZ_CHECK(nBits == 0xFF);
+  }
+  FUZZ_CHECK(CompareImages({map.Session(), map.Bytes()}, {map.Session(), map.Bytes()}).empty());
+}
+
 void Accept(const uint8_t* buffer, size_t n) {
   CImageSession session;
   const _INTERNAL_OPT before = session.m_RecInternalOpt;
@@ -99,6 +119,7 @@ void Accept(const uint8_t* buffer, size_t n) {
   }
   FUZZ_CHECK(n >= 2 && n <= kMaxImageSize);
   for (size_t k = n; k < kRomBufferSize; ++k) FUZZ_CHECK(session.RomDataMgr().Data()[k] == 0xFF);
+  CheckMap(buffer, n);
   CheckOutputs(session, n);
 }
 

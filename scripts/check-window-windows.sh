@@ -68,8 +68,26 @@ shot() {
   fail "the window does not settle ($file)"
 }
 differ() { ! compare -metric AE "$1" "$2" null: 2>/dev/null; }
-# Mouse clicks at places of the fixed form (client coordinates).
+# Mouse clicks at places of the form (client coordinates).
 click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+# button_rows SHOT X: the middle rows (client coordinates) of the buttons
+# that cross client column X in a framed shot, top to bottom. A button's
+# face is a run of 18-32 rows of one colour between its border rows; the
+# frame's title bar is cut off first (the client's size from xdotool, the
+# frame's borders alike left, right and below). Found in the picture, so a
+# form whose rows move is still clicked where its buttons are.
+button_rows() {
+  local shot=$1 x=$2 WIDTH HEIGHT fw fh left top
+  eval "$(xdotool getwindowgeometry --shell "$wid" | grep -E '^(WIDTH|HEIGHT)=')"
+  read -r fw fh < <(identify -format '%w %h\n' "$shot")
+  left=$(((fw - WIDTH) / 2))
+  top=$((fh - HEIGHT - left))
+  convert "$shot" -crop "1x${HEIGHT}+$((x + left))+${top}" +repage txt:- |
+    awk 'NR > 1 { split($1, p, /[,:]/); y = p[2]; c = $3
+                  if (c != prev) { if (n >= 18 && n <= 32) print start + int(n / 2)
+                                   prev = c; start = y; n = 0 }
+                  n++ }'
+}
 log=$out/work/$(date +%Y_%m%d)_LogFile.txt
 # The window's message box after a transfer ("Load data from EEPROM OK!")
 # is answered with OK.
@@ -115,7 +133,12 @@ hotkey Return "$out/windows-zh.png" "$out/row.png" ||
   fail "Ctrl+Alt+Shift+Enter did not show the service row"
 hotkey l "$out/row.png" "$out/log-on.png" || fail "Ctrl+Alt+Shift+L did not tick Log"
 
-click 94 565   # ReadEEPROMBitBtn; the size dialog's default button is OK
+# The transfer box's left column: Load file, Save file, Read EEPROM and
+# Write EEPROM are its last four buttons (the service row below has none).
+rows=($(button_rows "$out/log-on.png" 28))
+[ "${#rows[@]}" -ge 4 ] || fail "the transfer buttons were not found in log-on.png (rows: ${rows[*]:-none})"
+read_y=${rows[-2]} write_y=${rows[-1]}
+click 94 "$read_y"   # ReadEEPROMBitBtn; the size dialog's default button is OK
 dialog=$(timeout 60 xdotool search --sync --onlyvisible --name '^ReadEEPROMForm$' | head -n 1) ||
   fail "Read EEPROM showed no size dialog"
 xdotool windowfocus --sync "$dialog" key Return
@@ -129,7 +152,7 @@ for try in $(seq 240); do
   sleep 0.5
 done
 answer_box
-click 94 595   # WriteEEPROMBitBtn
+click 94 "$write_y"   # WriteEEPROMBitBtn
 wait_log "compare data ok"
 answer_box
 echo "check-window-windows: read and write of the simulated EEPROM passed: $(tr -d '\r' <"$log" | grep -c .) log lines"

@@ -105,7 +105,10 @@ header = L('QHBoxLayout', 'HeaderLayout', [
 
 device = L('QHBoxLayout', 'DeviceLayout', [
     W('QLabel', 'VIDPIDLabel', 'VID && PID'),
-    W('QComboBox', 'VIDPIDComboBox', items=['VID = 0x3A7C, PID = 0x4250'], minimumSize=(260, 0)),
+    # Grows into the free room on its right when a board's path joins its
+    # label (two boards of one pair).
+    W('QComboBox', 'VIDPIDComboBox', items=['VID = 0x3A7C, PID = 0x4250'], minimumSize=(260, 0),
+      sizeAdjustPolicy='QComboBox::AdjustToContents'),
     Sp(),
     W('QCheckBox', 'ReportIdCheckBox', 'ReportId', **hidden()),
     W('QComboBox', 'ReadEEPROMRomSizeComboBox', items=['24C02', '24C04', '24C08', '24C16'],
@@ -220,6 +223,9 @@ transfer = W('QGroupBox', 'TransferGroupBox', '', layout=L('QGridLayout', 'Trans
     (0, 4, W('QLineEdit', 'ReadFileSizeEdit', **sizeedit)),
     (1, 0, W('QPushButton', 'WriteFileBitBtn', 'Save file ', minimumSize=(150, 0))),
     (1, 1, W('QLineEdit', 'WriteFileEdit', readOnly=True), 2),
+    # Restore a backup, export or apply a settings template: a menu on one
+    # button in the free cells of the save row, so no control moves.
+    (1, 3, W('QPushButton', 'BackupTemplateBitBtn', 'Backup and templates'), 2),
     (2, 0, W('QPushButton', 'ReadEEPROMBitBtn', 'Read EEPROM', minimumSize=(150, 0))),
     (2, 1, W('QProgressBar', 'ReadWriteProgressBar', value=0, textVisible=False)),
     (2, 2, W('QLineEdit', 'ReadEEPROMPercentEdit', **percent)),
@@ -228,7 +234,11 @@ transfer = W('QGroupBox', 'TransferGroupBox', '', layout=L('QGridLayout', 'Trans
     (3, 0, W('QPushButton', 'WriteEEPROMBitBtn', 'Write EEPROM', minimumSize=(150, 0))),
     (3, 1, W('QProgressBar', 'WriteProgressBar', value=0, textVisible=False)),
     (3, 2, W('QLineEdit', 'WriteEEPROMPercentEdit', **percent)),
-    (4, 0, diag, 5),
+    # Opens the image map beside the window; it takes the free cells of the
+    # write row, so no control of the window moves.
+    (3, 3, W('QPushButton', 'ImageMapBitBtn', 'Image map'), 2),
+    (4, 0, W('QLabel', 'StatusLabel', '', textFormat='Qt::PlainText'), 5),
+    (5, 0, diag, 5),
 ], verticalSpacing=4, horizontalSpacing=8))
 
 central = L('QVBoxLayout', 'MainLayout', [

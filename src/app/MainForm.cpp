@@ -1,5 +1,6 @@
 #include "MainForm.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include "EepromProcedure.h"
 #include "HotKeys.h"
 #include "ImageFiles.h"
+#include "ImageMapForm.h"
 #include "LogManager.h"
 #include "MessageTable.h"
 #include "ReadEEPROMForm.h"
@@ -81,6 +83,11 @@ constexpr CAPTION_ROW kCaptionRows[] = {
     {"ChangeStringBitBtn", 68},
     {"MaxRecVolumeLabel", 69},
     {"MinRecVolumeLabel", 70},
+    {"ImageMapBitBtn", MSG_IMAGE_MAP},
+    {"BackupTemplateBitBtn", MSG_BACKUP_TEMPLATE},
+    {"RestoreBackupAction", MSG_RESTORE_BACKUP},
+    {"ExportTemplateAction", MSG_EXPORT_TEMPLATE},
+    {"ApplyTemplateAction", MSG_APPLY_TEMPLATE},
 };
 
 QString TableText(int nLanguage, int nId) {
@@ -186,6 +193,8 @@ TMainForm::TMainForm(IUiServices& uiServices, USB42XX_MGR::IHidPlatform& platfor
         m_pUi->WriteTimeOutEdit, m_pUi->WriteContinuousEdit}) {
     pEdit->installEventFilter(this);
   }
+  // Before the sizes are reserved: the button's menu arrow takes room.
+  CreateBackupMenu();
   ReserveControlSizes();
   ConnectHandlers();
   ConnectSettingsHandlers();
@@ -282,6 +291,10 @@ void TMainForm::ReplaceLogManager(std::unique_ptr<qrt::diag::CLogManager> pLogMa
 }
 
 TMainForm::~TMainForm() {
+  // The map watches the application's events and reads this window's
+  // controls and image: it goes before any of them.
+  delete m_pImageMapForm;
+  m_pImageMapForm = nullptr;
   UnregisterHotKeys();  // FormDestroy
   m_pTimer1->stop();
   delete m_pDeviceNotifier;
@@ -329,6 +342,7 @@ void TMainForm::ConnectHandlers() {
   connect(m_pUi->AGCIRBankCheckBox, &QCheckBox::toggled, this, &TMainForm::AGCIRBankCheckBoxClick);
   connect(m_pUi->IREnableCheckBox, &QCheckBox::toggled, this, &TMainForm::IREnableCheckBoxClick);
   connect(m_pUi->NECIRGPONUMEdit, &QLineEdit::textChanged, this, &TMainForm::OnNECIRGPONUMChange);
+  connect(m_pUi->ImageMapBitBtn, &QPushButton::clicked, this, &TMainForm::OnImageMapBitBtnClick);
 }
 
 void TMainForm::showEvent(QShowEvent* pEvent) {
@@ -431,6 +445,8 @@ void TMainForm::SetCaptionText(QObject* pControl, const QString& szText) {
     pButton->setText(szText);  // buttons show "&&" as "&" themselves
   } else if (auto* pGroup = qobject_cast<QGroupBox*>(pControl)) {
     pGroup->setTitle(szText);
+  } else if (auto* pAction = qobject_cast<QAction*>(pControl)) {
+    pAction->setText(szText);
   }
 }
 
@@ -458,6 +474,7 @@ void TMainForm::ApplyTexts(int nLanguage) {
   TranslateResultText(m_pUi->ReadEEPROMPercentEdit, nLanguage);
   TranslateResultText(m_pUi->WriteEEPROMPercentEdit, nLanguage);
   ShowStatus();
+  if (m_pImageMapForm) m_pImageMapForm->ApplyTexts(nLanguage);
 }
 
 void TMainForm::RefillDeviceTypeLists(int nLanguage) {

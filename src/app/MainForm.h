@@ -25,6 +25,9 @@
 namespace qrt::diag {
 class CLogManager;
 }
+namespace qrt::image {
+class CImageMap;
+}
 namespace USB42XX_MGR {
 class CBoardHandle;
 }
@@ -40,6 +43,12 @@ class TMainForm;
 }
 
 namespace qrt::app {
+
+// The filter of the open dialogs for image files.
+inline constexpr char kImageOpenFilter[] = "BIN file(*.bin)|*.bin|HEX file(*.hex)|*.hex";
+
+// Which bytes of an image map a control of the window stands for.
+using MAP_SELECTION = std::function<std::vector<bool>(const qrt::image::CImageMap&)>;
 
 // Virtual-key codes of the diagnostics hotkeys (Ctrl+Alt+Shift+key).
 enum EHotKey : uint32_t {
@@ -124,13 +133,42 @@ class TMainForm : public QWidget {
     m_fnProcessPendingMessages = std::move(fnProcess);
   }
 
+  // The image map beside the window (created at the first click) and what
+  // it needs of the window: an image file and a fresh read of the board to
+  // compare with, neither of which changes the working image, and the bytes
+  // a settings control stands for.
+  void OnImageMapBitBtnClick();
+
+  // The Backup and templates button's menu. Restore: a raw backup chosen in
+  // the backup folder, written as Write EEPROM writes (backup of what is
+  // there, read-back, rollback); the window's image stays. The templates
+  // are the command line's: the current settings exported as JSON, a file's
+  // settings applied as one edit (refused whole, with its reason shown).
+  void OnRestoreBackupClick();
+  void OnExportTemplateClick();
+  void OnApplyTemplateClick();
+  class TImageMapForm* ImageMapForm() const {
+    return m_pImageMapForm;
+  }
+  // A file chosen as Load file chooses it, read and checked as a load checks
+  // it. False when cancelled or refused (message 41 or 61 shown).
+  bool ChooseImageForCompare(std::vector<uint8_t>& vImage, QString& szName);
+  // Reads the selected board at the EEPROM type the size dialog gives, as
+  // Read EEPROM reads (progress, backup), into vImage (that size). szBoard
+  // names the board. False when refused before the read (message 46 or 47
+  // shown, dialog cancelled: szWhy empty) or when the read failed (szWhy).
+  bool ReadBoardForCompare(std::vector<uint8_t>& vImage, QString& szBoard, QString& szWhy);
+  // The bytes a settings control (or its label) stands for; empty for any
+  // other object.
+  MAP_SELECTION SettingSelection(QObject* pControl) const;
+
   // AGC / IR bank controls.
   void ShowAgcIrControls();
   void AGCIRBankCheckBoxClick();
   void IREnableCheckBoxClick();
   void OnNECIRGPONUMChange();
 
-  // Message boxes with a table text (id 1..74) in the given language; a
+  // Message boxes with a table text (id 1..92) in the given language; a
   // language or id outside the table shows nothing (AskMessageId returns 0).
   void ShowMessageId(int nLanguage, int nId);
   int AskMessageId(int nLanguage, int nId);
@@ -230,6 +268,14 @@ class TMainForm : public QWidget {
   // Accept sequence on the first n bytes of m_btLoadBuffer; false when the
   // image was refused (message shown, nothing changed).
   bool ApplyLoadedImage(size_t n);
+  // The session's record and banks into the settings controls (after a load,
+  // a read or a template).
+  void ShowSessionInControls();
+  void CreateBackupMenu();
+  // Writes nSize bytes of pImage to the selected board through the
+  // protected write and shows its result (the transfer buttons are off;
+  // the settings controls are the caller's).
+  void RunWrite(const uint8_t* pImage, size_t nSize);
   void OnVIDChange();
   void OnPIDChange();
   void OnSerialNumberChange();
@@ -268,6 +314,12 @@ class TMainForm : public QWidget {
   void FillTransferSettings();
   void RestoreDeviceButtons();
   void FinishTransfer();
+  // One read of the selected board through its handle (Read EEPROM's and
+  // the image map's compare): dwSize bytes into pBuffer with the window's
+  // transfer settings, kept as the board's known contents and as a backup.
+  // 0, the procedure's code (also in nCode), kDeviceLockNotHad or -1 when
+  // the board did not open (nCode the same).
+  int ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize, int& nCode);
   void RegisterHotKeys();
   void UnregisterHotKeys();
   void ShowTimingEdits();
@@ -298,6 +350,7 @@ class TMainForm : public QWidget {
   std::function<void()> m_fnProcessPendingMessages;
   bool m_bTransferRunning = false;
   class CHotKeys* m_pHotKeys = nullptr;
+  class TImageMapForm* m_pImageMapForm = nullptr;  // child
   std::recursive_mutex m_DeviceListLock;
   QTimer* m_pTimer1;
   QObject* m_pDeviceNotifier = nullptr;  // watches the platform's event object

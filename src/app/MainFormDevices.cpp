@@ -124,10 +124,10 @@ int TMainForm::RefreshDeviceListLocked() {
   }
   UpdateReportIdFlag();
   u->VIDPIDComboBox->clear();
-  for (int i = 0; i < m_DeviceId.Number; ++i) {
-    u->VIDPIDComboBox->addItem(
-        QString::asprintf("VID = 0x%.4X, PID = 0x%.4X", m_DeviceId.VID[i], m_DeviceId.PID[i]));
-  }
+  // Two boards of one pair are told apart by their paths.
+  // (m_vPresentBoards holds one board per entry of m_DeviceId.)
+  for (const std::string& szLabel : USB42XX_MGR::BoardLabels(m_vPresentBoards))
+    u->VIDPIDComboBox->addItem(QString::fromStdString(szLabel));
   u->VIDPIDComboBox->setCurrentIndex(0);
   if (HasDuplicateDevices()) ShowMessageId(m_Language, MSG_DUPLICATE_DEVICES);
   return 0;

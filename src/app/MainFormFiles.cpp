@@ -20,7 +20,6 @@ namespace qrt::app {
 
 namespace {
 
-const char kOpenFilter[] = "BIN file(*.bin)|*.bin|HEX file(*.hex)|*.hex";
 const char kSaveFilter[] = "BIN files(*.bin)|*.bin|HEX files(*.hex)|*.hex";
 
 }  // namespace
@@ -47,8 +46,14 @@ bool TMainForm::ApplyLoadedImage(size_t n) {
     return false;
   }
   // Accepted: only now the AGC/IR display of the previous image is reset.
+  ShowSessionInControls();
+  diag::TraceFormat("m_bReadAGCFromOutSide = %d", m_Session.ReadAGCFromOutSide());
+  return true;
+}
+
+void TMainForm::ShowSessionInControls() {
   // The boxes are cleared without their handlers, which would drop the bank
-  // the session has just read from the new image.
+  // the session has just taken.
   {
     const QSignalBlocker agc(m_pUi->AGCIRBankCheckBox);
     const QSignalBlocker ir(m_pUi->IREnableCheckBox);
@@ -57,11 +62,9 @@ bool TMainForm::ApplyLoadedImage(size_t n) {
   }
   m_pUi->NECIRGPONUMEdit->setText("0");
   ShowSettings(m_RecInternalOpt);
-  diag::TraceFormat("m_bReadAGCFromOutSide = %d", m_Session.ReadAGCFromOutSide());
   m_bAcceptingImage = true;
   ShowAgcIrControls();
   m_bAcceptingImage = false;
-  return true;
 }
 
 void TMainForm::LoadFileBitBtnClick() {
@@ -76,7 +79,7 @@ void TMainForm::LoadFileBitBtnClick() {
   DumpReadFileSize();
   m_bFilling = 1;
   const FILE_DIALOG_RESULT chosen =
-      m_UiServices.OpenFileDialog(this, kOpenFilter, QDir::currentPath().left(1023));
+      m_UiServices.OpenFileDialog(this, kImageOpenFilter, QDir::currentPath().left(1023));
   const auto enableButtons = [u] {
     for (QWidget* pButton :
          {u->LoadFileBitBtn, u->ReadEEPROMBitBtn, u->WriteEEPROMBitBtn, u->WriteFileBitBtn}) {

@@ -202,26 +202,37 @@ std::unique_ptr<USB42XX_MGR::CBoardHandle> TMainForm::OpenSelectedBoard() {
 
 int TMainForm::ReadDataFromEEPROM() {
   FillTransferSettings();
+  int nCode = 0;
+  return ReadSelectedBoard(m_Session.GetRomSize(), m_btLoadBuffer, sizeof(m_btLoadBuffer), nCode);
+}
+
+int TMainForm::ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBufferSize,
+                                 int& nCode) {
   SelectActiveDevice();
   std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
   if (!pBoard) {
-    // Nothing was read: the load buffer holds no bytes of this transfer.
-    std::memset(m_btLoadBuffer, 0xFF, sizeof(m_btLoadBuffer));
-    return m_bBoardInUse ? USB42XX_MGR::kDeviceLockNotHad : -1;
+    // Nothing was read: the buffer holds no bytes of this transfer.
+    std::memset(pBuffer, 0xFF, nBufferSize);
+    nCode = m_bBoardInUse ? USB42XX_MGR::kDeviceLockNotHad : -1;
+    return nCode;
   }
   USB42XX_MGR::CEepromProcedure procedure(*pBoard, *m_pObserver);
   procedure.Settings() = m_Settings;
-  const int nResult = procedure.ReadDataFromEEPROM(m_btLoadBuffer, sizeof(m_btLoadBuffer));
+  procedure.Settings().m_dwRomSize = dwSize;
+  const int nResult = procedure.ReadDataFromEEPROM(pBuffer, nBufferSize);
+  nCode = nResult == 0 ? 0 : procedure.GetLastCode();
   if (nResult == 0) {
-    const size_t nRead = m_Session.GetRomSize();
-    m_KnownContents[pBoard->Id().Label()].assign(m_btLoadBuffer, m_btLoadBuffer + nRead);
-    KeepBackup(pBoard->Id(), m_btLoadBuffer, nRead);
+    const size_t nRead = std::min<size_t>(dwSize, nBufferSize);
+    m_KnownContents[pBoard->Id().Label()].assign(pBuffer, pBuffer + nRead);
+    KeepBackup(pBoard->Id(), pBuffer, nRead);
   }
   return nResult;
 }
 
 int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
   FillTransferSettings();
+  // A restored backup has its own size, whatever the window's image has.
+  m_Settings.m_dwRomSize = static_cast<uint32_t>(nImageSize);
   SelectActiveDevice();
   m_LastWriteOutcome = qrt::transfer::WRITE_OUTCOME{};
   std::unique_ptr<USB42XX_MGR::CBoardHandle> pBoard = OpenSelectedBoard();
@@ -332,7 +343,6 @@ void TMainForm::OnReadEEPROMBitBtnClick() {
 
 void TMainForm::OnWriteEEPROMBitBtnClick() {
   if (m_bTransferRunning || RefuseTransferWithDuplicates()) return;
-  Ui::TMainForm* u = m_pUi;
   SetTransferButtons(false);
   EnableSettingControls(false);
   ClearProgress();
@@ -347,8 +357,14 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
     RestoreDeviceButtons();
     return;
   }
+  RunWrite(btImage, nSize);
+  EnableSettingControls(true);
+}
+
+void TMainForm::RunWrite(const uint8_t* pImage, size_t nSize) {
+  Ui::TMainForm* u = m_pUi;
   std::memset(m_WriteImage, 0xFF, sizeof(m_WriteImage));
-  std::memcpy(m_WriteImage, btImage, nSize);
+  std::memcpy(m_WriteImage, pImage, std::min(nSize, sizeof(m_WriteImage)));
 
   m_bTransferRunning = true;
   m_pTimer1->stop();
@@ -367,7 +383,6 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
   }
   m_pTimer1->start();
   SetTransferButtons(true);
-  EnableSettingControls(true);
   m_bTransferRunning = false;
   FinishTransfer();
 }

@@ -1,15 +1,16 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 75. Constant UTF-8 data, Qt-free.
-// Row 75 is a status line with %1 for the value. (What a failed write left
-// is the engine's text, in both languages: WriteOutcome.h.)
+// Chinese, 1 English; ids run from 1 to 98. Constant UTF-8 data, Qt-free.
+// Row 75 is a status line with %1 for the value; rows 76-91 are the image
+// map's, 92 on the backup and template menu's. (What a failed write left is the engine's text, in both languages:
+// WriteOutcome.h.)
 
 namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 75;
+constexpr int kMessageCount = 98;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -17,6 +18,7 @@ enum EMessageId {
   MSG_INVALID_CHARACTER = 38,
   MSG_LOAD_FILE_FAIL = 41,
   MSG_WRITE_FAIL = 42,
+  MSG_CONNECT_DEVICE = 46,
   MSG_DUPLICATE_DEVICES = 47,
   MSG_OVERWRITE_FILE = 48,
   MSG_REPLUG_DEVICE = 50,
@@ -36,10 +38,33 @@ enum EMessageId {
   MSG_NO_ROOM_FOR_AGC = 73,
   MSG_BANKS_BEYOND_END = 74,
   MSG_DEVICE_IN_USE = 75,
+  MSG_IMAGE_MAP = 76,
+  MSG_COMPARE_FILE = 77,
+  MSG_COMPARE_BOARD = 78,
+  MSG_MAP_TITLE = 79,
+  MSG_MAP_SAME = 80,
+  MSG_MAP_DIFFERS = 81,
+  MSG_MAP_COMPARE_FAILED = 82,
+  MSG_MAP_HEADER = 83,  // the areas in the order of qrt::image::EMapArea from kHeader on
+  MSG_MAP_BANK_HEADER = 84,
+  MSG_MAP_STRING_AREA = 85,
+  MSG_MAP_I2C_BANK = 86,
+  MSG_MAP_AGC_IR_BANK = 87,
+  MSG_MAP_EQ_BANK = 88,
+  MSG_MAP_UNUSED = 89,
+  MSG_MAP_BOARD = 90,
+  MSG_MAP_READ_FAILED = 91,
+  MSG_BACKUP_TEMPLATE = 92,  // the button; 93-95 its menu's items
+  MSG_RESTORE_BACKUP = 93,
+  MSG_EXPORT_TEMPLATE = 94,
+  MSG_APPLY_TEMPLATE = 95,
+  MSG_RESTORE_REFUSED = 96,
+  MSG_TEMPLATE_REFUSED = 97,
+  MSG_TEMPLATE_NOT_SAVED = 98,
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..75.
+// an id outside 1..98.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

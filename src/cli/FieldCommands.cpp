@@ -14,6 +14,7 @@
 #include "CliApp.h"
 #include "DeviceOptions.h"
 #include "FieldModel.h"
+#include "ImageCompare.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
@@ -61,17 +62,6 @@ bool LoadSide(CCliContext& ctx, const std::string& szWhat, const CDeviceOptions&
   return true;
 }
 
-// The fields a diff reports: what set changes, and the second record
-// terminal. Header bytes no setting stands for (signature, configuration
-// bits) show up among the byte ranges.
-bool IsDiffField(const FIELD_DEF& def) {
-  return def.pszSetName != nullptr || def.eKind == EFieldKind::kRecord2;
-}
-
-const char* DiffName(const FIELD_DEF& def) {
-  return def.pszSetName ? def.pszSetName : def.pszJsonName ? def.pszJsonName : def.pszShowName;
-}
-
 void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
              const CDeviceOptions& o, const std::string& szType, bool bJson, bool bIgnorePerBoard) {
   // Both sides name the one board the device options choose: reading it
@@ -86,85 +76,30 @@ void RunDiff(CCliContext& ctx, const std::string& szA, const std::string& szB,
     ctx.nExitCode = 2;
     return;
   }
-  json settings = json::array();
-  std::vector<std::string> vLines;
-  auto add = [&](const std::string& szName, const std::string& szA2, const std::string& szB2) {
-    settings.push_back({{"name", szName}, {"a", szA2}, {"b", szB2}});
-    vLines.push_back(szName + ": " + szA2 + " -> " + szB2);
-  };
-  if (a.dwSize != b.dwSize) {
-    add("eepromType", EepromTypeText(a.session.GetReadRomSize()) + std::string(" (") +
-                          std::to_string(a.dwSize) + " bytes)",
-        EepromTypeText(b.session.GetReadRomSize()) + std::string(" (") +
-            std::to_string(b.dwSize) + " bytes)");
-  }
-  const _INTERNAL_OPT& ra = a.session.m_RecInternalOpt;
-  const _INTERNAL_OPT& rb = b.session.m_RecInternalOpt;
-  for (const FIELD_DEF& def : Fields()) {
-    if (!IsDiffField(def) || (bIgnorePerBoard && IsPerBoardField(def))) continue;
-    std::string szShowA = FieldShowText(def, ra), szShowB = FieldShowText(def, rb);
-    std::string szTextA = FieldDisplayText(def, ra), szTextB = FieldDisplayText(def, rb);
-    if (szShowA == szShowB && szTextA == szTextB) continue;
-    // Two digit pairs the lists do not know can share a display text.
-    if (szTextA == szTextB) {
-      szTextA = szShowA;
-      szTextB = szShowB;
-    }
-    add(DiffName(def), szTextA, szTextB);
-  }
-
-  json banks = json::array();
-  const CBankTexts ba = BankTextsOf(a.session), bb = BankTextsOf(b.session);
-  auto bank = [&](const std::string& szName) {
-    banks.push_back(szName);
-    vLines.push_back(szName + " differs");
-  };
-  for (size_t i = 0; i < std::max(ba.vI2C.size(), bb.vI2C.size()); ++i) {
-    if (i >= ba.vI2C.size() || i >= bb.vI2C.size() || ba.vI2C[i] != bb.vI2C[i])
-      bank("I2C init bank " + std::to_string(i + 1));
-  }
-  if (ba.szAgcIr != bb.szAgcIr) bank("AGC/IR");
-  for (size_t i = 0; i < std::max(ba.vEq.size(), bb.vEq.size()); ++i) {
-    if (i >= ba.vEq.size() || i >= bb.vEq.size() || ba.vEq[i] != bb.vEq[i])
-      bank("EQ bank " + std::to_string(i + 1));
-  }
-
-  // Bytes no setting and no bank explains: header bits outside every field
-  // and bytes behind the banks.
-  uint8_t btCovered[kHeaderSize];
-  CoveredHeaderBits(btCovered);
-  const size_t nBankEnd =
-      kHeaderSize + std::max(a.session.GetBankAreaSize(), b.session.GetBankAreaSize());
-  const size_t nEnd = std::max(a.dwSize, b.dwSize);
-  json bytes = json::array();
-  size_t nFrom = 0;
-  bool bOpen = false;
-  for (size_t i = 0; i <= nEnd; ++i) {
-    bool bDiffers = false;
-    if (i < nEnd) {
-      const uint8_t btMask = i < kHeaderSize ? static_cast<uint8_t>(~btCovered[i])
-                             : i < nBankEnd  ? 0
-                                             : 0xFF;
-      bDiffers = ((a.vBytes[i] ^ b.vBytes[i]) & btMask) != 0;
-    }
-    if (bDiffers && !bOpen) {
-      nFrom = i;
-      bOpen = true;
-    } else if (!bDiffers && bOpen) {
-      bytes.push_back({{"from", nFrom}, {"to", i - 1}});
-      char sz[64];
-      std::snprintf(sz, sizeof sz, "bytes 0x%04zX-0x%04zX differ", nFrom, i - 1);
-      vLines.push_back(sz);
-      bOpen = false;
+  const std::vector<DIFF_ENTRY> vDiff =
+      CompareImages({a.session, {a.vBytes.data(), a.dwSize}},
+                    {b.session, {b.vBytes.data(), b.dwSize}}, bIgnorePerBoard);
+  json settings = json::array(), banks = json::array(), bytes = json::array();
+  for (const DIFF_ENTRY& e : vDiff) {
+    switch (e.eKind) {
+      case DIFF_ENTRY::EKind::kSetting:
+        settings.push_back({{"name", e.szName}, {"a", e.szA}, {"b", e.szB}});
+        break;
+      case DIFF_ENTRY::EKind::kBank:
+        banks.push_back(e.szName);
+        break;
+      case DIFF_ENTRY::EKind::kBytes:
+        bytes.push_back({{"from", e.nFrom}, {"to", e.nTo}});
+        break;
     }
   }
 
   if (bJson) {
     ctx.PrintJson(json{{"settings", settings}, {"banks", banks}, {"bytes", bytes}});
   } else {
-    for (const std::string& szLine : vLines) ctx.out << qrt::diag::EscapeControls(szLine) << '\n';
+    for (const DIFF_ENTRY& e : vDiff) ctx.out << qrt::diag::EscapeControls(e.szLine) << '\n';
   }
-  ctx.nExitCode = vLines.empty() ? 0 : 1;
+  ctx.nExitCode = vDiff.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -185,8 +120,9 @@ void RegisterFieldCommands(CLI::App& app, CCliContext& ctx) {
   };
   auto diff = std::make_shared<CDiffArgs>();
   CLI::App* pDiff = app.add_subcommand(
-      "diff", "Compare two images (files, or \"device\" for the chosen board); exit 0 same, "
-              "1 different, 2 trouble");
+      "diff",
+      "Compare two images (files, or \"device\" for the chosen board); exit 0 same, "
+      "1 different, 2 trouble");
   pDiff->add_option("A", diff->szA, "Image file or device")->required();
   pDiff->add_option("B", diff->szB, "Image file or device")->required();
   pDiff->add_option("--eeprom", diff->szType, "EEPROM type read for device (default 24C02)");

@@ -4,8 +4,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -16,9 +18,11 @@
 #include "CliApp.h"
 #include "FieldModel.h"
 #include "ImageFiles.h"
+#include "ImageMap.h"
 #include "ImageSession.h"
 #include "SettingsRules.h"
 #include "TerminalText.h"
+#include "platform/StandardStreams.h"
 
 namespace qrt::cli {
 
@@ -190,6 +194,80 @@ void PrintText(std::ostream& o, CImageSession& s) {
   }
 }
 
+// --- show --map ------------------------------------------------------------
+
+// Colours for --color WHEN: auto colours a terminal's standard output unless
+// NO_COLOR is set.
+bool UseColour(const CCliContext& ctx, const std::string& szWhen) {
+  if (szWhen != "auto") return szWhen == "always";
+  const char* pszNoColour = std::getenv("NO_COLOR");
+  if (pszNoColour != nullptr && *pszNoColour != 0) return false;
+  return &ctx.out == &std::cout && platform::StandardOutputTakesColour();
+}
+
+// "0x0018-0x0019", "0x000D bits 6-7".
+std::string RunPlace(const MAP_RUN& run) {
+  char sz[32];
+  if (run.nFrom == run.nTo)
+    std::snprintf(sz, sizeof sz, "0x%04zX", run.nFrom);
+  else
+    std::snprintf(sz, sizeof sz, "0x%04zX-0x%04zX", run.nFrom, run.nTo);
+  const std::string szMask = MaskText(run.Part.btMask);
+  return szMask.empty() ? sz : sz + (" " + szMask);
+}
+
+std::string ImageTitle(size_t nSize) {
+  std::string s = "Image map: " + std::to_string(nSize) + " bytes";
+  if (NormaliseRomSize(static_cast<uint32_t>(nSize)) == nSize)
+    s += std::string(" (") + EepromTypeText(static_cast<uint32_t>(nSize)) + ")";
+  return s + ", as a save writes it";
+}
+
+// The hex rows, each byte on the colour of the owner of most of its bits
+// (the space between two bytes of one owner too), then one line per run:
+// where, whose, what.
+void PrintMap(std::ostream& o, const CImageMap& map, bool bColour) {
+  o << ImageTitle(map.Size()) << "\n        +0 +1 +2 +3 +4 +5 +6 +7 +8 +9 +A +B +C +D +E +F\n";
+  const auto paint = [bColour](const MAP_PART& part, const std::string& szText) {
+    return bColour ? qrt::diag::BackgroundColour(MapColour(part)) + szText + qrt::diag::kColourReset
+                   : szText;
+  };
+  char sz[48];
+  for (size_t nRow = 0; nRow < map.Size(); nRow += 16) {
+    std::snprintf(sz, sizeof sz, "0x%04zX ", nRow);
+    o << sz;
+    for (size_t i = nRow; i < std::min(nRow + 16, map.Size()); ++i) {
+      const MAP_PART& part = map.MainPart(i);
+      std::snprintf(sz, sizeof sz, "%02X", map.Bytes()[i]);
+      const bool bJoined = i > nRow && SameOwner(map.MainPart(i - 1), part);
+      o << (bJoined ? paint(part, " ") : " ") << paint(part, sz);
+    }
+    o << '\n';
+  }
+  o << '\n';
+  for (const MAP_RUN& run : map.Runs()) {
+    std::snprintf(sz, sizeof sz, "%-26s", RunPlace(run).c_str());
+    std::string szName = MapPartName(run.Part);
+    const std::string szValue = MapPartValue(map, run.Part);
+    if (!szValue.empty()) szName.resize(std::max<size_t>(szName.size(), 18), ' ');
+    o << sz << paint(run.Part, szName);
+    if (!szValue.empty()) o << ' ' << qrt::diag::EscapeControls(szValue);
+    o << '\n';
+  }
+}
+
+json MapJson(const CImageMap& map) {
+  json runs = json::array();
+  for (const MAP_RUN& run : map.Runs()) {
+    runs.push_back({{"from", run.nFrom},
+                    {"to", run.nTo},
+                    {"mask", run.Part.btMask},
+                    {"name", MapPartName(run.Part)},
+                    {"value", MapPartValue(map, run.Part)}});
+  }
+  return json{{"size", map.Size()}, {"bytes", Hex(map.Bytes().data(), map.Size())}, {"map", runs}};
+}
+
 // --- set -----------------------------------------------------------------
 
 // NAME=VALUE as the field and its value. Returns an error text, empty on
@@ -212,6 +290,8 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
     std::string szFile;
     bool bJson = false;
     bool bBuiltin = false;
+    bool bMap = false;
+    std::string szColour = "auto";
   };
   auto show = std::make_shared<CShowArgs>();
   CLI::App* pShow = app.add_subcommand(
@@ -219,6 +299,11 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
   pShow->add_option("FILE", show->szFile, "Image file (.bin or .hex)");
   pShow->add_flag("--builtin", show->bBuiltin, "Show the built-in default image instead");
   pShow->add_flag("--json", show->bJson, "Print one JSON object");
+  pShow->add_flag("--map", show->bMap,
+                  "Print the image map instead: the image as a save writes it, 16 bytes a row, "
+                  "and which setting, bank or area each byte's bits belong to");
+  pShow->add_option("--color", show->szColour, "Colours of --map: auto (a terminal), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
   pShow->callback([&ctx, show]() {
     if (show->bBuiltin == !show->szFile.empty()) {
       ctx.Fail("show needs either FILE or --builtin");
@@ -226,6 +311,19 @@ void RegisterImageCommands(CLI::App& app, CCliContext& ctx) {
     }
     CImageSession session;
     if (!show->bBuiltin && !LoadImageFile(ctx, session, show->szFile)) return;
+    if (show->bMap) {
+      std::vector<uint8_t> vImage;
+      const EBuildResult rBuild = CurrentImage(session, vImage);
+      if (rBuild != EBuildResult::kOk)
+        ctx.Warn(std::string("the map shows the image as loaded: ") + BuildResultText(rBuild));
+      CImageMap map;
+      map.Build(vImage.data(), vImage.size());
+      if (show->bJson)
+        ctx.PrintJson(MapJson(map));
+      else
+        PrintMap(ctx.out, map, UseColour(ctx, show->szColour));
+      return;
+    }
     if (show->bJson)
       ctx.PrintJson(SessionJson(session));
     else

@@ -56,16 +56,13 @@ size_t BuildImageFromFile(CCliContext& ctx, const std::string& szFile, const std
 // given. Returns the size, 0 on failure (message written).
 size_t LoadRawImage(CCliContext& ctx, const std::string& szFile, const std::string& szType,
                     uint8_t* pOut) {
-  std::vector<uint8_t> buffer(kRomBufferSize, 0xFF);
-  long n = ReadImageBytes(ctx, szFile, buffer.data(), buffer.size());
-  if (n < 0) return 0;
-  size_t nSize = static_cast<size_t>(n);
-  // One of the EEPROM types' sizes, which keep theirs when normalised.
-  if (NormaliseRomSize(static_cast<uint32_t>(nSize)) != nSize) {
-    ctx.Fail(szFile + ": " + std::to_string(nSize) +
-             " bytes; a raw image must be 256, 512, 1024 or 2048 bytes");
+  std::vector<uint8_t> buffer;
+  const std::string szWhy = ReadRawImageFile(szFile, buffer);
+  if (!szWhy.empty()) {
+    ctx.Fail(szWhy);
     return 0;
   }
+  const size_t nSize = buffer.size();
   if (!szType.empty()) {
     uint32_t dwSize = RomSizeFromEepromType(szType);
     if (dwSize == 0) {
@@ -73,7 +70,7 @@ size_t LoadRawImage(CCliContext& ctx, const std::string& szFile, const std::stri
       return 0;
     }
     if (dwSize != nSize) {
-      ctx.Fail(szFile + ": " + std::to_string(nSize) + " bytes, but --eeprom " + szType +
+      ctx.Fail(QuoteText(szFile) + ": " + std::to_string(nSize) + " bytes, but --eeprom " + szType +
                " holds " + std::to_string(dwSize));
       return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qrt::diag {
 namespace {
@@ -90,6 +91,36 @@ std::string EscapeControls(std::string_view szText, bool bQuoted) {
     }
   }
   return s;
+}
+
+std::string BackgroundColour(uint32_t dwRgb) {
+  // The 6x6x6 cube (entries 16-231) and the grey ramp (232-255): the entry
+  // whose colour lies nearest.
+  static const int kLevels[6] = {0, 95, 135, 175, 215, 255};
+  const int rgb[3] = {static_cast<int>(dwRgb >> 16 & 0xFF), static_cast<int>(dwRgb >> 8 & 0xFF),
+                      static_cast<int>(dwRgb & 0xFF)};
+  const auto distance = [&rgb](int r, int g, int b) {
+    return (rgb[0] - r) * (rgb[0] - r) + (rgb[1] - g) * (rgb[1] - g) + (rgb[2] - b) * (rgb[2] - b);
+  };
+  int nCube[3];
+  for (int k = 0; k < 3; ++k) {
+    nCube[k] = 0;
+    for (int i = 1; i < 6; ++i) {
+      if (std::abs(kLevels[i] - rgb[k]) < std::abs(kLevels[nCube[k]] - rgb[k])) nCube[k] = i;
+    }
+  }
+  int nEntry = 16 + 36 * nCube[0] + 6 * nCube[1] + nCube[2];
+  int nBest = distance(kLevels[nCube[0]], kLevels[nCube[1]], kLevels[nCube[2]]);
+  for (int i = 0; i < 24; ++i) {
+    const int v = 8 + 10 * i;
+    if (distance(v, v, v) < nBest) {
+      nBest = distance(v, v, v);
+      nEntry = 232 + i;
+    }
+  }
+  char sz[24];
+  std::snprintf(sz, sizeof sz, "\x1b[48;5;%dm\x1b[30m", nEntry);
+  return sz;
 }
 
 }  // namespace qrt::diag

@@ -2,6 +2,7 @@
 // Text from outside (file names, device strings, process names, strings of
 // an image) on its way to a terminal: a control character in it could move
 // the cursor, retitle the window or clear the screen, so none goes out raw.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,10 @@ namespace qrt::diag {
 // characters included, stays. With bQuoted, '"' and '\' are escaped too,
 // for text shown between double quotes.
 std::string EscapeControls(std::string_view szText, bool bQuoted = false);
+
+// The SGR sequence that sets the background to the 256-colour palette entry
+// nearest to 0xRRGGBB with black text on it, and the one that ends it.
+std::string BackgroundColour(uint32_t dwRgb);
+inline constexpr char kColourReset[] = "\x1b[0m";
 
 }  // namespace qrt::diag

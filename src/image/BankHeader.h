@@ -33,6 +33,14 @@ class CBankHeader {
   // Bit 7 of 0x8F. The tool sets it only for banks a template brings.
   void SetBankRead(bool bOn) { Put(m_btAgcIr, kBankReadBit, bOn ? kBankReadBit : 0); }
 
+  // The announcement bits of header byte nOffset (0 outside 0x8D-0x8F).
+  static constexpr uint8_t AnnouncementBits(size_t nOffset) {
+    return nOffset == 0x8D   ? kEqBit
+           : nOffset == 0x8E ? kEqStartMask
+           : nOffset == 0x8F ? static_cast<uint8_t>(kAgcIrBit | kBankReadBit)
+                             : 0;
+  }
+
   // Writes the announcement bits into pHeader; the other bits of its bytes
   // 0x8D-0x8F stay as they are.
   void Write(uint8_t* pHeader) const {

@@ -122,22 +122,6 @@ void EncodeBits(const FIELD_DEF& def, unsigned v, uint8_t* p) {
   }
 }
 
-// Where the two strings lie in the area by their length fields: the product
-// from the start, the manufacturer right behind btProductLen - 1 bytes. A
-// field of 0 is an empty string; both are cut at the end of the area. For
-// fields up to 29 this is the chip tool's split; longer strings follow the
-// same contiguous rule, so decoding what was encoded gives the strings back.
-struct STRING_EXTENTS {
-  size_t nProduct;       // bytes from the start; the manufacturer starts here
-  size_t nManufacturer;  // bytes
-};
-STRING_EXTENTS StringExtents(unsigned nProductLen, unsigned nManufacturerLen) {
-  const size_t nProduct = nProductLen ? std::min<size_t>(nProductLen - 1u, kStringAreaSize) : 0;
-  const size_t nManufacturer =
-      nManufacturerLen ? std::min<size_t>(nManufacturerLen - 1u, kStringAreaSize - nProduct) : 0;
-  return {nProduct, nManufacturer};
-}
-
 const char* const kPlayNames[] = {"speaker", "headset", "headphone"};
 const char* const kRecordNames[] = {"mic", "headset", "micarray"};
 
@@ -221,6 +205,40 @@ std::string Hex(const uint8_t* p, size_t n) {
 
 std::span<const FIELD_DEF> Fields() {
   return kFields;
+}
+
+STRING_EXTENTS StringExtents(unsigned nProductLen, unsigned nManufacturerLen) {
+  // For fields up to 29 this is the chip tool's split; longer strings follow
+  // the same contiguous rule, so decoding what was encoded gives them back.
+  const size_t nProduct = nProductLen ? std::min<size_t>(nProductLen - 1u, kStringAreaSize) : 0;
+  const size_t nManufacturer =
+      nManufacturerLen ? std::min<size_t>(nManufacturerLen - 1u, kStringAreaSize - nProduct) : 0;
+  return {nProduct, nManufacturer};
+}
+
+const FIELD_DEF* FieldSetThrough(const FIELD_DEF& def) {
+  if (def.pszSetName != nullptr) return &def;
+  switch (def.eId) {
+    case I::kPlayTerminalHi:
+    case I::kPlayTerminalLo:
+      return &Field(I::kPlayDevice);
+    case I::kRecordTerminalHi:
+    case I::kRecordTerminalLo:
+      return &Field(I::kRecordDevice);
+    case I::kRecord2TerminalHi:
+    case I::kRecord2TerminalLo:
+      return &Field(I::kRecord2Terminal);
+    case I::kProductLen:
+      return &Field(I::kProduct);
+    case I::kManufacturerLen:
+      return &Field(I::kManufacturer);
+    case I::kVidRaw:
+      return &Field(I::kVid);
+    case I::kPidRaw:
+      return &Field(I::kPid);
+    default:
+      return nullptr;  // the signature, configuration byte 1, the filter mode
+  }
 }
 
 const FIELD_DEF* FindSetField(std::string_view szName) {

@@ -182,4 +182,20 @@ bool IsPerBoardField(const FIELD_DEF& def);
 // The header bits of the per-board fields (mask per byte of the 256).
 void PerBoardHeaderBits(uint8_t btMask[kHeaderSize]);
 
+// Where the two strings lie in the area by their length fields: the product
+// from the start of the area, the manufacturer right behind btProductLen - 1
+// bytes. A length field of 0 is an empty string; both are cut at the end of
+// the area.
+struct STRING_EXTENTS {
+  size_t nProduct;       // bytes from the start; the manufacturer starts here
+  size_t nManufacturer;  // bytes
+};
+STRING_EXTENTS StringExtents(unsigned nProductLen, unsigned nManufacturerLen);
+
+// The setting that changes this field's bits: the field itself when set
+// takes it, the device list for its terminal digits, the string for its
+// length field, the id for its raw bytes. Null for bits no setting writes
+// (signature, configuration byte 1, the filter mode as loaded).
+const FIELD_DEF* FieldSetThrough(const FIELD_DEF& def);
+
 }  // namespace qrt::image

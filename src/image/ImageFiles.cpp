@@ -219,6 +219,21 @@ uint32_t RomSizeFromEepromType(std::string_view szType) {
   return 0;
 }
 
+std::string ReadRawImageFile(const std::string& szPath, std::vector<uint8_t>& vImage) {
+  std::vector<uint8_t> vBuffer(kRomBufferSize, 0xFF);
+  size_t nSize = 0;
+  const int r = ReadImageFile(szPath, vBuffer.data(), vBuffer.size(), &nSize);
+  if (r != kReadOk) return QuoteText(szPath) + ": " + ReadImageFileError(r);
+  // Every EEPROM type's size keeps itself when normalised.
+  if (NormaliseRomSize(static_cast<uint32_t>(nSize)) != nSize) {
+    return QuoteText(szPath) + ": " + std::to_string(nSize) +
+           " bytes; a raw image must be 256, 512, 1024 or 2048 bytes";
+  }
+  vBuffer.resize(nSize);
+  vImage = std::move(vBuffer);
+  return std::string();
+}
+
 const char* ReadImageFileError(int nResult) {
   switch (nResult) {
     case kReadOk:

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qrt::image {
 
@@ -49,6 +50,13 @@ int ReadImageFile(const std::string& szPath, uint8_t* pBuffer, size_t nBufferSiz
 // The text of a reader result after the quoted file name, for every program
 // that reads image files ("Load File fail (cannot open)", ...).
 const char* ReadImageFileError(int nResult);
+
+// Reads a raw image (a backup to restore, write --raw): the file's bytes as
+// they are, no signature or bank checks. Its size must be an EEPROM type's
+// (256, 512, 1024 or 2048). Returns an empty text with vImage holding the
+// bytes, or the reason in one line, starting with the quoted path (vImage
+// then unchanged).
+std::string ReadRawImageFile(const std::string& szPath, std::vector<uint8_t>& vImage);
 
 // The same pairing rules on text in memory (used by ReadHexFile and fuzzing).
 int DecodeHexText(std::string_view szText, uint8_t* pBuffer, size_t nBufferSize, size_t* pnCount);

@@ -5,6 +5,7 @@
 // user, in backup names and in the production log.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace USB42XX_MGR {
 
@@ -21,6 +22,9 @@ struct BOARD_ID {
   // Its path, else its pair ("3A7C:4250") for a board the enumeration could
   // not name.
   std::string Label() const;
+  // How the device list names it: "VID = 0x3A7C, PID = 0x4250", with
+  // bWithPath and a known path " (sim:2)" behind it.
+  std::string ListLabel(bool bWithPath) const;
   // True when szText is its path or its USB topology; an empty text names
   // no board.
   bool Matches(const std::string& szText) const;
@@ -38,5 +42,10 @@ struct BOARD_INFO {
   // (qrt4250-cli)"): it was not probed then. Empty when it was.
   std::string szHeldBy;
 };
+
+// The device list's labels, index for index: a board whose pair another
+// board of the listing shares is named with its path (two identical boards
+// differ only there), the others without.
+std::vector<std::string> BoardLabels(const std::vector<BOARD_INFO>& vBoards);
 
 }  // namespace USB42XX_MGR

@@ -78,6 +78,9 @@ class DevicesTest : public QObject {
     CWindowFixture w(2);
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
+    // Each named with its path, so the engineer sees which is which.
+    QCOMPARE(w.F()->VIDPIDComboBox->itemText(0), QString("VID = 0x3A7C, PID = 0x4250 (sim:1)"));
+    QCOMPARE(w.F()->VIDPIDComboBox->itemText(1), QString("VID = 0x3A7C, PID = 0x4250 (sim:2)"));
     QCOMPARE(w.pForm->HasDuplicateDevices(), 1);
     const QString szMessage47 = QString::fromUtf8(MessageText(0, 47));
     QCOMPARE(w.Ui.vBoxes.back().szText, szMessage47);
@@ -105,6 +108,7 @@ class DevicesTest : public QObject {
     w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 1);
     QCOMPARE(w.pForm->HasDuplicateDevices(), 0);
+    QCOMPARE(w.F()->VIDPIDComboBox->itemText(0), QString("VID = 0x3A7C, PID = 0x4250"));
   }
 
   void TwoDifferentDevicesAndChoice() {
@@ -117,6 +121,8 @@ class DevicesTest : public QObject {
     w.DeliverDeviceEvents();
     QCOMPARE(int(w.pForm->m_DeviceId.Number), 2);
     QCOMPARE(w.F()->VIDPIDComboBox->count(), 2);
+    // Pairs of their own need no path.
+    QCOMPARE(w.F()->VIDPIDComboBox->itemText(1), QString("VID = 0x3A7C, PID = 0x4251"));
     CWindowFixture::Choose(w.F()->VIDPIDComboBox, 1);
     QCOMPARE(w.pForm->m_SelectedPid, uint16_t(0x4251));
     QCOMPARE(int(w.pForm->m_bReportId), 1);

@@ -3,11 +3,18 @@
 // Runs on the simulated chip with scripted boxes; not a test.
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "AppFont.h"
 #include "HeldLock.h"
+#include "ImageMapForm.h"
+#include "ImageMapView.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
 #include "SimFaultOptions.h"
@@ -31,11 +38,7 @@ int main(int argc, char* argv[]) {
   };
 
   test::CWindowFixture w(0);
-  qrt::sim::SIM_DEVICE_CONFIG config;
-  config.Chip.dwEepromSize = 512;
-  config.bPlugged = false;
-  w.Sim.Plug(w.Sim.AddDevice(config));
-  QCoreApplication::processEvents();
+  w.PlugBoard(512);
   w.Sim.Chip(0).SetEepromContents(qrt::image::g_btDefaultImage, 256);
   save(w.pForm.get(), "start-zh.png");
 
@@ -70,6 +73,46 @@ int main(int argc, char* argv[]) {
   save(w.pForm.get(), "write-fail-zh.png");
   w.F()->EnglishPanel->click();
   w.F()->ReadEEPROMBitBtn->click();
+
+  // The image map: edits and an added AGC/IR bank compared with the board.
+  w.F()->AGCIRBankCheckBox->setChecked(true);
+  w.F()->VIDEdit->setText("1234");
+  w.F()->PlayVolumeDefaultCheckBox->setChecked(true);
+  test::CWindowFixture::Choose(w.F()->PlayVolumeDefaultComboBox, 4);
+  w.F()->ImageMapBitBtn->click();
+  TImageMapForm* pMap = w.pForm->ImageMapForm();
+  w.Ui.fnModal = test::PickSize(1);
+  pMap->CompareBoardButton()->click();
+  pMap->DiffList()->setCurrentRow(1);
+  const QPoint at = pMap->View()->CellRect(0x0E).center();
+  QMouseEvent hover(QEvent::MouseMove, at, pMap->View()->mapToGlobal(at), Qt::NoButton,
+                    Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(pMap->View(), &hover);
+  save(pMap, "image-map-en.png");
+  w.F()->ChinesePanel->click();
+  QCoreApplication::sendEvent(pMap->View(), &hover);
+  save(pMap, "image-map-zh.png");
+  pMap->hide();
+
+  // The Backup and templates menu open under its button, drawn into the
+  // window's picture (a menu is a window of its own), its right edge at the
+  // button's as the screen's edge would put it.
+  QPushButton* pMenuButton = w.F()->BackupTemplateBitBtn;
+  const auto saveMenu = [&](const char* pszName) {
+    QMenu* pMenu = pMenuButton->menu();
+    pMenu->popup(pMenuButton->mapToGlobal(QPoint(0, pMenuButton->height())));
+    QCoreApplication::processEvents();
+    const QPoint below(pMenuButton->width() - pMenu->width(), pMenuButton->height());
+    QPixmap shot = w.pForm->grab();
+    QPainter painter(&shot);
+    painter.drawPixmap(pMenuButton->mapTo(w.pForm.get(), below), pMenu->grab());
+    painter.end();
+    shot.save(QDir(szDir).filePath(pszName));
+    pMenuButton->menu()->hide();
+  };
+  saveMenu("backup-menu-zh.png");
+  w.F()->EnglishPanel->click();
+  saveMenu("backup-menu-en.png");
 
   // Another program holds the simulated boards' lock; the poll sees it.
   qrt::test::CHeldLock held(w.LockPath(qrt::sim::kSimMutexNames.pszHid));

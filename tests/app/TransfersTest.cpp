@@ -38,6 +38,8 @@
 
 using namespace qrt::app;
 using qrt::app::test::CWindowFixture;
+using qrt::app::test::PickSize;
+using qrt::app::test::SizeItem;
 
 namespace {
 
@@ -47,33 +49,6 @@ std::vector<uint8_t> SignedImage(size_t nSize, uint16_t wVID) {
   image[0x18] = static_cast<uint8_t>(wVID & 0xFF);
   image[0x19] = static_cast<uint8_t>(wVID >> 8);
   return image;
-}
-
-// The user picks an item in the size dialog and confirms.
-std::function<int(QDialog*)> PickSize(int nItem) {
-  return [nItem](QDialog* pDialog) {
-    auto* pForm = static_cast<TReadEEPROMForm*>(pDialog);
-    pForm->Formshow();
-    if (nItem >= 0) {
-      pForm->Form()->ComboBox1->setCurrentIndex(nItem);
-      pForm->OnReadEEPROMChange();
-    }
-    pForm->Button1Click();
-    return int(QDialog::Accepted);
-  };
-}
-
-int SizeItem(uint32_t dwSize) {
-  switch (dwSize) {
-    case 512:
-      return 1;
-    case 1024:
-      return 2;
-    case 2048:
-      return 3;
-    default:
-      return 0;
-  }
 }
 
 QColor BaseColour(QLineEdit* pEdit) {
@@ -93,11 +68,7 @@ class TransfersTest : public QObject {
 
   void MakeFixture(uint32_t dwEepromSize) {
     m_p = std::make_unique<CWindowFixture>(0);
-    qrt::sim::SIM_DEVICE_CONFIG config;
-    config.Chip.dwEepromSize = dwEepromSize;
-    config.bPlugged = false;
-    m_p->Sim.Plug(m_p->Sim.AddDevice(config));
-    m_p->DeliverDeviceEvents();
+    m_p->PlugBoard(dwEepromSize);
     QCOMPARE(int(m_p->pForm->m_DeviceId.Number), 1);
   }
 

@@ -6,6 +6,9 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// The window's boxes are IUiServices::MessageBox, whichever of the two
+// headers a test includes first (windows.h would rename one of them).
+#undef MessageBox
 #endif
 
 #include <QCheckBox>
@@ -20,11 +23,41 @@
 #include "FakeUiServices.h"
 #include "MainForm.h"
 #include "NamedMutex.h"
+#include "ReadEEPROMForm.h"
 #include "SimPlatform.h"
 #include "TestEnvironment.h"
 #include "ui_UMainForm.h"
+#include "ui_UReadEEPROMForm.h"
 
 namespace qrt::app::test {
+
+// The user picks an item in the size dialog and confirms.
+inline std::function<int(QDialog*)> PickSize(int nItem) {
+  return [nItem](QDialog* pDialog) {
+    auto* pForm = static_cast<TReadEEPROMForm*>(pDialog);
+    pForm->Formshow();
+    if (nItem >= 0) {
+      pForm->Form()->ComboBox1->setCurrentIndex(nItem);
+      pForm->OnReadEEPROMChange();
+    }
+    pForm->Button1Click();
+    return int(QDialog::Accepted);
+  };
+}
+
+// The size dialog's item of an EEPROM size.
+inline int SizeItem(uint32_t dwSize) {
+  switch (dwSize) {
+    case 512:
+      return 1;
+    case 1024:
+      return 2;
+    case 2048:
+      return 3;
+    default:
+      return 0;
+  }
+}
 
 struct CWindowFixture {
   // nDevices simulated devices (VID 3A7C, PID 4250, 24C02 seeded with
@@ -47,6 +80,17 @@ struct CWindowFixture {
         Ui, Sim, Store, bDefaultLockFolder ? std::string() : LockDir.path().toStdString());
     pForm->show();
   }
+  // Plugs in one more board with a dwEepromSize-byte EEPROM through the
+  // hot-plug path; returns its index.
+  size_t PlugBoard(uint32_t dwEepromSize) {
+    qrt::sim::SIM_DEVICE_CONFIG config;
+    config.Chip.dwEepromSize = dwEepromSize;
+    config.bPlugged = false;
+    const size_t nIndex = Sim.AddDevice(config);
+    Sim.Plug(nIndex);
+    DeliverDeviceEvents();
+    return nIndex;
+  }
   // The file of a named mutex in the window's lock folder.
   std::string LockPath(const char* pszMutexName) const {
     return LockDir.filePath(QString::fromStdString(
@@ -58,6 +102,14 @@ struct CWindowFixture {
   }
 
   Ui::TMainForm* F() const { return pForm->Form(); }
+
+  // The next file dialog chooses szPath.
+  void ChooseFile(const QString& szPath) {
+    FILE_DIALOG_RESULT chosen;
+    chosen.bAccepted = true;
+    chosen.szPath = szPath;
+    Ui.qFiles.push_back(chosen);
+  }
 
   // A user choice in a list: selection plus activated().
   static void Choose(QComboBox* pBox, int nItem) {
@@ -78,10 +130,12 @@ struct CWindowFixture {
 #endif
   }
 
-  // Every control's visible state, to prove that nothing changed.
-  QStringList Snapshot() const {
+  // Every control's visible state, to prove that nothing changed; with
+  // bWindowOnly only the main window's own (not its dialogs').
+  QStringList Snapshot(bool bWindowOnly = false) const {
     QStringList state;
     for (QWidget* pWidget : pForm->findChildren<QWidget*>()) {
+      if (bWindowOnly && pWidget->window() != pForm.get()) continue;
       const QString szName = pWidget->objectName();
       if (auto* pEdit = qobject_cast<QLineEdit*>(pWidget)) {
         state << szName + "=" + pEdit->text() + (pEdit->isEnabled() ? "" : " (disabled)");

@@ -183,6 +183,69 @@ TEST_F(FieldCommandsTest, DiffListsSettingsBanksAndBytes) {
   EXPECT_NE(twice.err.find("both the chosen board"), std::string::npos) << twice.err;
 }
 
+TEST_F(FieldCommandsTest, ShowMapAnnotatesEveryByte) {
+  // Plain off a terminal: the hex rows, then each owner's bytes and value.
+  const CRun plain = Cli({"show", P("banks.bin"), "--map"});
+  ASSERT_EQ(plain.nExit, 0) << plain.err;
+  std::istringstream lines(plain.out);
+  std::vector<std::string> vLines;
+  for (std::string szLine; std::getline(lines, szLine);) vLines.push_back(szLine);
+  ASSERT_GT(vLines.size(), 2u + 32u);
+  EXPECT_EQ(vLines[0], "Image map: 512 bytes (24C04), as a save writes it");
+  EXPECT_EQ(vLines[2], "0x0000  C7 61 EC 17 11 00 00 74 74 F3 7F 00 1C 40 8D 06");
+  EXPECT_EQ(vLines[2 + 31].substr(0, 8), "0x01F0  ");
+  const auto line = [&vLines](const std::string& szPlace) {
+    for (const std::string& s : vLines) {
+      if (s.rfind(szPlace + " ", 0) == 0) {
+        std::istringstream words(s.substr(szPlace.size()));
+        std::string szWord, szRest;
+        for (words >> szWord; words >> szRest;) szWord += " " + szRest;
+        return szWord;
+      }
+    }
+    return std::string("missing");
+  };
+  EXPECT_EQ(line("0x0018-0x0019"), "vid 3A7C");
+  EXPECT_EQ(line("0x0091 bits 0-3"), "btPlayTerminalHi 3 (playDevice speaker)");
+  EXPECT_EQ(line("0x008F bits 4, 7"), "bank header");
+  EXPECT_EQ(line("0x0100-0x011F"), "I2C init bank 1");
+  EXPECT_EQ(line("0x0140-0x015F"), "AGC/IR bank NEC_IR_GPO_NUM 5, IR enable 1");
+  EXPECT_EQ(line("0x0180-0x01FF"), "unused");
+
+  // Coloured, the same text with SGR sequences around the owners.
+  const CRun colour = Cli({"show", P("banks.bin"), "--map", "--color", "always"});
+  EXPECT_NE(colour.out.find("\x1b[48;5;"), std::string::npos);
+  std::string szStripped;
+  for (size_t i = 0; i < colour.out.size(); ++i) {
+    if (colour.out[i] == '\x1b') {
+      i = colour.out.find('m', i);
+      continue;
+    }
+    szStripped += colour.out[i];
+  }
+  EXPECT_EQ(szStripped, plain.out);
+
+  // JSON: the runs tile the image.
+  const json j = json::parse(Cli({"show", P("banks.bin"), "--map", "--json"}).out);
+  EXPECT_EQ(j["size"], 512);
+  size_t nNext = 0;
+  for (const json& run : j["map"]) {
+    EXPECT_LE(run["from"].get<size_t>(), nNext);
+    nNext = std::max(nNext, run["to"].get<size_t>() + 1);
+  }
+  EXPECT_EQ(nNext, 512u);
+
+  // A control character of an image string never reaches the terminal raw.
+  ASSERT_EQ(Cli({"set", P("default.bin"), P("ctl.bin"),
+                 "product=A\x1b]0;x\x07"
+                 "B"})
+                .nExit,
+            0);
+  const CRun ctl = Cli({"show", P("ctl.bin"), "--map"});
+  EXPECT_EQ(ctl.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(ctl.out.find("\"A\\x1B]0;x\\x07B\""), std::string::npos) << ctl.out;
+}
+
 TEST_F(FieldCommandsTest, SetJudgesTheStringsOfOneCommandTogether) {
   const std::string p29(29, 'p'), m27(27, 'm'), s56(56, 's');
   const struct {

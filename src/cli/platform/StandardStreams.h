@@ -10,4 +10,8 @@ void PrepareStandardStreams();
 // True when standard error is a terminal (the progress bar is drawn there).
 bool StandardErrorIsTerminal();
 
+// True when standard output is a terminal that shows SGR colours (not a
+// "dumb" one; on Windows a console that takes them, switched on here).
+bool StandardOutputTakesColour();
+
 }  // namespace qrt::cli::platform

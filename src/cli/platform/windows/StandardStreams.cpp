@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 
@@ -15,6 +16,16 @@ void PrepareStandardStreams() {
 
 bool StandardErrorIsTerminal() {
   return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+bool StandardOutputTakesColour() {
+  // A console shows the sequences once virtual-terminal processing is on
+  // (Windows 10 and later); a pipe or file takes none.
+  const HANDLE hOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD dwMode = 0;
+  if (hOut == INVALID_HANDLE_VALUE || !::GetConsoleMode(hOut, &dwMode)) return false;
+  return (dwMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(hOut, dwMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 }  // namespace qrt::cli::platform

@@ -217,8 +217,9 @@ TEST(WindowsHidPlatform, DeviceChangeMessagesReachTheSinkWithTheirIds) {
   platform.DispatchEvents();
   ASSERT_EQ(vEvents.size(), 1u);  // the removal without ids is dropped
   EXPECT_EQ(vEvents[0].eKind, EDeviceEvent::Arrival);
-  EXPECT_EQ(vEvents[0].szInterfaceName, "HID#VID_3A7C&PID_4250#\\\\?\\hid#vid_3a7c&pid_4250#9");
-  EXPECT_EQ(vEvents[0].szBoardPath, "\\\\?\\hid#vid_3a7c&pid_4250#9");  // as enumeration names it
+  EXPECT_EQ(vEvents[0].Board.szPath, "\\\\?\\hid#vid_3a7c&pid_4250#9");  // as enumeration names it
+  EXPECT_EQ(vEvents[0].Board.wVID, 0x3A7C);
+  EXPECT_EQ(vEvents[0].Board.wPID, 0x4250);
   EXPECT_TRUE(trace.Contains("without VID/PID ignored"));
   EXPECT_EQ(::WaitForSingleObject(hEvent, 0), DWORD{WAIT_TIMEOUT});  // auto-reset
 }
