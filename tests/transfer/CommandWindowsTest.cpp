@@ -23,7 +23,9 @@ TEST(CommandWindows, RunsTheWordsWithTheBoardsFacts) {
     SCOPED_TRACE(c.vWords.back());
     const COMMAND_RESULT result = RunCommand(c.vWords, {{"QRT_SERIAL", "0000000000AB"}}, 10000);
     EXPECT_EQ(result.Succeeded(), c.bSucceeds) << result.szOutput;
-    if (c.nExit >= 0) EXPECT_EQ(result.nExit, c.nExit);
+    if (c.nExit >= 0) {
+      EXPECT_EQ(result.nExit, c.nExit);
+    }
     if (c.pszOut != nullptr) {
       EXPECT_NE(result.szOutput.find(c.pszOut), std::string::npos) << result.szOutput;
     }
