@@ -152,7 +152,8 @@ TEST(Backup, NamesAreSafeAndNeverReplaceAnEarlierBackup) {
 
 // A work order's range and a station's lease of blocks: nothing is handed
 // out past the range's last serial, a block is cut at it, a lease left by a
-// crash goes on from its file, and a file that is no lease is refused.
+// crash goes on from its file, and a file that is no lease is refused. At
+// the end the lease gives back what it still holds, and nothing once used up.
 TEST(SerialCounter, WorkOrderRangeAndStationLease) {
   CTempDir dir;
   const struct {
@@ -160,14 +161,16 @@ TEST(SerialCounter, WorkOrderRangeAndStationLease) {
     uint64_t qwLast;       // the work order's last serial
     std::vector<int64_t> vSerials;  // handed out in turn; -1: refused (kExhausted/kMalformed)
     const char* pszCounter;         // the counter after
+    std::vector<uint64_t> vReturned;  // the lease's unused (first, last); empty: none
   } cases[] = {
-      {nullptr, 0x104, {0x100, 0x101, 0x102, 0x103, 0x104, -1}, "000000000105\n"},
+      {nullptr, 0x104, {0x100, 0x101, 0x102, 0x103, 0x104, -1}, "000000000105\n", {}},
       // One block of 4 at once, then the next one.
-      {"", 0xFFFF, {0x100, 0x101, 0x102, 0x103, 0x104}, "000000000108\n"},
+      {"", 0xFFFF, {0x100, 0x101, 0x102, 0x103, 0x104}, "000000000108\n", {0x105, 0x107}},
       // The block cut at the range's end, then nothing more.
-      {"", 0x101, {0x100, 0x101, -1}, "000000000102\n"},
-      {"000000000106 000000000107\r\n", 0xFFFF, {0x106, 0x107, 0x100}, "000000000104\n"},
-      {"000000000106\n", 0xFFFF, {-1}, "000000000100\n"},
+      {"", 0x101, {0x100, 0x101, -1}, "000000000102\n", {}},
+      {"000000000106 000000000107\r\n", 0xFFFF, {0x106, 0x107, 0x100}, "000000000104\n",
+       {0x101, 0x103}},
+      {"000000000106\n", 0xFFFF, {-1}, "000000000100\n", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszLease ? c.pszLease : "counter");
@@ -185,5 +188,10 @@ TEST(SerialCounter, WorkOrderRangeAndStationLease) {
       EXPECT_EQ(e == ESerialResult::kOk ? static_cast<int64_t>(q) : -1, nExpected) << szError;
     }
     EXPECT_EQ(ReadWholeFile(szCounter), c.pszCounter);
+    if (c.pszLease == nullptr) continue;
+    std::vector<uint64_t> vReturned(2);
+    std::string szError;
+    if (!lease.ReturnUnused(vReturned[0], vReturned[1], szError)) vReturned.clear();
+    EXPECT_EQ(vReturned, c.vReturned);
   }
 }
