@@ -318,8 +318,16 @@ void TStationForm::BuildWidgets() {
   m_pBarcode->setMaxLength(12);
   auto* pBarcodeCaption = new QLabel(this);
   m_vCaptions.push_back(pBarcodeCaption);
+  auto* pLanguage = new QComboBox(this);
+  pLanguage->setObjectName("LanguageCombo");
+  pLanguage->addItems({QString::fromUtf8("中文"), "English"});
+  pLanguage->setCurrentIndex(m_Language == kLanguageChinese ? 0 : 1);
+  connect(pLanguage, &QComboBox::currentIndexChanged, this, [this](int nIndex) {
+    SetLanguage(nIndex == 0 ? kLanguageChinese : kLanguageEnglish);
+  });
   pButtons->addWidget(m_pStart);
   pButtons->addWidget(m_pStop);
+  pButtons->addWidget(pLanguage);
   pButtons->addStretch();
   pButtons->addWidget(pBarcodeCaption);
   pButtons->addWidget(m_pBarcode);
@@ -336,8 +344,14 @@ void TStationForm::BuildWidgets() {
     tile.pPath = new QLabel(tile.pFrame);
     tile.pState = new QLabel(tile.pFrame);
     tile.pState->setWordWrap(true);
+    tile.pState->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QFont font = tile.pState->font();
-    font.setPointSizeF(font.pointSizeF() * 1.8);
+    // The window's font may be sized in pixels (its point size is -1 then).
+    if (font.pixelSize() > 0) {
+      font.setPixelSize(font.pixelSize() * 9 / 5);
+    } else {
+      font.setPointSizeF(font.pointSizeF() * 1.8);
+    }
     font.setBold(true);
     tile.pState->setFont(font);
     tile.pBar = new QProgressBar(tile.pFrame);
@@ -348,6 +362,8 @@ void TStationForm::BuildWidgets() {
     tile.pFrame->setVisible(false);
     pTiles->addWidget(tile.pFrame, i / 4, i % 4);
   }
+  // Four equal columns, whatever length a tile's reason has.
+  for (int nColumn = 0; nColumn < 4; ++nColumn) pTiles->setColumnStretch(nColumn, 1);
   pMain->addLayout(pTiles, 1);
 
   m_pCounts = new QLabel(this);

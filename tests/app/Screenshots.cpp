@@ -17,6 +17,7 @@
 #include "HeldLock.h"
 #include "ImageMapForm.h"
 #include "ImageMapView.h"
+#include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
 #include "SimFaultOptions.h"
