@@ -23,6 +23,8 @@ class CPlatformSet {
                                               std::string& szError);
   USB42XX_MGR::IHidPlatform& Platform() { return m_pDevices->Platform(); }
   USB42XX_MGR::IDeviceIdStore& Store() { return *m_pStore; }
+  // The simulated boards; null on this machine's devices.
+  qrt::sim::CSimPlatform* Simulator() { return m_pDevices->Simulator(); }
   // At the end: the simulator's files (--sim-save, --sim-log); what failed
   // in vErrors.
   void Finish(std::vector<std::string>& vErrors);

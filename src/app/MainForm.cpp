@@ -88,6 +88,7 @@ constexpr CAPTION_ROW kCaptionRows[] = {
     {"RestoreBackupAction", MSG_RESTORE_BACKUP},
     {"ExportTemplateAction", MSG_EXPORT_TEMPLATE},
     {"ApplyTemplateAction", MSG_APPLY_TEMPLATE},
+    {"OperatorStationAction", MSG_OPERATOR_STATION},
 };
 
 QString TableText(int nLanguage, int nId) {

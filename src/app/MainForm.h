@@ -147,6 +147,8 @@ class TMainForm : public QWidget {
   void OnRestoreBackupClick();
   void OnExportTemplateClick();
   void OnApplyTemplateClick();
+  // Starts qrt4250-config --station beside this window.
+  void OnOperatorStationClick();
   class TImageMapForm* ImageMapForm() const {
     return m_pImageMapForm;
   }

@@ -1,9 +1,11 @@
 // TMainForm, the Backup and templates menu: a backup written back to the
 // board as it is, and the command line's settings templates.
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 
 #include "Backup.h"
@@ -38,6 +40,8 @@ void TMainForm::CreateBackupMenu() {
   QAction* pRestore = add("RestoreBackupAction", &TMainForm::OnRestoreBackupClick);
   add("ExportTemplateAction", &TMainForm::OnExportTemplateClick);
   QAction* pApply = add("ApplyTemplateAction", &TMainForm::OnApplyTemplateClick);
+  pMenu->addSeparator();
+  add("OperatorStationAction", &TMainForm::OnOperatorStationClick);
   // A restore when Read could read (a board listed and free, no transfer):
   // it needs no image in the window, a blank or broken board is what it is
   // for. A template when the settings can be edited (not before the first
@@ -47,6 +51,15 @@ void TMainForm::CreateBackupMenu() {
     pApply->setEnabled(m_pUi->VIDEdit->isEnabled());
   });
   m_pUi->BackupTemplateBitBtn->setMenu(pMenu);
+}
+
+void TMainForm::OnOperatorStationClick() {
+  // The station is a program of its own (the same boards, the same
+  // simulator options): it owns the board search and the hot-plug events
+  // while it runs, which this window's device list needs too.
+  QStringList vArguments = QCoreApplication::arguments().mid(1);
+  vArguments << "--station";
+  QProcess::startDetached(QCoreApplication::applicationFilePath(), vArguments);
 }
 
 void TMainForm::OnRestoreBackupClick() {

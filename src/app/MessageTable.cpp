@@ -106,6 +106,7 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "未恢复，设备未改动：%1",
         "模板未应用，设置未改动：%1",
         "模板未保存：%1",
+        "生产工位…",
     },
     {
         nullptr,
@@ -208,6 +209,7 @@ const char* const kMessageTable[2][kMessageCount + 1] = {
         "Nothing restored, the board is unchanged: %1",
         "Template not applied, the settings are unchanged: %1",
         "Template not saved: %1",
+        "Operator station...",
     },
 };
 

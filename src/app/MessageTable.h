@@ -1,16 +1,16 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 98. Constant UTF-8 data, Qt-free.
+// Chinese, 1 English; ids run from 1 to 99. Constant UTF-8 data, Qt-free.
 // Row 75 is a status line with %1 for the value; rows 76-91 are the image
-// map's, 92 on the backup and template menu's. (What a failed write left is the engine's text, in both languages:
+// map's, 92 on the backup and template menu's (99 its station item). (What a failed write left is the engine's text, in both languages:
 // WriteOutcome.h.)
 
 namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 98;
+constexpr int kMessageCount = 99;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -61,10 +61,11 @@ enum EMessageId {
   MSG_RESTORE_REFUSED = 96,
   MSG_TEMPLATE_REFUSED = 97,
   MSG_TEMPLATE_NOT_SAVED = 98,
+  MSG_OPERATOR_STATION = 99,  // the menu's item that starts the station
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..98.
+// an id outside 1..99.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

@@ -1,6 +1,7 @@
 // qrt4250-config: the QRT4250 EEPROM configuration window.
 //   qrt4250-config                      the devices on this machine
 //   qrt4250-config --simulate [--sim-* options, as qrt4250-cli takes them]
+//   qrt4250-config --station [...]     the operator station of a production line
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,6 +15,8 @@
 #include "AppIdentity.h"
 #include "DemoPlatform.h"
 #include "MainForm.h"
+#include "MessageTable.h"
+#include "StationForm.h"
 #include "UiServices.h"
 #include "Version.h"
 #include "platform/StartupMessage.h"
@@ -22,6 +25,7 @@ namespace {
 
 struct OPTIONS {
   bool bSimulate = false;
+  bool bStation = false;
   bool bSimOptionWithoutSimulate = false;
   qrt::transfer::SIM_OPTIONS sim;
 };
@@ -51,6 +55,8 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
       "EEPROM of QRT4250 USB audio devices; load and save .bin / .hex images.");
   parser.addHelpOption();
   parser.addVersionOption();
+  parser.addOption(QCommandLineOption(
+      "station", "The operator station: programs each board as it arrives, in parallel."));
   // The simulator's options, as the command line program has them.
   for (const qrt::transfer::SIM_OPTION_TEXT& text : qrt::transfer::SimOptionTexts()) {
     parser.addOption(QCommandLineOption(
@@ -62,6 +68,7 @@ OPTIONS ParseCommandLine(int argc, char* argv[]) {
 
   OPTIONS options;
   options.bSimulate = parser.isSet("simulate");
+  options.bStation = parser.isSet("station");
   for (const qrt::transfer::SIM_OPTION_TEXT& text : qrt::transfer::SimOptionTexts()) {
     if (text.szName != "--simulate" && parser.isSet(OptionName(text.szName))) {
       options.bSimOptionWithoutSimulate = !options.bSimulate;
@@ -115,7 +122,13 @@ int main(int argc, char* argv[]) {
   qrt::app::InstallTraceSink();
   qrt::app::CQtUiServices uiServices;
   int nResult = 0;
-  {
+  if (options.bStation) {
+    qrt::app::TStationForm station(uiServices, pPlatform->Platform(), pPlatform->Simulator(),
+                                   qrt::app::kLanguageChinese);
+    station.resize(1000, 760);
+    station.show();
+    nResult = app.exec();
+  } else {
     qrt::app::TMainForm mainForm(uiServices, pPlatform->Platform(), pPlatform->Store());
     mainForm.show();
     nResult = app.exec();

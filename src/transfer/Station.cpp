@@ -31,6 +31,7 @@ void RunStation(IHidPlatform& platform, qrt::sim::CSimPlatform* pSim, const STAT
       view.OnError("the device search failed");
       break;
     }
+    view.OnListed(vBoards);
     const std::vector<BOARD_INFO> vNew = boards.TakeNew(vBoards);
     if (!vNew.empty() && !view.OnBoards(vNew)) break;
     if (!vNew.empty() || bFirst) view.OnReady();

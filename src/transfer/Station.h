@@ -39,6 +39,9 @@ class IStationView {
   virtual bool OnBoards(const std::vector<USB42XX_MGR::BOARD_INFO>& vBoards) = 0;
   // A round is done: the next board may come.
   virtual void OnReady() = 0;
+  // Every listing, before its new boards are programmed: the boards present
+  // (a window clears the tile of a board that is gone).
+  virtual void OnListed(const std::vector<USB42XX_MGR::BOARD_INFO>& /*vPresent*/) {}
   // The board search or the wait failed; the station ends.
   virtual void OnError(const std::string& szText) = 0;
 };

@@ -9,15 +9,20 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <fstream>
 
 #include "AppFont.h"
 #include "HeldLock.h"
 #include "ImageMapForm.h"
 #include "ImageMapView.h"
+#include "MessageTable.h"
 #include "ReadEEPROMForm.h"
 #include "RomDataMgr.h"
 #include "SimFaultOptions.h"
+#include "SimSetup.h"
+#include "StationForm.h"
 #include "WindowFixture.h"
 #include "ui_UReadEEPROMForm.h"
 
@@ -118,5 +123,49 @@ int main(int argc, char* argv[]) {
   qrt::test::CHeldLock held(w.LockPath(qrt::sim::kSimMutexNames.pszHid));
   w.pForm->Timer1Timer();
   save(w.pForm.get(), "device-in-use-en.png");
+
+  // The operator station on four boards, one with a marginal cell (rolled
+  // back) and one whose cell flips on every write (failed), waiting for the
+  // next board after its first round; in both languages.
+  for (const int nLanguage : {kLanguageEnglish, kLanguageChinese}) {
+    qrt::transfer::SIM_OPTIONS sim;
+    sim.nBoards = 4;
+    sim.vFaults = {"2@flip-once:0x21", "3@flip:0x21"};
+    sim.bBoardClocks = true;
+    qrt::transfer::SIM_SPEC spec;
+    std::string szError;
+    if (!qrt::transfer::ParseSimSpec(sim, spec, szError)) return 1;
+    qrt::transfer::CSimRig rig(spec);
+    TStationForm station(w.Ui, rig.Platform(), &rig.Platform(), nLanguage);
+    qrt::transfer::STATION_HOOKS hooks;
+    hooks.nPollMs = 5;
+    station.SetHooks(hooks);
+    const QString szName = nLanguage == kLanguageEnglish ? "en" : "zh";
+    const auto edit = [&](const char* pszName, const QString& szText) {
+      station.findChild<QLineEdit*>(pszName)->setText(szText);
+    };
+    std::ofstream(scratch.filePath("golden-" + szName + ".json").toStdString())
+        << R"({"product": "Line 7", "playVolume": 50})";
+    edit("GoldenEdit", scratch.filePath("golden-" + szName + ".json"));
+    edit("SerialFileEdit", scratch.filePath("counter-" + szName));
+    edit("SerialStartEdit", "100");
+    edit("SerialEndEdit", "1FF");
+    edit("StationEdit", "line-3");
+    edit("OperatorEdit", "ana");
+    edit("WorkOrderEdit", "WO-2291");
+    edit("LogEdit", scratch.filePath("line-" + szName + ".jsonl"));
+    station.findChild<QSpinBox*>("RetriesSpin")->setValue(0);
+    QMetaObject::invokeMethod(station.findChild<QLineEdit*>("GoldenEdit"), "editingFinished");
+    station.resize(1100, 760);
+    station.show();
+    if (!station.Start()) return 1;
+    for (int i = 0; i < 3000 && station.Totals().Steps().size() < 4; ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QCoreApplication::processEvents();
+    save(&station, qPrintable("station-" + szName + ".png"));
+    station.Stop();
+    while (station.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
   return 0;
 }

@@ -18,6 +18,7 @@
 #include "DeviceSession.h"
 #include "ImageFiles.h"
 #include "ImageSession.h"
+#include "LogLines.h"
 #include "ProductionLog.h"
 #include "RomDataMgr.h"
 #include "SerialCounter.h"
@@ -31,6 +32,8 @@ namespace {
 
 using qrt::test::CRun;
 using qrt::test::RunCliWith;
+using qrt::test::BoardLines;
+using qrt::test::LogLines;
 
 std::vector<uint8_t> ReadFile(const std::string& szPath) {
   std::ifstream f(szPath, std::ios::binary);
@@ -40,34 +43,6 @@ std::vector<uint8_t> ReadFile(const std::string& szPath) {
 void WriteFile(const std::string& szPath, const std::vector<uint8_t>& data) {
   std::ofstream f(szPath, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-// The production log's lines: each run's start line (with "event") and one
-// line per board.
-std::vector<nlohmann::json> LogLines(const std::string& szPath) {
-  std::ifstream log(szPath);
-  std::vector<nlohmann::json> lines;
-  for (std::string s; std::getline(log, s);) lines.push_back(nlohmann::json::parse(s));
-  return lines;
-}
-
-// Only the boards' lines of the log; those of one run (boards programmed
-// at once finish in any order) by path, a board's attempts in their order.
-std::vector<nlohmann::json> BoardLines(const std::string& szPath) {
-  std::vector<nlohmann::json> lines;
-  size_t nRunStart = 0;
-  for (nlohmann::json& j : LogLines(szPath)) {
-    if (j.contains("event")) {
-      nRunStart = lines.size();
-      continue;
-    }
-    lines.push_back(std::move(j));
-    std::stable_sort(lines.begin() + static_cast<std::ptrdiff_t>(nRunStart), lines.end(),
-                     [](const nlohmann::json& a, const nlohmann::json& b) {
-                       return a["path"].get<std::string>() < b["path"].get<std::string>();
-                     });
-  }
-  return lines;
 }
 
 // The output image the window would write for a file of these bytes.
