@@ -591,10 +591,25 @@ void TStationForm::Lock(bool bLocked) {
   m_pStop->setEnabled(bLocked);
 }
 
+bool TStationForm::CounterPassed(uint64_t qwSerial, QString& szWhy) {
+  uint64_t qwNext = 0;
+  std::string szError;
+  if (m_pRun->pCounter->Peek(qwNext, szError) != qrt::production::ESerialResult::kOk) {
+    szWhy = Q(szError);
+    return false;
+  }
+  if (qwSerial >= qwNext) {
+    szWhy = "the counter hands it out later";
+    return false;
+  }
+  return true;
+}
+
 void TStationForm::OnBarcodeEntered() {
   // A scanner types the serial and Enter: it goes to the next board instead
-  // of the counter's, once it is 12 hex digits inside the work order's range
-  // and not used in this run's log.
+  // of the counter's, once it is 12 hex digits inside the work order's range,
+  // below the counter's next serial (a label printed earlier, a board back
+  // for rework) and not used in this run's log.
   const QString szText = m_pBarcode->text().trimmed();
   m_pBarcode->clear();
   uint64_t qwSerial = 0;
@@ -605,6 +620,8 @@ void TStationForm::OnBarcodeEntered() {
     szWhy = "no serials in this run";
   } else if (qwSerial > m_pRun->pCounter->Last()) {
     szWhy = "after the range end " + Q(FormatSerial(m_pRun->pCounter->Last()));
+  } else if (!CounterPassed(qwSerial, szWhy)) {
+    // The counter would hand it out again later: two boards, one serial.
   } else {
     const std::vector<uint64_t>& vUsed = m_Totals.Serials();
     if (m_pRun->pScanned->Queued(qwSerial) ||

@@ -86,6 +86,9 @@ class TStationForm : public QWidget {
   void UpdateCounts();
   void UpdateGoldenHash();
   void BrowseGolden();
+  // False with szWhy when the counter has not yet passed qwSerial (or cannot
+  // be read): a scanned serial must never be one the counter hands out.
+  bool CounterPassed(uint64_t qwSerial, QString& szWhy);
   void OnBarcodeEntered();
   bool PrepareRun(RUN& run, QString& szError);
   void Lock(bool bLocked);
