@@ -66,7 +66,7 @@ class WindowOnBoardTest : public QObject {
     ui.qAnswers.push_back(kIdOk);  // the exit question
   }
 
-  // Two boards of one pair (QRT_VBOARD_BOARDS=2): both listed, message 47
+  // Two boards of one pair (QRT_VBOARD_BOARDS=2): both listed with their paths, message 47
   // shown, and a read refused with 47 again before it touches either board.
   void ShowsTheDuplicateMessage() {
     if (qgetenv("QRT_VBOARD_BOARDS") != "2") QSKIP("needs two virtual boards");
@@ -78,8 +78,12 @@ class WindowOnBoardTest : public QObject {
     pForm->show();
     Ui::TMainForm* f = pForm->Form();
     QCOMPARE(f->VIDPIDComboBox->count(), 2);
-    for (int i = 0; i < 2; ++i)
-      QCOMPARE(f->VIDPIDComboBox->itemText(i), QString("VID = 0x3A7C, PID = 0x4250"));
+    // Two boards of one pair are told apart by their paths.
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY2(f->VIDPIDComboBox->itemText(i).startsWith("VID = 0x3A7C, PID = 0x4250 (/dev/hidraw"),
+               qPrintable(f->VIDPIDComboBox->itemText(i)));
+    }
+    QVERIFY(f->VIDPIDComboBox->itemText(0) != f->VIDPIDComboBox->itemText(1));
     const QString szMessage47 = QString::fromUtf8(MessageText(pForm->m_Language, 47));
     QVERIFY(!ui.vBoxes.empty());
     QCOMPARE(ui.vBoxes.back().szText, szMessage47);
