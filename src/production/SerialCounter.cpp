@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "ProductionFiles.h"
@@ -11,6 +12,21 @@
 #include "TextNumbers.h"
 
 namespace qrt::production {
+
+namespace platform {
+bool WaitToLockAgain(std::chrono::steady_clock::time_point deadline,
+                     std::chrono::milliseconds timeOut, const std::string& szPath,
+                     std::string& szError) {
+  if (std::chrono::steady_clock::now() >= deadline) {
+    szError = szPath + ": locked by another process (waited " + std::to_string(timeOut.count()) +
+              " ms)";
+    return false;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return true;
+}
+}  // namespace platform
+
 namespace {
 
 // After FFFFFFFFFFFF the file holds this one 13-digit value: used up.

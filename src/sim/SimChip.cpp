@@ -39,14 +39,10 @@ CSimChip::CSimChip(const SIM_CHIP_CONFIG& config, std::shared_ptr<CSimClock> pCl
 }
 
 size_t CSimChip::ReportLength() const {
-  switch (m_Config.nLayout) {
-    case 1:
-      return 4;
-    case 2:
-      return 8;
-    default:
-      return 5;
-  }
+  // Layout 0 (and any unknown one) uses the 5-byte report.
+  static constexpr size_t kLengthOfLayout[] = {5, 4, 8};
+  const bool bKnown = m_Config.nLayout <= 2;
+  return kLengthOfLayout[bKnown ? m_Config.nLayout : 0];
 }
 
 void CSimChip::SetFaults(const SIM_FAULTS& faults) {

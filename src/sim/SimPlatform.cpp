@@ -160,13 +160,18 @@ void CSimPlatform::DispatchEvents() {
   }
 }
 
-bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
-  vOut.clear();
+bool CSimPlatform::ForEachPlugged(const std::function<void(size_t, const SDevice&)>& fn) {
   if (m_bEnumerationFails) return false;
   std::lock_guard<std::mutex> guard(m_Mutex);
   for (size_t i = 0; i < m_vDevices.size(); ++i) {
-    const SDevice& device = m_vDevices[i];
-    if (!device.bPlugged) continue;
+    if (m_vDevices[i].bPlugged) fn(i, m_vDevices[i]);
+  }
+  return true;
+}
+
+bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
+  vOut.clear();
+  return ForEachPlugged([&](size_t i, const SDevice& device) {
     uint32_t nCollection = 0;
     for (const auto& extra : device.Config.vExtraCollections) {
       HID_COLLECTION_INFO info;
@@ -186,8 +191,7 @@ bool CSimPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOu
     info.dwInputReportByteLength = static_cast<uint32_t>(device.pChip->ReportLength());
     info.dwOutputReportByteLength = static_cast<uint32_t>(device.pChip->ReportLength());
     vOut.push_back(info);
-  }
-  return true;
+  });
 }
 
 std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
@@ -205,19 +209,14 @@ std::unique_ptr<IHidDevice> CSimPlatform::OpenCollection(const HID_COLLECTION_IN
 
 bool CSimPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
   vOut.clear();
-  if (m_bEnumerationFails) return false;
-  std::lock_guard<std::mutex> guard(m_Mutex);
-  for (size_t i = 0; i < m_vDevices.size(); ++i) {
-    const SDevice& device = m_vDevices[i];
-    if (!device.bPlugged) continue;
+  return ForEachPlugged([&](size_t i, const SDevice& device) {
     for (uint32_t n = 0; n < device.Config.nUsbNames; ++n) {
       char sz[96];
       std::snprintf(sz, sizeof(sz), "USB#VID_%04X&PID_%04X&MI_%02u#sim%zu", device.Config.wVID,
                     device.Config.wPID, n, i);
       vOut.emplace_back(sz);
     }
-  }
-  return true;
+  });
 }
 
 }  // namespace qrt::sim

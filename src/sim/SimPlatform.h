@@ -130,6 +130,9 @@ class CSimPlatform : public USB42XX_MGR::IHidPlatform {
     std::shared_ptr<CBoardTime> pTime;  // null on the platform's clock
     bool bPlugged = true;
   };
+  // Calls fn with each plugged device and its index, under the lock. False
+  // (fn never called) while enumeration is set to fail.
+  bool ForEachPlugged(const std::function<void(size_t, const SDevice&)>& fn);
   // The device of a "sim:N" path; SIZE_MAX for any other.
   size_t IndexOfPath(const std::string& szPath) const;
   void PostEvent(USB42XX_MGR::EDeviceEvent eKind, size_t nIndex);

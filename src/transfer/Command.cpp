@@ -67,6 +67,16 @@ std::string OutputLine(const std::string& szOutput) {
 
 }  // namespace
 
+COMMAND_RESULT RunCommand(const std::vector<std::string>& vWords,
+                          const std::map<std::string, std::string>& env, int nTimeOutMs) {
+  if (vWords.empty()) {
+    COMMAND_RESULT result;
+    result.szOutput = "the command is empty";
+    return result;
+  }
+  return platform::RunCommandWords(vWords, env, nTimeOutMs);
+}
+
 std::string CommandFailureText(const COMMAND_RESULT& result, int nTimeOutMs) {
   const std::string szOutput = OutputLine(result.szOutput);
   if (!result.bStarted) return "cannot run it: " + szOutput;

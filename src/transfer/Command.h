@@ -18,6 +18,8 @@ namespace qrt::transfer {
 bool SplitCommand(const std::string& szCommand, std::vector<std::string>& vWords,
                   std::string& szError);
 
+constexpr size_t kMaxCommandOutput = 64 * 1024;
+
 struct COMMAND_RESULT {
   bool bStarted = false;   // false: it could not be run (szOutput says why)
   bool bTimedOut = false;  // killed at the time limit
@@ -31,6 +33,12 @@ struct COMMAND_RESULT {
 // nTimeOutMs, then kills it.
 COMMAND_RESULT RunCommand(const std::vector<std::string>& vWords,
                           const std::map<std::string, std::string>& env, int nTimeOutMs);
+
+namespace platform {
+// The OS's half of RunCommand, given at least one word.
+COMMAND_RESULT RunCommandWords(const std::vector<std::string>& vWords,
+                               const std::map<std::string, std::string>& env, int nTimeOutMs);
+}  // namespace platform
 
 // What a command's failure says: "exit status 2: <output>", "killed after
 // 10 s", "cannot run it: <why>"; the output's first 200 characters, its

@@ -319,9 +319,36 @@ uint32_t OutputReportLengthOfLayout(uint8_t btLayout) {
   }
 }
 
-int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
-             const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
-             const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs, uint8_t btReportId) {
+namespace {
+
+// One unit's command: the mode's bits into the control register, then the
+// command register (0xC0 writes the data registers to the EEPROM, 0x80 reads
+// them from it). 0, or the failing step's code: reading the control register
+// nBase, writing it nBase + 1000, the command nBase + 2000.
+int IssueUnitCommand(IHidDevice& device, uint8_t btMode, uint8_t btLow, uint8_t btCommandTop,
+                     int nBase, uint8_t btLayout, uint8_t btReportId) {
+  uint8_t btControl = 0;
+  if (int r = ReadByte(device, kRegControl, btControl, btLayout, btReportId)) return r + nBase;
+  btControl = static_cast<uint8_t>((btControl & 0xF8) | ControlBits(btMode, btLow));
+  if (int r = WriteByte(device, kRegControl, btControl, btLayout, btReportId)) {
+    return r + nBase + 1000;
+  }
+  const uint8_t btCommand = static_cast<uint8_t>(btCommandTop | CommandBits(btMode, btLow));
+  if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
+    return r + nBase + 2000;
+  }
+  return 0;
+}
+
+// The frame both directions share: the checks, the enable bit set, the
+// block selected at each new 256-byte page, the delay and progress after each
+// unit, and the enable bit cleared again on every exit (that last write's
+// outcome does not change the result). fnUnit(wDone, btLow) moves one unit
+// and returns 0 or its code.
+template <class UNIT>
+int RunUnits(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress, const void* pData,
+             uint16_t wLength, uint32_t dwTimeOutMs, const I2C_PROGRESS_CALLBACK& fnProgress,
+             uint32_t dwDelayMs, uint8_t btReportId, UNIT&& fnUnit) {
   if (int r = CheckTransfer(btMode, wAddress, pData, wLength)) return r;
   if (!Usable(channel)) return -1;
   IHidDevice& device = *channel.pDevice;
@@ -329,8 +356,6 @@ int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
 
   uint8_t btRestore = 0;
   if (int r = BeginI2CTransfer(channel, dwTimeOutMs, btReportId, btRestore)) return r;
-  // From here on every exit clears enable bit 0 again; the outcome of that
-  // last write does not change the result.
   auto fail = [&](int nCode) {
     WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
     return nCode;
@@ -340,34 +365,12 @@ int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
   uint16_t wDone = 0;
   uint16_t wLastPage = 0xFFFF;
   while (wDone < wLength) {
-    uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
+    const uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
     if (wPage != wLastPage) {
       if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
       wLastPage = wPage;
     }
-    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 7000);
-    if (int r = WriteByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
-      return fail(r + 8000);
-    }
-    if (btMode == 2) {
-      if (int r = WriteByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
-        return fail(r + 9000);
-      }
-    }
-    uint8_t btLow = static_cast<uint8_t>(wAddress);
-    uint8_t btControl = 0;
-    if (int r = ReadByte(device, kRegControl, btControl, btLayout, btReportId)) {
-      return fail(r + 5000);
-    }
-    btControl = static_cast<uint8_t>((btControl & 0xF8) | ControlBits(btMode, btLow));
-    if (int r = WriteByte(device, kRegControl, btControl, btLayout, btReportId)) {
-      return fail(r + 6000);
-    }
-    uint8_t btCommand = static_cast<uint8_t>(0xC0 | CommandBits(btMode, btLow));
-    if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
-      return fail(r + 7000);
-    }
-    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 8000);
+    if (int r = fnUnit(wDone, static_cast<uint8_t>(wAddress))) return fail(r);
     wAddress = static_cast<uint16_t>(wAddress + wStep);
     DelayMs(channel.Clock, dwDelayMs);
     if (fnProgress) fnProgress(wLength, wDone);
@@ -377,59 +380,57 @@ int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
   return 0;
 }
 
+}  // namespace
+
+int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
+             const uint8_t* pData, uint16_t wLength, uint32_t dwTimeOutMs,
+             const I2C_PROGRESS_CALLBACK& fnProgress, uint32_t dwDelayMs, uint8_t btReportId) {
+  return RunUnits(
+      channel, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress, dwDelayMs, btReportId,
+      [&](uint16_t wDone, uint8_t btLow) {
+        IHidDevice& device = *channel.pDevice;
+        const uint8_t btLayout = channel.btLayout;
+        // A write waits for the previous unit's EEPROM cycle before it
+        // touches the data registers.
+        if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 7000;
+        if (int r = WriteByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
+          return r + 8000;
+        }
+        if (btMode == 2) {
+          if (int r = WriteByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
+            return r + 9000;
+          }
+        }
+        if (int r = IssueUnitCommand(device, btMode, btLow, 0xC0, 5000, btLayout, btReportId)) {
+          return r;
+        }
+        if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 8000;
+        return 0;
+      });
+}
+
 int ReadI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress, uint8_t* pData,
             uint16_t wLength, uint32_t dwTimeOutMs, const I2C_PROGRESS_CALLBACK& fnProgress,
             uint32_t dwDelayMs, uint8_t btReportId) {
-  if (int r = CheckTransfer(btMode, wAddress, pData, wLength)) return r;
-  if (!Usable(channel)) return -1;
-  IHidDevice& device = *channel.pDevice;
-  const uint8_t btLayout = channel.btLayout;
-
-  uint8_t btRestore = 0;
-  if (int r = BeginI2CTransfer(channel, dwTimeOutMs, btReportId, btRestore)) return r;
-  auto fail = [&](int nCode) {
-    WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
-    return nCode;
-  };
-
-  const uint16_t wStep = btMode == 1 ? 1 : 2;
-  uint16_t wDone = 0;
-  uint16_t wLastPage = 0xFFFF;
-  while (wDone < wLength) {
-    uint16_t wPage = static_cast<uint16_t>(wAddress >> 8);
-    if (wPage != wLastPage) {
-      if (int r = SelectBlock(device, wPage, btLayout, btReportId)) return fail(r);
-      wLastPage = wPage;
-    }
-    uint8_t btLow = static_cast<uint8_t>(wAddress);
-    uint8_t btControl = 0;
-    if (int r = ReadByte(device, kRegControl, btControl, btLayout, btReportId)) {
-      return fail(r + 7000);
-    }
-    btControl = static_cast<uint8_t>((btControl & 0xF8) | ControlBits(btMode, btLow));
-    if (int r = WriteByte(device, kRegControl, btControl, btLayout, btReportId)) {
-      return fail(r + 8000);
-    }
-    uint8_t btCommand = static_cast<uint8_t>(0x80 | CommandBits(btMode, btLow));
-    if (int r = WriteByte(device, kRegCommand, btCommand, btLayout, btReportId)) {
-      return fail(r + 9000);
-    }
-    if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return fail(r + 10000);
-    if (int r = ReadByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
-      return fail(r + 11000);
-    }
-    if (btMode == 2) {
-      if (int r = ReadByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
-        return fail(r + 12000);
-      }
-    }
-    wAddress = static_cast<uint16_t>(wAddress + wStep);
-    DelayMs(channel.Clock, dwDelayMs);
-    if (fnProgress) fnProgress(wLength, wDone);
-    wDone = static_cast<uint16_t>(wDone + wStep);
-  }
-  WriteByte(device, kRegEnable, btRestore, btLayout, btReportId);
-  return 0;
+  return RunUnits(
+      channel, btMode, wAddress, pData, wLength, dwTimeOutMs, fnProgress, dwDelayMs, btReportId,
+      [&](uint16_t wDone, uint8_t btLow) {
+        IHidDevice& device = *channel.pDevice;
+        const uint8_t btLayout = channel.btLayout;
+        if (int r = IssueUnitCommand(device, btMode, btLow, 0x80, 7000, btLayout, btReportId)) {
+          return r;
+        }
+        if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 10000;
+        if (int r = ReadByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
+          return r + 11000;
+        }
+        if (btMode == 2) {
+          if (int r = ReadByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
+            return r + 12000;
+          }
+        }
+        return 0;
+      });
 }
 
 int ReadI2C_ByMode(const REPORT_CHANNEL& channel, uint8_t btSlaveAddress, uint8_t btWordAddress,

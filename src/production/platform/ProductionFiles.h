@@ -63,6 +63,12 @@ class CLockedCounter {
   intptr_t m_nHandle = -1;
 };
 
+// Between two tries of a counter lock another process holds: false with
+// szError set once the deadline has passed, else true after a 20 ms pause.
+bool WaitToLockAgain(std::chrono::steady_clock::time_point deadline,
+                     std::chrono::milliseconds timeOut, const std::string& szPath,
+                     std::string& szError);
+
 // The production log, opened for appends only: each AppendLine is one write
 // at the end, so lines of two stations never interleave. -1 on failure.
 intptr_t OpenForAppend(const std::string& szPath, std::string& szError);

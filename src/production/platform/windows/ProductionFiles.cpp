@@ -180,12 +180,7 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
       szError.insert(szPath.size(), ": cannot lock");
       return ESerialResult::kUnreadable;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      szError = szPath + ": locked by another process (waited " + std::to_string(timeOut.count()) +
-                " ms)";
-      return ESerialResult::kLocked;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!WaitToLockAgain(deadline, timeOut, szPath, szError)) return ESerialResult::kLocked;
   }
 }
 

@@ -15,19 +15,10 @@ extern char** environ;
 
 namespace qrt::transfer {
 
-namespace {
-
-constexpr size_t kMaxOutput = 64 * 1024;
-
-}  // namespace
-
-COMMAND_RESULT RunCommand(const std::vector<std::string>& vWords,
-                          const std::map<std::string, std::string>& env, int nTimeOutMs) {
+COMMAND_RESULT platform::RunCommandWords(const std::vector<std::string>& vWords,
+                                         const std::map<std::string, std::string>& env,
+                                         int nTimeOutMs) {
   COMMAND_RESULT result;
-  if (vWords.empty()) {
-    result.szOutput = "the command is empty";
-    return result;
-  }
   // The environment: the process's own with these added or replaced.
   std::vector<std::string> vEnv;
   for (char** pp = environ; *pp != nullptr; ++pp) {
@@ -89,7 +80,7 @@ COMMAND_RESULT RunCommand(const std::vector<std::string>& vWords,
     const ssize_t n = read(fds[0], buf, sizeof(buf));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // every writer closed: it ended (or closed its output)
-    const size_t nTake = std::min(static_cast<size_t>(n), kMaxOutput - std::min(kMaxOutput, result.szOutput.size()));
+    const size_t nTake = std::min(static_cast<size_t>(n), kMaxCommandOutput - std::min(kMaxCommandOutput, result.szOutput.size()));
     result.szOutput.append(buf, nTake);
   }
   close(fds[0]);

@@ -16,7 +16,6 @@ namespace {
 
 using qrt::diag::platform::Widen;
 
-constexpr size_t kMaxOutput = 64 * 1024;
 
 std::string LastErrorText(const std::string& szWhat) {
   return szWhat + ": Windows error " + std::to_string(::GetLastError());
@@ -109,20 +108,17 @@ void ReadAvailable(HANDLE hPipe, std::string& szOutput) {
         dwRead == 0) {
       return;
     }
-    const size_t nRoom = kMaxOutput - std::min(kMaxOutput, szOutput.size());
+    const size_t nRoom = kMaxCommandOutput - std::min(kMaxCommandOutput, szOutput.size());
     szOutput.append(buf, std::min<size_t>(dwRead, nRoom));
   }
 }
 
 }  // namespace
 
-COMMAND_RESULT RunCommand(const std::vector<std::string>& vWords,
-                          const std::map<std::string, std::string>& env, int nTimeOutMs) {
+COMMAND_RESULT platform::RunCommandWords(const std::vector<std::string>& vWords,
+                                         const std::map<std::string, std::string>& env,
+                                         int nTimeOutMs) {
   COMMAND_RESULT result;
-  if (vWords.empty()) {
-    result.szOutput = "the command is empty";
-    return result;
-  }
   std::wstring szLine;
   for (const std::string& szWord : vWords) {
     const std::wstring szWide = Widen(szWord);
