@@ -6,6 +6,7 @@
 // in ListCommands.cpp, TransferCommands.cpp and ProgramCommand.cpp, what they
 // share in DeviceSession.cpp.
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,31 @@
 #include "DeviceSession.h"
 
 namespace qrt::cli {
+
+namespace {
+
+// write and restore: a file to the EEPROM under a backup, read back and
+// compared. fnOwnFlags adds the command's own flags after --eeprom.
+void AddWriteCommand(CLI::App& app, CCliContext& ctx, const char* pszName, const char* pszHelp,
+                     const char* pszFileName, const char* pszFileHelp,
+                     const std::function<void(CLI::App&, CDeviceOptions&)>& fnOwnFlags) {
+  auto pOptions = std::make_shared<CDeviceOptions>();
+  auto pFile = std::make_shared<std::string>();
+  auto pType = std::make_shared<std::string>();
+  CLI::App* pCmd = app.add_subcommand(pszName, pszHelp);
+  pCmd->add_option(pszFileName, *pFile, pszFileHelp)->required();
+  pCmd->add_option("--eeprom", *pType, "EEPROM type (default: the file's size)");
+  fnOwnFlags(*pCmd, *pOptions);
+  AddDeviceOptions(pCmd, *pOptions);
+  AddTransferOptions(pCmd, *pOptions);
+  AddBackupOptions(pCmd, *pOptions);
+  AddWriteAllOption(pCmd, *pOptions);
+  pCmd->callback([&ctx, pOptions, pFile, pType, pszName] {
+    RunWrite(ctx, *pOptions, *pFile, *pType, pszName);
+  });
+}
+
+}  // namespace
 
 void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   // The options live as long as the app's parse; one set per command.
@@ -37,39 +63,17 @@ void RegisterDeviceCommands(CLI::App& app, CCliContext& ctx) {
   pReadCmd->callback(
       [&ctx, pRead, pReadType, pReadOut] { RunRead(ctx, *pRead, *pReadType, *pReadOut); });
 
-  auto pWrite = std::make_shared<CDeviceOptions>();
-  auto pWriteFile = std::make_shared<std::string>();
-  auto pWriteType = std::make_shared<std::string>();
-  CLI::App* pWriteCmd =
-      app.add_subcommand("write", "Write an image file to the EEPROM, read it back and compare");
-  pWriteCmd->add_option("file", *pWriteFile, "Image file (.bin or .hex)")->required();
-  pWriteCmd->add_option("--eeprom", *pWriteType, "EEPROM type (default: the file's size)");
-  pWriteCmd->add_flag("--raw", pWrite->bRaw,
-                      "Write the file's bytes as they are (256, 512, 1024 or 2048 bytes)");
-  pWriteCmd->add_flag("--no-rollback", pWrite->bNoRollback,
-                      "Leave a failed write as it is instead of writing the backup back");
-  AddDeviceOptions(pWriteCmd, *pWrite);
-  AddTransferOptions(pWriteCmd, *pWrite);
-  AddBackupOptions(pWriteCmd, *pWrite);
-  AddWriteAllOption(pWriteCmd, *pWrite);
-  pWriteCmd->callback([&ctx, pWrite, pWriteFile, pWriteType] {
-    RunWrite(ctx, *pWrite, *pWriteFile, *pWriteType, "write");
-  });
-
-  auto pRestore = std::make_shared<CDeviceOptions>();
-  auto pRestoreFile = std::make_shared<std::string>();
-  auto pRestoreType = std::make_shared<std::string>();
-  CLI::App* pRestoreCmd = app.add_subcommand(
-      "restore", "Write a backup back to the EEPROM as it is, read it back and compare");
-  pRestoreCmd->add_option("backup", *pRestoreFile, "Backup file (.bin or .hex, raw)")->required();
-  pRestoreCmd->add_option("--eeprom", *pRestoreType, "EEPROM type (default: the file's size)");
-  AddDeviceOptions(pRestoreCmd, *pRestore);
-  AddTransferOptions(pRestoreCmd, *pRestore);
-  AddBackupOptions(pRestoreCmd, *pRestore);
-  AddWriteAllOption(pRestoreCmd, *pRestore);
-  pRestoreCmd->callback([&ctx, pRestore, pRestoreFile, pRestoreType] {
-    RunWrite(ctx, *pRestore, *pRestoreFile, *pRestoreType, "restore");
-  });
+  AddWriteCommand(app, ctx, "write", "Write an image file to the EEPROM, read it back and compare",
+                  "file", "Image file (.bin or .hex)", [](CLI::App& cmd, CDeviceOptions& o) {
+                    cmd.add_flag(
+                        "--raw", o.bRaw,
+                        "Write the file's bytes as they are (256, 512, 1024 or 2048 bytes)");
+                    cmd.add_flag("--no-rollback", o.bNoRollback,
+                                 "Leave a failed write as it is instead of writing the backup back");
+                  });
+  AddWriteCommand(app, ctx, "restore",
+                  "Write a backup back to the EEPROM as it is, read it back and compare", "backup",
+                  "Backup file (.bin or .hex, raw)", [](CLI::App&, CDeviceOptions&) {});
 
   auto pProgram = std::make_shared<CDeviceOptions>();
   auto pProgramOpts = std::make_shared<CProgramOptions>();

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "BoardHandle.h"
+#include "ChipRegisters.h"
 #include "Trace.h"
 
 namespace USB42XX_MGR {
@@ -13,8 +14,6 @@ using qrt::diag::TraceFormat;
 
 namespace {
 
-constexpr uint16_t kRegEnable = 0x0100;
-constexpr uint16_t kRegSpeed = 0x0111;
 constexpr uint32_t kDefaultTimeOut = 128;
 constexpr uint32_t kDefaultSleepTime = 5;
 // The data-sheet maximum of a 24Cxx write cycle: the least wait after a

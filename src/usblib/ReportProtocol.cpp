@@ -30,21 +30,13 @@
 #include <cstdio>
 #include <string>
 
+#include "ChipRegisters.h"
 #include "ReportProtocol.h"
 #include "Trace.h"
 #include "platform/HidPlatform.h"
 
 namespace USB42XX_MGR::protocol {
 namespace {
-
-constexpr uint16_t kRegControl = 0x0008;
-constexpr uint16_t kRegData0 = 0x0009;
-constexpr uint16_t kRegData1 = 0x000A;
-constexpr uint16_t kRegCommand = 0x000B;
-constexpr uint16_t kRegEnable = 0x0100;
-constexpr uint16_t kRegSlave = 0x0110;
-constexpr uint16_t kRegChipIdHigh = 0x7FF2;
-constexpr uint16_t kRegChipIdLow = 0x7FF3;
 
 size_t ReportLength(uint8_t btLayout) {
   switch (btLayout) {
