@@ -7,38 +7,6 @@
 namespace qrt::diag {
 namespace {
 
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
-// The length of the valid UTF-8 sequence at szText[n] (n < size), or 0 when
-// the byte there does not start one.
-size_t Utf8Length(std::string_view szText, size_t n) {
-  const unsigned char c = static_cast<unsigned char>(szText[n]);
-  size_t nLength = 0;
-  unsigned char btMin = 0x80, btMax = 0xBF;  // bounds of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    nLength = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    nLength = 3;
-    if (c == 0xE0) btMin = 0xA0;  // overlong
-    if (c == 0xED) btMax = 0x9F;  // surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    nLength = 4;
-    if (c == 0xF0) btMin = 0x90;  // overlong
-    if (c == 0xF4) btMax = 0x8F;  // beyond U+10FFFF
-  } else {
-    return 0;
-  }
-  if (szText.size() - n < nLength) return 0;
-  const unsigned char c1 = static_cast<unsigned char>(szText[n + 1]);
-  if (c1 < btMin || c1 > btMax) return 0;
-  for (size_t k = 2; k < nLength; ++k) {
-    if (!IsContinuation(static_cast<unsigned char>(szText[n + k]))) return 0;
-  }
-  return nLength;
-}
-
 void AppendCode(std::string& s, const char* pszFormat, unsigned nCode) {
   char sz[8];
   std::snprintf(sz, sizeof sz, pszFormat, nCode);
@@ -47,13 +15,39 @@ void AppendCode(std::string& s, const char* pszFormat, unsigned nCode) {
 
 }  // namespace
 
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  const auto at = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+  const uint8_t c = at(i);
+  if (c < 0x80) return 1;
+  size_t n = 0;
+  uint8_t btLow = 0x80, btHigh = 0xBF;  // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) btLow = 0xA0;   // overlong
+    if (c == 0xED) btHigh = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) btLow = 0x90;   // overlong
+    if (c == 0xF4) btHigh = 0x8F;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (s.size() - i < n || at(i + 1) < btLow || at(i + 1) > btHigh) return 0;
+  for (size_t k = 2; k < n; ++k) {
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
 std::string EscapeControls(std::string_view szText, bool bQuoted) {
   std::string s;
   s.reserve(szText.size());
   for (size_t n = 0; n < szText.size();) {
     const unsigned char c = static_cast<unsigned char>(szText[n]);
     if (c >= 0x80) {
-      const size_t nLength = Utf8Length(szText, n);
+      const size_t nLength = Utf8SequenceLength(szText, n);
       if (nLength == 0) {
         AppendCode(s, "\\x%.2X", c);
         ++n;

@@ -8,6 +8,11 @@
 
 namespace qrt::diag {
 
+// Length of the well-formed UTF-8 sequence at s[i] (i < size): 1 for ASCII,
+// 2 to 4, or 0 when none starts there (overlong forms, surrogates, values
+// above U+10FFFF and cut sequences are not well-formed).
+size_t Utf8SequenceLength(std::string_view s, size_t i);
+
 // szText with every control character escaped: \n, \r and \t; \xNN for the
 // other C0 controls and DEL; \u0080-\u009F for the C1 controls (UTF-8 C2 80
 // to C2 9F); and \xNN for each byte that is not part of valid UTF-8 (a lone

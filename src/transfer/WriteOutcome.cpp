@@ -12,28 +12,17 @@ bool English(ELanguage eLanguage) {
   return eLanguage == ELanguage::kEnglish;
 }
 
-std::string ChineseState(const EEPROM_WRITE_STATE& state) {
-  using EKind = EEPROM_WRITE_STATE::EKind;
-  switch (state.eKind) {
-    case EKind::kVerified:
-      return {};
-    case EKind::kCompareFailed:
-      return "EEPROM 中为新数据，比较不符之处除外";
-    case EKind::kUnknown:
-      return "EEPROM 状态未知";
-    case EKind::kPartial:
-      break;
-  }
-  if (state.nNew == 0 && state.nUnknown == 0) return "EEPROM 未改变";
-  std::string szText;
-  if (state.nNew > 0) szText = "字节 " + USB42XX_MGR::ByteRangeText(0, state.nNew) + " 为新数据";
-  if (state.nUnknown > 0) {
-    if (!szText.empty()) szText += "，";
-    szText += "字节 " + USB42XX_MGR::ByteRangeText(state.nNew, state.nUnknown) + " 状态未知";
-  }
-  if (state.nNew + state.nUnknown < state.nLength) szText += "，其余未变";
-  return szText;
-}
+const USB42XX_MGR::EEPROM_STATE_WORDS kChineseStateWords = {
+    "EEPROM 中为新数据，比较不符之处除外",
+    "EEPROM 状态未知",
+    "EEPROM 未改变",
+    "字节 %s 为新数据",
+    "字节 %s 为新数据",
+    "字节 %s 状态未知",
+    "字节 %s 状态未知",
+    "，",
+    "，其余未变",
+};
 
 }  // namespace
 
@@ -53,7 +42,8 @@ std::string FailureText(const TRANSFER_FAILURE& failure, ELanguage eLanguage) {
 }
 
 std::string StateText(const EEPROM_WRITE_STATE& state, ELanguage eLanguage) {
-  return English(eLanguage) ? USB42XX_MGR::EepromStateText(state) : ChineseState(state);
+  return USB42XX_MGR::EepromStateText(
+      state, English(eLanguage) ? USB42XX_MGR::kEnglishStateWords : kChineseStateWords);
 }
 
 std::string StopText(const WRITE_OUTCOME& outcome, ELanguage eLanguage) {

@@ -148,30 +148,44 @@ std::string ByteRangeText(size_t nFrom, size_t nCount) {
   return sz;
 }
 
-std::string EepromStateText(const EEPROM_WRITE_STATE& state) {
+const EEPROM_STATE_WORDS kEnglishStateWords = {
+    "the EEPROM holds the new image except where the comparison failed",
+    "the EEPROM is in an unknown state",
+    "the EEPROM is unchanged",
+    "byte %s is new",
+    "bytes %s are new",
+    "byte %s is unknown",
+    "bytes %s are unknown",
+    ", ",
+    ", the rest is unchanged",
+};
+
+std::string EepromStateText(const EEPROM_WRITE_STATE& state, const EEPROM_STATE_WORDS& words) {
   using EKind = EEPROM_WRITE_STATE::EKind;
   switch (state.eKind) {
     case EKind::kVerified:
       return {};
     case EKind::kCompareFailed:
-      return "the EEPROM holds the new image except where the comparison failed";
+      return words.pszCompareFailed;
     case EKind::kUnknown:
-      return "the EEPROM is in an unknown state";
+      return words.pszUnknown;
     case EKind::kPartial:
       break;
   }
-  if (state.nNew == 0 && state.nUnknown == 0) return "the EEPROM is unchanged";
-  std::string szText;
-  const auto bytes = [](size_t nFrom, size_t nCount) {
-    return (nCount == 1 ? "byte " : "bytes ") + ByteRangeText(nFrom, nCount) +
-           (nCount == 1 ? " is " : " are ");
+  if (state.nNew == 0 && state.nUnknown == 0) return words.pszUnchanged;
+  const auto phrase = [](const char* pszOne, const char* pszMany, size_t nFrom, size_t nCount) {
+    std::string szPhrase = nCount == 1 ? pszOne : pszMany;
+    const size_t nAt = szPhrase.find("%s");
+    if (nAt != std::string::npos) szPhrase.replace(nAt, 2, ByteRangeText(nFrom, nCount));
+    return szPhrase;
   };
-  if (state.nNew > 0) szText = bytes(0, state.nNew) + "new";
+  std::string szText;
+  if (state.nNew > 0) szText = phrase(words.pszOneNew, words.pszManyNew, 0, state.nNew);
   if (state.nUnknown > 0) {
-    if (!szText.empty()) szText += ", ";
-    szText += bytes(state.nNew, state.nUnknown) + "unknown";
+    if (!szText.empty()) szText += words.pszSeparator;
+    szText += phrase(words.pszOneUnknown, words.pszManyUnknown, state.nNew, state.nUnknown);
   }
-  if (state.nNew + state.nUnknown < state.nLength) szText += ", the rest is unchanged";
+  if (state.nNew + state.nUnknown < state.nLength) szText += words.pszRestUnchanged;
   return szText;
 }
 

@@ -93,10 +93,26 @@ struct EEPROM_CONTENTS {
 // "0x0020" for one byte, "0x0000-0x00D7" for more.
 std::string ByteRangeText(size_t nFrom, size_t nCount);
 
+// The words of a state text in one language; %s in a range phrase takes
+// the byte range.
+struct EEPROM_STATE_WORDS {
+  const char* pszCompareFailed;
+  const char* pszUnknown;
+  const char* pszUnchanged;
+  const char* pszOneNew;
+  const char* pszManyNew;
+  const char* pszOneUnknown;
+  const char* pszManyUnknown;
+  const char* pszSeparator;
+  const char* pszRestUnchanged;
+};
+extern const EEPROM_STATE_WORDS kEnglishStateWords;
+
 // One line for the user: "bytes 0x0000-0x00D7 are new, the rest is
 // unchanged", "the EEPROM holds the new image except where the comparison
 // failed", "the EEPROM is in an unknown state", ...; empty for kVerified.
-std::string EepromStateText(const EEPROM_WRITE_STATE& state);
+std::string EepromStateText(const EEPROM_WRITE_STATE& state,
+                            const EEPROM_STATE_WORDS& words = kEnglishStateWords);
 
 class IEepromObserver {
  public:
