@@ -229,7 +229,7 @@ bool ParseHidIdProperty(const char* pszHidId, uint16_t& wVID, uint16_t& wPID) {
   return true;
 }
 
-struct CLinuxHidPlatform::SImpl {
+struct CNativeHidPlatform::SImpl {
   LINUX_HID_OPTIONS options;
   UdevPtr<udev> pUdev;
   UdevPtr<udev_monitor> pMonitor;
@@ -300,8 +300,9 @@ struct CLinuxHidPlatform::SImpl {
   }
 };
 
-CLinuxHidPlatform::CLinuxHidPlatform(LINUX_HID_OPTIONS options)
-    : m_pImpl(std::make_unique<SImpl>()) {
+CNativeHidPlatform::CNativeHidPlatform() : m_pImpl(std::make_unique<SImpl>()) {}
+
+CLinuxHidPlatform::CLinuxHidPlatform(LINUX_HID_OPTIONS options) {
   m_pImpl->options = std::move(options);
   m_pImpl->pUdev.reset(udev_new());
   if (!m_pImpl->pUdev) {
@@ -316,9 +317,9 @@ CLinuxHidPlatform::CLinuxHidPlatform(LINUX_HID_OPTIONS options)
   });
 }
 
-CLinuxHidPlatform::~CLinuxHidPlatform() = default;
+CNativeHidPlatform::~CNativeHidPlatform() = default;
 
-bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
+bool CNativeHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
   vOut.clear();
   std::vector<HID_COLLECTION_INFO> vFound;
   const bool bOk = m_pImpl->ForEachHidraw([&](const std::string& szSysPath, udev_device* pDevice) {
@@ -365,7 +366,7 @@ bool CLinuxHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>
   return true;
 }
 
-std::unique_ptr<IHidDevice> CLinuxHidPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
+std::unique_ptr<IHidDevice> CNativeHidPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
   if (info.szPath.empty()) return nullptr;
   const int fd = m_pImpl->Open(info.szPath.c_str());
   if (fd < 0) return nullptr;
@@ -382,7 +383,7 @@ std::unique_ptr<IHidDevice> CLinuxHidPlatform::OpenCollection(const HID_COLLECTI
   return std::make_unique<CHidrawDevice>(fd, info.szPath);
 }
 
-bool CLinuxHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
+bool CNativeHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
   vOut.clear();
   if (!m_pImpl->pUdev) return false;
   udev* pUdev = m_pImpl->pUdev.get();
@@ -408,15 +409,15 @@ bool CLinuxHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) 
   return true;
 }
 
-void CLinuxHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
+void CNativeHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
   m_pImpl->fnSink = std::move(fnSink);
 }
 
-NATIVE_EVENT CLinuxHidPlatform::GetEventHandle() const {
+NATIVE_EVENT CNativeHidPlatform::GetEventHandle() const {
   return m_pImpl->pMonitor ? udev_monitor_get_fd(m_pImpl->pMonitor.get()) : kNoNativeEvent;
 }
 
-void CLinuxHidPlatform::DispatchEvents() {
+void CNativeHidPlatform::DispatchEvents() {
   if (!m_pImpl->pMonitor) return;
   // Collect first: the sink may enumerate (and so touch the node map).
   std::vector<DEVICE_EVENT> vEvents;
@@ -455,7 +456,7 @@ void CLinuxHidPlatform::DispatchEvents() {
   }
 }
 
-uint32_t CLinuxHidPlatform::GetTickCount() {
+uint32_t CNativeHidPlatform::GetTickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   const uint64_t qwMs =
@@ -463,11 +464,11 @@ uint32_t CLinuxHidPlatform::GetTickCount() {
   return static_cast<uint32_t>(qwMs);
 }
 
-void CLinuxHidPlatform::Sleep(uint32_t dwMilliseconds) {
+void CNativeHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) RealSleep(dwMilliseconds);
 }
 
-std::unique_ptr<IBoardLock> CLinuxHidPlatform::OpenBoardLock(const std::string& szPath,
+std::unique_ptr<IBoardLock> CNativeHidPlatform::OpenBoardLock(const std::string& szPath,
                                                              std::string& szError) {
   const int fd = szPath.empty() ? -1 : m_pImpl->Open(szPath.c_str());
   if (fd < 0) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/HidPlatform.h"
+#include "platform/NativeHidPlatform.h"
 
 namespace USB42XX_MGR {
 
@@ -40,51 +40,16 @@ std::string MakeUsbDeviceName(uint16_t wVID, uint16_t wPID, const std::string& s
 // Returns false when the text does not have that form or an id exceeds 16 bits.
 bool ParseHidIdProperty(const char* pszHidId, uint16_t& wVID, uint16_t& wPID);
 
-class CLinuxHidPlatform : public IHidPlatform {
+// hidraw nodes found through libudev, one entry per top-level collection of
+// a node whose report descriptor parses (same path, own index and lengths);
+// a node that does not open for reading and writing is skipped. The event
+// handle is the udev monitor's descriptor.
+class CLinuxHidPlatform : public CNativeHidPlatform {
  public:
   explicit CLinuxHidPlatform(LINUX_HID_OPTIONS options = {});
-  ~CLinuxHidPlatform() override;
-  CLinuxHidPlatform(const CLinuxHidPlatform&) = delete;
-  CLinuxHidPlatform& operator=(const CLinuxHidPlatform&) = delete;
-
-  // Every hidraw node that opens for reading and writing and whose report
-  // descriptor parses, one entry per top-level collection (same path, own
-  // index and lengths). A node that does not open (permission, gone) is
-  // skipped. Returns false only when libudev cannot enumerate.
-  bool EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) override;
-
-  // Opens the node of a listed collection. Returns null when it does not open
-  // or now belongs to another VID/PID (node numbers are reused after unplug).
-  std::unique_ptr<IHidDevice> OpenCollection(const HID_COLLECTION_INFO& info) override;
-
-  // USB devices (subsystem usb, devtype usb_device) with their idVendor and
-  // idProduct. Returns false only when libudev cannot enumerate.
-  bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
-
-  void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
-  // The udev monitor's descriptor, or -1 when no monitor could be set up.
-  NATIVE_EVENT GetEventHandle() const override;
-  // Passes every pending hidraw add/remove to the sink, the board named by
-  // its node. Removals take their ids from those remembered when the node
-  // was enumerated or arrived.
-  void DispatchEvents() override;
-
-  // CLOCK_MONOTONIC in milliseconds, wrapping at 2^32.
-  uint32_t GetTickCount() override;
-  void Sleep(uint32_t dwMilliseconds) override;
-
-  // flock on the board's hidraw node, opened for reading and writing: only
-  // users who can open the board can lock it, and every program that opens
-  // it sees the lock. The holder is found in /proc/locks.
-  std::unique_ptr<IBoardLock> OpenBoardLock(const std::string& szPath,
-                                            std::string& szError) override;
 
   // The event source actually in use (None when the monitor failed).
   EUdevEventSource GetEventSource() const;
-
- private:
-  struct SImpl;
-  std::unique_ptr<SImpl> m_pImpl;
 };
 
 }  // namespace USB42XX_MGR

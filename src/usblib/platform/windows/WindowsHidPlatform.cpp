@@ -292,7 +292,7 @@ std::string BoardMutexName(const std::string& szPath) {
   return szName;
 }
 
-struct CWindowsHidPlatform::SImpl {
+struct CNativeHidPlatform::SImpl {
   WINDOWS_HID_OPTIONS options;
   HANDLE Open(const std::wstring& szPath, DWORD dwAccess) const {
     return options.fnOpenPath ? options.fnOpenPath(szPath, dwAccess) : OpenPath(szPath, dwAccess);
@@ -470,8 +470,9 @@ struct CWindowsHidPlatform::SImpl {
   }
 };
 
-CWindowsHidPlatform::CWindowsHidPlatform(WINDOWS_HID_OPTIONS options)
-    : m_pImpl(std::make_unique<SImpl>()) {
+CNativeHidPlatform::CNativeHidPlatform() : m_pImpl(std::make_unique<SImpl>()) {}
+
+CWindowsHidPlatform::CWindowsHidPlatform(WINDOWS_HID_OPTIONS options) {
   m_pImpl->options = options;
   ::HidD_GetHidGuid(&m_pImpl->hidGuid);
   if (options.bHotPlug && !m_pImpl->StartNotifications()) {
@@ -482,11 +483,11 @@ CWindowsHidPlatform::CWindowsHidPlatform(WINDOWS_HID_OPTIONS options)
   }
 }
 
-CWindowsHidPlatform::~CWindowsHidPlatform() {
+CNativeHidPlatform::~CNativeHidPlatform() {
   m_pImpl->StopNotifications();
 }
 
-bool CWindowsHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
+bool CNativeHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) {
   vOut.clear();
   const HDEVINFO hSet = ::SetupDiGetClassDevsW(&m_pImpl->hidGuid, nullptr, nullptr,
                                                DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -547,7 +548,7 @@ bool CWindowsHidPlatform::EnumerateHidCollections(std::vector<HID_COLLECTION_INF
   return true;
 }
 
-std::unique_ptr<IHidDevice> CWindowsHidPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
+std::unique_ptr<IHidDevice> CNativeHidPlatform::OpenCollection(const HID_COLLECTION_INFO& info) {
   const std::wstring szWidePath = Widen(info.szPath);
   if (szWidePath.empty()) return nullptr;
   CHandle hDevice(m_pImpl->Open(szWidePath, GENERIC_READ | GENERIC_WRITE));
@@ -569,7 +570,7 @@ std::unique_ptr<IHidDevice> CWindowsHidPlatform::OpenCollection(const HID_COLLEC
   return std::make_unique<CWindowsHidDevice>(hDevice.Release(), info.szPath, caps);
 }
 
-bool CWindowsHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
+bool CNativeHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut) {
   vOut.clear();
   std::vector<wchar_t> vList(kDosListChars, L'\0');
   const DWORD dwChars = ::QueryDosDeviceW(nullptr, vList.data(), kDosListChars);
@@ -581,11 +582,11 @@ bool CWindowsHidPlatform::EnumerateUsbDeviceNames(std::vector<std::string>& vOut
   return true;
 }
 
-void CWindowsHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
+void CNativeHidPlatform::SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) {
   m_pImpl->fnSink = std::move(fnSink);
 }
 
-NATIVE_EVENT CWindowsHidPlatform::GetEventHandle() const {
+NATIVE_EVENT CNativeHidPlatform::GetEventHandle() const {
   return m_pImpl->hEvent != nullptr ? m_pImpl->hEvent : kNoNativeEvent;
 }
 
@@ -595,7 +596,7 @@ bool CWindowsHidPlatform::OnDeviceChangeMessage(uint32_t uMessage, uintptr_t wPa
   return m_pImpl->Queue(wParam, lParam);
 }
 
-void CWindowsHidPlatform::DispatchEvents() {
+void CNativeHidPlatform::DispatchEvents() {
   std::deque<std::pair<EDeviceEvent, std::string>> queue;
   {
     std::lock_guard<std::mutex> lock(m_pImpl->mutexQueue);
@@ -636,15 +637,15 @@ void CWindowsHidPlatform::DispatchEvents() {
   }
 }
 
-uint32_t CWindowsHidPlatform::GetTickCount() {
+uint32_t CNativeHidPlatform::GetTickCount() {
   return ::GetTickCount();
 }
 
-void CWindowsHidPlatform::Sleep(uint32_t dwMilliseconds) {
+void CNativeHidPlatform::Sleep(uint32_t dwMilliseconds) {
   if (dwMilliseconds != 0) ::Sleep(dwMilliseconds);
 }
 
-std::unique_ptr<IBoardLock> CWindowsHidPlatform::OpenBoardLock(const std::string& szPath,
+std::unique_ptr<IBoardLock> CNativeHidPlatform::OpenBoardLock(const std::string& szPath,
                                                                std::string& szError) {
   int nError = 0;
   std::unique_ptr<CNamedMutex> pLock = CNamedMutex::Create(BoardMutexName(szPath), {}, &nError);

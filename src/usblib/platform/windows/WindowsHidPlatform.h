@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/HidPlatform.h"
+#include "platform/NativeHidPlatform.h"
 
 namespace USB42XX_MGR {
 
@@ -67,56 +67,21 @@ bool ReadBroadcastInterfacePath(const void* pBroadcast, std::string& szPath);
 // without a lock: its transfers are refused.
 std::string BoardMutexName(const std::string& szPath);
 
-class CWindowsHidPlatform : public IHidPlatform {
+// HID interfaces found through SetupAPI, one top-level collection each.
+// Listed when they open for reading and writing, else with no access (a
+// keyboard or mouse the system holds exclusively still shows its ids and
+// caps; it will not open for transfers). The USB names come from
+// QueryDosDeviceW (false beyond 0x80000 chars); the event handle is an
+// auto-reset event set while events are queued; a removal's ids come from
+// the path first.
+class CWindowsHidPlatform : public CNativeHidPlatform {
  public:
   explicit CWindowsHidPlatform(WINDOWS_HID_OPTIONS options = {});
-  ~CWindowsHidPlatform() override;
-  CWindowsHidPlatform(const CWindowsHidPlatform&) = delete;
-  CWindowsHidPlatform& operator=(const CWindowsHidPlatform&) = delete;
-
-  // Every present HID interface (one top-level collection each; a device's
-  // collections have their own paths). Opened for reading and writing, else
-  // with no access (a keyboard or mouse the system holds exclusively still
-  // shows its ids and caps; it will not open for transfers). An interface
-  // that does not open at all or vanishes meanwhile is skipped with a trace
-  // line. Returns false only when SetupAPI cannot enumerate.
-  bool EnumerateHidCollections(std::vector<HID_COLLECTION_INFO>& vOut) override;
-
-  // Opens a listed collection for reading and writing. Returns null when it
-  // does not open, now answers with another VID/PID, or has no caps.
-  std::unique_ptr<IHidDevice> OpenCollection(const HID_COLLECTION_INFO& info) override;
-
-  // The DOS device names beginning with "USB#" (QueryDosDeviceW). Returns
-  // false when the list cannot be had (also when it exceeds 0x80000 chars).
-  bool EnumerateUsbDeviceNames(std::vector<std::string>& vOut) override;
-
-  void SetEventSink(std::function<void(const DEVICE_EVENT&)> fnSink) override;
-  // The auto-reset event (a HANDLE) set while events are queued, or
-  // kNoNativeEvent when no notification could be registered.
-  NATIVE_EVENT GetEventHandle() const override;
-  // Resets the event and passes every queued arrival and removal to the
-  // sink on the calling thread. The ids come from the path, else from the
-  // ids remembered at enumeration or arrival, else (arrival) from the device
-  // itself.
-  void DispatchEvents() override;
-
-  // GetTickCount() and Sleep() of the system.
-  uint32_t GetTickCount() override;
-  void Sleep(uint32_t dwMilliseconds) override;
-
-  // A named mutex per board (BoardMutexName), shared with every program that
-  // uses the name.
-  std::unique_ptr<IBoardLock> OpenBoardLock(const std::string& szPath,
-                                            std::string& szError) override;
 
   // For a caller window given in the options: call with every
   // WM_DEVICECHANGE message it receives. Returns true when an arrival or
   // removal of a HID interface was queued.
   bool OnDeviceChangeMessage(uint32_t uMessage, uintptr_t wParam, intptr_t lParam);
-
- private:
-  struct SImpl;
-  std::unique_ptr<SImpl> m_pImpl;
 };
 
 }  // namespace USB42XX_MGR
