@@ -46,6 +46,7 @@ enum ETextId {
   T_SERIAL_FILE,
   T_SERIAL_START,
   T_SERIAL_END,
+  T_SERIAL_BLOCK,
   T_STATION,
   T_OPERATOR,
   T_WORK_ORDER,
@@ -70,6 +71,7 @@ enum ETextId {
   T_ENDED,
   T_BARCODE_TAKEN,
   T_BAD_BARCODE,
+  T_BLOCK_NEEDS_FILE,
   T_COUNT
 };
 
@@ -82,6 +84,7 @@ const char* const kTexts[T_COUNT][2] = {
     {"序列号计数文件", "Serial counter file"},
     {"序列号起始 (新建计数文件)", "Serial start (new counter)"},
     {"序列号范围结束", "Serial range end"},
+    {"序列号租用块 (0 = 关闭)", "Serial block (0 = off)"},
     {"工位", "Station"},
     {"操作员", "Operator"},
     {"工单", "Work order"},
@@ -108,6 +111,7 @@ const char* const kTexts[T_COUNT][2] = {
     {"工位已停止", "station stopped"},
     {"条码序列号 %1 用于下一块板子", "barcode serial %1 goes to the next board"},
     {"条码序列号被拒绝: %1", "barcode serial refused: %1"},
+    {"序列号租用块需要序列号计数文件", "a serial block needs a serial counter file"},
 };
 
 QString Text(int nLanguage, int nId) {
@@ -165,6 +169,9 @@ class CScannedSerials : public qrt::production::ISerialSource {
 struct TStationForm::RUN {
   qrt::image::CImageSession Base;
   std::unique_ptr<qrt::production::CSerialCounter> pCounter;
+  // The station's block of the counter's serials; null without a block.
+  std::unique_ptr<qrt::production::CSerialLease> pLease;
+  bool bLeaseEnded = false;  // its unused serials given up: no board runs any more
   std::unique_ptr<CScannedSerials> pScanned;
   qrt::production::CProductionLog Log;
   std::unique_ptr<qrt::transfer::PRODUCTION_SHARED> pShared;
@@ -246,6 +253,7 @@ TStationForm::TStationForm(IUiServices& uiServices, IHidPlatform& platform,
 TStationForm::~TStationForm() {
   m_bStop = true;
   if (m_Thread.joinable()) m_Thread.join();
+  EndLease();
 }
 
 void TStationForm::BuildWidgets() {
@@ -286,10 +294,14 @@ void TStationForm::BuildWidgets() {
   m_pRetries->setRange(0, 9);
   m_pRetries->setValue(1);
   m_pRework = combo("ReworkCombo", {"new-serial", "keep-serial"});
+  m_pSerialBlock = new QSpinBox(m_pSetup);
+  m_pSerialBlock->setObjectName("SerialBlockSpin");
+  m_pSerialBlock->setRange(0, 10000);
   // Two columns of captioned fields; the golden image takes a whole row.
-  QWidget* const vFields[] = {m_pGolden,    m_pEeprom,   m_pProfile,  m_pSerialFile,
-                              m_pSerialStart, m_pSerialEnd, m_pStation, m_pOperator,
-                              m_pWorkOrder, m_pLog,      m_pRetries,  m_pRework};
+  QWidget* const vFields[] = {m_pGolden,     m_pEeprom,    m_pProfile,     m_pSerialFile,
+                              m_pSerialStart, m_pSerialEnd, m_pSerialBlock, m_pStation,
+                              m_pOperator,   m_pWorkOrder, m_pLog,         m_pRetries,
+                              m_pRework};
   for (int i = 0; i < static_cast<int>(std::size(vFields)); ++i) {
     auto* pCaption = new QLabel(m_pSetup);
     m_vCaptions.push_back(pCaption);
@@ -392,9 +404,9 @@ void TStationForm::SetLanguage(int nLanguage) {
 void TStationForm::ApplyTexts() {
   setWindowTitle(Text(m_Language, T_TITLE));
   m_pSetup->setTitle(Text(m_Language, T_SETUP));
-  const int vIds[] = {T_GOLDEN,     T_EEPROM,     T_PROFILE,    T_SERIAL_FILE, T_SERIAL_START,
-                      T_SERIAL_END, T_STATION,    T_OPERATOR,   T_WORK_ORDER,  T_LOG,
-                      T_RETRIES,    T_REWORK,     T_BARCODE};
+  const int vIds[] = {T_GOLDEN,     T_EEPROM,       T_PROFILE,  T_SERIAL_FILE, T_SERIAL_START,
+                      T_SERIAL_END, T_SERIAL_BLOCK, T_STATION,  T_OPERATOR,    T_WORK_ORDER,
+                      T_LOG,        T_RETRIES,      T_REWORK,   T_BARCODE};
   for (size_t i = 0; i < m_vCaptions.size(); ++i) {
     m_vCaptions[i]->setText(Text(m_Language, vIds[i]));
   }
@@ -416,7 +428,16 @@ void TStationForm::UpdateCounts() {
     std::string szError;
     if (m_pRun->pCounter->Peek(qwNext, szError) == qrt::production::ESerialResult::kOk) {
       const uint64_t qwLast = m_pRun->pCounter->Last();
-      szLeft = QString::number(qwNext > qwLast ? 0 : qwLast - qwNext + 1);
+      uint64_t qwLeft = qwNext > qwLast ? 0 : qwLast - qwNext + 1;
+      // The block this station holds is the range's too, not yet used.
+      uint64_t qwLeaseNext = 0;
+      uint64_t qwLeaseLast = 0;
+      bool bHeld = false;
+      if (m_pRun->pLease &&
+          m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError) && bHeld) {
+        qwLeft += qwLeaseLast - qwLeaseNext + 1;
+      }
+      szLeft = QString::number(qwLeft);
     }
   }
   m_pCounts->setText(Text(m_Language, T_COUNTS)
@@ -504,13 +525,30 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
     return false;
   }
   if (run.pCounter) run.pCounter->SetLast(qwEnd);
-  run.pScanned = std::make_unique<CScannedSerials>(run.pCounter.get());
+  const QString szStation = m_pStation->text().trimmed();
+  const std::string szStationName =
+      szStation.isEmpty() ? qrt::production::HostName() : szStation.toStdString();
+  if (m_pSerialBlock->value() > 0 && !run.pCounter) {
+    szError = Text(m_Language, T_BLOCK_NEEDS_FILE);
+    return false;
+  }
+  if (m_pSerialBlock->value() > 0) {
+    run.pLease = qrt::transfer::OpenSerialLease(
+        *run.pCounter, qrt::transfer::DefaultLeaseFile(szStationName),
+        static_cast<uint64_t>(m_pSerialBlock->value()), szWhy);
+    if (!run.pLease) {
+      szError = Q(szWhy);
+      return false;
+    }
+  }
+  qrt::production::ISerialSource* pSource = run.pCounter.get();
+  if (run.pLease) pSource = run.pLease.get();
+  run.pScanned = std::make_unique<CScannedSerials>(pSource);
 
   run.pShared = std::make_unique<qrt::transfer::PRODUCTION_SHARED>(qrt::transfer::PRODUCTION_SHARED{
       run.Base, run.pCounter ? run.pScanned.get() : nullptr, run.Log});
   qrt::transfer::LINE_FACTS& facts = run.pShared->Facts;
-  facts.szStation = m_pStation->text().isEmpty() ? qrt::production::HostName()
-                                                 : m_pStation->text().toStdString();
+  facts.szStation = szStationName;
   facts.szOperator = m_pOperator->text().toStdString();
   facts.szWorkOrder = m_pWorkOrder->text().toStdString();
   facts.szToolVersion = kProgramVersion;
@@ -579,10 +617,23 @@ void TStationForm::Stop() {
 
 void TStationForm::OnEnded() {
   if (m_Thread.joinable()) m_Thread.join();
+  EndLease();
   Lock(false);
   AddLogLine(Text(m_Language, T_ENDED));
   UpdateCounts();
   emit StationEnded();
+}
+
+void TStationForm::EndLease() {
+  if (!m_pRun || !m_pRun->pLease || m_pRun->bLeaseEnded) return;
+  qrt::transfer::LEASE_RETURN returned;
+  std::string szError;
+  const bool bEnded = qrt::transfer::EndSerialLease(*m_pRun->pLease, m_pRun->Log,
+                                                    m_pRun->pShared->Facts.szStation, returned,
+                                                    szError);
+  if (returned.bReturned) AddLogLine(Q(returned.Text()));
+  if (!bEnded) AddLogLine(Q(szError));
+  m_pRun->bLeaseEnded = true;
 }
 
 void TStationForm::Lock(bool bLocked) {
@@ -600,6 +651,19 @@ bool TStationForm::CounterPassed(uint64_t qwSerial, QString& szWhy) {
   }
   if (qwSerial >= qwNext) {
     szWhy = "the counter hands it out later";
+    return false;
+  }
+  // The station's block was taken from the counter but not yet handed out.
+  uint64_t qwLeaseNext = 0;
+  uint64_t qwLeaseLast = 0;
+  bool bHeld = false;
+  if (!m_pRun->pLease) return true;
+  if (!m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError)) {
+    szWhy = Q(szError);
+    return false;
+  }
+  if (bHeld && qwSerial >= qwLeaseNext && qwSerial <= qwLeaseLast) {
+    szWhy = "the station's serial block hands it out later";
     return false;
   }
   return true;

@@ -23,6 +23,7 @@
 #include "SimSetup.h"
 #include "StationForm.h"
 #include "TestDirectory.h"
+#include "TestEnvironment.h"
 
 namespace qrt::app::test {
 
@@ -195,6 +196,74 @@ class StationTest : public QObject {
         QCOMPARE(Field(station[i], pszKey) + " " + pszKey, Field(line[i], pszKey) + " " + pszKey);
       }
     }
+  }
+
+  // A block of serials leased from the counter as program --serial-block
+  // leases it; a stop gives back what the block still holds, logged as
+  // program logs it, and a scan never takes a serial the block hands out.
+  void SerialBlockLeasedAndReturned() {
+    QVERIFY(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("state")));
+    transfer::SIM_OPTIONS sim;
+    sim.nBoards = 2;
+    sim.bBoardClocks = true;
+    transfer::SIM_SPEC spec;
+    std::string szError;
+    QVERIFY2(transfer::ParseSimSpec(sim, spec, szError), szError.c_str());
+    transfer::CSimRig rig(spec);
+    transfer::STATION_HOOKS hooks;
+    hooks.nPollMs = 5;
+
+    CFakeUiServices ui;
+    TStationForm form(ui, rig.Platform(), &rig.Platform(), kLanguageEnglish);
+    form.SetHooks(hooks);
+    Child<QLineEdit>(form, "GoldenEdit")->setText(QString::fromStdString(P("t.json")));
+    Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("block-c")));
+    Child<QLineEdit>(form, "SerialStartEdit")->setText("100");
+    Child<QLineEdit>(form, "SerialEndEdit")->setText("1FF");
+    Child<QLineEdit>(form, "StationEdit")->setText("line 9");
+    Child<QLineEdit>(form, "LogEdit")->setText(QString::fromStdString(P("block.jsonl")));
+    Child<QSpinBox>(form, "SerialBlockSpin")->setValue(5);
+    QVERIFY(form.Start());
+    QVERIFY(!Child<QSpinBox>(form, "SerialBlockSpin")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(form.Totals().Steps().size(), size_t{2}, 30000);
+
+    // 100 and 101 used, 102-104 held by the station, 105 next in the counter.
+    std::string szCounter;
+    std::ifstream(P("block-c")) >> szCounter;
+    QCOMPARE(szCounter, std::string("000000000105"));
+    QVERIFY2(Child<QLabel>(form, "CountsLabel")->text().contains("Serials used 2   Remaining 254"),
+             qPrintable(Child<QLabel>(form, "CountsLabel")->text()));
+    auto* pBarcode = Child<QLineEdit>(form, "BarcodeEdit");
+    QTest::keyClicks(pBarcode, "000000000103");
+    QTest::keyClick(pBarcode, Qt::Key_Return);
+    auto* pLogView = Child<QPlainTextEdit>(form, "LogView");
+    QVERIFY(pLogView->toPlainText().contains("(the station's serial block hands it out later)"));
+
+    QVERIFY(std::filesystem::exists(P("state/qrt4250/serial-lease-line-9.txt")));
+    form.Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Running(), 30000);
+    QVERIFY(pLogView->toPlainText().contains(
+        "3 leased serial(s) returned unused, never to be used: 000000000102-000000000104"));
+    QVERIFY(!std::filesystem::exists(P("state/qrt4250/serial-lease-line-9.txt")));
+
+    // program --serial-block on the same boards logs the same return.
+    const qrt::test::CRun cli = qrt::test::RunCliWith(
+        {"program", "--all", "--template", P("t.json"), "--serial-file", P("block-c2"),
+         "--serial-start", "100", "--serial-block", "5", "--serial-lease", P("lease-cli"),
+         "--station", "line 9", "--log", P("block-cli.jsonl"), "--simulate", "--sim-boards", "2"});
+    QCOMPARE(cli.nExit, 0);
+    const auto returned = [](const std::string& szLog) {
+      for (nlohmann::json& j : qrt::test::LogLines(szLog)) {
+        if (j.value("event", "") != "returned-unused") continue;
+        j.erase("time");
+        return j;
+      }
+      return nlohmann::json();
+    };
+    QCOMPARE(returned(P("block.jsonl")).dump(),
+             std::string(R"({"count":3,"event":"returned-unused","first":"000000000102",)"
+                         R"("last":"000000000104","station":"line 9"})"));
+    QCOMPARE(returned(P("block.jsonl")).dump(), returned(P("block-cli.jsonl")).dump());
   }
 };
 
