@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <set>
 
 #include "ImageFiles.h"
 #include "Line.h"
@@ -131,7 +132,9 @@ bool ParseShortSerial(const QString& szText, uint64_t& qwSerial) {
 }  // namespace
 
 // Serials a scanner typed, handed out before the counter's: the next board
-// that takes a serial gets the first one queued.
+// that takes a serial gets the first one queued. Also remembers every
+// serial handed out this run: one taken by a board still running is in no
+// log line yet.
 class CScannedSerials : public qrt::production::ISerialSource {
  public:
   explicit CScannedSerials(qrt::production::ISerialSource* pSource) : m_pSource(pSource) {}
@@ -141,6 +144,7 @@ class CScannedSerials : public qrt::production::ISerialSource {
       if (!m_Queue.empty()) {
         qwSerial = m_Queue.front();
         m_Queue.pop_front();
+        m_Given.insert(qwSerial);
         return qrt::production::ESerialResult::kOk;
       }
     }
@@ -148,21 +152,29 @@ class CScannedSerials : public qrt::production::ISerialSource {
       szError = "no serial source";
       return qrt::production::ESerialResult::kRefused;
     }
-    return m_pSource->Allocate(qwSerial, szError);
+    const qrt::production::ESerialResult e = m_pSource->Allocate(qwSerial, szError);
+    if (e == qrt::production::ESerialResult::kOk) {
+      std::lock_guard<std::mutex> guard(m_Mutex);
+      m_Given.insert(qwSerial);
+    }
+    return e;
   }
   void Push(uint64_t qwSerial) {
     std::lock_guard<std::mutex> guard(m_Mutex);
     m_Queue.push_back(qwSerial);
   }
-  bool Queued(uint64_t qwSerial) {
+  // Queued for a board, or handed out this run.
+  bool Taken(uint64_t qwSerial) {
     std::lock_guard<std::mutex> guard(m_Mutex);
-    return std::find(m_Queue.begin(), m_Queue.end(), qwSerial) != m_Queue.end();
+    return m_Given.count(qwSerial) != 0 ||
+           std::find(m_Queue.begin(), m_Queue.end(), qwSerial) != m_Queue.end();
   }
 
  private:
   qrt::production::ISerialSource* m_pSource;
   std::mutex m_Mutex;
   std::deque<uint64_t> m_Queue;
+  std::set<uint64_t> m_Given;
 };
 
 // What one station run shares between its boards.
@@ -174,6 +186,7 @@ struct TStationForm::RUN {
   bool bLeaseEnded = false;  // its unused serials given up: no board runs any more
   std::unique_ptr<CScannedSerials> pScanned;
   qrt::production::CProductionLog Log;
+  std::string szLog;  // its path: a scanned serial is looked for in earlier runs' lines
   std::unique_ptr<qrt::transfer::PRODUCTION_SHARED> pShared;
   qrt::transfer::PRODUCTION_SETTINGS Settings;
   bool bSerialEnd = false;
@@ -505,6 +518,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   qrt::transfer::PRODUCTION_FILES files;
   files.szSerialFile = m_pSerialFile->text().toStdString();
   files.szLog = m_pLog->text().toStdString();
+  run.szLog = files.szLog;
   uint64_t qwSerial = 0;
   if (!m_pSerialStart->text().trimmed().isEmpty()) {
     if (!ParseShortSerial(m_pSerialStart->text(), qwSerial)) {
@@ -673,7 +687,8 @@ void TStationForm::OnBarcodeEntered() {
   // A scanner types the serial and Enter: it goes to the next board instead
   // of the counter's, once it is 12 hex digits inside the work order's range,
   // below the counter's next serial (a label printed earlier, a board back
-  // for rework) and not used in this run's log.
+  // for rework) and not used in the log: not by this run, nor by any
+  // earlier run or station whose lines the log holds.
   const QString szText = m_pBarcode->text().trimmed();
   m_pBarcode->clear();
   uint64_t qwSerial = 0;
@@ -686,11 +701,19 @@ void TStationForm::OnBarcodeEntered() {
     szWhy = "after the range end " + Q(FormatSerial(m_pRun->pCounter->Last()));
   } else if (!CounterPassed(qwSerial, szWhy)) {
     // The counter would hand it out again later: two boards, one serial.
+  } else if (m_pRun->pScanned->Taken(qwSerial)) {
+    szWhy = "already used in this log";
   } else {
-    const std::vector<uint64_t>& vUsed = m_Totals.Serials();
-    if (m_pRun->pScanned->Queued(qwSerial) ||
-        std::find(vUsed.begin(), vUsed.end(), qwSerial) != vUsed.end()) {
-      szWhy = "already used in this log";
+    std::string szError;
+    switch (qrt::production::FindSerialInLog(m_pRun->szLog, qwSerial, szError)) {
+      case qrt::production::ELogSerial::kUsed:
+        szWhy = "already used in this log";
+        break;
+      case qrt::production::ELogSerial::kUnreadable:
+        szWhy = Q(szError);
+        break;
+      case qrt::production::ELogSerial::kUnused:
+        break;
     }
   }
   if (!szWhy.isEmpty()) {

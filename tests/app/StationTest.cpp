@@ -19,6 +19,7 @@
 #include "FakeUiServices.h"
 #include "LogLines.h"
 #include "MessageTable.h"
+#include "ProductionLog.h"
 #include "SimPlatform.h"
 #include "SimSetup.h"
 #include "StationForm.h"
@@ -99,6 +100,21 @@ class StationTest : public QObject {
       return false;
     };
 
+    // The log holds an earlier run: a pass, a burned serial, a returned block.
+    {
+      std::ofstream earlier(P("station.jsonl"));
+      production::PRODUCTION_RECORD r;
+      r.qwSerial = 0xE0;
+      r.szResult = "pass";
+      earlier << production::ProductionLogLine(r) << "\n";
+      r.qwSerial = 0xE1;
+      r.szResult = "fail";
+      earlier << production::ProductionLogLine(r) << "\n"
+              << R"({"event": "returned-unused", "first": "0000000000D0", "last": "0000000000D7"})"
+              << "\n";
+    }
+    const size_t nEarlier = 2;
+
     CFakeUiServices ui;
     TStationForm form(ui, rig.Platform(), &rig.Platform(), kLanguageEnglish);
     form.SetHooks(hooks);
@@ -136,6 +152,9 @@ class StationTest : public QObject {
     } kScans[] = {
         {"0100", "(12 hex digits)"},
         {"000000000100", "(already used in this log)"},
+        {"0000000000E0", "0000000000E0 (already used in this log)"},  // earlier runs
+        {"0000000000E1", "0000000000E1 (already used in this log)"},
+        {"0000000000D3", "0000000000D3 (already used in this log)"},
         {"000000000200", "(after the range end 0000000001FF)"},
         {"0000000001A0", "(the counter hands it out later)"},
         {"0000000000F0", "barcode serial 0000000000F0 goes to the next board"},
@@ -163,7 +182,8 @@ class StationTest : public QObject {
     QVERIFY(Child<QGroupBox>(form, "SetupBox")->isEnabled());
 
     // The log: one line per board, the window's view showing them.
-    const std::vector<nlohmann::json> station = qrt::test::BoardLines(P("station.jsonl"));
+    std::vector<nlohmann::json> station = qrt::test::BoardLines(P("station.jsonl"));
+    station.erase(station.begin(), station.begin() + nEarlier);
     QCOMPARE(station.size(), size_t{5});
     QCOMPARE(Field(station[4], "serial"), std::string("\"0000000000F0\""));
     QCOMPARE(Field(station[0], "operator"), std::string("\"ana\""));
