@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -152,6 +153,7 @@ int main(int argc, char* argv[]) {
     gated.HoldAt("sim:3", kHoldSim3);
     gated.HoldAt("sim:4", kHoldSim4);
     TStationForm station(w.Ui, gated, &rig.Platform(), nLanguage);
+    const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });  // before the station ends
     qrt::transfer::STATION_HOOKS hooks;
     hooks.nPollMs = 5;
     station.SetHooks(hooks);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTest>
 #include <atomic>
@@ -17,6 +18,7 @@
 
 #include "CliRun.h"
 #include "FakeUiServices.h"
+#include "GatedPlatform.h"
 #include "LogLines.h"
 #include "MessageTable.h"
 #include "ProductionLog.h"
@@ -220,7 +222,8 @@ class StationTest : public QObject {
 
   // A block of serials leased from the counter as program --serial-block
   // leases it; a stop gives back what the block still holds, logged as
-  // program logs it, and a scan never takes a serial the block hands out.
+  // program logs it. A scan never takes a serial the block hands out later,
+  // nor the one a board being written took (in no log line yet).
   void SerialBlockLeasedAndReturned() {
     QVERIFY(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("state")));
     transfer::SIM_OPTIONS sim;
@@ -232,9 +235,12 @@ class StationTest : public QObject {
     transfer::CSimRig rig(spec);
     transfer::STATION_HOOKS hooks;
     hooks.nPollMs = 5;
+    qrt::test::CGatedPlatform gated(rig.Platform());
+    gated.HoldAt("sim:2", 2100);  // in its write, its serial taken
 
     CFakeUiServices ui;
-    TStationForm form(ui, rig.Platform(), &rig.Platform(), kLanguageEnglish);
+    TStationForm form(ui, gated, &rig.Platform(), kLanguageEnglish);
+    const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });  // before the form ends
     form.SetHooks(hooks);
     Child<QLineEdit>(form, "GoldenEdit")->setText(QString::fromStdString(P("t.json")));
     Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("block-c")));
@@ -245,6 +251,17 @@ class StationTest : public QObject {
     Child<QSpinBox>(form, "SerialBlockSpin")->setValue(5);
     QVERIFY(form.Start());
     QVERIFY(!Child<QSpinBox>(form, "SerialBlockSpin")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(gated.Holding() == 1 && form.Totals().Steps().size() == 1, 30000);
+    auto* pBarcode = Child<QLineEdit>(form, "BarcodeEdit");
+    auto* pLogView = Child<QPlainTextEdit>(form, "LogView");
+    for (const char* pszScan : {"000000000101", "000000000103"}) {
+      QTest::keyClicks(pBarcode, pszScan);
+      QTest::keyClick(pBarcode, Qt::Key_Return);
+    }
+    QVERIFY(pLogView->toPlainText().contains("000000000101 (already used in this log)"));
+    QVERIFY(pLogView->toPlainText().contains(
+        "000000000103 (the station's serial block hands it out later)"));
+    gated.LetGo();
     QTRY_COMPARE_WITH_TIMEOUT(form.Totals().Steps().size(), size_t{2}, 30000);
 
     // 100 and 101 used, 102-104 held by the station, 105 next in the counter.
@@ -253,11 +270,6 @@ class StationTest : public QObject {
     QCOMPARE(szCounter, std::string("000000000105"));
     QVERIFY2(Child<QLabel>(form, "CountsLabel")->text().contains("Serials used 2   Remaining 254"),
              qPrintable(Child<QLabel>(form, "CountsLabel")->text()));
-    auto* pBarcode = Child<QLineEdit>(form, "BarcodeEdit");
-    QTest::keyClicks(pBarcode, "000000000103");
-    QTest::keyClick(pBarcode, Qt::Key_Return);
-    auto* pLogView = Child<QPlainTextEdit>(form, "LogView");
-    QVERIFY(pLogView->toPlainText().contains("(the station's serial block hands it out later)"));
 
     QVERIFY(std::filesystem::exists(P("state/qrt4250/serial-lease-line-9.txt")));
     form.Stop();
