@@ -37,86 +37,9 @@ using qrt::production::FormatSerial;
 
 namespace {
 
-// The station's texts: [id][language], language 0 Chinese, 1 English.
-enum ETextId {
-  T_TITLE,
-  T_SETUP,
-  T_GOLDEN,
-  T_EEPROM,
-  T_PROFILE,
-  T_SERIAL_FILE,
-  T_SERIAL_START,
-  T_SERIAL_END,
-  T_SERIAL_BLOCK,
-  T_STATION,
-  T_OPERATOR,
-  T_WORK_ORDER,
-  T_LOG,
-  T_RETRIES,
-  T_REWORK,
-  T_BARCODE,
-  T_BROWSE,
-  T_START,
-  T_STOP,
-  T_WAITING,
-  T_RUNNING,
-  T_PASS,
-  T_FAIL,
-  T_ROLLED_BACK,
-  T_COUNTS,
-  T_ASK_UNLOCK,
-  T_UNLOCKED,
-  T_NEEDS_GOLDEN,
-  T_BAD_SERIAL,
-  T_READY,
-  T_ENDED,
-  T_BARCODE_TAKEN,
-  T_BAD_BARCODE,
-  T_BLOCK_NEEDS_FILE,
-  T_COUNT
-};
-
-const char* const kTexts[T_COUNT][2] = {
-    {"生产工位", "Operator station"},
-    {"设置", "Set-up"},
-    {"标准映像或模板", "Golden image or template"},
-    {"EEPROM 类型", "EEPROM type"},
-    {"传输配置", "Profile"},
-    {"序列号计数文件", "Serial counter file"},
-    {"序列号起始 (新建计数文件)", "Serial start (new counter)"},
-    {"序列号范围结束", "Serial range end"},
-    {"序列号租用块 (0 = 关闭)", "Serial block (0 = off)"},
-    {"工位", "Station"},
-    {"操作员", "Operator"},
-    {"工单", "Work order"},
-    {"日志文件", "Log file"},
-    {"重试次数", "Retries"},
-    {"返修", "Rework"},
-    {"条码序列号", "Barcode serial"},
-    {"浏览...", "Browse..."},
-    {"开始", "Start"},
-    {"停止 / 解锁设置", "Stop / unlock set-up"},
-    {"等待", "waiting"},
-    {"进行中", "running"},
-    {"通过", "PASS"},
-    {"失败", "FAIL"},
-    {"已回滚", "ROLLED BACK"},
-    {"通过 %1   失败 %2   良率 %3   已用序列号 %4   剩余 %5",
-     "Passed %1   Failed %2   Yield %3   Serials used %4   Remaining %5"},
-    {"停止工位并解锁设置？正在编程的板子会先完成。",
-     "Stop the station and unlock the set-up? Boards being programmed finish first."},
-    {"设置已由操作员解锁", "set-up unlocked by the operator"},
-    {"需要标准映像 (.bin/.hex) 或模板 (.json)", "a golden image (.bin/.hex) or template (.json) is needed"},
-    {"序列号必须是 1 到 12 位十六进制数字", "serials must be 1 to 12 hex digits"},
-    {"等待下一块板子", "ready for the next board"},
-    {"工位已停止", "station stopped"},
-    {"条码序列号 %1 用于下一块板子", "barcode serial %1 goes to the next board"},
-    {"条码序列号被拒绝: %1", "barcode serial refused: %1"},
-    {"序列号租用块需要序列号计数文件", "a serial block needs a serial counter file"},
-};
-
 QString Text(int nLanguage, int nId) {
-  return QString::fromUtf8(kTexts[nId][nLanguage == kLanguageChinese ? 0 : 1]);
+  return QString::fromUtf8(
+      MessageText(nLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish, nId));
 }
 
 QString Q(const std::string& sz) { return QString::fromStdString(sz); }
@@ -216,7 +139,7 @@ class TStationForm::CView : public qrt::transfer::IStationView,
     return result.szStop.empty();
   }
   void OnReady() override {
-    Post([](TStationForm& f) { f.AddLogLine(Text(f.m_Language, T_READY)); });
+    Post([](TStationForm& f) { f.AddLogLine(Text(f.m_Language, MSG_STATION_READY)); });
   }
   void OnError(const std::string& szText) override {
     const QString sz = Q(szText);
@@ -415,17 +338,19 @@ void TStationForm::SetLanguage(int nLanguage) {
 }
 
 void TStationForm::ApplyTexts() {
-  setWindowTitle(Text(m_Language, T_TITLE));
-  m_pSetup->setTitle(Text(m_Language, T_SETUP));
-  const int vIds[] = {T_GOLDEN,     T_EEPROM,       T_PROFILE,  T_SERIAL_FILE, T_SERIAL_START,
-                      T_SERIAL_END, T_SERIAL_BLOCK, T_STATION,  T_OPERATOR,    T_WORK_ORDER,
-                      T_LOG,        T_RETRIES,      T_REWORK,   T_BARCODE};
+  setWindowTitle(Text(m_Language, MSG_STATION_TITLE));
+  m_pSetup->setTitle(Text(m_Language, MSG_STATION_SETUP));
+  const int vIds[] = {MSG_STATION_GOLDEN,       MSG_STATION_EEPROM,       MSG_STATION_PROFILE,
+                      MSG_STATION_SERIAL_FILE,  MSG_STATION_SERIAL_START, MSG_STATION_SERIAL_END,
+                      MSG_STATION_SERIAL_BLOCK, MSG_STATION_STATION,      MSG_STATION_OPERATOR,
+                      MSG_STATION_WORK_ORDER,   MSG_STATION_LOG,          MSG_STATION_RETRIES,
+                      MSG_STATION_REWORK,       MSG_STATION_BARCODE};
   for (size_t i = 0; i < m_vCaptions.size(); ++i) {
     m_vCaptions[i]->setText(Text(m_Language, vIds[i]));
   }
-  m_pBrowse->setText(Text(m_Language, T_BROWSE));
-  m_pStart->setText(Text(m_Language, T_START));
-  m_pStop->setText(Text(m_Language, T_STOP));
+  m_pBrowse->setText(Text(m_Language, MSG_STATION_BROWSE));
+  m_pStart->setText(Text(m_Language, MSG_STATION_START));
+  m_pStop->setText(Text(m_Language, MSG_STATION_STOP));
   UpdateCounts();
 }
 
@@ -453,7 +378,7 @@ void TStationForm::UpdateCounts() {
       szLeft = QString::number(qwLeft);
     }
   }
-  m_pCounts->setText(Text(m_Language, T_COUNTS)
+  m_pCounts->setText(Text(m_Language, MSG_STATION_COUNTS)
                          .arg(m_Totals.Passed())
                          .arg(m_Totals.Failed())
                          .arg(szYield)
@@ -486,7 +411,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   // image, anything else an image file.
   const std::string szGolden = m_pGolden->text().toStdString();
   if (szGolden.empty()) {
-    szError = Text(m_Language, T_NEEDS_GOLDEN);
+    szError = Text(m_Language, MSG_STATION_NEEDS_GOLDEN);
     return false;
   }
   if (QFileInfo(m_pGolden->text()).suffix().toLower() == "json") {
@@ -522,7 +447,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   uint64_t qwSerial = 0;
   if (!m_pSerialStart->text().trimmed().isEmpty()) {
     if (!ParseShortSerial(m_pSerialStart->text(), qwSerial)) {
-      szError = Text(m_Language, T_BAD_SERIAL);
+      szError = Text(m_Language, MSG_STATION_BAD_SERIAL);
       return false;
     }
     files.qwSerialStart = qwSerial;
@@ -530,7 +455,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   uint64_t qwEnd = qrt::production::kLastSerial;
   run.bSerialEnd = !m_pSerialEnd->text().trimmed().isEmpty();
   if (run.bSerialEnd && !ParseShortSerial(m_pSerialEnd->text(), qwEnd)) {
-    szError = Text(m_Language, T_BAD_SERIAL);
+    szError = Text(m_Language, MSG_STATION_BAD_SERIAL);
     return false;
   }
   std::string szWhy;
@@ -543,7 +468,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   const std::string szStationName =
       szStation.isEmpty() ? qrt::production::HostName() : szStation.toStdString();
   if (m_pSerialBlock->value() > 0 && !run.pCounter) {
-    szError = Text(m_Language, T_BLOCK_NEEDS_FILE);
+    szError = Text(m_Language, MSG_STATION_BLOCK_NEEDS_FILE);
     return false;
   }
   if (m_pSerialBlock->value() > 0) {
@@ -593,7 +518,7 @@ bool TStationForm::Start() {
   auto pRun = std::make_unique<RUN>();
   QString szError;
   if (!PrepareRun(*pRun, szError)) {
-    m_UiServices.MessageBox(this, Text(m_Language, T_TITLE), szError, false);
+    m_UiServices.MessageBox(this, Text(m_Language, MSG_STATION_TITLE), szError, false);
     return false;
   }
   m_pRun = std::move(pRun);
@@ -616,11 +541,11 @@ bool TStationForm::Start() {
 
 void TStationForm::RequestStop() {
   if (!Running()) return;
-  if (m_UiServices.MessageBox(this, Text(m_Language, T_TITLE), Text(m_Language, T_ASK_UNLOCK),
-                              true) != kIdOk) {
+  if (m_UiServices.MessageBox(this, Text(m_Language, MSG_STATION_TITLE),
+                              Text(m_Language, MSG_STATION_ASK_UNLOCK), true) != kIdOk) {
     return;
   }
-  AddLogLine(Text(m_Language, T_UNLOCKED));
+  AddLogLine(Text(m_Language, MSG_STATION_UNLOCKED));
   Stop();
 }
 
@@ -633,7 +558,7 @@ void TStationForm::OnEnded() {
   if (m_Thread.joinable()) m_Thread.join();
   EndLease();
   Lock(false);
-  AddLogLine(Text(m_Language, T_ENDED));
+  AddLogLine(Text(m_Language, MSG_STATION_ENDED));
   UpdateCounts();
   emit StationEnded();
 }
@@ -717,11 +642,11 @@ void TStationForm::OnBarcodeEntered() {
     }
   }
   if (!szWhy.isEmpty()) {
-    AddLogLine(Text(m_Language, T_BAD_BARCODE).arg(szText + " (" + szWhy + ")"));
+    AddLogLine(Text(m_Language, MSG_STATION_BAD_BARCODE).arg(szText + " (" + szWhy + ")"));
     return;
   }
   m_pRun->pScanned->Push(qwSerial);
-  AddLogLine(Text(m_Language, T_BARCODE_TAKEN).arg(Q(FormatSerial(qwSerial))));
+  AddLogLine(Text(m_Language, MSG_STATION_BARCODE_TAKEN).arg(Q(FormatSerial(qwSerial))));
 }
 
 TStationForm::TILE* TStationForm::TileOf(const std::string& szPath, bool bTake) {
@@ -757,7 +682,7 @@ void TStationForm::OnPresent(const std::vector<std::string>& vPaths) {
   for (const std::string& szPath : vPaths) {
     TILE* pTile = TileOf(szPath, true);
     if (pTile != nullptr && pTile->pState->text().isEmpty()) {
-      SetTileState(*pTile, Text(m_Language, T_WAITING), nullptr);
+      SetTileState(*pTile, Text(m_Language, MSG_STATION_WAITING), nullptr);
     }
   }
 }
@@ -767,7 +692,7 @@ void TStationForm::OnTileStarted(const std::string& szPath) {
   if (pTile == nullptr) return;
   pTile->bRunning = true;
   pTile->pBar->setValue(0);
-  SetTileState(*pTile, Text(m_Language, T_RUNNING), nullptr);
+  SetTileState(*pTile, Text(m_Language, MSG_STATION_RUNNING), nullptr);
 }
 
 void TStationForm::OnTileProgress(const std::string& szPath, int nKind, int nPercent) {
@@ -777,7 +702,7 @@ void TStationForm::OnTileProgress(const std::string& szPath, int nKind, int nPer
   // share once the write has begun.
   const bool bRead = nKind == static_cast<int>(EEepromProgress::Read);
   pTile->pBar->setValue(bRead ? nPercent / 5 : 20 + nPercent * 8 / 10);
-  pTile->pState->setText(Text(m_Language, T_RUNNING) +
+  pTile->pState->setText(Text(m_Language, MSG_STATION_RUNNING) +
                          QString(" %1 %").arg(pTile->pBar->value()));
 }
 
@@ -792,14 +717,15 @@ void TStationForm::OnTileFinished(const qrt::transfer::BOARD_STEP& step) {
   const auto& r = step.Record;
   if (step.bPass) {
     pTile->pBar->setValue(100);
-    SetTileState(*pTile,
-                 Text(m_Language, T_PASS) + "\n" + (r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : ""),
-                 "#7fd67f");
+    const QString szSerial = r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : QString();
+    SetTileState(*pTile, Text(m_Language, MSG_STATION_PASS) + "\n" + szSerial, "#7fd67f");
     return;
   }
   const bool bRolledBack = r.szResult == "rolled-back";
   const std::string& szWhy = r.szReason.empty() ? step.szNote : r.szReason;
-  SetTileState(*pTile, Text(m_Language, bRolledBack ? T_ROLLED_BACK : T_FAIL) + "\n" + Q(szWhy),
+  SetTileState(*pTile,
+               Text(m_Language, bRolledBack ? MSG_STATION_ROLLED_BACK : MSG_STATION_FAIL) + "\n" +
+                   Q(szWhy),
                bRolledBack ? "#f0c060" : "#f07070");
 }
 
