@@ -113,9 +113,10 @@ class TMainForm : public QWidget {
   void OnWriteEEPROMBitBtnClick();
   // The read and the protected write on the selected board: 0, or the
   // read's code; 0 written and verified, 1 nothing or not all written, 2 the
-  // read-back failed or differed.
+  // read-back failed or differed. bRollback false: a failed write is not
+  // undone (a restore puts back contents that are wanted).
   int ReadDataFromEEPROM();
-  int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize);
+  int WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, bool bRollback = true);
   // What the last Write EEPROM did (its facts; the texts come from them).
   const qrt::transfer::WRITE_OUTCOME& LastWriteOutcome() const { return m_LastWriteOutcome; }
   // Replaces the real-time sleep of the lock waits (tests: a virtual clock).
@@ -277,7 +278,7 @@ class TMainForm : public QWidget {
   // Writes nSize bytes of pImage to the selected board through the
   // protected write and shows its result (the transfer buttons are off;
   // the settings controls are the caller's).
-  void RunWrite(const uint8_t* pImage, size_t nSize);
+  void RunWrite(const uint8_t* pImage, size_t nSize, bool bRollback = true);
   void OnVIDChange();
   void OnPIDChange();
   void OnSerialNumberChange();

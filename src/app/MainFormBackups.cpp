@@ -90,7 +90,10 @@ void TMainForm::OnRestoreBackupClick() {
   for (QWidget* pGroup : pGroups) pGroup->setEnabled(false);
   SetTransferButtons(false);
   ClearProgress();
-  RunWrite(vImage.data(), vImage.size());
+  // A restore puts back contents that are wanted: after a failed verify the
+  // board keeps what the write left (the status line says so), as the
+  // command line's restore does; rolling back would undo the restore.
+  RunWrite(vImage.data(), vImage.size(), false);
   for (QWidget* pGroup : pGroups) pGroup->setEnabled(true);
   m_pUi->WriteFileBitBtn->setEnabled(bSave);
   m_pUi->ResetBitBtn->setEnabled(bReset);

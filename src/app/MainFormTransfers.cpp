@@ -229,7 +229,7 @@ int TMainForm::ReadSelectedBoard(uint32_t dwSize, uint8_t* pBuffer, size_t nBuff
   return nResult;
 }
 
-int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
+int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize, bool bRollback) {
   FillTransferSettings();
   // A restored backup has its own size, whatever the window's image has.
   m_Settings.m_dwRomSize = static_cast<uint32_t>(nImageSize);
@@ -242,6 +242,7 @@ int TMainForm::WriteDataToEEPROM(const uint8_t* pImage, size_t nImageSize) {
   const std::string szBoard = pBoard->Id().Label();
   const auto known = m_KnownContents.find(szBoard);
   qrt::transfer::PROTECTED_WRITE_OPTIONS options;
+  options.bRollback = bRollback;
   if (known != m_KnownContents.end()) options.pKnownContents = &known->second;
   m_LastWriteOutcome =
       qrt::transfer::ProtectedWrite(*pBoard, m_Settings, *m_pObserver, pImage, nImageSize, options);
@@ -361,14 +362,14 @@ void TMainForm::OnWriteEEPROMBitBtnClick() {
   EnableSettingControls(true);
 }
 
-void TMainForm::RunWrite(const uint8_t* pImage, size_t nSize) {
+void TMainForm::RunWrite(const uint8_t* pImage, size_t nSize, bool bRollback) {
   Ui::TMainForm* u = m_pUi;
   std::memset(m_WriteImage, 0xFF, sizeof(m_WriteImage));
   std::memcpy(m_WriteImage, pImage, std::min(nSize, sizeof(m_WriteImage)));
 
   m_bTransferRunning = true;
   m_pTimer1->stop();
-  const int nResult = WriteDataToEEPROM(m_WriteImage, nSize);
+  const int nResult = WriteDataToEEPROM(m_WriteImage, nSize, bRollback);
   u->ReadEEPROMPercentEdit->clear();
   if (nResult == 0) {
     ShowResult(u->WriteEEPROMPercentEdit, true);

@@ -1,16 +1,17 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 99. Constant UTF-8 data, Qt-free.
+// Chinese, 1 English; ids run from 1 to 133. Constant UTF-8 data, Qt-free.
 // Row 75 is a status line with %1 for the value; rows 76-91 are the image
-// map's, 92 on the backup and template menu's (99 its station item). (What a failed write left is the engine's text, in both languages:
-// WriteOutcome.h.)
+// map's, 92 on the backup and template menu's (99 its station item), 100 on
+// the operator station's. (What a failed write left is the engine's text,
+// in both languages: WriteOutcome.h.)
 
 namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 99;
+constexpr int kMessageCount = 133;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -62,10 +63,45 @@ enum EMessageId {
   MSG_TEMPLATE_REFUSED = 97,
   MSG_TEMPLATE_NOT_SAVED = 98,
   MSG_OPERATOR_STATION = 99,  // the menu's item that starts the station
+  // The operator station's window.
+  MSG_STATION_TITLE = 100,
+  MSG_STATION_SETUP = 101,
+  MSG_STATION_GOLDEN = 102,
+  MSG_STATION_EEPROM = 103,
+  MSG_STATION_PROFILE = 104,
+  MSG_STATION_SERIAL_FILE = 105,
+  MSG_STATION_SERIAL_START = 106,
+  MSG_STATION_SERIAL_END = 107,
+  MSG_STATION_SERIAL_BLOCK = 108,
+  MSG_STATION_STATION = 109,
+  MSG_STATION_OPERATOR = 110,
+  MSG_STATION_WORK_ORDER = 111,
+  MSG_STATION_LOG = 112,
+  MSG_STATION_RETRIES = 113,
+  MSG_STATION_REWORK = 114,
+  MSG_STATION_BARCODE = 115,
+  MSG_STATION_BROWSE = 116,
+  MSG_STATION_START = 117,
+  MSG_STATION_STOP = 118,
+  MSG_STATION_WAITING = 119,
+  MSG_STATION_RUNNING = 120,
+  MSG_STATION_PASS = 121,
+  MSG_STATION_FAIL = 122,
+  MSG_STATION_ROLLED_BACK = 123,
+  MSG_STATION_COUNTS = 124,
+  MSG_STATION_ASK_UNLOCK = 125,
+  MSG_STATION_UNLOCKED = 126,
+  MSG_STATION_NEEDS_GOLDEN = 127,
+  MSG_STATION_BAD_SERIAL = 128,
+  MSG_STATION_READY = 129,
+  MSG_STATION_ENDED = 130,
+  MSG_STATION_BARCODE_TAKEN = 131,
+  MSG_STATION_BAD_BARCODE = 132,
+  MSG_STATION_BLOCK_NEEDS_FILE = 133,
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..99.
+// an id outside 1..133.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <set>
 
 #include "ImageFiles.h"
 #include "Line.h"
@@ -36,82 +37,9 @@ using qrt::production::FormatSerial;
 
 namespace {
 
-// The station's texts: [id][language], language 0 Chinese, 1 English.
-enum ETextId {
-  T_TITLE,
-  T_SETUP,
-  T_GOLDEN,
-  T_EEPROM,
-  T_PROFILE,
-  T_SERIAL_FILE,
-  T_SERIAL_START,
-  T_SERIAL_END,
-  T_STATION,
-  T_OPERATOR,
-  T_WORK_ORDER,
-  T_LOG,
-  T_RETRIES,
-  T_REWORK,
-  T_BARCODE,
-  T_BROWSE,
-  T_START,
-  T_STOP,
-  T_WAITING,
-  T_RUNNING,
-  T_PASS,
-  T_FAIL,
-  T_ROLLED_BACK,
-  T_COUNTS,
-  T_ASK_UNLOCK,
-  T_UNLOCKED,
-  T_NEEDS_GOLDEN,
-  T_BAD_SERIAL,
-  T_READY,
-  T_ENDED,
-  T_BARCODE_TAKEN,
-  T_BAD_BARCODE,
-  T_COUNT
-};
-
-const char* const kTexts[T_COUNT][2] = {
-    {"生产工位", "Operator station"},
-    {"设置", "Set-up"},
-    {"标准映像或模板", "Golden image or template"},
-    {"EEPROM 类型", "EEPROM type"},
-    {"传输配置", "Profile"},
-    {"序列号计数文件", "Serial counter file"},
-    {"序列号起始 (新建计数文件)", "Serial start (new counter)"},
-    {"序列号范围结束", "Serial range end"},
-    {"工位", "Station"},
-    {"操作员", "Operator"},
-    {"工单", "Work order"},
-    {"日志文件", "Log file"},
-    {"重试次数", "Retries"},
-    {"返修", "Rework"},
-    {"条码序列号", "Barcode serial"},
-    {"浏览...", "Browse..."},
-    {"开始", "Start"},
-    {"停止 / 解锁设置", "Stop / unlock set-up"},
-    {"等待", "waiting"},
-    {"进行中", "running"},
-    {"通过", "PASS"},
-    {"失败", "FAIL"},
-    {"已回滚", "ROLLED BACK"},
-    {"通过 %1   失败 %2   良率 %3   已用序列号 %4   剩余 %5",
-     "Passed %1   Failed %2   Yield %3   Serials used %4   Remaining %5"},
-    {"停止工位并解锁设置？正在编程的板子会先完成。",
-     "Stop the station and unlock the set-up? Boards being programmed finish first."},
-    {"设置已由操作员解锁", "set-up unlocked by the operator"},
-    {"需要标准映像 (.bin/.hex) 或模板 (.json)", "a golden image (.bin/.hex) or template (.json) is needed"},
-    {"序列号必须是 1 到 12 位十六进制数字", "serials must be 1 to 12 hex digits"},
-    {"等待下一块板子", "ready for the next board"},
-    {"工位已停止", "station stopped"},
-    {"条码序列号 %1 用于下一块板子", "barcode serial %1 goes to the next board"},
-    {"条码序列号被拒绝: %1", "barcode serial refused: %1"},
-};
-
 QString Text(int nLanguage, int nId) {
-  return QString::fromUtf8(kTexts[nId][nLanguage == kLanguageChinese ? 0 : 1]);
+  return QString::fromUtf8(
+      MessageText(nLanguage == kLanguageChinese ? kLanguageChinese : kLanguageEnglish, nId));
 }
 
 QString Q(const std::string& sz) { return QString::fromStdString(sz); }
@@ -127,7 +55,9 @@ bool ParseShortSerial(const QString& szText, uint64_t& qwSerial) {
 }  // namespace
 
 // Serials a scanner typed, handed out before the counter's: the next board
-// that takes a serial gets the first one queued.
+// that takes a serial gets the first one queued. Also remembers every
+// serial handed out this run: one taken by a board still running is in no
+// log line yet.
 class CScannedSerials : public qrt::production::ISerialSource {
  public:
   explicit CScannedSerials(qrt::production::ISerialSource* pSource) : m_pSource(pSource) {}
@@ -137,6 +67,7 @@ class CScannedSerials : public qrt::production::ISerialSource {
       if (!m_Queue.empty()) {
         qwSerial = m_Queue.front();
         m_Queue.pop_front();
+        m_Given.insert(qwSerial);
         return qrt::production::ESerialResult::kOk;
       }
     }
@@ -144,29 +75,41 @@ class CScannedSerials : public qrt::production::ISerialSource {
       szError = "no serial source";
       return qrt::production::ESerialResult::kRefused;
     }
-    return m_pSource->Allocate(qwSerial, szError);
+    const qrt::production::ESerialResult e = m_pSource->Allocate(qwSerial, szError);
+    if (e == qrt::production::ESerialResult::kOk) {
+      std::lock_guard<std::mutex> guard(m_Mutex);
+      m_Given.insert(qwSerial);
+    }
+    return e;
   }
   void Push(uint64_t qwSerial) {
     std::lock_guard<std::mutex> guard(m_Mutex);
     m_Queue.push_back(qwSerial);
   }
-  bool Queued(uint64_t qwSerial) {
+  // Queued for a board, or handed out this run.
+  bool Taken(uint64_t qwSerial) {
     std::lock_guard<std::mutex> guard(m_Mutex);
-    return std::find(m_Queue.begin(), m_Queue.end(), qwSerial) != m_Queue.end();
+    return m_Given.count(qwSerial) != 0 ||
+           std::find(m_Queue.begin(), m_Queue.end(), qwSerial) != m_Queue.end();
   }
 
  private:
   qrt::production::ISerialSource* m_pSource;
   std::mutex m_Mutex;
   std::deque<uint64_t> m_Queue;
+  std::set<uint64_t> m_Given;
 };
 
 // What one station run shares between its boards.
 struct TStationForm::RUN {
   qrt::image::CImageSession Base;
   std::unique_ptr<qrt::production::CSerialCounter> pCounter;
+  // The station's block of the counter's serials; null without a block.
+  std::unique_ptr<qrt::production::CSerialLease> pLease;
+  bool bLeaseEnded = false;  // its unused serials given up: no board runs any more
   std::unique_ptr<CScannedSerials> pScanned;
   qrt::production::CProductionLog Log;
+  std::string szLog;  // its path: a scanned serial is looked for in earlier runs' lines
   std::unique_ptr<qrt::transfer::PRODUCTION_SHARED> pShared;
   qrt::transfer::PRODUCTION_SETTINGS Settings;
   bool bSerialEnd = false;
@@ -196,7 +139,7 @@ class TStationForm::CView : public qrt::transfer::IStationView,
     return result.szStop.empty();
   }
   void OnReady() override {
-    Post([](TStationForm& f) { f.AddLogLine(Text(f.m_Language, T_READY)); });
+    Post([](TStationForm& f) { f.AddLogLine(Text(f.m_Language, MSG_STATION_READY)); });
   }
   void OnError(const std::string& szText) override {
     const QString sz = Q(szText);
@@ -246,6 +189,7 @@ TStationForm::TStationForm(IUiServices& uiServices, IHidPlatform& platform,
 TStationForm::~TStationForm() {
   m_bStop = true;
   if (m_Thread.joinable()) m_Thread.join();
+  EndLease();
 }
 
 void TStationForm::BuildWidgets() {
@@ -286,10 +230,14 @@ void TStationForm::BuildWidgets() {
   m_pRetries->setRange(0, 9);
   m_pRetries->setValue(1);
   m_pRework = combo("ReworkCombo", {"new-serial", "keep-serial"});
+  m_pSerialBlock = new QSpinBox(m_pSetup);
+  m_pSerialBlock->setObjectName("SerialBlockSpin");
+  m_pSerialBlock->setRange(0, 10000);
   // Two columns of captioned fields; the golden image takes a whole row.
-  QWidget* const vFields[] = {m_pGolden,    m_pEeprom,   m_pProfile,  m_pSerialFile,
-                              m_pSerialStart, m_pSerialEnd, m_pStation, m_pOperator,
-                              m_pWorkOrder, m_pLog,      m_pRetries,  m_pRework};
+  QWidget* const vFields[] = {m_pGolden,     m_pEeprom,    m_pProfile,     m_pSerialFile,
+                              m_pSerialStart, m_pSerialEnd, m_pSerialBlock, m_pStation,
+                              m_pOperator,   m_pWorkOrder, m_pLog,         m_pRetries,
+                              m_pRework};
   for (int i = 0; i < static_cast<int>(std::size(vFields)); ++i) {
     auto* pCaption = new QLabel(m_pSetup);
     m_vCaptions.push_back(pCaption);
@@ -390,17 +338,19 @@ void TStationForm::SetLanguage(int nLanguage) {
 }
 
 void TStationForm::ApplyTexts() {
-  setWindowTitle(Text(m_Language, T_TITLE));
-  m_pSetup->setTitle(Text(m_Language, T_SETUP));
-  const int vIds[] = {T_GOLDEN,     T_EEPROM,     T_PROFILE,    T_SERIAL_FILE, T_SERIAL_START,
-                      T_SERIAL_END, T_STATION,    T_OPERATOR,   T_WORK_ORDER,  T_LOG,
-                      T_RETRIES,    T_REWORK,     T_BARCODE};
+  setWindowTitle(Text(m_Language, MSG_STATION_TITLE));
+  m_pSetup->setTitle(Text(m_Language, MSG_STATION_SETUP));
+  const int vIds[] = {MSG_STATION_GOLDEN,       MSG_STATION_EEPROM,       MSG_STATION_PROFILE,
+                      MSG_STATION_SERIAL_FILE,  MSG_STATION_SERIAL_START, MSG_STATION_SERIAL_END,
+                      MSG_STATION_SERIAL_BLOCK, MSG_STATION_STATION,      MSG_STATION_OPERATOR,
+                      MSG_STATION_WORK_ORDER,   MSG_STATION_LOG,          MSG_STATION_RETRIES,
+                      MSG_STATION_REWORK,       MSG_STATION_BARCODE};
   for (size_t i = 0; i < m_vCaptions.size(); ++i) {
     m_vCaptions[i]->setText(Text(m_Language, vIds[i]));
   }
-  m_pBrowse->setText(Text(m_Language, T_BROWSE));
-  m_pStart->setText(Text(m_Language, T_START));
-  m_pStop->setText(Text(m_Language, T_STOP));
+  m_pBrowse->setText(Text(m_Language, MSG_STATION_BROWSE));
+  m_pStart->setText(Text(m_Language, MSG_STATION_START));
+  m_pStop->setText(Text(m_Language, MSG_STATION_STOP));
   UpdateCounts();
 }
 
@@ -416,10 +366,19 @@ void TStationForm::UpdateCounts() {
     std::string szError;
     if (m_pRun->pCounter->Peek(qwNext, szError) == qrt::production::ESerialResult::kOk) {
       const uint64_t qwLast = m_pRun->pCounter->Last();
-      szLeft = QString::number(qwNext > qwLast ? 0 : qwLast - qwNext + 1);
+      uint64_t qwLeft = qwNext > qwLast ? 0 : qwLast - qwNext + 1;
+      // The block this station holds is the range's too, not yet used.
+      uint64_t qwLeaseNext = 0;
+      uint64_t qwLeaseLast = 0;
+      bool bHeld = false;
+      if (m_pRun->pLease &&
+          m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError) && bHeld) {
+        qwLeft += qwLeaseLast - qwLeaseNext + 1;
+      }
+      szLeft = QString::number(qwLeft);
     }
   }
-  m_pCounts->setText(Text(m_Language, T_COUNTS)
+  m_pCounts->setText(Text(m_Language, MSG_STATION_COUNTS)
                          .arg(m_Totals.Passed())
                          .arg(m_Totals.Failed())
                          .arg(szYield)
@@ -452,7 +411,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   // image, anything else an image file.
   const std::string szGolden = m_pGolden->text().toStdString();
   if (szGolden.empty()) {
-    szError = Text(m_Language, T_NEEDS_GOLDEN);
+    szError = Text(m_Language, MSG_STATION_NEEDS_GOLDEN);
     return false;
   }
   if (QFileInfo(m_pGolden->text()).suffix().toLower() == "json") {
@@ -484,10 +443,11 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   qrt::transfer::PRODUCTION_FILES files;
   files.szSerialFile = m_pSerialFile->text().toStdString();
   files.szLog = m_pLog->text().toStdString();
+  run.szLog = files.szLog;
   uint64_t qwSerial = 0;
   if (!m_pSerialStart->text().trimmed().isEmpty()) {
     if (!ParseShortSerial(m_pSerialStart->text(), qwSerial)) {
-      szError = Text(m_Language, T_BAD_SERIAL);
+      szError = Text(m_Language, MSG_STATION_BAD_SERIAL);
       return false;
     }
     files.qwSerialStart = qwSerial;
@@ -495,7 +455,7 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
   uint64_t qwEnd = qrt::production::kLastSerial;
   run.bSerialEnd = !m_pSerialEnd->text().trimmed().isEmpty();
   if (run.bSerialEnd && !ParseShortSerial(m_pSerialEnd->text(), qwEnd)) {
-    szError = Text(m_Language, T_BAD_SERIAL);
+    szError = Text(m_Language, MSG_STATION_BAD_SERIAL);
     return false;
   }
   std::string szWhy;
@@ -504,13 +464,30 @@ bool TStationForm::PrepareRun(RUN& run, QString& szError) {
     return false;
   }
   if (run.pCounter) run.pCounter->SetLast(qwEnd);
-  run.pScanned = std::make_unique<CScannedSerials>(run.pCounter.get());
+  const QString szStation = m_pStation->text().trimmed();
+  const std::string szStationName =
+      szStation.isEmpty() ? qrt::production::HostName() : szStation.toStdString();
+  if (m_pSerialBlock->value() > 0 && !run.pCounter) {
+    szError = Text(m_Language, MSG_STATION_BLOCK_NEEDS_FILE);
+    return false;
+  }
+  if (m_pSerialBlock->value() > 0) {
+    run.pLease = qrt::transfer::OpenSerialLease(
+        *run.pCounter, qrt::transfer::DefaultLeaseFile(szStationName),
+        static_cast<uint64_t>(m_pSerialBlock->value()), szWhy);
+    if (!run.pLease) {
+      szError = Q(szWhy);
+      return false;
+    }
+  }
+  qrt::production::ISerialSource* pSource = run.pCounter.get();
+  if (run.pLease) pSource = run.pLease.get();
+  run.pScanned = std::make_unique<CScannedSerials>(pSource);
 
   run.pShared = std::make_unique<qrt::transfer::PRODUCTION_SHARED>(qrt::transfer::PRODUCTION_SHARED{
       run.Base, run.pCounter ? run.pScanned.get() : nullptr, run.Log});
   qrt::transfer::LINE_FACTS& facts = run.pShared->Facts;
-  facts.szStation = m_pStation->text().isEmpty() ? qrt::production::HostName()
-                                                 : m_pStation->text().toStdString();
+  facts.szStation = szStationName;
   facts.szOperator = m_pOperator->text().toStdString();
   facts.szWorkOrder = m_pWorkOrder->text().toStdString();
   facts.szToolVersion = kProgramVersion;
@@ -541,7 +518,7 @@ bool TStationForm::Start() {
   auto pRun = std::make_unique<RUN>();
   QString szError;
   if (!PrepareRun(*pRun, szError)) {
-    m_UiServices.MessageBox(this, Text(m_Language, T_TITLE), szError, false);
+    m_UiServices.MessageBox(this, Text(m_Language, MSG_STATION_TITLE), szError, false);
     return false;
   }
   m_pRun = std::move(pRun);
@@ -564,11 +541,11 @@ bool TStationForm::Start() {
 
 void TStationForm::RequestStop() {
   if (!Running()) return;
-  if (m_UiServices.MessageBox(this, Text(m_Language, T_TITLE), Text(m_Language, T_ASK_UNLOCK),
-                              true) != kIdOk) {
+  if (m_UiServices.MessageBox(this, Text(m_Language, MSG_STATION_TITLE),
+                              Text(m_Language, MSG_STATION_ASK_UNLOCK), true) != kIdOk) {
     return;
   }
-  AddLogLine(Text(m_Language, T_UNLOCKED));
+  AddLogLine(Text(m_Language, MSG_STATION_UNLOCKED));
   Stop();
 }
 
@@ -579,10 +556,23 @@ void TStationForm::Stop() {
 
 void TStationForm::OnEnded() {
   if (m_Thread.joinable()) m_Thread.join();
+  EndLease();
   Lock(false);
-  AddLogLine(Text(m_Language, T_ENDED));
+  AddLogLine(Text(m_Language, MSG_STATION_ENDED));
   UpdateCounts();
   emit StationEnded();
+}
+
+void TStationForm::EndLease() {
+  if (!m_pRun || !m_pRun->pLease || m_pRun->bLeaseEnded) return;
+  qrt::transfer::LEASE_RETURN returned;
+  std::string szError;
+  const bool bEnded = qrt::transfer::EndSerialLease(*m_pRun->pLease, m_pRun->Log,
+                                                    m_pRun->pShared->Facts.szStation, returned,
+                                                    szError);
+  if (returned.bReturned) AddLogLine(Q(returned.Text()));
+  if (!bEnded) AddLogLine(Q(szError));
+  m_pRun->bLeaseEnded = true;
 }
 
 void TStationForm::Lock(bool bLocked) {
@@ -602,6 +592,19 @@ bool TStationForm::CounterPassed(uint64_t qwSerial, QString& szWhy) {
     szWhy = "the counter hands it out later";
     return false;
   }
+  // The station's block was taken from the counter but not yet handed out.
+  uint64_t qwLeaseNext = 0;
+  uint64_t qwLeaseLast = 0;
+  bool bHeld = false;
+  if (!m_pRun->pLease) return true;
+  if (!m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError)) {
+    szWhy = Q(szError);
+    return false;
+  }
+  if (bHeld && qwSerial >= qwLeaseNext && qwSerial <= qwLeaseLast) {
+    szWhy = "the station's serial block hands it out later";
+    return false;
+  }
   return true;
 }
 
@@ -609,7 +612,8 @@ void TStationForm::OnBarcodeEntered() {
   // A scanner types the serial and Enter: it goes to the next board instead
   // of the counter's, once it is 12 hex digits inside the work order's range,
   // below the counter's next serial (a label printed earlier, a board back
-  // for rework) and not used in this run's log.
+  // for rework) and not used in the log: not by this run, nor by any
+  // earlier run or station whose lines the log holds.
   const QString szText = m_pBarcode->text().trimmed();
   m_pBarcode->clear();
   uint64_t qwSerial = 0;
@@ -622,19 +626,27 @@ void TStationForm::OnBarcodeEntered() {
     szWhy = "after the range end " + Q(FormatSerial(m_pRun->pCounter->Last()));
   } else if (!CounterPassed(qwSerial, szWhy)) {
     // The counter would hand it out again later: two boards, one serial.
+  } else if (m_pRun->pScanned->Taken(qwSerial)) {
+    szWhy = "already used in this log";
   } else {
-    const std::vector<uint64_t>& vUsed = m_Totals.Serials();
-    if (m_pRun->pScanned->Queued(qwSerial) ||
-        std::find(vUsed.begin(), vUsed.end(), qwSerial) != vUsed.end()) {
-      szWhy = "already used in this log";
+    std::string szError;
+    switch (qrt::production::FindSerialInLog(m_pRun->szLog, qwSerial, szError)) {
+      case qrt::production::ELogSerial::kUsed:
+        szWhy = "already used in this log";
+        break;
+      case qrt::production::ELogSerial::kUnreadable:
+        szWhy = Q(szError);
+        break;
+      case qrt::production::ELogSerial::kUnused:
+        break;
     }
   }
   if (!szWhy.isEmpty()) {
-    AddLogLine(Text(m_Language, T_BAD_BARCODE).arg(szText + " (" + szWhy + ")"));
+    AddLogLine(Text(m_Language, MSG_STATION_BAD_BARCODE).arg(szText + " (" + szWhy + ")"));
     return;
   }
   m_pRun->pScanned->Push(qwSerial);
-  AddLogLine(Text(m_Language, T_BARCODE_TAKEN).arg(Q(FormatSerial(qwSerial))));
+  AddLogLine(Text(m_Language, MSG_STATION_BARCODE_TAKEN).arg(Q(FormatSerial(qwSerial))));
 }
 
 TStationForm::TILE* TStationForm::TileOf(const std::string& szPath, bool bTake) {
@@ -670,7 +682,7 @@ void TStationForm::OnPresent(const std::vector<std::string>& vPaths) {
   for (const std::string& szPath : vPaths) {
     TILE* pTile = TileOf(szPath, true);
     if (pTile != nullptr && pTile->pState->text().isEmpty()) {
-      SetTileState(*pTile, Text(m_Language, T_WAITING), nullptr);
+      SetTileState(*pTile, Text(m_Language, MSG_STATION_WAITING), nullptr);
     }
   }
 }
@@ -680,7 +692,7 @@ void TStationForm::OnTileStarted(const std::string& szPath) {
   if (pTile == nullptr) return;
   pTile->bRunning = true;
   pTile->pBar->setValue(0);
-  SetTileState(*pTile, Text(m_Language, T_RUNNING), nullptr);
+  SetTileState(*pTile, Text(m_Language, MSG_STATION_RUNNING), nullptr);
 }
 
 void TStationForm::OnTileProgress(const std::string& szPath, int nKind, int nPercent) {
@@ -690,7 +702,7 @@ void TStationForm::OnTileProgress(const std::string& szPath, int nKind, int nPer
   // share once the write has begun.
   const bool bRead = nKind == static_cast<int>(EEepromProgress::Read);
   pTile->pBar->setValue(bRead ? nPercent / 5 : 20 + nPercent * 8 / 10);
-  pTile->pState->setText(Text(m_Language, T_RUNNING) +
+  pTile->pState->setText(Text(m_Language, MSG_STATION_RUNNING) +
                          QString(" %1 %").arg(pTile->pBar->value()));
 }
 
@@ -705,14 +717,15 @@ void TStationForm::OnTileFinished(const qrt::transfer::BOARD_STEP& step) {
   const auto& r = step.Record;
   if (step.bPass) {
     pTile->pBar->setValue(100);
-    SetTileState(*pTile,
-                 Text(m_Language, T_PASS) + "\n" + (r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : ""),
-                 "#7fd67f");
+    const QString szSerial = r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : QString();
+    SetTileState(*pTile, Text(m_Language, MSG_STATION_PASS) + "\n" + szSerial, "#7fd67f");
     return;
   }
   const bool bRolledBack = r.szResult == "rolled-back";
   const std::string& szWhy = r.szReason.empty() ? step.szNote : r.szReason;
-  SetTileState(*pTile, Text(m_Language, bRolledBack ? T_ROLLED_BACK : T_FAIL) + "\n" + Q(szWhy),
+  SetTileState(*pTile,
+               Text(m_Language, bRolledBack ? MSG_STATION_ROLLED_BACK : MSG_STATION_FAIL) + "\n" +
+                   Q(szWhy),
                bRolledBack ? "#f0c060" : "#f07070");
 }
 

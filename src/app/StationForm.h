@@ -86,8 +86,9 @@ class TStationForm : public QWidget {
   void UpdateCounts();
   void UpdateGoldenHash();
   void BrowseGolden();
-  // False with szWhy when the counter has not yet passed qwSerial (or cannot
-  // be read): a scanned serial must never be one the counter hands out.
+  // False with szWhy when the counter (or the station's serial block) has
+  // not yet passed qwSerial, or cannot be read: a scanned serial must never
+  // be one they hand out later.
   bool CounterPassed(uint64_t qwSerial, QString& szWhy);
   void OnBarcodeEntered();
   bool PrepareRun(RUN& run, QString& szError);
@@ -101,6 +102,8 @@ class TStationForm : public QWidget {
   void OnTileProgress(const std::string& szPath, int nKind, int nPercent);
   void OnTileFinished(const qrt::transfer::BOARD_STEP& step);
   void OnEnded();
+  // Gives back what the run's block still holds (logged returned-unused).
+  void EndLease();
 
   IUiServices& m_UiServices;
   USB42XX_MGR::IHidPlatform& m_Platform;
@@ -120,6 +123,7 @@ class TStationForm : public QWidget {
   QLineEdit* m_pOperator = nullptr;
   QLineEdit* m_pWorkOrder = nullptr;
   QLineEdit* m_pLog = nullptr;
+  QSpinBox* m_pSerialBlock = nullptr;  // serials leased at a time; 0: from the counter
   QSpinBox* m_pRetries = nullptr;
   QComboBox* m_pRework = nullptr;
   QPushButton* m_pBrowse = nullptr;

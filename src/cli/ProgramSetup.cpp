@@ -2,17 +2,14 @@
 // source, log, facts and hooks before any board is touched.
 #include "ProgramSetup.h"
 
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <ostream>
 
-#include "Backup.h"
 #include "CliApp.h"
 #include "DeviceOptions.h"
 #include "Command.h"
 #include "ImageFiles.h"
-#include "SyncedFile.h"
 
 #ifndef QRT_VERSION
 #define QRT_VERSION "0.0.0"
@@ -111,18 +108,6 @@ qrt::transfer::LINE_FACTS LineFacts(const CDeviceOptions& o, const CProgramOptio
   return facts;
 }
 
-// "serial-lease-line-3.txt" beside the backups: a station name as a safe
-// file name. Empty when there is no state folder.
-std::string DefaultLeaseFile(const std::string& szStation) {
-  const std::string szBackups = qrt::production::DefaultBackupFolder();
-  if (szBackups.empty()) return {};
-  std::string szName = szStation;
-  for (char& c : szName) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') c = '-';
-  }
-  return qrt::production::FolderOf(szBackups) + "/serial-lease-" + szName + ".txt";
-}
-
 // The words of a command option; false (message written) when it has none.
 bool CommandWords(CCliContext& ctx, const char* pszOption, const std::string& szCommand,
                   std::vector<std::string>& vWords) {
@@ -167,36 +152,32 @@ bool PrepareProgram(CCliContext& ctx, const CDeviceOptions& o, const CProgramOpt
         nTimeOutMs);
   }
   if (p.nSerialBlock != 0 && setup.pCounter) {
-    const std::string szFile =
-        p.szSerialLease.empty() ? DefaultLeaseFile(setup.Facts.szStation) : p.szSerialLease;
+    const std::string szFile = p.szSerialLease.empty()
+                                   ? qrt::transfer::DefaultLeaseFile(setup.Facts.szStation)
+                                   : p.szSerialLease;
     std::string szError;
     if (szFile.empty()) {
       ctx.Fail("--serial-block needs --serial-lease FILE here (no state folder)");
       return false;
     }
-    if (!qrt::production::MakeFolders(qrt::production::FolderOf(szFile), szError)) {
-      ctx.Fail("the station's serial lease: " + szError);
+    setup.pLease =
+        qrt::transfer::OpenSerialLease(*setup.pCounter, szFile, p.nSerialBlock, szError);
+    if (!setup.pLease) {
+      ctx.Fail(szError);
       return false;
     }
-    setup.pLease =
-        std::make_unique<qrt::production::CSerialLease>(*setup.pCounter, szFile, p.nSerialBlock);
   }
   return true;
 }
 
 void EndProgram(CCliContext& ctx, PROGRAM_SETUP& setup) {
   if (!setup.pLease) return;
-  uint64_t qwFirst = 0;
-  uint64_t qwLast = 0;
+  qrt::transfer::LEASE_RETURN returned;
   std::string szError;
-  if (!setup.pLease->ReturnUnused(qwFirst, qwLast, szError)) {
-    if (!szError.empty()) ctx.Fail(szError);
-    return;
-  }
-  ctx.err << "qrt4250-cli: " << (qwLast - qwFirst + 1) << " leased serial(s) returned unused, "
-          << "never to be used: " << FormatSerial(qwFirst) << "-" << FormatSerial(qwLast)
-          << std::endl;
-  if (!setup.Log.AppendReturned(setup.Facts.szStation, qwFirst, qwLast, szError)) ctx.Fail(szError);
+  const bool bEnded =
+      qrt::transfer::EndSerialLease(*setup.pLease, setup.Log, setup.Facts.szStation, returned, szError);
+  if (returned.bReturned) ctx.err << "qrt4250-cli: " << returned.Text() << std::endl;
+  if (!bEnded) ctx.Fail(szError);
 }
 
 }  // namespace qrt::cli

@@ -1,8 +1,13 @@
 #include "ProductionLog.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "JsonText.h"
@@ -94,6 +99,85 @@ bool CProductionLog::AppendReturned(const std::string& szStation, uint64_t qwFir
   j["last"] = FormatSerial(qwLast);
   j["count"] = qwLast - qwFirst + 1;
   return AppendLine(qrt::diag::JsonText(j), szError);
+}
+
+namespace {
+
+// A log line is about a kilobyte; one far longer is not the log's own.
+constexpr size_t kMaxLogLine = 64 * 1024;
+
+// The line's use of qwSerial. Only lines that name it (in either case) or
+// a returned range are parsed: a long log is mostly other boards' lines.
+bool LineUsesSerial(const std::string& szLine, uint64_t qwSerial, const std::string& szUpper,
+                    const std::string& szLower) {
+  const bool bNamed =
+      szLine.find(szUpper) != std::string::npos || szLine.find(szLower) != std::string::npos;
+  if (!bNamed && szLine.find("returned-unused") == std::string::npos) return false;
+  const nlohmann::json j = nlohmann::json::parse(szLine, nullptr, false);
+  if (!j.is_object()) return false;  // damaged: skipped
+  const auto serialAt = [&j](const char* pszKey, uint64_t& q) {
+    const auto it = j.find(pszKey);
+    return it != j.end() && it->is_string() && ParseSerial(it->get<std::string>(), q);
+  };
+  uint64_t qwFirst = 0;
+  uint64_t qwLast = 0;
+  const auto event = j.find("event");
+  if (event == j.end()) return serialAt("serial", qwFirst) && qwFirst == qwSerial;
+  return *event == "returned-unused" && serialAt("first", qwFirst) && serialAt("last", qwLast) &&
+         qwFirst <= qwSerial && qwSerial <= qwLast;
+}
+
+}  // namespace
+
+ELogSerial FindSerialInLog(const std::string& szPath, uint64_t qwSerial, std::string& szError) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(szPath, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return ELogSerial::kUnused;
+  if (ec || status.type() != std::filesystem::file_type::regular) {
+    szError = szPath + ": not a production log (no regular file)";
+    return ELogSerial::kUnreadable;
+  }
+  std::FILE* pFile = std::fopen(szPath.c_str(), "rb");
+  if (pFile == nullptr) {
+    szError = szPath + ": " + std::strerror(errno);
+    return ELogSerial::kUnreadable;
+  }
+  const std::string szUpper = FormatSerial(qwSerial);
+  std::string szLower = szUpper;
+  for (char& c : szLower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string szLine;
+  bool bTooLong = false;
+  bool bUsed = false;
+  char buffer[16 * 1024];
+  size_t nRead = 0;
+  while (!bUsed && (nRead = std::fread(buffer, 1, sizeof buffer, pFile)) > 0) {
+    const char* p = buffer;
+    const char* const pEnd = buffer + nRead;
+    while (p < pEnd && !bUsed) {
+      const char* pNewLine =
+          static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(pEnd - p)));
+      const char* const pStop = pNewLine != nullptr ? pNewLine : pEnd;
+      const size_t nPiece = static_cast<size_t>(pStop - p);
+      const size_t nTake = std::min(nPiece, kMaxLogLine - szLine.size());
+      szLine.append(p, nTake);
+      if (nTake < nPiece) bTooLong = true;
+      p = pStop;
+      if (pNewLine == nullptr) break;
+      ++p;
+      bUsed = !bTooLong && LineUsesSerial(szLine, qwSerial, szUpper, szLower);
+      szLine.clear();
+      bTooLong = false;
+    }
+  }
+  const bool bFailed = std::ferror(pFile) != 0;
+  std::fclose(pFile);
+  if (bFailed) {
+    szError = szPath + ": cannot be read";
+    return ELogSerial::kUnreadable;
+  }
+  // The last line may lack its line end (a line being appended).
+  if (!bUsed && !bTooLong) bUsed = LineUsesSerial(szLine, qwSerial, szUpper, szLower);
+  return bUsed ? ELogSerial::kUsed : ELogSerial::kUnused;
 }
 
 bool CProductionLog::AppendLine(const std::string& szLine, std::string& szError) {

@@ -88,6 +88,21 @@ class CProductionLog {
   std::string m_szPath;
 };
 
+// Whether a production log has used a serial.
+enum class ELogSerial {
+  kUnused,
+  kUsed,        // a board line carries it, or a lease gave it up
+  kUnreadable,  // the log is no regular file or cannot be read
+};
+
+// Looks for qwSerial in the production log at szPath: a board line of any
+// result carries it (a pass, or a serial burned by a board that failed), or
+// a returned-unused line's range holds it (given up, never to be used). The
+// file is read a piece at a time, whatever its size; a damaged line (not
+// JSON, or too long for a log line) is skipped. A missing file has used
+// none. kUnreadable with szError.
+ELogSerial FindSerialInLog(const std::string& szPath, uint64_t qwSerial, std::string& szError);
+
 // Lower-case hex SHA-256 of n bytes; empty when the OS cannot hash.
 std::string Sha256Hex(const uint8_t* pData, size_t n);
 

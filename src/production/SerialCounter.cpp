@@ -196,6 +196,12 @@ ESerialResult CSerialLease::Allocate(uint64_t& qwSerial, std::string& szError) {
   return ESerialResult::kOk;
 }
 
+bool CSerialLease::Remaining(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
+                             std::string& szError) {
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  return ReadLease(qwNext, qwLast, bHeld, szError);
+}
+
 bool CSerialLease::ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError) {
   std::lock_guard<std::mutex> guard(m_Mutex);
   bool bHeld = false;

@@ -94,6 +94,10 @@ class CSerialLease : public ISerialSource {
   // Ends the lease: true with the serials not handed out (first, last) when
   // there are some; the station file is removed, so they are never used.
   bool ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError);
+  // The serials the station file still holds for later boards (qwNext to
+  // qwLast; bHeld false when none). False with szError when the file holds
+  // something else.
+  bool Remaining(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld, std::string& szError);
   const std::string& File() const { return m_szFile; }
 
  private:

@@ -1,13 +1,16 @@
 #include "Production.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <map>
 
+#include "Backup.h"
 #include "ImageFiles.h"
 #include "Command.h"
 #include "SettingsRules.h"
+#include "SyncedFile.h"
 #include "platform/HidPlatform.h"
 #include "WriteOutcome.h"
 
@@ -358,6 +361,44 @@ bool PrepareProduction(const qrt::image::CImageSession& base, const PRODUCTION_F
     return false;
   }
   return true;
+}
+
+std::string DefaultLeaseFile(const std::string& szStation) {
+  const std::string szBackups = DefaultBackupFolder();
+  if (szBackups.empty()) return {};
+  std::string szName = szStation;
+  for (char& c : szName) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') c = '-';
+  }
+  return FolderOf(szBackups) + "/serial-lease-" + szName + ".txt";
+}
+
+std::unique_ptr<CSerialLease> OpenSerialLease(CSerialCounter& counter, const std::string& szFile,
+                                              uint64_t nBlock, std::string& szError) {
+  if (szFile.empty()) {
+    szError = "the station's serial lease has no file (no state folder)";
+    return nullptr;
+  }
+  if (!MakeFolders(FolderOf(szFile), szError)) {
+    szError = "the station's serial lease: " + szError;
+    return nullptr;
+  }
+  return std::make_unique<CSerialLease>(counter, szFile, nBlock);
+}
+
+std::string LEASE_RETURN::Text() const {
+  return std::to_string(qwLast - qwFirst + 1) +
+         " leased serial(s) returned unused, never to be used: " + FormatSerial(qwFirst) + "-" +
+         FormatSerial(qwLast);
+}
+
+bool EndSerialLease(CSerialLease& lease, CProductionLog& log, const std::string& szStation,
+                    LEASE_RETURN& returned, std::string& szError) {
+  returned = LEASE_RETURN{};
+  szError.clear();
+  returned.bReturned = lease.ReturnUnused(returned.qwFirst, returned.qwLast, szError);
+  if (!returned.bReturned) return szError.empty();
+  return log.AppendReturned(szStation, returned.qwFirst, returned.qwLast, szError);
 }
 
 void CSerialTurns::Wait(size_t nTicket) {

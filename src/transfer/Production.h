@@ -110,6 +110,34 @@ bool PrepareProduction(const qrt::image::CImageSession& base, const PRODUCTION_F
                        qrt::production::CProductionLog& log, std::string& szError,
                        bool* pbCounterMissing = nullptr);
 
+// The station file of a lease of serials when none is named:
+// "serial-lease-STATION.txt" beside the backups, the station's name made a
+// safe file name. Empty when there is no state folder.
+std::string DefaultLeaseFile(const std::string& szStation);
+
+// A lease of nBlock serials at a time from counter, kept in szFile (its
+// folder made). Null with szError when szFile is empty or its folder cannot
+// be made.
+std::unique_ptr<qrt::production::CSerialLease> OpenSerialLease(
+    qrt::production::CSerialCounter& counter, const std::string& szFile, uint64_t nBlock,
+    std::string& szError);
+
+// The serials a lease gave back at the end of a run.
+struct LEASE_RETURN {
+  bool bReturned = false;  // false: the lease held none
+  uint64_t qwFirst = 0;
+  uint64_t qwLast = 0;
+  // "8 leased serial(s) returned unused, never to be used: 000000000108-00000000010F"
+  std::string Text() const;
+};
+
+// Ends a run's lease: the serials it still holds are given up (the station
+// file removed) and logged as returned-unused, so they are never used.
+// False with szError when the station file cannot be read or the log takes
+// no line (returned still says what was given up).
+bool EndSerialLease(qrt::production::CSerialLease& lease, qrt::production::CProductionLog& log,
+                    const std::string& szStation, LEASE_RETURN& returned, std::string& szError);
+
 // One board's step.
 struct BOARD_STEP {
   qrt::production::PRODUCTION_RECORD Record;  // as logged (or meant to be)

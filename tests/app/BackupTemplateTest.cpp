@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <string>
@@ -62,21 +63,22 @@ class BackupTemplateTest : public QObject {
 
  private slots:
   // A backup goes back as it is (no signature needed), after a backup of
-  // what the board holds, read back and compared; a failed verify rolls the
-  // board back; a file of no EEPROM size is refused before any transfer.
-  // The window's own image stays in every case.
+  // what the board holds, read back and compared; a failed verify leaves
+  // what the write left (as the command line's restore: no rollback) and
+  // the status line says so; a file of no EEPROM size is refused before any
+  // transfer. The window's own image stays in every case.
   void RestoreWritesTheBackupAsItIs_data() {
     QTest::addColumn<int>("nFileSize");
     QTest::addColumn<QString>("szFault");
-    QTest::addColumn<bool>("bRestored");
-    QTest::newRow("24C04 backup") << 512 << QString() << true;
-    QTest::newRow("verify fails, rolled back") << 512 << QString("flip-once:0x30") << false;
-    QTest::newRow("no EEPROM size") << 300 << QString() << false;
+    QTest::addColumn<int>("nFlippedAt");  // the byte the verify found wrong; -1: none
+    QTest::newRow("24C04 backup") << 512 << QString() << -1;
+    QTest::newRow("verify fails, not rolled back") << 512 << QString("flip-once:0x30") << 0x30;
+    QTest::newRow("no EEPROM size") << 300 << QString() << -1;
   }
   void RestoreWritesTheBackupAsItIs() {
     QFETCH(int, nFileSize);
     QFETCH(QString, szFault);
-    QFETCH(bool, bRestored);
+    QFETCH(int, nFlippedAt);
     CWindowFixture w(0);
     w.PlugBoard(512);
     qrt::sim::CSimChip& chip = w.Sim.Chip(0);
@@ -105,10 +107,11 @@ class BackupTemplateTest : public QObject {
 
     const QString szBackups = w.StateDir.filePath("qrt4250/backups");
     QCOMPARE(QDir::cleanPath(w.Ui.vFileDialogs.at(0).szInitialDir), QDir::cleanPath(szBackups));
-    QCOMPARE(chip.Eeprom() == backup, bRestored);
-    if (!bRestored) QVERIFY(chip.Eeprom() == before);
+    std::vector<uint8_t> holds = nFileSize == 300 ? before : backup;
+    if (nFlippedAt >= 0) holds[size_t(nFlippedAt)] ^= 0x01;
+    QVERIFY(chip.Eeprom() == holds);
     QCOMPARE(w.F()->WriteEEPROMPercentEdit->text(),
-             nFileSize == 300 ? QString() : QString(bRestored ? "成功" : "失败"));
+             nFileSize == 300 ? QString() : QString(nFlippedAt < 0 ? "成功" : "失败"));
     if (nFileSize == 300) {
       const std::string szWhy = "\"" + P("backup.bin").toStdString() +
                                 "\": 300 bytes; a raw image must be 256, 512, 1024 or 2048 bytes";
@@ -118,6 +121,12 @@ class BackupTemplateTest : public QObject {
       const QStringList names = QDir(szBackups).entryList(QDir::Files);
       QCOMPARE(names.size(), 1);
       QCOMPARE(ReadFile(szBackups + "/" + names[0]), Bytes(before));
+      const QString szStatus = w.pForm->findChild<QLabel*>("StatusLabel")->text();
+      // The backup's full path, in the separators of the system.
+      const QRegularExpression notRolledBack(QString::fromUtf8("未写回；原有内容保存在 .+[/\\\\]") +
+                                             QRegularExpression::escape(names[0]));
+      QCOMPARE(szStatus.contains(notRolledBack), nFlippedAt >= 0);
+      QVERIFY2(!szStatus.contains(QString::fromUtf8("已写回")), qPrintable(szStatus));
     }
     QStringList windowAfter = w.Snapshot(true).filter("Edit=");
     windowAfter.replaceInStrings(QRegularExpression("^WriteEEPROMPercentEdit=.*"),

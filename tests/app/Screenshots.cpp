@@ -9,11 +9,14 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <fstream>
 
 #include "AppFont.h"
+#include "GatedPlatform.h"
 #include "HeldLock.h"
 #include "ImageMapForm.h"
 #include "ImageMapView.h"
@@ -27,6 +30,13 @@
 #include "ui_UReadEEPROMForm.h"
 
 using namespace qrt::app;
+
+namespace {
+// Where the station's shot holds boards 3 and 4: output reports into their
+// programming (a backup read, then the write with its verify).
+constexpr size_t kHoldSim3 = 2100;
+constexpr size_t kHoldSim4 = 3100;
+}  // namespace
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -124,9 +134,10 @@ int main(int argc, char* argv[]) {
   w.pForm->Timer1Timer();
   save(w.pForm.get(), "device-in-use-en.png");
 
-  // The operator station on four boards, one with a marginal cell (rolled
-  // back) and one whose cell flips on every write (failed), waiting for the
-  // next board after its first round; in both languages.
+  // The operator station mid-run on four boards: board 1 passed, board 2's
+  // marginal cell rolled back, boards 3 and 4 held part-way through their
+  // writes (board 3's cell flips on every write: it fails once let go); in
+  // both languages.
   for (const int nLanguage : {kLanguageEnglish, kLanguageChinese}) {
     qrt::transfer::SIM_OPTIONS sim;
     sim.nBoards = 4;
@@ -136,7 +147,13 @@ int main(int argc, char* argv[]) {
     std::string szError;
     if (!qrt::transfer::ParseSimSpec(sim, spec, szError)) return 1;
     qrt::transfer::CSimRig rig(spec);
-    TStationForm station(w.Ui, rig.Platform(), &rig.Platform(), nLanguage);
+    // Output reports of a board's backup read, then of its write: holds
+    // inside the write, after the boards took their serials.
+    qrt::test::CGatedPlatform gated(rig.Platform());
+    gated.HoldAt("sim:3", kHoldSim3);
+    gated.HoldAt("sim:4", kHoldSim4);
+    TStationForm station(w.Ui, gated, &rig.Platform(), nLanguage);
+    const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });  // before the station ends
     qrt::transfer::STATION_HOOKS hooks;
     hooks.nPollMs = 5;
     station.SetHooks(hooks);
@@ -159,11 +176,21 @@ int main(int argc, char* argv[]) {
     station.resize(1100, 760);
     station.show();
     if (!station.Start()) return 1;
-    for (int i = 0; i < 3000 && station.Totals().Steps().size() < 4; ++i) {
+    for (int i = 0; i < 3000 && (gated.Holding() < 2 || station.Totals().Steps().size() < 2);
+         ++i) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    if (gated.Holding() < 2 || station.Totals().Steps().size() != 2) {
+      std::fprintf(stderr, "app_screenshots: the station is not mid-run (%zu boards held)\n",
+                   gated.Holding());
+      return 1;
     }
     QCoreApplication::processEvents();
     save(&station, qPrintable("station-" + szName + ".png"));
+    gated.LetGo();
+    for (int i = 0; i < 3000 && station.Totals().Steps().size() < 4; ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
     station.Stop();
     while (station.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTest>
 #include <atomic>
@@ -17,12 +18,15 @@
 
 #include "CliRun.h"
 #include "FakeUiServices.h"
+#include "GatedPlatform.h"
 #include "LogLines.h"
 #include "MessageTable.h"
+#include "ProductionLog.h"
 #include "SimPlatform.h"
 #include "SimSetup.h"
 #include "StationForm.h"
 #include "TestDirectory.h"
+#include "TestEnvironment.h"
 
 namespace qrt::app::test {
 
@@ -98,6 +102,21 @@ class StationTest : public QObject {
       return false;
     };
 
+    // The log holds an earlier run: a pass, a burned serial, a returned block.
+    {
+      std::ofstream earlier(P("station.jsonl"));
+      production::PRODUCTION_RECORD r;
+      r.qwSerial = 0xE0;
+      r.szResult = "pass";
+      earlier << production::ProductionLogLine(r) << "\n";
+      r.qwSerial = 0xE1;
+      r.szResult = "fail";
+      earlier << production::ProductionLogLine(r) << "\n"
+              << R"({"event": "returned-unused", "first": "0000000000D0", "last": "0000000000D7"})"
+              << "\n";
+    }
+    const size_t nEarlier = 2;
+
     CFakeUiServices ui;
     TStationForm form(ui, rig.Platform(), &rig.Platform(), kLanguageEnglish);
     form.SetHooks(hooks);
@@ -135,6 +154,9 @@ class StationTest : public QObject {
     } kScans[] = {
         {"0100", "(12 hex digits)"},
         {"000000000100", "(already used in this log)"},
+        {"0000000000E0", "0000000000E0 (already used in this log)"},  // earlier runs
+        {"0000000000E1", "0000000000E1 (already used in this log)"},
+        {"0000000000D3", "0000000000D3 (already used in this log)"},
         {"000000000200", "(after the range end 0000000001FF)"},
         {"0000000001A0", "(the counter hands it out later)"},
         {"0000000000F0", "barcode serial 0000000000F0 goes to the next board"},
@@ -162,7 +184,8 @@ class StationTest : public QObject {
     QVERIFY(Child<QGroupBox>(form, "SetupBox")->isEnabled());
 
     // The log: one line per board, the window's view showing them.
-    const std::vector<nlohmann::json> station = qrt::test::BoardLines(P("station.jsonl"));
+    std::vector<nlohmann::json> station = qrt::test::BoardLines(P("station.jsonl"));
+    station.erase(station.begin(), station.begin() + nEarlier);
     QCOMPARE(station.size(), size_t{5});
     QCOMPARE(Field(station[4], "serial"), std::string("\"0000000000F0\""));
     QCOMPARE(Field(station[0], "operator"), std::string("\"ana\""));
@@ -195,6 +218,84 @@ class StationTest : public QObject {
         QCOMPARE(Field(station[i], pszKey) + " " + pszKey, Field(line[i], pszKey) + " " + pszKey);
       }
     }
+  }
+
+  // A block of serials leased from the counter as program --serial-block
+  // leases it; a stop gives back what the block still holds, logged as
+  // program logs it. A scan never takes a serial the block hands out later,
+  // nor the one a board being written took (in no log line yet).
+  void SerialBlockLeasedAndReturned() {
+    QVERIFY(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("state")));
+    transfer::SIM_OPTIONS sim;
+    sim.nBoards = 2;
+    sim.bBoardClocks = true;
+    transfer::SIM_SPEC spec;
+    std::string szError;
+    QVERIFY2(transfer::ParseSimSpec(sim, spec, szError), szError.c_str());
+    transfer::CSimRig rig(spec);
+    transfer::STATION_HOOKS hooks;
+    hooks.nPollMs = 5;
+    qrt::test::CGatedPlatform gated(rig.Platform());
+    gated.HoldAt("sim:2", 2100);  // in its write, its serial taken
+
+    CFakeUiServices ui;
+    TStationForm form(ui, gated, &rig.Platform(), kLanguageEnglish);
+    const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });  // before the form ends
+    form.SetHooks(hooks);
+    Child<QLineEdit>(form, "GoldenEdit")->setText(QString::fromStdString(P("t.json")));
+    Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("block-c")));
+    Child<QLineEdit>(form, "SerialStartEdit")->setText("100");
+    Child<QLineEdit>(form, "SerialEndEdit")->setText("1FF");
+    Child<QLineEdit>(form, "StationEdit")->setText("line 9");
+    Child<QLineEdit>(form, "LogEdit")->setText(QString::fromStdString(P("block.jsonl")));
+    Child<QSpinBox>(form, "SerialBlockSpin")->setValue(5);
+    QVERIFY(form.Start());
+    QVERIFY(!Child<QSpinBox>(form, "SerialBlockSpin")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(gated.Holding() == 1 && form.Totals().Steps().size() == 1, 30000);
+    auto* pBarcode = Child<QLineEdit>(form, "BarcodeEdit");
+    auto* pLogView = Child<QPlainTextEdit>(form, "LogView");
+    for (const char* pszScan : {"000000000101", "000000000103"}) {
+      QTest::keyClicks(pBarcode, pszScan);
+      QTest::keyClick(pBarcode, Qt::Key_Return);
+    }
+    QVERIFY(pLogView->toPlainText().contains("000000000101 (already used in this log)"));
+    QVERIFY(pLogView->toPlainText().contains(
+        "000000000103 (the station's serial block hands it out later)"));
+    gated.LetGo();
+    QTRY_COMPARE_WITH_TIMEOUT(form.Totals().Steps().size(), size_t{2}, 30000);
+
+    // 100 and 101 used, 102-104 held by the station, 105 next in the counter.
+    std::string szCounter;
+    std::ifstream(P("block-c")) >> szCounter;
+    QCOMPARE(szCounter, std::string("000000000105"));
+    QVERIFY2(Child<QLabel>(form, "CountsLabel")->text().contains("Serials used 2   Remaining 254"),
+             qPrintable(Child<QLabel>(form, "CountsLabel")->text()));
+
+    QVERIFY(std::filesystem::exists(P("state/qrt4250/serial-lease-line-9.txt")));
+    form.Stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Running(), 30000);
+    QVERIFY(pLogView->toPlainText().contains(
+        "3 leased serial(s) returned unused, never to be used: 000000000102-000000000104"));
+    QVERIFY(!std::filesystem::exists(P("state/qrt4250/serial-lease-line-9.txt")));
+
+    // program --serial-block on the same boards logs the same return.
+    const qrt::test::CRun cli = qrt::test::RunCliWith(
+        {"program", "--all", "--template", P("t.json"), "--serial-file", P("block-c2"),
+         "--serial-start", "100", "--serial-block", "5", "--serial-lease", P("lease-cli"),
+         "--station", "line 9", "--log", P("block-cli.jsonl"), "--simulate", "--sim-boards", "2"});
+    QCOMPARE(cli.nExit, 0);
+    const auto returned = [](const std::string& szLog) {
+      for (nlohmann::json& j : qrt::test::LogLines(szLog)) {
+        if (j.value("event", "") != "returned-unused") continue;
+        j.erase("time");
+        return j;
+      }
+      return nlohmann::json();
+    };
+    QCOMPARE(returned(P("block.jsonl")).dump(),
+             std::string(R"({"count":3,"event":"returned-unused","first":"000000000102",)"
+                         R"("last":"000000000104","station":"line 9"})"));
+    QCOMPARE(returned(P("block.jsonl")).dump(), returned(P("block-cli.jsonl")).dump());
   }
 };
 

@@ -119,6 +119,48 @@ TEST(ProductionLog, AppendsOneParsableLinePerBoard) {
   EXPECT_FALSE(std::getline(lines, szLine));
 }
 
+TEST(ProductionLog, FindsTheSerialsEarlierRunsUsed) {
+  CTempDir dir;
+  const auto board = [](uint64_t qwSerial, const char* pszResult) {
+    PRODUCTION_RECORD r;
+    r.qwSerial = qwSerial;
+    r.szResult = pszResult;
+    return ProductionLogLine(r) + "\n";
+  };
+  PRODUCTION_RECORD unusable;
+  unusable.szResult = "fail";
+  unusable.nCode = -1;
+  const std::string szLog =
+      ProductionStartLine("t", "00000000010400000000010400000000010400000000010400000000") +
+      "\n" + board(0x100, "pass") + board(0x101, "rolled-back") + board(0x102, "retry") +
+      ProductionLogLine(unusable) + "\n" +
+      "{\"serial\": \"000000000103\", \"result\": \"pa\n" +             // damaged
+      "{\"serial\": \"000000000105\", \"note\": \"" + std::string(70000, 'x') + "\"}\n" +
+      R"({"serial": "00000000abcd", "result": "pass"})" "\n" +
+      R"({"event": "returned-unused", "first": "000000000108", "last": "00000000010F"})" "\n" +
+      board(0x110, "pass").substr(0, board(0x110, "pass").size() - 1);  // no line end yet
+  const std::string szPath = dir.Write("p.jsonl", szLog);
+  const struct {
+    uint64_t qwSerial;
+    ELogSerial eWanted;
+  } kCases[] = {
+      {0x100, ELogSerial::kUsed},   {0x101, ELogSerial::kUsed},   {0x102, ELogSerial::kUsed},
+      {0x103, ELogSerial::kUnused},  // only in a damaged line
+      {0x104, ELogSerial::kUnused},  // only inside the start line's hash
+      {0x105, ELogSerial::kUnused},  // only in a line too long for the log
+      {0x107, ELogSerial::kUnused}, {0x108, ELogSerial::kUsed},   {0x10F, ELogSerial::kUsed},
+      {0x110, ELogSerial::kUsed},   {0xABCD, ELogSerial::kUsed},  {0x111, ELogSerial::kUnused},
+  };
+  for (const auto& c : kCases) {
+    std::string szError;
+    EXPECT_EQ(FindSerialInLog(szPath, c.qwSerial, szError), c.eWanted) << FormatSerial(c.qwSerial);
+  }
+  std::string szError;
+  EXPECT_EQ(FindSerialInLog(dir / "none.jsonl", 0x100, szError), ELogSerial::kUnused);
+  EXPECT_EQ(FindSerialInLog(dir.Path(), 0x100, szError), ELogSerial::kUnreadable);
+  EXPECT_NE(szError.find(dir.Path()), std::string::npos) << szError;
+}
+
 TEST(Backup, NamesAreSafeAndNeverReplaceAnEarlierBackup) {
   struct {
     const char* pszPath;
