@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "JsonText.h"
+#include "LogFiles.h"
 #include "ProductionFiles.h"
 
 #include "SerialCounter.h"
@@ -130,16 +131,16 @@ bool LineUsesSerial(const std::string& szLine, uint64_t qwSerial, const std::str
 }  // namespace
 
 ELogSerial FindSerialInLog(const std::string& szPath, uint64_t qwSerial, std::string& szError) {
-  std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::status(szPath, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return ELogSerial::kUnused;
-  if (ec || status.type() != std::filesystem::file_type::regular) {
-    szError = szPath + ": not a production log (no regular file)";
-    return ELogSerial::kUnreadable;
-  }
-  std::FILE* pFile = std::fopen(szPath.c_str(), "rb");
+  // Regular files only, opened by their UTF-8 name on every OS: a FIFO or
+  // device under the log's name is refused, not waited on.
+  std::FILE* pFile = qrt::diag::platform::OpenRegularForReading(szPath);
   if (pFile == nullptr) {
-    szError = szPath + ": " + std::strerror(errno);
+    std::error_code ec;
+    const std::filesystem::path path(
+        std::u8string(reinterpret_cast<const char8_t*>(szPath.data()), szPath.size()));
+    const std::filesystem::file_type type = std::filesystem::symlink_status(path, ec).type();
+    if (type == std::filesystem::file_type::not_found) return ELogSerial::kUnused;
+    szError = szPath + ": not a production log (no regular file that can be read)";
     return ELogSerial::kUnreadable;
   }
   const std::string szUpper = FormatSerial(qwSerial);

@@ -16,6 +16,11 @@ namespace qrt::diag::platform {
 // through a link, regular files only. Null on failure.
 std::FILE* OpenLogForAppend(const std::string& szPath);
 
+// Opens szPath (UTF-8) for binary reading. Regular files only: a FIFO,
+// device or folder gives null without the open waiting on it. Null on
+// failure.
+std::FILE* OpenRegularForReading(const std::string& szPath);
+
 enum class ECreateResult { kCreated, kExists, kFailed };
 
 // A file this process has just created, for one write. The destructor closes

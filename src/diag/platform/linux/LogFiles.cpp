@@ -14,6 +14,10 @@ std::FILE* OpenLogForAppend(const std::string& szPath) {
   return OpenRegularStream(szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, "ab");
 }
 
+std::FILE* OpenRegularForReading(const std::string& szPath) {
+  return OpenRegularStream(szPath, O_RDONLY, "rb");
+}
+
 CNewFile::~CNewFile() {
   if (m_nHandle >= 0) ::close(static_cast<int>(m_nHandle));
 }

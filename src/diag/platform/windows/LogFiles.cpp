@@ -26,6 +26,29 @@ HANDLE ToHandle(intptr_t n) {
 
 }  // namespace
 
+// CreateFileW opens no folder without FILE_FLAG_BACKUP_SEMANTICS, and a
+// named pipe or device ("NUL", "COM1", "\\.\pipe\x") is refused by its type
+// before anything is read from it.
+std::FILE* OpenRegularForReading(const std::string& szPath) {
+  const std::wstring szWide = Widen(szPath);
+  if (szWide.empty()) return nullptr;
+  const HANDLE h = ::CreateFileW(szWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = ::_fdopen(fd, "rb");
+  if (f == nullptr) ::_close(fd);  // closes the handle too
+  return f;
+}
+
 std::FILE* OpenLogForAppend(const std::string& szPath) {
   const std::wstring szWide = Widen(szPath);
   if (szWide.empty()) return nullptr;

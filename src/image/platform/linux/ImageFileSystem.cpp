@@ -3,14 +3,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "RegularFile.h"
+#include "LogFiles.h"
 
 namespace qrt::image::platform {
 
 // A FIFO or device node put under an image's name is refused, not waited on
 // or read without end.
 FILE* OpenImageFile(const std::string& szPath) {
-  return qrt::diag::platform::OpenRegularStream(szPath, O_RDONLY, "rb");
+  return qrt::diag::platform::OpenRegularForReading(szPath);
 }
 
 bool OpenFileLength(FILE* f, uint64_t* pnLength) {

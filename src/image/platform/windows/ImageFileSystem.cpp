@@ -10,6 +10,7 @@
 #include <random>
 
 #include "HandleWrite.h"
+#include "LogFiles.h"
 #include "Utf16Path.h"
 
 namespace qrt::image::platform {
@@ -101,27 +102,8 @@ int ReplaceFileContents(const std::string& szPath, const uint8_t* pData, size_t 
 
 namespace qrt::image::platform {
 
-// CreateFileW opens no folder without FILE_FLAG_BACKUP_SEMANTICS, and a
-// named pipe or device ("NUL", "COM1", "\\.\pipe\x") is refused by its type
-// before anything is read from it.
 FILE* OpenImageFile(const std::string& szPath) {
-  const std::wstring szWide = Widen(szPath);
-  if (szWide.empty()) return nullptr;
-  const HANDLE h = ::CreateFileW(szWide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
-  if (::GetFileType(h) != FILE_TYPE_DISK) {
-    ::CloseHandle(h);
-    return nullptr;
-  }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(h);
-    return nullptr;
-  }
-  FILE* f = ::_fdopen(fd, "rb");
-  if (f == nullptr) ::_close(fd);  // closes the handle too
-  return f;
+  return qrt::diag::platform::OpenRegularForReading(szPath);
 }
 
 bool OpenFileLength(FILE* f, uint64_t* pnLength) {
