@@ -95,13 +95,22 @@ ESerialResult CSerialCounter::CreateIfMissing(uint64_t qwStart, std::string& szE
     return ESerialResult::kMalformed;
   }
   std::string szText = FileText(qwStart);
-  std::string szWritten;
-  // Never replaces: a counter another station created meanwhile wins.
-  if (!WriteSyncedNewFile(m_szPath, reinterpret_cast<const uint8_t*>(szText.data()),
-                          szText.size(), nullptr, szError)) {
-    return ESerialResult::kWriteFailed;
+  // Never replaces, and never numbers a second file beside it: a counter
+  // that is there already (or that another station created meanwhile) wins.
+  const std::string szTemp = platform::WriteTempBeside(
+      m_szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(), szError);
+  if (szTemp.empty()) return ESerialResult::kWriteFailed;
+  switch (platform::PlaceTempAsNew(szTemp, m_szPath, szError)) {
+    case platform::EPlaceResult::kPlaced:
+      return ESerialResult::kOk;
+    case platform::EPlaceResult::kExists:
+      platform::RemoveFile(szTemp);
+      return ESerialResult::kOk;
+    case platform::EPlaceResult::kFailed:
+      break;
   }
-  return ESerialResult::kOk;
+  platform::RemoveFile(szTemp);
+  return ESerialResult::kWriteFailed;
 }
 
 ESerialResult CSerialCounter::Run(uint64_t nAdvance, uint64_t& qwSerial, std::string& szError,

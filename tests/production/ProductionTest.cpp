@@ -75,8 +75,10 @@ TEST(SerialCounter, HandsOutTheLastSerialThenRefuses) {
   CSerialCounter counter(dir.File("c"), 50ms);
   std::string szError;
   ASSERT_EQ(counter.CreateIfMissing(0xFFFFFFFFFFFE, szError), ESerialResult::kOk);
-  // A second start value does not reset an existing counter.
+  // A second start value neither resets an existing counter nor leaves a
+  // copy beside it (a station's every Start gives the start again).
   ASSERT_EQ(counter.CreateIfMissing(0x100, szError), ESerialResult::kOk);
+  EXPECT_EQ(dir.Count(), 1u);
   uint64_t q = 0;
   ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
   EXPECT_EQ(q, 0xFFFFFFFFFFFEu);
