@@ -173,6 +173,9 @@ TEST(SerialCounter, WorkOrderRangeAndStationLease) {
       {"000000000106 000000000107\r\n", 0xFFFF, {0x106, 0x107, 0x100}, "000000000104\n",
        {0x101, 0x103}},
       {"000000000106\n", 0xFFFF, {-1}, "000000000100\n", {}},
+      // A lease left by a crash reaches past this work order's last serial:
+      // what is past it stays unused, and the counter is not touched.
+      {"000000000106 000000000107\n", 0x106, {0x106, -1, -1}, "000000000100\n", {0x107, 0x107}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszLease ? c.pszLease : "counter");
