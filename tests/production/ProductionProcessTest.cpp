@@ -124,12 +124,14 @@ TEST(SerialCounter, LeaseThatIsNoRegularFileIsRefused) {
       CSerialLease lease(counter, szLease, 4);
       uint64_t q = 0;
       std::string szError;
-      _exit(lease.Allocate(q, szError) == ESerialResult::kOk || szError.empty() ? 1 : 0);
+      if (lease.Allocate(q, szError) == ESerialResult::kOk) _exit(1);
+      _exit(szError.find(bFifo ? "not a regular file" : "is a link") == std::string::npos ? 2 : 0);
     }
     int nStatus = 0;
     waitpid(pid, &nStatus, 0);
     ASSERT_TRUE(WIFEXITED(nStatus)) << "the lease was waited on";
-    EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "a serial from a lease that is no regular file";
+    EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial from a lease that is no regular file, "
+                                          "2: the refusal does not say what stands there";
     EXPECT_EQ(ReadWholeFile(szCounter), "000000000100\n");
   }
 }

@@ -139,7 +139,11 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
     const int fd = open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
       int nErr = errno;
-      szError = szPath + ": " + std::strerror(nErr);
+      struct stat st {};
+      // O_NOFOLLOW's ELOOP would read "too many levels of symbolic links".
+      szError = nErr == ELOOP && lstat(szPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)
+                    ? szPath + ": it is a link, and the file is not used through one"
+                    : szPath + ": " + std::strerror(nErr);
       return nErr == ENOENT ? ESerialResult::kMissing : ESerialResult::kUnreadable;
     }
     m_nHandle = fd;
