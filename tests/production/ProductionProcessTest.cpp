@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "ProductionLog.h"
 #include "SerialCounter.h"
-#include "TestDirectory.h"
 #include "TestDirectory.h"
 
 using qrt::test::CTempDir;
@@ -193,4 +193,17 @@ TEST(SerialCounter, FullDiskRefusesAndKeepsTheCounter) {
   ASSERT_TRUE(WIFEXITED(nStatus));
   EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial handed out without a synced counter";
   EXPECT_EQ(ReadWholeFile(szCounter), "000000000100\n");
+}
+
+// The log removed while the run goes on: the next line is refused (the run
+// stops and names the board) instead of going into a file nobody can open.
+TEST(ProductionLog, RefusesLinesOnceTheLogIsRemoved) {
+  CTempDir dir;
+  CProductionLog log;
+  std::string szError;
+  ASSERT_TRUE(log.Open(dir.File("p.jsonl"), szError)) << szError;
+  ASSERT_TRUE(log.AppendStart(std::string(64, '0'), szError)) << szError;
+  ASSERT_EQ(unlink(dir.File("p.jsonl").c_str()), 0);
+  EXPECT_FALSE(log.Append(PRODUCTION_RECORD{}, szError));
+  EXPECT_NE(szError.find("removed"), std::string::npos) << szError;
 }

@@ -202,6 +202,13 @@ intptr_t OpenForAppend(const std::string& szPath, std::string& szError) {
 bool AppendAndSync(intptr_t nHandle, const std::string& szPath, const std::string& szLine,
                    std::string& szError) {
   const int fd = static_cast<int>(nHandle);
+  // A log removed while the run goes on (a clean-up job, an operator) would
+  // take every further line into a file nobody can open again.
+  struct stat held {};
+  if (fstat(fd, &held) == 0 && held.st_nlink == 0) {
+    szError = szPath + ": cannot append to the log: it was removed while the run went on";
+    return false;
+  }
   // One write call per line: with O_APPEND, lines of two stations never
   // interleave.
   ssize_t n;
