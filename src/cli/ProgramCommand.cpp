@@ -94,11 +94,23 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
     // Boards at once: the board's line says it when it is done.
     if (!m_pBar) return;
     m_pBar->EndBar();
+    // Said now, but the board may still pass on a retry: the failure
+    // counts once the board is done without a pass.
+    const int nExitCode = m_Ctx.nExitCode;
+    const std::string szLastError = m_Ctx.szLastError;
     PrintWriteFailure(m_Ctx, outcome);
+    m_szWriteFailure = m_Ctx.szLastError;
+    m_Ctx.nExitCode = nExitCode;
+    m_Ctx.szLastError = szLastError;
   }
   void OnBoardFinished(size_t nBoard, const qrt::transfer::BOARD_STEP& step) override {
     if (m_pBar) m_pBar->EndBar();
     m_pBar.reset();
+    if (!step.bPass && !m_szWriteFailure.empty()) {
+      m_Ctx.nExitCode = 1;
+      m_Ctx.szLastError = m_szWriteFailure;
+    }
+    m_szWriteFailure.clear();
     if (step.bUnusable) {
       m_Ctx.Fail("the board at " + step.Record.szPath +
                  (step.szNote == "the board is gone" ? " is gone" : ": " + step.szNote));
@@ -171,6 +183,7 @@ class CProgramRun : public qrt::transfer::IStationView, public qrt::transfer::IL
   std::vector<qrt::transfer::BOARD_STEP> m_vDone;  // in the order they were listed
   std::vector<BOARD_INFO> m_vBoards;              // the round being programmed
   std::unique_ptr<CCliObserver> m_pBar;
+  std::string m_szWriteFailure;  // the board's last failed write, said already
   bool m_bBar = true;
   std::string m_szStop;
 };

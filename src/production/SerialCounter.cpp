@@ -95,13 +95,22 @@ ESerialResult CSerialCounter::CreateIfMissing(uint64_t qwStart, std::string& szE
     return ESerialResult::kMalformed;
   }
   std::string szText = FileText(qwStart);
-  std::string szWritten;
-  // Never replaces: a counter another station created meanwhile wins.
-  if (!WriteSyncedNewFile(m_szPath, reinterpret_cast<const uint8_t*>(szText.data()),
-                          szText.size(), nullptr, szError)) {
-    return ESerialResult::kWriteFailed;
+  // Never replaces, and never numbers a second file beside it: a counter
+  // that is there already (or that another station created meanwhile) wins.
+  const std::string szTemp = platform::WriteTempBeside(
+      m_szPath, reinterpret_cast<const uint8_t*>(szText.data()), szText.size(), szError);
+  if (szTemp.empty()) return ESerialResult::kWriteFailed;
+  switch (platform::PlaceTempAsNew(szTemp, m_szPath, szError)) {
+    case platform::EPlaceResult::kPlaced:
+      return ESerialResult::kOk;
+    case platform::EPlaceResult::kExists:
+      platform::RemoveFile(szTemp);
+      return ESerialResult::kOk;
+    case platform::EPlaceResult::kFailed:
+      break;
   }
-  return ESerialResult::kOk;
+  platform::RemoveFile(szTemp);
+  return ESerialResult::kWriteFailed;
 }
 
 ESerialResult CSerialCounter::Run(uint64_t nAdvance, uint64_t& qwSerial, std::string& szError,
@@ -145,19 +154,22 @@ ESerialResult CSerialCounter::Peek(uint64_t& qwNext, std::string& szError) {
   return Run(0, qwNext, szError);
 }
 
-bool CSerialLease::ReadLease(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
-                             std::string& szError) {
+ESerialResult CSerialLease::ReadLease(platform::CLockedCounter& file, uint64_t& qwNext,
+                                     uint64_t& qwLast, bool& bHeld, std::string& szError) {
   bHeld = false;
-  std::FILE* pFile = std::fopen(m_szFile.c_str(), "rb");
-  if (pFile == nullptr) {
-    if (errno == ENOENT) return true;  // no lease yet
-    szError = m_szFile + ": " + std::strerror(errno);
-    return false;
+  // Under the lock between processes, as the counter: two runs under one
+  // station name share the file, and each serial must leave it once. The
+  // open neither follows a link nor waits on a FIFO.
+  const ESerialResult e = file.Lock(m_szFile, m_Shared.LockTimeOut(), szError);
+  if (e == ESerialResult::kMissing) {
+    szError.clear();
+    return ESerialResult::kOk;  // no lease yet
   }
+  if (e != ESerialResult::kOk) return e;
   char szText[64];
-  const size_t nRead = std::fread(szText, 1, sizeof(szText), pFile);
-  std::fclose(pFile);
-  std::string_view sz(szText, nRead);
+  const long nRead = file.ReadStart(szText, sizeof(szText), szError);
+  if (nRead < 0) return ESerialResult::kUnreadable;
+  std::string_view sz(szText, static_cast<size_t>(nRead));
   if (sz.ends_with("\r\n")) {
     sz.remove_suffix(2);
   } else if (sz.ends_with('\n')) {
@@ -166,21 +178,31 @@ bool CSerialLease::ReadLease(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
   if (sz.size() != 25 || sz[12] != ' ' || !ParseSerial(sz.substr(0, 12), qwNext) ||
       !ParseSerial(sz.substr(13), qwLast)) {
     szError = m_szFile + ": does not hold a lease (two serials of 12 hex digits)";
-    return false;
+    return ESerialResult::kMalformed;
   }
   bHeld = qwNext <= qwLast;
-  return true;
+  return ESerialResult::kOk;
 }
 
 ESerialResult CSerialLease::Allocate(uint64_t& qwSerial, std::string& szError) {
   std::lock_guard<std::mutex> guard(m_Mutex);
+  platform::CLockedCounter file;
   uint64_t qwNext = 0;
   uint64_t qwLast = 0;
   bool bHeld = false;
-  if (!ReadLease(qwNext, qwLast, bHeld, szError)) return ESerialResult::kMalformed;
+  ESerialResult e = ReadLease(file, qwNext, qwLast, bHeld, szError);
+  if (e != ESerialResult::kOk) return e;
+  if (bHeld && qwNext > m_Shared.Last()) {
+    // Left by a crash of an earlier work order's run: none of it is this
+    // one's. The file stays as it is; the end of the run returns it.
+    szError = m_szFile + ": the station's lease holds " + FormatSerial(qwNext) + "-" +
+              FormatSerial(qwLast) + ", past the work order's last serial, " +
+              FormatSerial(m_Shared.Last());
+    return ESerialResult::kExhausted;
+  }
   if (!bHeld) {
     uint64_t nCount = 0;
-    const ESerialResult e = m_Shared.AllocateBlock(m_nBlock, qwNext, nCount, szError);
+    e = m_Shared.AllocateBlock(m_nBlock, qwNext, nCount, szError);
     if (e != ESerialResult::kOk) return e;
     qwLast = qwNext + nCount - 1;
   }
@@ -204,8 +226,9 @@ bool CSerialLease::Remaining(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
 
 bool CSerialLease::ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError) {
   std::lock_guard<std::mutex> guard(m_Mutex);
+  platform::CLockedCounter file;
   bool bHeld = false;
-  if (!ReadLease(qwFirst, qwLast, bHeld, szError)) return false;
+  if (ReadLease(file, qwFirst, qwLast, bHeld, szError) != ESerialResult::kOk) return false;
   platform::RemoveFile(m_szFile);
   return bHeld;
 }

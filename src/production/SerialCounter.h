@@ -13,6 +13,10 @@
 
 namespace qrt::production {
 
+namespace platform {
+class CLockedCounter;
+}
+
 constexpr uint64_t kLastSerial = 0xFFFFFFFFFFFFull;
 
 enum class ESerialResult {
@@ -68,6 +72,7 @@ class CSerialCounter : public ISerialSource {
   // the next work order.
   void SetLast(uint64_t qwLast) { m_qwLast = qwLast; }
   uint64_t Last() const { return m_qwLast; }
+  std::chrono::milliseconds LockTimeOut() const { return m_LockTimeOut; }
 
   const std::string& Path() const { return m_szPath; }
 
@@ -85,7 +90,7 @@ class CSerialCounter : public ISerialSource {
 // at once and kept in a station file ("NEXT LAST", 12 hex digits each), so
 // the counter on a network share is touched once per block and the station
 // goes on through a short outage of the share (and after a crash, from its
-// file). One process per station file.
+// file). Processes that share a station file take turns under its lock.
 class CSerialLease : public ISerialSource {
  public:
   CSerialLease(CSerialCounter& shared, std::string szFile, uint64_t nBlock)
@@ -101,9 +106,12 @@ class CSerialLease : public ISerialSource {
   const std::string& File() const { return m_szFile; }
 
  private:
-  // The station file's lease; false (szError) when it holds something else.
-  // A missing file is an empty lease.
-  bool ReadLease(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld, std::string& szError);
+  // Locks the station file (held until file goes) and reads its lease: kOk,
+  // bHeld telling whether it holds a serial (a missing file is an empty
+  // lease); otherwise why not (kMalformed: it holds something else; a link,
+  // FIFO or folder is kUnreadable), szError set.
+  ESerialResult ReadLease(platform::CLockedCounter& file, uint64_t& qwNext, uint64_t& qwLast,
+                          bool& bHeld, std::string& szError);
   CSerialCounter& m_Shared;
   std::string m_szFile;
   uint64_t m_nBlock;

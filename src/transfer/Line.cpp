@@ -60,7 +60,11 @@ LINE_RESULT ProgramBoards(IHidPlatform& platform, const std::vector<BOARD_INFO>&
           },
           SERIAL_TURN{&turns, nBoard});
       std::lock_guard<std::mutex> guard(mtx);
-      if (!step.szStop.empty() && result.szStop.empty()) result.szStop = step.szStop;
+      // Every board's own reason, once: boards at once may each miss their
+      // log line, and each of them must be named.
+      if (!step.szStop.empty() && result.szStop.find(step.szStop) == std::string::npos) {
+        result.szStop += (result.szStop.empty() ? "" : "; ") + step.szStop;
+      }
       observer.OnBoardFinished(nBoard, step);
       steps.emplace(nBoard, std::move(step));
     }

@@ -30,8 +30,9 @@ class ILineObserver {
 struct LINE_RESULT {
   // One per board started, in the order of the list.
   std::vector<BOARD_STEP> vSteps;
-  // Why boards were left unstarted: a board's step said the run must stop
-  // (its szStop), or an interrupt came. Empty when every board was started.
+  // Why boards were left unstarted: the boards' steps that said the run must
+  // stop (each distinct szStop, joined by "; "), or an interrupt came. Empty
+  // when no step said so.
   std::string szStop;
   bool bInterrupted = false;
 };

@@ -617,19 +617,28 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(ReadFile(P("c")), (std::vector<uint8_t>{'0', '0', '0', '0', '0', '0', '0', '0', '0',
                                                     '1', '0', '2', '\n'}));
 
+  // The same marginal cell with the default retry: the board passes on its
+  // second attempt, and a run whose every board passed exits 0.
+  r = run({"--sim-image", P("chip.bin"), "--sim-fault", "flip-once:0x21"});
+  EXPECT_EQ(r.nExit, 0) << r.err;
+  EXPECT_NE(r.out.find("pass, serial 000000000102, 2 attempts"), std::string::npos) << r.out;
+
   WriteFile(P("c"), {'x', '\n'});
   r = run({});
   EXPECT_EQ(r.nExit, 1);
   EXPECT_NE(r.err.find("does not hold a serial of 12 hex digits"), std::string::npos) << r.err;
 
-  // Each of the two runs that reached a board wrote its start line first.
+  // Each of the three runs that reached a board wrote its start line first.
   const auto all = LogLines(P("p.jsonl"));
-  ASSERT_EQ(all.size(), 4u);
+  ASSERT_EQ(all.size(), 7u);
   EXPECT_EQ(all[0]["event"], "start");
   EXPECT_EQ(all[0]["image_sha256"].get<std::string>().size(), 64u);
   EXPECT_EQ(all[2]["event"], "start");
+  EXPECT_EQ(all[4]["event"], "start");
   const auto lines = BoardLines(P("p.jsonl"));
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[2]["result"], "retry");
+  EXPECT_EQ(lines[3]["result"], "pass");
   EXPECT_EQ(lines[0]["result"], "pass");
   EXPECT_EQ(lines[0]["serial"], "000000000100");
   EXPECT_EQ(lines[1]["result"], "rolled-back");

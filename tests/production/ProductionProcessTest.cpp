@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "ProductionLog.h"
 #include "SerialCounter.h"
-#include "TestDirectory.h"
 #include "TestDirectory.h"
 
 using qrt::test::CTempDir;
@@ -56,41 +56,84 @@ TEST(SerialCounter, AdvancingKeepsTheFileMode) {
   }
 }
 
-// Two stations on one counter: every serial handed out once, none skipped.
+// Two stations on one counter, or two processes on one station's lease file
+// (two runs under the same station name): every serial handed out once, none
+// skipped.
 TEST(SerialCounter, TwoProcessesNeverShareASerial) {
-  CTempDir dir;
-  std::string szCounter = dir.Write("c", "000000000100\n");
-  constexpr int kEach = 40;
-  pid_t pids[2];
-  for (int i = 0; i < 2; ++i) {
-    pids[i] = fork();
-    ASSERT_GE(pids[i], 0);
-    if (pids[i] == 0) {
-      CSerialCounter counter(szCounter, 10s);
-      std::ofstream out(dir.File("got" + std::to_string(i)));
-      for (int n = 0; n < kEach; ++n) {
-        uint64_t q = 0;
-        std::string szError;
-        if (counter.Allocate(q, szError) != ESerialResult::kOk) _exit(2);
-        out << q << '\n' << std::flush;
+  for (const bool bLease : {false, true}) {
+    SCOPED_TRACE(bLease ? "lease" : "counter");
+    CTempDir dir;
+    std::string szCounter = dir.Write("c", "000000000100\n");
+    constexpr int kEach = 40;
+    pid_t pids[2];
+    for (int i = 0; i < 2; ++i) {
+      pids[i] = fork();
+      ASSERT_GE(pids[i], 0);
+      if (pids[i] == 0) {
+        CSerialCounter counter(szCounter, 10s);
+        CSerialLease lease(counter, dir.File("lease"), 4);
+        ISerialSource& source = bLease ? static_cast<ISerialSource&>(lease) : counter;
+        std::ofstream out(dir.File("got" + std::to_string(i)));
+        for (int n = 0; n < kEach; ++n) {
+          uint64_t q = 0;
+          std::string szError;
+          if (source.Allocate(q, szError) != ESerialResult::kOk) _exit(2);
+          out << q << '\n' << std::flush;
+        }
+        _exit(0);
       }
-      _exit(0);
     }
+    for (pid_t pid : pids) {
+      int nStatus = 0;
+      waitpid(pid, &nStatus, 0);
+      ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    }
+    std::set<uint64_t> seen;
+    for (int i = 0; i < 2; ++i) {
+      std::ifstream in(dir.File("got" + std::to_string(i)));
+      for (uint64_t q; in >> q;) EXPECT_TRUE(seen.insert(q).second) << "serial " << q << " twice";
+    }
+    ASSERT_EQ(seen.size(), 2u * kEach);
+    EXPECT_EQ(*seen.begin(), 0x100u);
+    if (bLease) continue;  // a lease takes whole blocks: the counter is past its last block
+    EXPECT_EQ(*seen.rbegin(), 0x100u + 2 * kEach - 1);
+    EXPECT_EQ(ReadWholeFile(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
   }
-  for (pid_t pid : pids) {
+}
+
+// A station's lease file that is a FIFO or a link is refused at once, not
+// waited on (a FIFO's open blocks until a writer comes) nor written through;
+// the counter is not touched. The child's alarm ends a wait that would hang.
+TEST(SerialCounter, LeaseThatIsNoRegularFileIsRefused) {
+  for (const bool bFifo : {false, true}) {
+    SCOPED_TRACE(bFifo ? "FIFO" : "link");
+    CTempDir dir;
+    const std::string szCounter = dir.Write("c", "000000000100\n");
+    const std::string szLease = dir.File("lease");
+    if (bFifo) {
+      ASSERT_EQ(mkfifo(szLease.c_str(), 0600), 0);
+    } else {
+      const std::string szTarget = dir.Write("target", "000000000106 000000000107\n");
+      ASSERT_EQ(symlink(szTarget.c_str(), szLease.c_str()), 0);
+    }
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      alarm(20);
+      CSerialCounter counter(szCounter, 0ms);
+      CSerialLease lease(counter, szLease, 4);
+      uint64_t q = 0;
+      std::string szError;
+      if (lease.Allocate(q, szError) == ESerialResult::kOk) _exit(1);
+      _exit(szError.find(bFifo ? "not a regular file" : "is a link") == std::string::npos ? 2 : 0);
+    }
     int nStatus = 0;
     waitpid(pid, &nStatus, 0);
-    ASSERT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0);
+    ASSERT_TRUE(WIFEXITED(nStatus)) << "the lease was waited on";
+    EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial from a lease that is no regular file, "
+                                          "2: the refusal does not say what stands there";
+    EXPECT_EQ(ReadWholeFile(szCounter), "000000000100\n");
   }
-  std::set<uint64_t> seen;
-  for (int i = 0; i < 2; ++i) {
-    std::ifstream in(dir.File("got" + std::to_string(i)));
-    for (uint64_t q; in >> q;) EXPECT_TRUE(seen.insert(q).second) << "serial " << q << " twice";
-  }
-  ASSERT_EQ(seen.size(), 2u * kEach);
-  EXPECT_EQ(*seen.begin(), 0x100u);
-  EXPECT_EQ(*seen.rbegin(), 0x100u + 2 * kEach - 1);
-  EXPECT_EQ(ReadWholeFile(szCounter), FormatSerial(0x100 + 2 * kEach) + "\n");
 }
 
 // A station killed after taking a serial but before writing the board: the
@@ -150,4 +193,17 @@ TEST(SerialCounter, FullDiskRefusesAndKeepsTheCounter) {
   ASSERT_TRUE(WIFEXITED(nStatus));
   EXPECT_EQ(WEXITSTATUS(nStatus), 0) << "1: a serial handed out without a synced counter";
   EXPECT_EQ(ReadWholeFile(szCounter), "000000000100\n");
+}
+
+// The log removed while the run goes on: the next line is refused (the run
+// stops and names the board) instead of going into a file nobody can open.
+TEST(ProductionLog, RefusesLinesOnceTheLogIsRemoved) {
+  CTempDir dir;
+  CProductionLog log;
+  std::string szError;
+  ASSERT_TRUE(log.Open(dir.File("p.jsonl"), szError)) << szError;
+  ASSERT_TRUE(log.AppendStart(std::string(64, '0'), szError)) << szError;
+  ASSERT_EQ(unlink(dir.File("p.jsonl").c_str()), 0);
+  EXPECT_FALSE(log.Append(PRODUCTION_RECORD{}, szError));
+  EXPECT_NE(szError.find("removed"), std::string::npos) << szError;
 }

@@ -75,8 +75,10 @@ TEST(SerialCounter, HandsOutTheLastSerialThenRefuses) {
   CSerialCounter counter(dir.File("c"), 50ms);
   std::string szError;
   ASSERT_EQ(counter.CreateIfMissing(0xFFFFFFFFFFFE, szError), ESerialResult::kOk);
-  // A second start value does not reset an existing counter.
+  // A second start value neither resets an existing counter nor leaves a
+  // copy beside it (a station's every Start gives the start again).
   ASSERT_EQ(counter.CreateIfMissing(0x100, szError), ESerialResult::kOk);
+  EXPECT_EQ(dir.Count(), 1u);
   uint64_t q = 0;
   ASSERT_EQ(counter.Allocate(q, szError), ESerialResult::kOk);
   EXPECT_EQ(q, 0xFFFFFFFFFFFEu);
@@ -213,6 +215,9 @@ TEST(SerialCounter, WorkOrderRangeAndStationLease) {
       {"000000000106 000000000107\r\n", 0xFFFF, {0x106, 0x107, 0x100}, "000000000104\n",
        {0x101, 0x103}},
       {"000000000106\n", 0xFFFF, {-1}, "000000000100\n", {}},
+      // A lease left by a crash reaches past this work order's last serial:
+      // what is past it stays unused, and the counter is not touched.
+      {"000000000106 000000000107\n", 0x106, {0x106, -1, -1}, "000000000100\n", {0x107, 0x107}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszLease ? c.pszLease : "counter");

@@ -224,3 +224,25 @@ TEST(Line, ASerialThatFailsAfterTheStartLeavesTheBoardUntouched) {
     }
   }
 }
+
+// A log that takes no more lines while boards are programmed at once: every
+// board whose line is missing is named in the run's stop, not only the
+// first one to finish (the others passed on screen and are in no log).
+TEST(Line, EveryBoardWithoutItsLogLineIsNamed) {
+  qrt::sim::CSimPlatform sim;
+  sim.UseBoardClocks();  // boards at once, each on its own modelled time
+  for (int i = 0; i < 3; ++i) sim.AddDevice(qrt::test::SimDevice(0x3A7C, 0x4250, 1, 256));
+  qrt::image::CImageSession base;
+  qrt::production::CProductionLog log;  // never opened: every append fails
+  qrt::transfer::PRODUCTION_SHARED shared{base, nullptr, log};
+  std::vector<USB42XX_MGR::BOARD_INFO> vBoards;
+  ASSERT_TRUE(USB42XX_MGR::ListBoards(sim, {}, vBoards));
+  CQuietLine quiet;
+  const auto result = qrt::transfer::ProgramBoards(sim, vBoards, shared, {}, 0, quiet);
+  ASSERT_FALSE(result.vSteps.empty());
+  for (const auto& step : result.vSteps) {
+    EXPECT_NE(result.szStop.find("no line for board " + step.Record.szPath),
+              std::string::npos)
+        << result.szStop;
+  }
+}

@@ -139,7 +139,11 @@ ESerialResult CLockedCounter::Lock(const std::string& szPath, std::chrono::milli
     const int fd = open(szPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
       int nErr = errno;
-      szError = szPath + ": " + std::strerror(nErr);
+      struct stat st {};
+      // O_NOFOLLOW's ELOOP would read "too many levels of symbolic links".
+      szError = nErr == ELOOP && lstat(szPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)
+                    ? szPath + ": it is a link, and the file is not used through one"
+                    : szPath + ": " + std::strerror(nErr);
       return nErr == ENOENT ? ESerialResult::kMissing : ESerialResult::kUnreadable;
     }
     m_nHandle = fd;
@@ -198,6 +202,13 @@ intptr_t OpenForAppend(const std::string& szPath, std::string& szError) {
 bool AppendAndSync(intptr_t nHandle, const std::string& szPath, const std::string& szLine,
                    std::string& szError) {
   const int fd = static_cast<int>(nHandle);
+  // A log removed while the run goes on (a clean-up job, an operator) would
+  // take every further line into a file nobody can open again.
+  struct stat held {};
+  if (fstat(fd, &held) == 0 && held.st_nlink == 0) {
+    szError = szPath + ": cannot append to the log: it was removed while the run went on";
+    return false;
+  }
   // One write call per line: with O_APPEND, lines of two stations never
   // interleave.
   ssize_t n;
