@@ -221,7 +221,8 @@ ESerialResult CSerialLease::Allocate(uint64_t& qwSerial, std::string& szError) {
 bool CSerialLease::Remaining(uint64_t& qwNext, uint64_t& qwLast, bool& bHeld,
                              std::string& szError) {
   std::lock_guard<std::mutex> guard(m_Mutex);
-  return ReadLease(qwNext, qwLast, bHeld, szError);
+  platform::CLockedCounter file;
+  return ReadLease(file, qwNext, qwLast, bHeld, szError) == ESerialResult::kOk;
 }
 
 bool CSerialLease::ReturnUnused(uint64_t& qwFirst, uint64_t& qwLast, std::string& szError) {
