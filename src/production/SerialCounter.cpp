@@ -154,6 +154,16 @@ ESerialResult CSerialCounter::Peek(uint64_t& qwNext, std::string& szError) {
   return Run(0, qwNext, szError);
 }
 
+ESerialResult CSerialCounter::CheckAdvance(std::string& szError) {
+  const std::string szTemp = platform::WriteTempBeside(m_szPath, nullptr, 0, szError);
+  if (szTemp.empty()) {
+    szError = "cannot advance the serial counter: " + szError;
+    return ESerialResult::kWriteFailed;
+  }
+  platform::RemoveFile(szTemp);
+  return ESerialResult::kOk;
+}
+
 ESerialResult CSerialLease::ReadLease(platform::CLockedCounter& file, uint64_t& qwNext,
                                      uint64_t& qwLast, bool& bHeld, std::string& szError) {
   bHeld = false;

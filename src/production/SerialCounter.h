@@ -67,6 +67,12 @@ class CSerialCounter : public ISerialSource {
   // The next serial without taking it (for messages). Same failures.
   ESerialResult Peek(uint64_t& qwNext, std::string& szError);
 
+  // Whether the counter can be advanced at all: an advance writes a new
+  // file beside the counter and renames it over, so a folder that takes no
+  // new file would fail every board after its backup. kWriteFailed with
+  // szError when it cannot; nothing is left beside the counter.
+  ESerialResult CheckAdvance(std::string& szError);
+
   // The work order's last serial: Allocate refuses the ones after it
   // (kExhausted, the file unchanged), so a station never takes a serial of
   // the next work order.

@@ -347,10 +347,11 @@ bool PrepareProduction(const qrt::image::CImageSession& base, const PRODUCTION_F
       return false;
     }
     uint64_t qwNext = 0;
-    const ESerialResult e = pCounter->Peek(qwNext, szError);
+    ESerialResult e = pCounter->Peek(qwNext, szError);
+    if (e == ESerialResult::kOk) e = pCounter->CheckAdvance(szError);
     if (e != ESerialResult::kOk) {
       if (pbCounterMissing != nullptr) *pbCounterMissing = e == ESerialResult::kMissing;
-      szError = "serial counter: " + szError;
+      szError = "serial counter: " + szError + "; no board was touched";
       return false;
     }
   }

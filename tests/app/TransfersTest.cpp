@@ -21,7 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #ifndef _WIN32
-#include "../usblib/PrivateMounts.h"
+#include "PrivateMounts.h"
 #endif
 #include "CliRun.h"
 #include "ImageFiles.h"

@@ -19,6 +19,7 @@
 #include "ImageFiles.h"
 #include "ImageSession.h"
 #include "LogLines.h"
+#include "PrivateMounts.h"
 #include "ProductionLog.h"
 #include "RomDataMgr.h"
 #include "SerialCounter.h"
@@ -644,6 +645,27 @@ TEST_F(DeviceCommandsTest, ProgramAllocatesSerialsAndLogsEveryBoard) {
   EXPECT_EQ(lines[1]["result"], "rolled-back");
   EXPECT_EQ(lines[1]["serial"], "000000000101");
   EXPECT_EQ(ReadFile(lines[1]["backup"].get<std::string>()), chip) << "the backup is the board as it was";
+}
+
+// A counter whose folder takes no new file cannot be advanced: the run stops
+// at its start, before the log or a board is touched (each board would
+// otherwise be backed up and then fail). A read-only mount stands for the
+// folder, so the check holds for root too.
+TEST_F(DeviceCommandsTest, ProgramRefusesACounterItCannotAdvance) {
+  const int nResult = qrt::test::RunWithPrivateRunAndTmp([this] {
+    { std::ofstream("/tmp/c") << "000000000100\n"; }
+    WriteFile("/run/base.bin", MakeImage(256, 1));
+    if (::mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return 10;
+    const CRun r = RunCliWith({"program", "--image", "/run/base.bin", "--serial-file", "/tmp/c",
+                               "--log", "/run/p.jsonl",
+                               "--simulate", "--sim-save", "/run/chip.bin"});
+    if (r.nExit != 1) return 1;
+    if (r.err.find("cannot advance the serial counter") == std::string::npos) return 2;
+    if (r.err.find("no board was touched") == std::string::npos) return 3;
+    return fs::exists("/run/p.jsonl") || fs::exists("/run/chip.bin") ? 4 : 0;
+  });
+  if (nResult == -1) GTEST_SKIP() << "needs root for a private mount";
+  EXPECT_EQ(nResult, 0);
 }
 
 // What program writes is what it logs: the board holds the serial with the
