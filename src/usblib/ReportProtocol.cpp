@@ -332,6 +332,21 @@ int IssueUnitCommand(IHidDevice& device, uint8_t btMode, uint8_t btLow, uint8_t 
   return 0;
 }
 
+// A unit's bytes (one in mode 1, two in mode 2) into the data registers
+// from pWrite, or out of them into pRead. 0, or the failing exchange's code
+// plus nBase (first register) or nBase + 1000 (second).
+int ExchangeData(IHidDevice& device, uint8_t btMode, const uint8_t* pWrite, uint8_t* pRead,
+                 int nBase, uint8_t btLayout, uint8_t btReportId) {
+  const uint16_t wRegisters[2] = {kRegData0, kRegData1};
+  for (int i = 0; i < btMode && i < 2; ++i) {
+    const int r = pWrite != nullptr
+                      ? WriteByte(device, wRegisters[i], pWrite[i], btLayout, btReportId)
+                      : ReadByte(device, wRegisters[i], pRead[i], btLayout, btReportId);
+    if (r != 0) return r + nBase + 1000 * i;
+  }
+  return 0;
+}
+
 // The frame both directions share: the checks, the enable bit set, the
 // block selected at each new 256-byte page, the delay and progress after each
 // unit, and the enable bit cleared again on every exit (that last write's
@@ -385,13 +400,9 @@ int WriteI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress,
         // A write waits for the previous unit's EEPROM cycle before it
         // touches the data registers.
         if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 7000;
-        if (int r = WriteByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
-          return r + 8000;
-        }
-        if (btMode == 2) {
-          if (int r = WriteByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
-            return r + 9000;
-          }
+        if (int r = ExchangeData(device, btMode, pData + wDone, nullptr, 8000, btLayout,
+                                 btReportId)) {
+          return r;
         }
         if (int r = IssueUnitCommand(device, btMode, btLow, 0xC0, 5000, btLayout, btReportId)) {
           return r;
@@ -413,15 +424,7 @@ int ReadI2C(const REPORT_CHANNEL& channel, uint8_t btMode, uint16_t wAddress, ui
           return r;
         }
         if (int r = WaitI2CReady(channel, dwTimeOutMs, btReportId)) return r + 10000;
-        if (int r = ReadByte(device, kRegData0, pData[wDone], btLayout, btReportId)) {
-          return r + 11000;
-        }
-        if (btMode == 2) {
-          if (int r = ReadByte(device, kRegData1, pData[wDone + 1], btLayout, btReportId)) {
-            return r + 12000;
-          }
-        }
-        return 0;
+        return ExchangeData(device, btMode, nullptr, pData + wDone, 11000, btLayout, btReportId);
       });
 }
 

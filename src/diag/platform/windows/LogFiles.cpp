@@ -24,6 +24,18 @@ HANDLE ToHandle(intptr_t n) {
   return reinterpret_cast<HANDLE>(n);
 }
 
+// A stdio stream owning h; null (h closed) when the C runtime takes none.
+std::FILE* StreamOfHandle(HANDLE h, int nFlags, const char* pszMode) {
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), nFlags);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* pFile = ::_fdopen(fd, pszMode);
+  if (pFile == nullptr) ::_close(fd);  // closes the handle too
+  return pFile;
+}
+
 }  // namespace
 
 // CreateFileW opens no folder without FILE_FLAG_BACKUP_SEMANTICS, and a
@@ -39,14 +51,7 @@ std::FILE* OpenRegularForReading(const std::string& szPath) {
     ::CloseHandle(h);
     return nullptr;
   }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(h);
-    return nullptr;
-  }
-  FILE* f = ::_fdopen(fd, "rb");
-  if (f == nullptr) ::_close(fd);  // closes the handle too
-  return f;
+  return StreamOfHandle(h, _O_RDONLY | _O_BINARY, "rb");
 }
 
 std::FILE* OpenLogForAppend(const std::string& szPath) {
@@ -61,14 +66,7 @@ std::FILE* OpenLogForAppend(const std::string& szPath) {
     ::CloseHandle(h);
     return nullptr;
   }
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* pFile = ::_fdopen(fd, "ab");
-  if (pFile == nullptr) ::_close(fd);
-  return pFile;
+  return StreamOfHandle(h, _O_APPEND | _O_BINARY, "ab");
 }
 
 CNewFile::~CNewFile() {
