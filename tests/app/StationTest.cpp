@@ -96,6 +96,23 @@ class StationTest : public QObject {
     if (p == nullptr) qFatal("no %s", pszName);
     return p;
   }
+  // nBoards simulated boards with clocks of their own and the given faults.
+  static std::unique_ptr<transfer::CSimRig> MakeRig(int nBoards,
+                                                    const std::vector<std::string>& vFaults = {}) {
+    transfer::SIM_OPTIONS sim;
+    sim.nBoards = nBoards;
+    sim.vFaults = vFaults;
+    sim.bBoardClocks = true;
+    transfer::SIM_SPEC spec;
+    std::string szError;
+    if (!transfer::ParseSimSpec(sim, spec, szError)) qFatal("%s", szError.c_str());
+    return std::make_unique<transfer::CSimRig>(spec);
+  }
+  QString Q(const std::string& sz) const { return QString::fromStdString(sz); }
+  // Fills the set-up's text fields by object name.
+  void Fill(TStationForm& form, std::initializer_list<std::pair<const char*, QString>> fields) {
+    for (const auto& [pszName, szText] : fields) Child<QLineEdit>(form, pszName)->setText(szText);
+  }
   // Types a line into the barcode field as a scanner does, Enter at the end.
   static void Scan(QLineEdit* pBarcode, const QString& szTyped) {
     QTest::keyClicks(pBarcode, szTyped);
@@ -123,14 +140,8 @@ class StationTest : public QObject {
   }
 
   void StationAndCliOnFourBoards() {
-    transfer::SIM_OPTIONS sim;
-    sim.nBoards = 4;
-    sim.vFaults = kFaults;
-    sim.bBoardClocks = true;
-    transfer::SIM_SPEC spec;
-    std::string szError;
-    QVERIFY2(transfer::ParseSimSpec(sim, spec, szError), szError.c_str());
-    transfer::CSimRig rig(spec);
+    const auto pRig = MakeRig(4, kFaults);
+    transfer::CSimRig& rig = *pRig;
 
     // The station thread plugs: board 4 leaves after the first round and
     // comes back once the test has scanned a serial for it.
@@ -186,11 +197,11 @@ class StationTest : public QObject {
     pGolden->setText(QString::fromStdString(P("t.json")));
     QTest::keyClick(pGolden, Qt::Key_Return);
     const QString szShownSha = pGoldenSha->text();
-    Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("c")));
-    Child<QLineEdit>(form, "SerialStartEdit")->setText("100");
-    Child<QLineEdit>(form, "SerialEndEdit")->setText("1FF");
-    Child<QLineEdit>(form, "LogEdit")->setText(QString::fromStdString(P("station.jsonl")));
-    Child<QLineEdit>(form, "OperatorEdit")->setText("ana");
+    Fill(form, {{"SerialFileEdit", Q(P("c"))},
+                {"SerialStartEdit", QString("100")},
+                {"SerialEndEdit", QString("1FF")},
+                {"LogEdit", Q(P("station.jsonl"))},
+                {"OperatorEdit", QString("ana")}});
     Child<QSpinBox>(form, "RetriesSpin")->setValue(0);
     form.show();
 
@@ -316,13 +327,8 @@ class StationTest : public QObject {
   // the window mid-run waits for the board being written.
   void SerialBlockLeasedAndReturned() {
     QVERIFY(qrt::test::SetEnvironment(qrt::test::kUserStateVariable, P("state")));
-    transfer::SIM_OPTIONS sim;
-    sim.nBoards = 2;
-    sim.bBoardClocks = true;
-    transfer::SIM_SPEC spec;
-    std::string szError;
-    QVERIFY2(transfer::ParseSimSpec(sim, spec, szError), szError.c_str());
-    transfer::CSimRig rig(spec);
+    const auto pRig = MakeRig(2);
+    transfer::CSimRig& rig = *pRig;
     transfer::STATION_HOOKS hooks;
     hooks.nPollMs = 5;
     qrt::test::CGatedPlatform gated(rig.Platform());
@@ -332,12 +338,12 @@ class StationTest : public QObject {
     TStationForm form(ui, gated, &rig.Platform(), kLanguageEnglish);
     const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });  // before the form ends
     form.SetHooks(hooks);
-    Child<QLineEdit>(form, "GoldenEdit")->setText(QString::fromStdString(P("t.json")));
-    Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("block-c")));
-    Child<QLineEdit>(form, "SerialStartEdit")->setText("100");
-    Child<QLineEdit>(form, "SerialEndEdit")->setText("1FF");
-    Child<QLineEdit>(form, "StationEdit")->setText("line 9");
-    Child<QLineEdit>(form, "LogEdit")->setText(QString::fromStdString(P("block.jsonl")));
+    Fill(form, {{"GoldenEdit", Q(P("t.json"))},
+                {"SerialFileEdit", Q(P("block-c"))},
+                {"SerialStartEdit", QString("100")},
+                {"SerialEndEdit", QString("1FF")},
+                {"StationEdit", QString("line 9")},
+                {"LogEdit", Q(P("block.jsonl"))}});
     Child<QSpinBox>(form, "SerialBlockSpin")->setValue(5);
     Child<QSpinBox>(form, "RetriesSpin")->setValue(10);  // as many as program --retries takes
     QCOMPARE(Child<QSpinBox>(form, "RetriesSpin")->value(), 10);
@@ -412,13 +418,8 @@ class StationTest : public QObject {
   // tile is needed; a tile handed to the next board shows nothing of the
   // board before, not even between two of the window's updates.
   void TilesFollowTheBoards() {
-    transfer::SIM_OPTIONS sim;
-    sim.nBoards = 2;
-    sim.bBoardClocks = true;
-    transfer::SIM_SPEC spec;
-    std::string szError;
-    QVERIFY2(transfer::ParseSimSpec(sim, spec, szError), szError.c_str());
-    transfer::CSimRig rig(spec);
+    const auto pRig = MakeRig(2);
+    transfer::CSimRig& rig = *pRig;
     std::atomic<int> nWaits{0};  // listings done: one before each wait
     transfer::STATION_HOOKS hooks;
     hooks.nPollMs = 5;
@@ -433,10 +434,10 @@ class StationTest : public QObject {
     TStationForm form(ui, gated, &rig.Platform(), kLanguageEnglish);
     const auto letGo = qScopeGuard([&gated] { gated.LetGo(); });
     form.SetHooks(hooks);
-    Child<QLineEdit>(form, "GoldenEdit")->setText(QString::fromStdString(P("t.json")));
-    Child<QLineEdit>(form, "SerialFileEdit")->setText(QString::fromStdString(P("tiles-c")));
-    Child<QLineEdit>(form, "SerialStartEdit")->setText("100");
-    Child<QLineEdit>(form, "LogEdit")->setText(QString::fromStdString(P("tiles.jsonl")));
+    Fill(form, {{"GoldenEdit", Q(P("t.json"))},
+                {"SerialFileEdit", Q(P("tiles-c"))},
+                {"SerialStartEdit", QString("100")},
+                {"LogEdit", Q(P("tiles.jsonl"))}});
     QVERIFY(form.Start());
     QTRY_VERIFY_WITH_TIMEOUT(gated.Holding() == 1 && form.Totals().Steps().size() == 1, 30000);
     rig.Platform().Unplug(1);
