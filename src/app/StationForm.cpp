@@ -673,7 +673,7 @@ void TStationForm::OnEnded() {
   const QString szWhy = m_bStop                    ? Text(m_Language, MSG_STATION_BY_OPERATOR)
                         : !m_szEndReason.isEmpty() ? m_szEndReason
                                                    : Text(m_Language, MSG_STATION_INTERRUPTED);
-  AddLogLine(Text(m_Language, MSG_STATION_STOPPED_WHY).arg(szWhy));
+  AddLogLine(Text(m_Language, MSG_STATION_ENDED).arg(szWhy));
   UpdateCounts();
   emit StationEnded();
   if (m_bCloseWhenEnded) {
