@@ -31,6 +31,8 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
 
 namespace qrt::app::test {
@@ -457,6 +459,14 @@ class StationTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(TileOf(form, "sim:2"), szPass, 30000);
     recorder.Record();
     QCOMPARE(recorder.States(), QStringList({szPulled, "sim:2\nwaiting", szPass}));
+#ifndef _WIN32
+    // Ended by SIGTERM (as a service manager ends it): the view says so.
+    QVERIFY(::raise(SIGTERM) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Running(), 30000);
+    QVERIFY(Child<QPlainTextEdit>(form, "LogView")
+                ->toPlainText()
+                .contains("station stopped: interrupted (SIGINT/SIGTERM)"));
+#endif
     form.Stop();
     QTRY_VERIFY_WITH_TIMEOUT(!form.Running(), 30000);
   }
