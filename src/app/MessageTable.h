@@ -1,7 +1,7 @@
 #pragma once
 // The window's two-language text table: every caption, list item, title,
 // result text and message of the window, by language and id. Language 0 is
-// Chinese, 1 English; ids run from 1 to 133. Constant UTF-8 data, Qt-free.
+// Chinese, 1 English; ids run from 1 to 148. Constant UTF-8 data, Qt-free.
 // Row 75 is a status line with %1 for the value; rows 76-91 are the image
 // map's, 92 on the backup and template menu's (99 its station item), 100 on
 // the operator station's. (What a failed write left is the engine's text,
@@ -11,7 +11,7 @@ namespace qrt::app {
 
 constexpr int kLanguageChinese = 0;
 constexpr int kLanguageEnglish = 1;
-constexpr int kMessageCount = 133;
+constexpr int kMessageCount = 148;
 
 // Message ids the window uses by name.
 enum EMessageId {
@@ -94,14 +94,30 @@ enum EMessageId {
   MSG_STATION_NEEDS_GOLDEN = 127,
   MSG_STATION_BAD_SERIAL = 128,
   MSG_STATION_READY = 129,
-  MSG_STATION_ENDED = 130,
+  MSG_STATION_ENDED = 130,  // %1: why
   MSG_STATION_BARCODE_TAKEN = 131,
   MSG_STATION_BAD_BARCODE = 132,
   MSG_STATION_BLOCK_NEEDS_FILE = 133,
+  // Why a scanned serial is refused (the %1 of MSG_STATION_BAD_BARCODE).
+  MSG_STATION_SCAN_FORMAT = 134,
+  MSG_STATION_SCAN_NO_SERIALS = 135,
+  MSG_STATION_SCAN_AFTER_END = 136,
+  MSG_STATION_SCAN_USED = 137,
+  MSG_STATION_SCAN_COUNTER_LATER = 138,
+  MSG_STATION_SCAN_BLOCK_LATER = 139,
+  MSG_STATION_SCAN_COUNTER_BUSY = 140,
+  MSG_STATION_ASK_CLOSE = 141,
+  MSG_STATION_FINISHING = 142,
+  MSG_STATION_UNPLUGGED = 143,
+  MSG_STATION_SCAN_NOT_USED = 144,
+  MSG_STATION_BY_OPERATOR = 145,
+  MSG_STATION_INTERRUPTED = 146,
+  MSG_STATION_RETRY = 147,
+  MSG_STATION_GOLDEN_SHA = 148,
 };
 
 // The text of a row as UTF-8, or nullptr for a language other than 0 or 1 or
-// an id outside 1..133.
+// an id outside 1..148.
 const char* MessageText(int nLanguage, int nId);
 
 }  // namespace qrt::app

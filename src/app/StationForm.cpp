@@ -1,8 +1,8 @@
 #include "StationForm.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
-#include <QCryptographicHash>
-#include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
@@ -29,6 +29,7 @@
 #include "SettingsTemplate.h"
 #include "UiServices.h"
 #include "Version.h"
+#include "WriteOutcome.h"
 
 namespace qrt::app {
 
@@ -77,11 +78,16 @@ class CScannedSerials : public qrt::production::ISerialSource {
     }
     const qrt::production::ESerialResult e = m_pSource->Allocate(qwSerial, szError);
     if (e == qrt::production::ESerialResult::kOk) {
-      std::lock_guard<std::mutex> guard(m_Mutex);
-      m_Given.insert(qwSerial);
+      {
+        std::lock_guard<std::mutex> guard(m_Mutex);
+        m_Given.insert(qwSerial);
+      }
+      if (m_fnTaken) m_fnTaken();
     }
     return e;
   }
+  // Runs on the board's thread after each serial the counter gave.
+  void OnTaken(std::function<void()> fn) { m_fnTaken = std::move(fn); }
   void Push(uint64_t qwSerial) {
     std::lock_guard<std::mutex> guard(m_Mutex);
     m_Queue.push_back(qwSerial);
@@ -92,12 +98,22 @@ class CScannedSerials : public qrt::production::ISerialSource {
     return m_Given.count(qwSerial) != 0 ||
            std::find(m_Queue.begin(), m_Queue.end(), qwSerial) != m_Queue.end();
   }
+  std::set<uint64_t> Given() {
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    return m_Given;
+  }
+  // The scanned serials no board took (the run is over).
+  std::deque<uint64_t> TakeQueued() {
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    return std::exchange(m_Queue, {});
+  }
 
  private:
   qrt::production::ISerialSource* m_pSource;
   std::mutex m_Mutex;
   std::deque<uint64_t> m_Queue;
   std::set<uint64_t> m_Given;
+  std::function<void()> m_fnTaken;
 };
 
 // What one station run shares between its boards.
@@ -134,16 +150,41 @@ class TStationForm::CView : public qrt::transfer::IStationView,
         m_Form.m_Platform, vBoards, *m_Run.pShared, m_Run.Settings, 0, *this);
     if (!result.szStop.empty()) {
       const QString szStop = Q(result.szStop);
-      Post([szStop](TStationForm& f) { f.AddLogLine(szStop); });
+      Post([szStop](TStationForm& f) {
+        f.AddLogLine(szStop);
+        f.m_szEndReason = szStop;
+      });
     }
     return result.szStop.empty();
   }
   void OnReady() override {
     Post([](TStationForm& f) { f.AddLogLine(Text(f.m_Language, MSG_STATION_READY)); });
+    PostFigures();
   }
   void OnError(const std::string& szText) override {
     const QString sz = Q(szText);
-    Post([sz](TStationForm& f) { f.AddLogLine(sz); });
+    Post([sz](TStationForm& f) {
+      f.AddLogLine(sz);
+      f.m_szEndReason = sz;
+    });
+  }
+
+  // Reads the counter (and the station's block) on this thread, never the
+  // window's: they wait for the counter file's lock, which another station
+  // may hold for seconds. Serialised, so the last figures read are the last
+  // shown.
+  void PostFigures() {
+    if (!m_Run.pCounter) return;
+    std::lock_guard<std::mutex> guard(m_FiguresMutex);
+    COUNTER_FIGURES figures;
+    if (m_Run.pCounter->Peek(figures.qwNext, figures.szError) ==
+        qrt::production::ESerialResult::kOk) {
+      figures.qwLast = m_Run.pCounter->Last();
+      figures.bKnown =
+          !m_Run.pLease || m_Run.pLease->Remaining(figures.qwLeaseNext, figures.qwLeaseLast,
+                                                   figures.bLeaseHeld, figures.szError);
+    }
+    Post([figures](TStationForm& f) { f.OnFigures(figures); });
   }
 
   void OnBoardStarted(size_t nBoard, const BOARD_INFO&) override {
@@ -170,6 +211,7 @@ class TStationForm::CView : public qrt::transfer::IStationView,
 
   TStationForm& m_Form;
   RUN& m_Run;
+  std::mutex m_FiguresMutex;
   std::vector<BOARD_INFO> m_vRound;  // the boards of the round being programmed
 };
 
@@ -227,7 +269,7 @@ void TStationForm::BuildWidgets() {
   m_pLog = edit("LogEdit");
   m_pRetries = new QSpinBox(m_pSetup);
   m_pRetries->setObjectName("RetriesSpin");
-  m_pRetries->setRange(0, 9);
+  m_pRetries->setRange(0, 10);  // as program --retries
   m_pRetries->setValue(1);
   m_pRework = combo("ReworkCombo", {"new-serial", "keep-serial"});
   m_pSerialBlock = new QSpinBox(m_pSetup);
@@ -263,7 +305,7 @@ void TStationForm::BuildWidgets() {
   m_pStop->setEnabled(false);
   m_pBarcode = new QLineEdit(this);
   m_pBarcode->setObjectName("BarcodeEdit");
-  m_pBarcode->setMaxLength(12);
+  m_pBarcode->setMaxLength(32);  // room for spaces around the 12 digits
   auto* pBarcodeCaption = new QLabel(this);
   m_vCaptions.push_back(pBarcodeCaption);
   auto* pLanguage = new QComboBox(this);
@@ -329,6 +371,8 @@ void TStationForm::BuildWidgets() {
   connect(m_pStop, &QPushButton::clicked, this, &TStationForm::RequestStop);
   connect(m_pBrowse, &QPushButton::clicked, this, &TStationForm::BrowseGolden);
   connect(m_pGolden, &QLineEdit::editingFinished, this, &TStationForm::UpdateGoldenHash);
+  // The sha shown is of the image as built for the chosen EEPROM size.
+  connect(m_pEeprom, &QComboBox::currentIndexChanged, this, &TStationForm::UpdateGoldenHash);
   connect(m_pBarcode, &QLineEdit::returnPressed, this, &TStationForm::OnBarcodeEntered);
 }
 
@@ -351,6 +395,7 @@ void TStationForm::ApplyTexts() {
   m_pBrowse->setText(Text(m_Language, MSG_STATION_BROWSE));
   m_pStart->setText(Text(m_Language, MSG_STATION_START));
   m_pStop->setText(Text(m_Language, MSG_STATION_STOP));
+  if (!Running()) UpdateGoldenHash();  // while it runs, the label shows what the run uses
   UpdateCounts();
 }
 
@@ -361,40 +406,89 @@ void TStationForm::UpdateCounts() {
   const QString szYield =
       nDone == 0 ? QString("-") : QString::number(100.0 * m_Totals.Passed() / nDone, 'f', 1) + " %";
   QString szLeft = "-";
-  if (m_pRun && m_pRun->pCounter && m_pRun->bSerialEnd) {
-    uint64_t qwNext = 0;
-    std::string szError;
-    if (m_pRun->pCounter->Peek(qwNext, szError) == qrt::production::ESerialResult::kOk) {
-      const uint64_t qwLast = m_pRun->pCounter->Last();
-      uint64_t qwLeft = qwNext > qwLast ? 0 : qwLast - qwNext + 1;
-      // The block this station holds is the range's too, not yet used.
-      uint64_t qwLeaseNext = 0;
-      uint64_t qwLeaseLast = 0;
-      bool bHeld = false;
-      if (m_pRun->pLease &&
-          m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError) && bHeld) {
-        qwLeft += qwLeaseLast - qwLeaseNext + 1;
-      }
-      szLeft = QString::number(qwLeft);
-    }
+  const COUNTER_FIGURES& f = m_Figures;
+  if (m_pRun && m_pRun->pCounter && m_pRun->bSerialEnd && f.bKnown) {
+    uint64_t qwLeft = f.qwNext > f.qwLast ? 0 : f.qwLast - f.qwNext + 1;
+    // The block this station holds is the range's too, not yet used.
+    if (f.bLeaseHeld) qwLeft += f.qwLeaseLast - f.qwLeaseNext + 1;
+    szLeft = QString::number(qwLeft);
   }
+  // Every serial taken, a board still being written included: used and
+  // remaining add up to the range at any moment.
+  std::set<uint64_t> used(m_Totals.Serials().begin(), m_Totals.Serials().end());
+  if (m_pRun && m_pRun->pScanned) used.merge(m_pRun->pScanned->Given());
   m_pCounts->setText(Text(m_Language, MSG_STATION_COUNTS)
                          .arg(m_Totals.Passed())
                          .arg(m_Totals.Failed())
                          .arg(szYield)
-                         .arg(m_Totals.Serials().size())
+                         .arg(used.size())
                          .arg(szLeft));
 }
 
+void TStationForm::OnFigures(const COUNTER_FIGURES& figures) {
+  m_Figures = figures;
+  UpdateCounts();
+}
+
+bool TStationForm::LoadGolden(qrt::image::CImageSession& base, std::string& szSha,
+                              QString& szError) const {
+  // A .json is a template over the built-in image, anything else an image
+  // file. Both readers take regular files of a bounded size only: a FIFO
+  // or a device named here never blocks the window.
+  const std::string szGolden = m_pGolden->text().toStdString();
+  if (szGolden.empty()) {
+    szError = Text(m_Language, MSG_STATION_NEEDS_GOLDEN);
+    return false;
+  }
+  if (QFileInfo(m_pGolden->text()).suffix().toLower() == "json") {
+    std::string szText;
+    std::string szWhy = qrt::image::ReadTemplateFile(szGolden, szText);
+    if (szWhy.empty()) szWhy = qrt::image::ApplyTemplate(base, szText);
+    if (!szWhy.empty()) {
+      szError = Q(qrt::image::QuoteText(szGolden) + ": " + szWhy);
+      return false;
+    }
+  } else {
+    uint8_t buffer[qrt::image::kRomBufferSize];
+    size_t n = 0;
+    const int nRead = qrt::image::ReadImageFile(szGolden, buffer, sizeof buffer, &n);
+    if (nRead != qrt::image::kReadOk) {
+      szError = Q(qrt::image::QuoteText(szGolden) + ": " + qrt::image::ReadImageFileError(nRead));
+      return false;
+    }
+    const qrt::image::EApplyResult r = base.ApplyLoadedImage(buffer, n);
+    if (r != qrt::image::EApplyResult::kAccepted) {
+      szError = Q(qrt::image::QuoteText(szGolden) + ": " + qrt::image::ApplyResultText(r));
+      return false;
+    }
+  }
+  base.SetRomSize(qrt::image::RomSizeFromEepromType(m_pEeprom->currentText().toStdString()));
+  // What every board's line carries as golden_sha256: the image as built
+  // for the board, before its serial.
+  qrt::image::CImageSession built = base;
+  uint8_t btImage[qrt::image::kMaxImageSize];
+  size_t nSize = 0;
+  const qrt::image::EBuildResult eBuild = built.BuildOutputImage(btImage, &nSize);
+  if (eBuild != qrt::image::EBuildResult::kOk) {
+    szError = Q(qrt::image::QuoteText(szGolden) +
+                ": cannot build the image: " + qrt::image::BuildResultText(eBuild));
+    return false;
+  }
+  szSha = qrt::production::Sha256Hex(btImage, nSize);
+  return true;
+}
+
 void TStationForm::UpdateGoldenHash() {
-  QFile file(m_pGolden->text());
-  if (m_pGolden->text().isEmpty() || !file.open(QIODevice::ReadOnly)) {
+  if (m_pGolden->text().isEmpty()) {
     m_pGoldenSha->clear();
     return;
   }
-  QCryptographicHash hash(QCryptographicHash::Sha256);
-  hash.addData(&file);
-  m_pGoldenSha->setText("sha256 " + QString::fromLatin1(hash.result().toHex()));
+  qrt::image::CImageSession base;
+  std::string szSha;
+  QString szError;
+  m_pGoldenSha->setText(LoadGolden(base, szSha, szError)
+                            ? Text(m_Language, MSG_STATION_GOLDEN_SHA).arg(Q(szSha))
+                            : szError);
 }
 
 void TStationForm::BrowseGolden() {
@@ -407,38 +501,14 @@ void TStationForm::BrowseGolden() {
 }
 
 bool TStationForm::PrepareRun(RUN& run, QString& szError) {
-  // The image of every board: a .json is a template over the built-in
-  // image, anything else an image file.
+  // The golden file is read again now and its sha shown again: the run
+  // uses what the window shows, even when the file changed since.
   const std::string szGolden = m_pGolden->text().toStdString();
-  if (szGolden.empty()) {
-    szError = Text(m_Language, MSG_STATION_NEEDS_GOLDEN);
-    return false;
-  }
-  if (QFileInfo(m_pGolden->text()).suffix().toLower() == "json") {
-    std::string szText;
-    std::string szWhy = qrt::image::ReadTemplateFile(szGolden, szText);
-    if (szWhy.empty()) szWhy = qrt::image::ApplyTemplate(run.Base, szText);
-    if (!szWhy.empty()) {
-      szError = Q(qrt::image::QuoteText(szGolden) + ": " + szWhy);
-      return false;
-    }
-  } else {
-    uint8_t buffer[qrt::image::kRomBufferSize];
-    size_t n = 0;
-    const int nRead =
-        qrt::image::ReadImageFile(szGolden, buffer, sizeof buffer, &n);
-    if (nRead != qrt::image::kReadOk) {
-      szError = Q(qrt::image::QuoteText(szGolden) + ": " + qrt::image::ReadImageFileError(nRead));
-      return false;
-    }
-    const qrt::image::EApplyResult r = run.Base.ApplyLoadedImage(buffer, n);
-    if (r != qrt::image::EApplyResult::kAccepted) {
-      szError = Q(qrt::image::QuoteText(szGolden) + ": " + qrt::image::ApplyResultText(r));
-      return false;
-    }
-    run.Base.SetRomSize(static_cast<uint32_t>(n));
-  }
-  run.Base.SetRomSize(qrt::image::RomSizeFromEepromType(m_pEeprom->currentText().toStdString()));
+  std::string szSha;
+  const bool bLoaded = LoadGolden(run.Base, szSha, szError);
+  m_pGoldenSha->setText(bLoaded ? Text(m_Language, MSG_STATION_GOLDEN_SHA).arg(Q(szSha))
+                                : QString());
+  if (!bLoaded) return false;
 
   qrt::transfer::PRODUCTION_FILES files;
   files.szSerialFile = m_pSerialFile->text().toStdString();
@@ -523,7 +593,12 @@ bool TStationForm::Start() {
   }
   m_pRun = std::move(pRun);
   m_pView = std::make_unique<CView>(*this, *m_pRun);
+  CView* pView = m_pView.get();
+  m_pRun->pScanned->OnTaken([pView] { pView->PostFigures(); });
   m_Totals = qrt::transfer::CProductionTotals{};
+  m_Figures = COUNTER_FIGURES{};
+  m_Results.clear();
+  m_szEndReason.clear();
   m_bStop = false;
   Lock(true);
   UpdateCounts();
@@ -533,6 +608,7 @@ bool TStationForm::Start() {
     return fnUser ? fnUser(pSim) : false;
   };
   m_Thread = std::thread([this, hooks] {
+    m_pView->PostFigures();
     qrt::transfer::RunStation(m_Platform, m_pSim, hooks, *m_pView);
     QMetaObject::invokeMethod(this, [this] { OnEnded(); }, Qt::QueuedConnection);
   });
@@ -554,13 +630,56 @@ void TStationForm::Stop() {
   m_pStop->setEnabled(false);
 }
 
+void TStationForm::closeEvent(QCloseEvent* pEvent) {
+  if (!Running()) {
+    QWidget::closeEvent(pEvent);
+    return;
+  }
+  // Boards are being written: the window stays until they are done, or
+  // the process would go on writing with no window to say how it ended.
+  pEvent->ignore();
+  if (m_bCloseWhenEnded) return;
+  if (!m_bStop && m_UiServices.MessageBox(this, Text(m_Language, MSG_STATION_TITLE),
+                                          Text(m_Language, MSG_STATION_ASK_CLOSE), true) != kIdOk) {
+    return;
+  }
+  m_bCloseWhenEnded = true;
+  AddLogLine(Text(m_Language, MSG_STATION_FINISHING));
+  Stop();
+  // Boards being written say so under their progress; a board that waits
+  // will not be written.
+  for (TILE& tile : m_Tiles) {
+    if (tile.szPath.empty() || tile.bGone) continue;
+    if (tile.bRunning) {
+      tile.pState->setText(tile.pState->text() + "\n" + Text(m_Language, MSG_STATION_FINISHING));
+    } else if (m_Results.count(tile.szPath) == 0) {
+      SetTileState(tile, Text(m_Language, MSG_STATION_FINISHING), nullptr);
+    }
+  }
+}
+
 void TStationForm::OnEnded() {
   if (m_Thread.joinable()) m_Thread.join();
   EndLease();
   Lock(false);
-  AddLogLine(Text(m_Language, MSG_STATION_ENDED));
+  // Serials scanned for boards that never came: the operator relabels them.
+  if (m_pRun && m_pRun->pScanned) {
+    for (const uint64_t qwSerial : m_pRun->pScanned->TakeQueued()) {
+      AddLogLine(Text(m_Language, MSG_STATION_SCAN_NOT_USED).arg(Q(FormatSerial(qwSerial))));
+    }
+  }
+  // Stopped by the operator, by the run (its reason is in the view already)
+  // or by SIGINT/SIGTERM: the only end that names no reason on its own.
+  const QString szWhy = m_bStop                    ? Text(m_Language, MSG_STATION_BY_OPERATOR)
+                        : !m_szEndReason.isEmpty() ? m_szEndReason
+                                                   : Text(m_Language, MSG_STATION_INTERRUPTED);
+  AddLogLine(Text(m_Language, MSG_STATION_ENDED).arg(szWhy));
   UpdateCounts();
   emit StationEnded();
+  if (m_bCloseWhenEnded) {
+    m_bCloseWhenEnded = false;
+    close();
+  }
 }
 
 void TStationForm::EndLease() {
@@ -582,27 +701,20 @@ void TStationForm::Lock(bool bLocked) {
 }
 
 bool TStationForm::CounterPassed(uint64_t qwSerial, QString& szWhy) {
-  uint64_t qwNext = 0;
-  std::string szError;
-  if (m_pRun->pCounter->Peek(qwNext, szError) != qrt::production::ESerialResult::kOk) {
-    szWhy = Q(szError);
+  // The figures only lag: the counter and the block only move on, so a
+  // serial below what they last said is below what they say now.
+  const COUNTER_FIGURES& f = m_Figures;
+  if (!f.bKnown) {
+    szWhy = f.szError.empty() ? Text(m_Language, MSG_STATION_SCAN_COUNTER_BUSY) : Q(f.szError);
     return false;
   }
-  if (qwSerial >= qwNext) {
-    szWhy = "the counter hands it out later";
+  if (qwSerial >= f.qwNext) {
+    szWhy = Text(m_Language, MSG_STATION_SCAN_COUNTER_LATER);
     return false;
   }
   // The station's block was taken from the counter but not yet handed out.
-  uint64_t qwLeaseNext = 0;
-  uint64_t qwLeaseLast = 0;
-  bool bHeld = false;
-  if (!m_pRun->pLease) return true;
-  if (!m_pRun->pLease->Remaining(qwLeaseNext, qwLeaseLast, bHeld, szError)) {
-    szWhy = Q(szError);
-    return false;
-  }
-  if (bHeld && qwSerial >= qwLeaseNext && qwSerial <= qwLeaseLast) {
-    szWhy = "the station's serial block hands it out later";
+  if (f.bLeaseHeld && qwSerial >= f.qwLeaseNext && qwSerial <= f.qwLeaseLast) {
+    szWhy = Text(m_Language, MSG_STATION_SCAN_BLOCK_LATER);
     return false;
   }
   return true;
@@ -619,20 +731,21 @@ void TStationForm::OnBarcodeEntered() {
   uint64_t qwSerial = 0;
   QString szWhy;
   if (szText.size() != 12 || !qrt::production::ParseSerial(szText.toStdString(), qwSerial)) {
-    szWhy = "12 hex digits";
+    szWhy = Text(m_Language, MSG_STATION_SCAN_FORMAT);
   } else if (!m_pRun || !m_pRun->pCounter || !Running()) {
-    szWhy = "no serials in this run";
+    szWhy = Text(m_Language, MSG_STATION_SCAN_NO_SERIALS);
   } else if (qwSerial > m_pRun->pCounter->Last()) {
-    szWhy = "after the range end " + Q(FormatSerial(m_pRun->pCounter->Last()));
+    szWhy =
+        Text(m_Language, MSG_STATION_SCAN_AFTER_END).arg(Q(FormatSerial(m_pRun->pCounter->Last())));
   } else if (!CounterPassed(qwSerial, szWhy)) {
     // The counter would hand it out again later: two boards, one serial.
   } else if (m_pRun->pScanned->Taken(qwSerial)) {
-    szWhy = "already used in this log";
+    szWhy = Text(m_Language, MSG_STATION_SCAN_USED);
   } else {
     std::string szError;
     switch (qrt::production::FindSerialInLog(m_pRun->szLog, qwSerial, szError)) {
       case qrt::production::ELogSerial::kUsed:
-        szWhy = "already used in this log";
+        szWhy = Text(m_Language, MSG_STATION_SCAN_USED);
         break;
       case qrt::production::ELogSerial::kUnreadable:
         szWhy = Q(szError);
@@ -651,17 +764,47 @@ void TStationForm::OnBarcodeEntered() {
 
 TStationForm::TILE* TStationForm::TileOf(const std::string& szPath, bool bTake) {
   for (TILE& tile : m_Tiles) {
-    if (tile.szPath == szPath) return &tile;
+    if (tile.szPath != szPath) continue;
+    if (!bTake || !tile.bGone) return &tile;
+    FreeTile(tile);  // plugged again: a new board
   }
   if (!bTake) return nullptr;
+  // A free tile first; else one kept for a board pulled mid-transfer.
+  TILE* pTile = nullptr;
   for (TILE& tile : m_Tiles) {
-    if (!tile.szPath.empty()) continue;
-    tile.szPath = szPath;
-    tile.pPath->setText(Q(szPath));
-    tile.pFrame->setVisible(true);
-    return &tile;
+    if (tile.szPath.empty()) {
+      pTile = &tile;
+      break;
+    }
   }
-  return nullptr;  // more boards than tiles: programmed and logged, not shown
+  for (TILE& tile : m_Tiles) {
+    if (pTile == nullptr && tile.bGone) pTile = &tile;
+  }
+  if (pTile == nullptr) return nullptr;  // more boards than tiles: programmed and logged, not shown
+  FreeTile(*pTile);
+  pTile->szPath = szPath;
+  pTile->pPath->setText(Q(szPath));
+  pTile->pFrame->setVisible(true);
+  const auto it = m_Results.find(szPath);
+  if (it != m_Results.end()) {
+    SetTileState(*pTile, it->second.szState, it->second.pszColour);
+  } else {
+    SetTileState(*pTile, Text(m_Language, m_bStop ? MSG_STATION_FINISHING : MSG_STATION_WAITING),
+                 nullptr);
+  }
+  return pTile;
+}
+
+void TStationForm::FreeTile(TILE& tile) {
+  // Nothing of the previous board may show on the next one.
+  tile.szPath.clear();
+  tile.bRunning = false;
+  tile.bGone = false;
+  tile.bFailedSinceListing = false;
+  tile.pPath->clear();
+  tile.pBar->setValue(0);
+  SetTileState(tile, QString(), nullptr);
+  tile.pFrame->setVisible(false);
 }
 
 void TStationForm::SetTileState(TILE& tile, const QString& szState, const char* pszColour) {
@@ -673,21 +816,29 @@ void TStationForm::SetTileState(TILE& tile, const QString& szState, const char* 
 }
 
 void TStationForm::OnPresent(const std::vector<std::string>& vPaths) {
+  const auto present = [&vPaths](const std::string& szPath) {
+    return std::find(vPaths.begin(), vPaths.end(), szPath) != vPaths.end();
+  };
+  for (auto it = m_Results.begin(); it != m_Results.end();) {
+    it = present(it->first) ? std::next(it) : m_Results.erase(it);
+  }
   for (TILE& tile : m_Tiles) {
-    if (tile.szPath.empty() || tile.bRunning) continue;
-    if (std::find(vPaths.begin(), vPaths.end(), tile.szPath) != vPaths.end()) continue;
-    tile.szPath.clear();
-    tile.pFrame->setVisible(false);
-  }
-  for (const std::string& szPath : vPaths) {
-    TILE* pTile = TileOf(szPath, true);
-    if (pTile != nullptr && pTile->pState->text().isEmpty()) {
-      SetTileState(*pTile, Text(m_Language, MSG_STATION_WAITING), nullptr);
+    const bool bFailedNow = std::exchange(tile.bFailedSinceListing, false);
+    if (tile.szPath.empty() || tile.bRunning || tile.bGone || present(tile.szPath)) continue;
+    if (bFailedNow) {
+      // Failed and gone before the next listing: pulled while it was
+      // written. Its FAIL stays in view until the tile is needed.
+      tile.bGone = true;
+      tile.pPath->setText(Q(tile.szPath) + " (" + Text(m_Language, MSG_STATION_UNPLUGGED) + ")");
+      continue;
     }
+    FreeTile(tile);
   }
+  for (const std::string& szPath : vPaths) TileOf(szPath, true);
 }
 
 void TStationForm::OnTileStarted(const std::string& szPath) {
+  m_Results.erase(szPath);
   TILE* pTile = TileOf(szPath, true);
   if (pTile == nullptr) return;
   pTile->bRunning = true;
@@ -702,31 +853,64 @@ void TStationForm::OnTileProgress(const std::string& szPath, int nKind, int nPer
   // share once the write has begun.
   const bool bRead = nKind == static_cast<int>(EEepromProgress::Read);
   pTile->pBar->setValue(bRead ? nPercent / 5 : 20 + nPercent * 8 / 10);
-  pTile->pState->setText(Text(m_Language, MSG_STATION_RUNNING) +
-                         QString(" %1 %").arg(pTile->pBar->value()));
+  QString szState =
+      Text(m_Language, MSG_STATION_RUNNING) + QString(" %1 %").arg(pTile->pBar->value());
+  if (m_bStop) szState += "\n" + Text(m_Language, MSG_STATION_FINISHING);
+  pTile->pState->setText(szState);
+}
+
+QString TStationForm::ReasonText(const qrt::transfer::BOARD_STEP& step) const {
+  const auto& r = step.Record;
+  // The write's own story has both languages; a run stop, a refused serial
+  // and a board never written keep the engine's English words.
+  if (step.szStop.empty() && !step.bUnusable && !step.bPass) {
+    const std::string sz =
+        qrt::transfer::StopText(step.Outcome, static_cast<qrt::transfer::ELanguage>(m_Language));
+    if (!sz.empty()) return Q(sz);
+  }
+  return Q(r.szReason.empty() ? step.szNote : r.szReason);
+}
+
+QString TStationForm::LogViewLine(const qrt::production::PRODUCTION_RECORD& record,
+                                  const QString& szReason) const {
+  QDateTime time = QDateTime::fromString(Q(record.szTime), Qt::ISODate);
+  const QString szTime =
+      time.isValid() ? time.toLocalTime().toString("HH:mm:ss") : Q(record.szTime);
+  const int nResult = record.szResult == "pass"          ? MSG_STATION_PASS
+                      : record.szResult == "rolled-back" ? MSG_STATION_ROLLED_BACK
+                      : record.szResult == "retry"       ? MSG_STATION_RETRY
+                                                         : MSG_STATION_FAIL;
+  QStringList vParts = {szTime, Q(record.szPath), Text(m_Language, nResult)};
+  if (record.qwSerial) vParts << Q(FormatSerial(*record.qwSerial));
+  if (!szReason.isEmpty()) vParts << szReason;
+  return vParts.join("  ");
 }
 
 void TStationForm::OnTileFinished(const qrt::transfer::BOARD_STEP& step) {
   m_Totals.Add(step);
-  for (const auto& retry : step.vRetries) AddLogLine(Q(qrt::production::ProductionLogLine(retry)));
-  AddLogLine(Q(qrt::production::ProductionLogLine(step.Record)));
+  const QString szReason = ReasonText(step);
+  for (const auto& retry : step.vRetries) AddLogLine(LogViewLine(retry, Q(retry.szReason)));
+  AddLogLine(LogViewLine(step.Record, step.bPass ? QString() : szReason));
   UpdateCounts();
-  TILE* pTile = TileOf(step.Record.szPath, true);
+  const auto& r = step.Record;
+  RESULT_VIEW result;
+  if (step.bPass) {
+    result.szState = Text(m_Language, MSG_STATION_PASS) + "\n" +
+                     (r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : QString());
+    result.pszColour = "#7fd67f";
+  } else {
+    const bool bRolledBack = r.szResult == "rolled-back";
+    result.szState = Text(m_Language, bRolledBack ? MSG_STATION_ROLLED_BACK : MSG_STATION_FAIL) +
+                     "\n" + szReason;
+    result.pszColour = bRolledBack ? "#f0c060" : "#f07070";
+  }
+  m_Results[r.szPath] = result;
+  TILE* pTile = TileOf(r.szPath, true);
   if (pTile == nullptr) return;
   pTile->bRunning = false;
-  const auto& r = step.Record;
-  if (step.bPass) {
-    pTile->pBar->setValue(100);
-    const QString szSerial = r.qwSerial ? Q(FormatSerial(*r.qwSerial)) : QString();
-    SetTileState(*pTile, Text(m_Language, MSG_STATION_PASS) + "\n" + szSerial, "#7fd67f");
-    return;
-  }
-  const bool bRolledBack = r.szResult == "rolled-back";
-  const std::string& szWhy = r.szReason.empty() ? step.szNote : r.szReason;
-  SetTileState(*pTile,
-               Text(m_Language, bRolledBack ? MSG_STATION_ROLLED_BACK : MSG_STATION_FAIL) + "\n" +
-                   Q(szWhy),
-               bRolledBack ? "#f0c060" : "#f07070");
+  pTile->bFailedSinceListing = !step.bPass;
+  if (step.bPass) pTile->pBar->setValue(100);
+  SetTileState(*pTile, result.szState, result.pszColour);
 }
 
 QString TStationForm::TileText(int nTile) const {

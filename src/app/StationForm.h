@@ -8,6 +8,7 @@
 // their own; what the line reports comes to the window through queued calls.
 #include <QWidget>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "Production.h"
 #include "Station.h"
 
+class QCloseEvent;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -57,6 +59,9 @@ class TStationForm : public QWidget {
   void RequestStop();
   // The station ends after the running round (no question asked).
   void Stop();
+  // Closing while the station runs asks as Stop does; once confirmed the
+  // window stays until the running boards are done, then closes itself.
+  void closeEvent(QCloseEvent* pEvent) override;
   bool Running() const { return m_Thread.joinable(); }
 
   // The texts of tile nTile: "path\nstate"; empty when it shows no board.
@@ -77,6 +82,27 @@ class TStationForm : public QWidget {
     QProgressBar* pBar = nullptr;
     std::string szPath;  // empty: free
     bool bRunning = false;
+    // Its board failed and was gone at the next listing: pulled during the
+    // transfer. The tile keeps the FAIL until another board needs it.
+    bool bGone = false;
+    bool bFailedSinceListing = false;
+  };
+  // A board's last result while it stays plugged, shown again when it gets
+  // a tile later (more boards than tiles).
+  struct RESULT_VIEW {
+    QString szState;
+    const char* pszColour = nullptr;
+  };
+  // The counter's figures as the station's thread last read them: the GUI
+  // never waits for the counter's lock (another station may hold it).
+  struct COUNTER_FIGURES {
+    bool bKnown = false;
+    uint64_t qwNext = 0;
+    uint64_t qwLast = 0;
+    bool bLeaseHeld = false;
+    uint64_t qwLeaseNext = 0;
+    uint64_t qwLeaseLast = 0;
+    std::string szError;  // why they could not be read (bKnown false)
   };
   class CView;
 
@@ -84,17 +110,32 @@ class TStationForm : public QWidget {
   void ApplyTexts();
   void AddLogLine(const QString& szLine);
   void UpdateCounts();
+  // Reads the golden file and shows the sha256 of the image every board
+  // gets before its serial (the log's golden_sha256).
   void UpdateGoldenHash();
+  // The base image of the set-up (the golden file at the chosen EEPROM
+  // size) and its sha256; false with szError when the file is refused.
+  bool LoadGolden(qrt::image::CImageSession& base, std::string& szSha, QString& szError) const;
   void BrowseGolden();
   // False with szWhy when the counter (or the station's serial block) has
   // not yet passed qwSerial, or cannot be read: a scanned serial must never
   // be one they hand out later.
+  // Judged on the last figures the station's thread read; refused as busy
+  // before the first.
   bool CounterPassed(uint64_t qwSerial, QString& szWhy);
   void OnBarcodeEntered();
   bool PrepareRun(RUN& run, QString& szError);
   void Lock(bool bLocked);
   TILE* TileOf(const std::string& szPath, bool bTake);
   void SetTileState(TILE& tile, const QString& szState, const char* pszColour);
+  void FreeTile(TILE& tile);
+  // A finished board's reason in the window's language (the log keeps the
+  // English one).
+  QString ReasonText(const qrt::transfer::BOARD_STEP& step) const;
+  // A log record as one short line of the view: time, path, result,
+  // serial, reason.
+  QString LogViewLine(const qrt::production::PRODUCTION_RECORD& record,
+                      const QString& szReason) const;
 
   // From the station's thread (queued to this one).
   void OnPresent(const std::vector<std::string>& vPaths);
@@ -102,6 +143,7 @@ class TStationForm : public QWidget {
   void OnTileProgress(const std::string& szPath, int nKind, int nPercent);
   void OnTileFinished(const qrt::transfer::BOARD_STEP& step);
   void OnEnded();
+  void OnFigures(const COUNTER_FIGURES& figures);
   // Gives back what the run's block still holds (logged returned-unused).
   void EndLease();
 
@@ -139,6 +181,10 @@ class TStationForm : public QWidget {
   std::unique_ptr<CView> m_pView;
   std::thread m_Thread;
   std::atomic<bool> m_bStop{false};
+  bool m_bCloseWhenEnded = false;
+  QString m_szEndReason;  // why the station ended when not by Stop
+  COUNTER_FIGURES m_Figures;
+  std::map<std::string, RESULT_VIEW> m_Results;  // by path, boards still plugged
   qrt::transfer::CProductionTotals m_Totals;
 };
 
