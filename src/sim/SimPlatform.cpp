@@ -72,13 +72,14 @@ size_t CSimPlatform::AddDevice(const SIM_DEVICE_CONFIG& config) {
 
 void CSimPlatform::Plug(size_t nIndex) {
   SDevice& device = m_vDevices.at(nIndex);
-  {
-    std::lock_guard<std::mutex> guard(m_Mutex);
-    if (device.bPlugged) return;
-    device.bPlugged = true;
-    PostEvent(EDeviceEvent::Arrival, nIndex);
-  }
+  std::lock_guard<std::mutex> guard(m_Mutex);
+  if (device.bPlugged) return;
+  // The chip answers before any listing or event shows the board: a
+  // station polling meanwhile must not probe a board that is listed but
+  // still unplugged (its probe failed now and then).
   device.pChip->SetUnplugged(false);
+  device.bPlugged = true;
+  PostEvent(EDeviceEvent::Arrival, nIndex);
 }
 
 void CSimPlatform::Unplug(size_t nIndex) {
